@@ -1,0 +1,68 @@
+// Program entry: module start routines in their fixed order, the single-instance test, the bar
+// and the message loop; module end routines in reverse order.
+#include <windows.h>
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <objbase.h>
+
+#include "Application.h"
+#include "ApplicationsMenu.h"
+#include "Configs.h"
+#include "DKUtils.h"
+#include "FilesMenu.h"
+#include "Once.h"
+#include "SysUtils.h"
+#include "TrayMenu.h"
+
+namespace {
+
+struct Module {
+    void (*start)();
+    void (*end)();
+};
+
+const Module kModules[] = {
+    {InitializeConfigs, FinalizeConfigs},
+    {InitializeDKUtils, FinalizeDKUtils},
+    {InitializeFilesMenu, FinalizeFilesMenu},
+    {InitializeApplicationsMenu, FinalizeApplicationsMenu},
+    {InitializeTrayMenu, FinalizeTrayMenu},
+    {InitializeOnce, FinalizeOnce},
+};
+
+std::wstring StartLine() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return std::wstring(36, L'=') + L"\r\n" + std::wstring(15, L' ') + L"Program start... ( " +
+           gui::FormatLongDate(now) + L" )";
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR gdiplusToken = 0;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    gui::Application& app = gui::App();
+    app.Initialize();
+    for (const Module& m : kModules) m.start();
+
+    if (IsFirstInstance()) {
+        Log(4, StartLine());
+        app.MainFormOnTaskBar = true;
+        app.SetTitle(L"Orvane");
+        app.Run();
+    } else {
+        ActivatePrevInstance();
+    }
+
+    for (auto it = std::rbegin(kModules); it != std::rend(kModules); ++it) it->end();
+    DestroyWindow(app.Handle());
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    CoUninitialize();
+    return 0;
+}

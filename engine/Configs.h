@@ -1,0 +1,59 @@
+#pragma once
+// The settings record and its .ini file.
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "StringList.h"
+
+class TfrmConfigs;
+
+constexpr int MENU_COUNT = 9;  // ids 0..7 are menus, 8 is the clock
+
+struct TTipWindow {
+    int Top = 10;
+    int Left = 10;
+};
+
+struct TScheme {
+    std::wstring Name = L"Some Scheme";
+    BYTE Transparency = 150;
+    std::array<bool, MENU_COUNT> MenuEnabling{true, true, true, true, true, true, true, true, true};
+    std::array<COLORREF, MENU_COUNT> MenuColors{0x023917, 0x023917, 0x023917, 0x023917, 0x023917,
+                                                0x023917, 0x023917, 0x023917, 0x023917};
+};
+
+struct TConfig {
+    TfrmConfigs* frmConfigs = nullptr;
+    BYTE LogPriority = 4;
+    bool HideMenu = false;
+    BYTE ActiveSchemeInd = 0;
+    TTipWindow TipWindow;
+    std::vector<TScheme> Scheme;
+    std::function<void(void* sender)> OnColorChanged;
+    bool KeyBoardMode = false;
+    gui::StringList ClockFormats;
+    BYTE ActiveClockInd = 0;
+
+    // The scheme in use: ActiveSchemeInd clamped to the list; a built-in default when the file
+    // holds none, so the bar can always start.
+    TScheme& ActiveScheme();
+    // The clock format in use, ActiveClockInd clamped; empty when there is none.
+    std::wstring ActiveClockFormat() const;
+};
+
+extern TConfig Config;
+
+// Settings file: the executable's path with ".ini".
+std::wstring ConfigFileName();
+void LoadConfig(TConfig& config, const std::wstring& fileName = ConfigFileName());
+void SaveConfig(TConfig& config, const std::wstring& fileName = ConfigFileName());
+
+// "$" followed by upper-case hexadecimal with at least four digits.
+std::wstring ColorToIniText(COLORREF color);
+
+void InitializeConfigs();
+void FinalizeConfigs();

@@ -1,0 +1,48 @@
+#pragma once
+// Registry key reader/writer: one open key at a time under a chosen root.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace gui {
+
+class Registry {
+public:
+    explicit Registry(HKEY root = HKEY_CURRENT_USER, REGSAM access = KEY_ALL_ACCESS)
+        : root_(root), access_(access) {}
+    ~Registry() { CloseKey(); }
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
+    void SetRoot(HKEY root) { CloseKey(); root_ = root; }
+    void SetAccess(REGSAM access) { access_ = access; }
+    bool OpenKey(const std::wstring& path, bool create);
+    bool OpenKeyReadOnly(const std::wstring& path);
+    bool KeyExists(const std::wstring& path) const;
+    bool DeleteKey(const std::wstring& path);
+    void CloseKey();
+    HKEY CurrentKey() const { return key_; }
+
+    bool ValueExists(const std::wstring& name) const;
+    // REG_SZ, REG_EXPAND_SZ, REG_DWORD, ... or REG_NONE when absent.
+    DWORD GetDataType(const std::wstring& name) const;
+    std::vector<std::wstring> GetValueNames() const;
+    std::vector<std::wstring> GetKeyNames() const;
+
+    // Reads REG_SZ / REG_EXPAND_SZ; throws std::runtime_error on another type or absence.
+    std::wstring ReadString(const std::wstring& name) const;
+    // Reads REG_DWORD; throws on another type or absence.
+    int ReadInteger(const std::wstring& name) const;
+    bool WriteString(const std::wstring& name, const std::wstring& value);
+    bool WriteExpandString(const std::wstring& name, const std::wstring& value);
+    bool WriteInteger(const std::wstring& name, int value);
+    bool DeleteValue(const std::wstring& name);
+
+private:
+    HKEY root_;
+    REGSAM access_;
+    HKEY key_ = nullptr;
+};
+
+}  // namespace gui

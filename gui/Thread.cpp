@@ -1,0 +1,65 @@
+#include "Thread.h"
+
+#include <process.h>
+
+#include "Application.h"
+
+namespace gui {
+
+Thread::~Thread() {
+    if (handle_) {
+        // Only a finished (or never started) thread may be freed by its owner.
+        if (!FreeOnTerminate && !finished_) {
+            terminated_ = true;
+            WaitFor();
+        }
+        CloseHandle(handle_);
+    }
+}
+
+void Thread::Start() {
+    if (handle_) return;
+    unsigned id = 0;
+    handle_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Entry, this, 0, &id));
+    id_ = id;
+}
+
+DWORD Thread::WaitFor() {
+    if (!handle_) return 0;
+    if (App().OnMainThread()) {
+        for (;;) {
+            DWORD r = MsgWaitForMultipleObjects(1, &handle_, FALSE, INFINITE, QS_SENDMESSAGE);
+            if (r != WAIT_OBJECT_0 + 1) break;
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // serves sent messages
+        }
+    } else {
+        WaitForSingleObject(handle_, INFINITE);
+    }
+    DWORD code = 0;
+    GetExitCodeThread(handle_, &code);
+    return code;
+}
+
+void Thread::Synchronize(const std::function<void()>& fn) { App().Synchronize(fn); }
+void Thread::Queue(std::function<void()> fn) { App().Queue(std::move(fn)); }
+
+unsigned __stdcall Thread::Entry(void* p) {
+    auto* self = static_cast<Thread*>(p);
+    try {
+        self->Execute();
+    } catch (...) {
+        self->fatal_ = std::current_exception();
+    }
+    if (self->OnTerminate) {
+        try {
+            Synchronize([self] { self->OnTerminate(self); });
+        } catch (...) {
+        }
+    }
+    self->finished_ = true;
+    if (self->FreeOnTerminate) delete self;
+    return 0;
+}
+
+}  // namespace gui

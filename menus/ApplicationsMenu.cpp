@@ -1,0 +1,4 @@
+#include "ApplicationsMenu.h"
+
+void InitializeApplicationsMenu() {}
+void FinalizeApplicationsMenu() {}

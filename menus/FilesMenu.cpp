@@ -1,0 +1,4 @@
+#include "FilesMenu.h"
+
+void InitializeFilesMenu() {}
+void FinalizeFilesMenu() {}

@@ -1,0 +1,5 @@
+#pragma once
+
+// Module start and end routines (the hidden window of this menu lives from start to end).
+void InitializeFilesMenu();
+void FinalizeFilesMenu();

@@ -1,0 +1,4 @@
+#include "TrayMenu.h"
+
+void InitializeTrayMenu() {}
+void FinalizeTrayMenu() {}

@@ -1,0 +1,141 @@
+#include "TestSupport.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <vector>
+
+#include "Application.h"
+#include "SysUtils.h"
+
+namespace testing_support {
+
+TempDir::TempDir(const std::wstring& tag) {
+    static std::atomic<int> counter{0};
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    for (;;) {
+        path_ = std::wstring(tmp) + L"orv_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                std::to_wstring(counter++) + L"\\";
+        if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& pathIn) {
+    std::wstring path = gui::ExcludeTrailingBackslash(pathIn);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = path + L"\\" + name;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(full);
+            else DeleteFileW(full.c_str());
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return {};
+    std::string out;
+    char buf[65536];
+    DWORD got;
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+    CloseHandle(f);
+    return out;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD put;
+    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+    CloseHandle(f);
+}
+
+std::wstring BinDir() { return gui::ExeDir(); }
+
+HANDLE StartProcess(const std::wstring& commandLine, const std::wstring& workDir) {
+    STARTUPINFOW si{sizeof(si)};
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = commandLine;
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+int WaitProcess(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return static_cast<int>(code);
+}
+
+bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (cond()) return true;
+        if (GetTickCount() - start > timeoutMs) return cond();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(20);
+    }
+}
+
+HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
+    struct Search {
+        DWORD pid;
+        const wchar_t* cls;
+        HWND found;
+    } s{pid, className, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            DWORD p = 0;
+            GetWindowThreadProcessId(w, &p);
+            wchar_t cls[256] = {};
+            GetClassNameW(w, cls, 256);
+            if (p == s->pid && lstrcmpW(cls, s->cls) == 0) {
+                s->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+}  // namespace testing_support
+
+int main(int argc, char** argv) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    gui::App().Initialize();
+    ::testing::InitGoogleTest(&argc, argv);
+    int rc = RUN_ALL_TESTS();
+    DestroyWindow(gui::App().Handle());
+    Gdiplus::GdiplusShutdown(token);
+    CoUninitialize();
+    return rc;
+}

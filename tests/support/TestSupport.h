@@ -1,0 +1,39 @@
+#pragma once
+// Shared helpers of the test programs: temporary folders, files, processes, waiting.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+// A fresh folder under %TEMP%, removed with everything in it when the object dies.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& tag = L"t");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }  // with the trailing backslash
+    std::wstring operator/(const std::wstring& name) const { return path_ + name; }
+
+private:
+    std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// The folder of the test executable (orvane.exe and the helpers are built there).
+std::wstring BinDir();
+
+// Starts a program; returns the process handle (caller closes) or null.
+HANDLE StartProcess(const std::wstring& commandLine, const std::wstring& workDir = L"");
+// Waits for the process to end; returns its exit code or -1 on timeout.
+int WaitProcess(HANDLE process, DWORD timeoutMs);
+// Polls cond every 20 ms while pumping messages, until it holds or the time is up.
+bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs);
+// A visible-or-not top-level window of a process with the given class, or null.
+HWND FindProcessWindow(DWORD pid, const wchar_t* className);
+
+}  // namespace testing_support
