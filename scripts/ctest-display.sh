@@ -2,6 +2,8 @@
 # Runs ctest on the current display with a persistent wineserver; prints "N passed, N failed".
 set -uo pipefail
 build=$(cd "${1:?build directory}" && pwd)
+shift
+# Further arguments go to ctest (for instance -R test_log).
 source "$(dirname "$0")/wine-env.sh"
 export WINEPREFIX=$build/wineprefix
 bash "$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX"
@@ -10,7 +12,7 @@ wineserver -p >/dev/null 2>&1 || true
 # output pipe open would keep ctest waiting.
 wine64 wineboot >/dev/null 2>&1 </dev/null || true
 cd "$build"
-ctest -j 8 --output-on-failure --timeout 300 2>&1 | tee "$build/ctest.log"
+ctest -j 8 --output-on-failure --timeout 300 "$@" 2>&1 | tee "$build/ctest.log"
 rc=${PIPESTATUS[0]}
 wineserver -k >/dev/null 2>&1 || true
 total=$(sed -n 's/.*tests passed, \([0-9]*\) tests\? failed out of \([0-9]*\).*/\1 \2/p' "$build/ctest.log" | tail -1)
