@@ -1,0 +1,161 @@
+// Settings file round trips through real .ini files.
+#include <gtest/gtest.h>
+
+#include "Configs.h"
+#include "IniFile.h"
+#include "TestSupport.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+TConfig Load(const std::wstring& path) {
+    TConfig c;
+    LoadConfig(c, path);
+    return c;
+}
+
+std::string SchemeText(int n, const char* name, const char* color0) {
+    std::string s = "[Scheme" + std::to_string(n) + "]\r\nName=" + name + "\r\nTransparency=200\r\n";
+    s += "MenuColors0=" + std::string(color0) + "\r\nMenuEnabling3=0\r\n";
+    return s;
+}
+
+}  // namespace
+
+TEST(Configs, NoFileGivesDefaultsAndSavesOnlyGeneralSections) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    TConfig c = Load(ini);
+    EXPECT_EQ(c.LogPriority, 4);
+    EXPECT_FALSE(c.HideMenu);
+    EXPECT_EQ(c.TipWindow.Top, 10);
+    EXPECT_EQ(c.TipWindow.Left, 10);
+    EXPECT_EQ(c.ActiveSchemeInd, 0);
+    EXPECT_TRUE(c.Scheme.empty());
+    ASSERT_EQ(c.ClockFormats.Count(), 1);
+    EXPECT_EQ(c.ClockFormats[0], L"");
+
+    SaveConfig(c, ini);
+    gui::IniFile f(ini);
+    EXPECT_TRUE(f.SectionExists(L"TipWindow"));
+    EXPECT_TRUE(f.SectionExists(L"General"));
+    EXPECT_FALSE(f.SectionExists(L"Scheme0"));
+    gui::StringList keys;
+    f.ReadSectionValues(L"ClockFormats", keys);
+    ASSERT_EQ(keys.Count(), 1);
+    EXPECT_EQ(keys[0], L"0=");
+    std::string text = ReadFileBytes(ini);
+    EXPECT_NE(text.find("[ClockFormats]"), std::string::npos);
+}
+
+TEST(Configs, MissingSchemeFallsBackToBuiltInDefaultWithoutWritingIt) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    TConfig c = Load(ini);
+    TScheme& s = c.ActiveScheme();
+    EXPECT_EQ(s.Name, L"Some Scheme");
+    EXPECT_EQ(s.Transparency, 150);
+    for (int i = 0; i < MENU_COUNT; ++i) {
+        EXPECT_TRUE(s.MenuEnabling[i]);
+        EXPECT_EQ(s.MenuColors[i], 145687u);
+    }
+    SaveConfig(c, ini);
+    EXPECT_FALSE(gui::IniFile(ini).SectionExists(L"Scheme0"));
+}
+
+TEST(Configs, OutOfRangeIndexesAreClampedWhenUsed) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[General]\r\nActiveScheme=7\r\nActiveClockIndex=9\r\n" + SchemeText(0, "A", "1") +
+                            SchemeText(1, "B", "2") + "[ClockFormats]\r\n0=hh:nn\r\n1=dd\r\n");
+    TConfig c = Load(ini);
+    EXPECT_EQ(c.ActiveSchemeInd, 7);  // kept as read, not trusted
+    EXPECT_EQ(c.ActiveScheme().Name, L"B");
+    EXPECT_EQ(c.ActiveClockFormat(), L"dd");
+}
+
+TEST(Configs, DeletedSchemeSectionIsErasedOnSave) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, SchemeText(0, "First", "$FF") + SchemeText(1, "Second", "255") + SchemeText(2, "Third", "0x10"));
+    TConfig c = Load(ini);
+    ASSERT_EQ(c.Scheme.size(), 3u);
+    EXPECT_EQ(c.Scheme[2].MenuColors[0], 16u);
+    EXPECT_FALSE(c.Scheme[0].MenuEnabling[3]);
+    EXPECT_TRUE(c.Scheme[0].MenuEnabling[4]);
+    EXPECT_EQ(c.Scheme[0].Transparency, 200);
+    c.Scheme.erase(c.Scheme.begin() + 1);
+    SaveConfig(c, ini);
+
+    TConfig back = Load(ini);
+    ASSERT_EQ(back.Scheme.size(), 2u);
+    EXPECT_EQ(back.Scheme[0].Name, L"First");
+    EXPECT_EQ(back.Scheme[1].Name, L"Third");
+    EXPECT_FALSE(gui::IniFile(ini).SectionExists(L"Scheme2"));
+}
+
+TEST(Configs, GapInSchemesStopsLoadingAndErasing) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, SchemeText(0, "Zero", "1") + SchemeText(2, "Two", "2"));
+    TConfig c = Load(ini);
+    ASSERT_EQ(c.Scheme.size(), 1u);
+    SaveConfig(c, ini);
+    gui::IniFile f(ini);
+    EXPECT_TRUE(f.SectionExists(L"Scheme2"));
+    EXPECT_EQ(f.ReadString(L"scheme2", L"NAME", L""), L"Two");  // sections and keys ignore case
+}
+
+TEST(Configs, ColoursReadInAnyFormAndWriteAsDollarHex) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[Scheme0]\r\nMenuColors0=$79FFBC\r\nMenuColors1=7995324\r\nMenuColors2=0x79ffbc\r\n"
+                        "MenuColors3=$12\r\nMenuColors4=garbage\r\nTransparency=300\r\n"
+                        "[General]\r\nLogPriority=$101\r\nHideMenu=7\r\n");
+    TConfig c = Load(ini);
+    ASSERT_EQ(c.Scheme.size(), 1u);
+    EXPECT_EQ(c.Scheme[0].MenuColors[0], 7995324u);
+    EXPECT_EQ(c.Scheme[0].MenuColors[1], 7995324u);
+    EXPECT_EQ(c.Scheme[0].MenuColors[2], 7995324u);
+    EXPECT_EQ(c.Scheme[0].MenuColors[4], 145687u);  // unreadable gives the default
+    EXPECT_EQ(c.Scheme[0].Transparency, 300 & 0xFF);  // low eight bits
+    EXPECT_EQ(c.LogPriority, 1);
+    EXPECT_TRUE(c.HideMenu);
+    SaveConfig(c, ini);
+    gui::IniFile f(ini);
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"MenuColors1", L""), L"$79FFBC");
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"MenuColors3", L""), L"$0012");
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"MenuEnabling0", L""), L"1");
+    EXPECT_EQ(f.ReadString(L"General", L"HideMenu", L""), L"1");
+}
+
+TEST(Configs, ClockFormatsKeepOrderAndValueParts) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[ClockFormats]\r\n0=hh:nn\r\n=dddd\r\n2=ddd hh:nn:ss\r\n3=a=b\r\n");
+    TConfig c = Load(ini);
+    ASSERT_EQ(c.ClockFormats.Count(), 4);
+    EXPECT_EQ(c.ClockFormats[0], L"hh:nn");
+    EXPECT_EQ(c.ClockFormats[1], L"");  // a line that begins with "=" is the empty format
+    EXPECT_EQ(c.ClockFormats[2], L"ddd hh:nn:ss");
+    EXPECT_EQ(c.ClockFormats[3], L"a=b");
+    c.ClockFormats.lines.pop_back();
+    SaveConfig(c, ini);
+    TConfig back = Load(ini);
+    ASSERT_EQ(back.ClockFormats.Count(), 3);
+    EXPECT_EQ(back.ClockFormats[2], L"ddd hh:nn:ss");
+}
+
+TEST(Configs, EmptyClockSectionResetsActiveIndex) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[General]\r\nActiveClockIndex=3\r\nActiveScheme=2\r\n[TipWindow]\r\nTop=-40\r\nLeft=900\r\n");
+    TConfig c = Load(ini);
+    EXPECT_EQ(c.ActiveClockInd, 0);
+    EXPECT_EQ(c.ActiveSchemeInd, 2);
+    EXPECT_EQ(c.TipWindow.Top, -40);
+    EXPECT_EQ(c.TipWindow.Left, 900);
+}

@@ -1,0 +1,145 @@
+// Our GUI layer: text lists, profile files, registry, threads talking to the GUI thread, timers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "Application.h"
+#include "IniFile.h"
+#include "Registry.h"
+#include "StringList.h"
+#include "Thread.h"
+#include "Timer.h"
+#include "TestSupport.h"
+
+using testing_support::TempDir;
+using testing_support::WaitUntil;
+using testing_support::WriteFileBytes;
+
+TEST(StringList, NameValueLinesAndTextSplitting) {
+    gui::StringList l;
+    l.SetText(L"a=1\r\nKey=x=y\nnovalue\r=lead\r\n");
+    ASSERT_EQ(l.Count(), 4);
+    EXPECT_EQ(l.Value(L"KEY"), L"x=y");
+    EXPECT_EQ(l.Name(2), L"novalue");
+    EXPECT_EQ(l.ValueFromIndex(2), L"");
+    EXPECT_EQ(l.Name(3), L"");
+    EXPECT_EQ(l.ValueFromIndex(3), L"lead");
+    l.SetValue(L"a", L"2");
+    l.SetValue(L"b", L"3");
+    EXPECT_EQ(l.Text(), L"a=2\r\nKey=x=y\r\nnovalue\r\n=lead\r\nb=3\r\n");
+}
+
+TEST(IniFile, CaseInsensitiveSectionsKeysAndIntegerForms) {
+    TempDir dir;
+    std::wstring path = dir / L"x.ini";
+    WriteFileBytes(path, "[Alpha]\r\nCount=$1F\r\nNeg=-5\r\nHex=0X20\r\nBad=12z\r\n[Empty]\r\n");
+    gui::IniFile ini(path);
+    EXPECT_EQ(ini.ReadInteger(L"ALPHA", L"count", 0), 31);
+    EXPECT_EQ(ini.ReadInteger(L"alpha", L"NEG", 0), -5);
+    EXPECT_EQ(ini.ReadInteger(L"alpha", L"hex", 0), 32);
+    EXPECT_EQ(ini.ReadInteger(L"alpha", L"bad", 9), 9);
+    EXPECT_FALSE(ini.SectionExists(L"Empty"));  // a section counts only with a key
+    ini.WriteString(L"ALPHA", L"COUNT", L"7");
+    gui::StringList keys;
+    ini.ReadSection(L"alpha", keys);
+    ASSERT_EQ(keys.Count(), 4);
+    EXPECT_EQ(ini.ReadInteger(L"Alpha", L"Count", 0), 7);
+    ini.EraseSection(L"alpha");
+    EXPECT_FALSE(ini.SectionExists(L"Alpha"));
+}
+
+TEST(Registry, WritesReadsAndTypesValues) {
+    std::wstring key = L"Software\\OrvaneTest\\gui" + std::to_wstring(GetCurrentProcessId());
+    gui::Registry reg(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(key, true));
+    EXPECT_TRUE(reg.WriteString(L"Text", L"hello"));
+    EXPECT_TRUE(reg.WriteInteger(L"Number", 42));
+    EXPECT_EQ(reg.ReadString(L"Text"), L"hello");
+    EXPECT_EQ(reg.ReadInteger(L"Number"), 42);
+    EXPECT_EQ(reg.GetDataType(L"Number"), static_cast<DWORD>(REG_DWORD));
+    EXPECT_THROW(reg.ReadString(L"Number"), std::runtime_error);
+    EXPECT_EQ(reg.GetValueNames().size(), 2u);
+    EXPECT_TRUE(reg.DeleteValue(L"Text"));
+    EXPECT_FALSE(reg.ValueExists(L"Text"));
+    reg.CloseKey();
+    EXPECT_TRUE(reg.DeleteKey(key));
+    EXPECT_FALSE(reg.KeyExists(key));
+}
+
+namespace {
+class Worker : public gui::Thread {
+public:
+    std::atomic<DWORD> syncThread{0};
+    std::atomic<bool> caught{false};
+    std::atomic<bool>* destroyed = nullptr;
+    ~Worker() override {
+        if (destroyed) *destroyed = true;
+    }
+
+protected:
+    void Execute() override {
+        Synchronize([this] { syncThread = GetCurrentThreadId(); });
+        try {
+            Synchronize([] { throw std::runtime_error("from gui"); });
+        } catch (const std::runtime_error&) {
+            caught = true;
+        }
+    }
+};
+}  // namespace
+
+TEST(Thread, SynchronizeRunsOnTheGuiThreadAndRethrows) {
+    Worker w;
+    w.Start();
+    w.WaitFor();
+    EXPECT_EQ(w.syncThread.load(), GetCurrentThreadId());
+    EXPECT_TRUE(w.caught.load());
+}
+
+TEST(Thread, FreeOnTerminateAndOnTerminateOnGuiThread) {
+    std::atomic<bool> destroyed{false};
+    DWORD terminateThread = 0;
+    auto* w = new Worker;
+    w->destroyed = &destroyed;
+    w->FreeOnTerminate = true;
+    w->OnTerminate = [&](gui::Thread*) { terminateThread = GetCurrentThreadId(); };
+    w->Start();
+    EXPECT_TRUE(WaitUntil([&] { return destroyed.load(); }, 5000));
+    EXPECT_EQ(terminateThread, GetCurrentThreadId());
+}
+
+TEST(Thread, QueuedWorkRunsLaterOnTheGuiThread) {
+    std::atomic<DWORD> ranOn{0};
+    std::thread t([&] { gui::App().Queue([&] { ranOn = GetCurrentThreadId(); }); });
+    t.join();
+    EXPECT_EQ(ranOn.load(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return ranOn.load() != 0; }, 5000));
+    EXPECT_EQ(ranOn.load(), GetCurrentThreadId());
+}
+
+TEST(Timer, FiresUntilDisabledAndReportsExceptions) {
+    gui::Timer timer(10);
+    int ticks = 0;
+    std::string error;
+    gui::App().OnException = [&](const std::string& cls, const std::string& msg) { error = cls + ":" + msg; };
+    timer.OnTimer = [&] {
+        if (++ticks == 3) throw std::runtime_error("tick");
+    };
+    timer.SetEnabled(true);
+    EXPECT_TRUE(WaitUntil([&] { return ticks >= 5; }, 5000));
+    timer.SetEnabled(false);
+    int stopped = ticks;
+    WaitUntil([] { return false; }, 100);
+    EXPECT_EQ(ticks, stopped);
+    EXPECT_EQ(error, "TTimer:tick");
+    gui::App().OnException = nullptr;
+}
+
+TEST(Application, DefaultTitleFromExecutableName) {
+    EXPECT_EQ(gui::Application::DefaultTitle(L"C:\\x\\ORVANE.EXE"), L"Orvane");
+    EXPECT_EQ(gui::Application::DefaultTitle(L"C:\\x.y\\dk.backup.exe"), L"dk");
+    EXPECT_EQ(gui::Application::DefaultTitle(L"aBCD"), L"abcd");
+    EXPECT_EQ(gui::App().Title(), L"test_gui");
+}
