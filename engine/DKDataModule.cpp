@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cwchar>
 
 #include "Application.h"
@@ -14,8 +15,9 @@ std::unique_ptr<TDKData> DKData;
 
 namespace {
 
-// The statements. Now() and the dates derived from it are bound as parameters (:Now, :WeekAgo,
-// :Today) from the module's clock, so they are local time as the user sees it.
+// The statements. Now() and DateValue() are functions of the connection: Now() is the module's
+// clock (local time) as a date value in days, so "Now() - 7" is seven days back and
+// DateValue(Now()) is local midnight, as with date/time columns elsewhere.
 const char* const kLoadSQL =
     "select MIID, Caption, Icon, ExecPath, Checked\n"
     "from MenuItems\n"
@@ -29,7 +31,7 @@ const char* const kInsertSQL =
     "values (:MID, :MIID, :ParentID, :Position, :Caption, :ExecPath)";
 const char* const kLaunchSQL =
     "insert into ExecItemTime (PID, ExecTime)\n"
-    "select PID, :Now from ItemsPath\n"
+    "select PID, Now() from ItemsPath\n"
     "where (MID = :MID) and (Path = :Path)";
 const char* const kPathSQL =
     "insert into ItemsPath (MID, Caption, Path)\n"
@@ -39,7 +41,7 @@ const char* const kPathSQL =
 const char* const kPopularSQL =
     "select PID, Caption, Path from ("
     "  select i.PID, i.Caption, i.Path,"
-    "    (select count(e.PID) from ExecItemTime e where e.PID = i.PID and e.ExecTime > :WeekAgo)"
+    "    (select count(*) from ExecItemTime e where e.PID = i.PID and e.ExecTime > Now() - 7)"
     "      as WeekExecCount"
     "  from ItemsPath i where i.MID = :MID)"
     " where WeekExecCount > 0 order by WeekExecCount desc, PID";
@@ -50,9 +52,9 @@ const char* const kRecentSQL =
     "  from ItemsPath i where i.MID = :MID)"
     " where LastExecTime is not null order by LastExecTime desc, PID";
 const char* const kPopularStatSQL =
-    "select (select count(PID) from ExecItemTime where (PID = :PID) and (ExecTime > :WeekAgo)),"
+    "select (select count(PID) from ExecItemTime where (PID = :PID) and (ExecTime > Now() - 7)),"
     " (select count(PID) from ExecItemTime where PID = :PID1),"
-    " (select count(PID) from ExecItemTime where (PID = :PID2) and (ExecTime > :Today))";
+    " (select count(PID) from ExecItemTime where (PID = :PID2) and (ExecTime > DateValue(Now())))";
 const char* const kRecentStatSQL =
     "select count(PID) as TotalCount, max(ExecTime) as LastRun from ExecItemTime where PID = :PID ";
 const char* const kClearSQL =
@@ -70,7 +72,7 @@ const char* const kSchemaSQL =
     "  PID integer primary key autoincrement, MID integer not null, Caption text,"
     "  Path text collate nocase);"
     "create unique index if not exists ItemsPathMenuPath on ItemsPath (MID, Path);"
-    "create table if not exists ExecItemTime (PID integer not null, ExecTime text not null);"
+    "create table if not exists ExecItemTime (PID integer not null, ExecTime real not null);"
     "create index if not exists ExecItemTimePID on ExecItemTime (PID, ExecTime);";
 
 const char* const kTableNames[] = {"MenuItems", "ItemsPath", "ExecItemTime"};
@@ -166,6 +168,12 @@ void TDKData::DataModuleCreate() {
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
         if (rc != SQLITE_OK) Fail();
         sqlite3_busy_timeout(DKADOConnection, 5000);
+        // The launch index of a busy year stays in memory between openings of the lists.
+        sqlite3_exec(DKADOConnection, "pragma cache_size = -16384; pragma mmap_size = 67108864", nullptr, nullptr,
+                     nullptr);
+        sqlite3_create_function(DKADOConnection, "Now", 0, SQLITE_UTF8, this, SqlNow, nullptr, nullptr);
+        sqlite3_create_function(DKADOConnection, "DateValue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                SqlDateValue, nullptr, nullptr);
         CreateSchema();
     } catch (const std::exception& e) {
         Log(4, L"(d1) " + ErrorText(e));
@@ -404,7 +412,6 @@ void TDKData::FillDefaultDB(const TDefaultFolders& folders) {
 int TDKData::InsertExecTime(int MID, const std::wstring& Path) {
     sqlite3_stmt* q = Query(kLaunchSQL);
     StmtUse use{q};
-    BindText(q, ":Now", FormatExecTime(Now()));
     BindInt(q, ":MID", MID);
     BindText(q, ":Path", gui::AnsiLowerCase(Path));
     Step(DKADOConnection, q);
@@ -438,7 +445,6 @@ gui::StringList TDKData::GetSortedList(int MID) {
     try {
         sqlite3_stmt* q = Query(kPopularSQL);
         StmtUse use{q};
-        BindText(q, ":WeekAgo", FormatExecTime(AddDays(Now(), -7)));
         BindInt(q, ":MID", MID);
         while (Step(DKADOConnection, q)) list.Add(ColumnText(q, 2));
     } catch (const std::exception& e) {
@@ -453,8 +459,6 @@ std::vector<TStatRow> TDKData::StatRows(const char* sql, int MID) {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     sqlite3_stmt* q = Query(sql);
     StmtUse use{q};
-    if (sqlite3_bind_parameter_index(q, ":WeekAgo") > 0)
-        BindText(q, ":WeekAgo", FormatExecTime(AddDays(Now(), -7)));
     BindInt(q, ":MID", MID);
     std::vector<TStatRow> rows;
     while (Step(DKADOConnection, q)) rows.push_back({sqlite3_column_int(q, 0), ColumnText(q, 1), ColumnText(q, 2)});
@@ -488,11 +492,6 @@ std::vector<TStatLine> TDKData::ShowPopularStat(int PID, const std::wstring& Exe
     std::lock_guard<std::recursive_mutex> guard(FLock);
     sqlite3_stmt* q = Query(kPopularStatSQL);
     StmtUse use{q};
-    const SYSTEMTIME now = Now();
-    SYSTEMTIME today = now;
-    today.wHour = today.wMinute = today.wSecond = today.wMilliseconds = 0;
-    BindText(q, ":WeekAgo", FormatExecTime(AddDays(now, -7)));
-    BindText(q, ":Today", FormatExecTime(today));
     BindInt(q, ":PID", PID);
     BindInt(q, ":PID1", PID);
     BindInt(q, ":PID2", PID);
@@ -509,9 +508,8 @@ std::vector<TStatLine> TDKData::ShowRecentStat(int PID, const std::wstring& Exec
     StmtUse use{q};
     BindInt(q, ":PID", PID);
     if (!Step(DKADOConnection, q)) throw EDatabaseError("No figures");
-    std::wstring last;
-    SYSTEMTIME t;
-    if (ParseExecTime(ColumnText(q, 1), t)) last = FormatDateTime(t);
+    std::wstring last;  // none once the launches were cleared meanwhile
+    if (sqlite3_column_type(q, 1) != SQLITE_NULL) last = FormatDateTime(FromDateTime(sqlite3_column_double(q, 1)));
     return {{L"Last launch time: " + last}, {L"Launches count: " + ColumnText(q, 0)}, {ExecPath, true}};
 }
 
@@ -525,27 +523,36 @@ void TDKData::ClearStat(int MID) {
 
 // ---- time ----
 
-std::wstring TDKData::FormatExecTime(const SYSTEMTIME& t) {
-    wchar_t buf[32];
-    swprintf(buf, 32, L"%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-             t.wSecond, t.wMilliseconds);
-    return buf;
+// Date values count days from 1899-12-30 00:00 (the FILETIME epoch lies 109205 days before).
+constexpr double kEpochDays = 109205.0;
+constexpr double kMsPerDay = 86400000.0;
+
+double TDKData::ToDateTime(const SYSTEMTIME& t) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&t, &ft)) return 0;
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    return static_cast<double>(v.QuadPart / 10000) / kMsPerDay - kEpochDays;
 }
 
-bool TDKData::ParseExecTime(const std::wstring& text, SYSTEMTIME& t) {
-    unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
-    int n = swscanf(text.c_str(), L"%u-%u-%u %u:%u:%u.%u", &y, &mo, &d, &h, &mi, &s, &ms);
-    if (n < 3) return false;
-    t = SYSTEMTIME{};
-    t.wYear = static_cast<WORD>(y);
-    t.wMonth = static_cast<WORD>(mo);
-    t.wDay = static_cast<WORD>(d);
-    t.wHour = static_cast<WORD>(h);
-    t.wMinute = static_cast<WORD>(mi);
-    t.wSecond = static_cast<WORD>(s);
-    t.wMilliseconds = static_cast<WORD>(ms);
-    FILETIME ft;  // fills in the day of the week and rejects impossible dates
-    return SystemTimeToFileTime(&t, &ft) && FileTimeToSystemTime(&ft, &t);
+SYSTEMTIME TDKData::FromDateTime(double d) {
+    ULARGE_INTEGER v;
+    v.QuadPart = static_cast<unsigned long long>(std::llround((d + kEpochDays) * kMsPerDay)) * 10000ull;
+    FILETIME ft{v.LowPart, v.HighPart};
+    SYSTEMTIME t{};
+    FileTimeToSystemTime(&ft, &t);
+    return t;
+}
+
+void TDKData::SqlNow(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* self = static_cast<TDKData*>(sqlite3_user_data(ctx));
+    sqlite3_result_double(ctx, ToDateTime(self->Now()));
+}
+
+void TDKData::SqlDateValue(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    sqlite3_result_double(ctx, std::floor(sqlite3_value_double(argv[0])));
 }
 
 SYSTEMTIME TDKData::AddDays(const SYSTEMTIME& t, double days) {

@@ -21,6 +21,8 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_context;
+struct sqlite3_value;
 
 // A database failure raised to the caller (load and save of menus, statistics).
 class EDatabaseError : public std::runtime_error {
@@ -143,9 +145,10 @@ public:
     std::vector<TStatLine> ShowRecentStat(int PID, const std::wstring& ExecPath);
     void ClearStat(int MID);
 
-    // Local time as stored in ExecItemTime.ExecTime: "yyyy-mm-dd hh:nn:ss.zzz".
-    static std::wstring FormatExecTime(const SYSTEMTIME& t);
-    static bool ParseExecTime(const std::wstring& text, SYSTEMTIME& t);
+    // Local time as stored in ExecItemTime.ExecTime: a date value, days since 1899-12-30 00:00
+    // with the time of day as the fraction (kept to the millisecond).
+    static double ToDateTime(const SYSTEMTIME& t);
+    static SYSTEMTIME FromDateTime(double d);
     // Wall-clock arithmetic on a local time, as date values subtract days.
     static SYSTEMTIME AddDays(const SYSTEMTIME& t, double days);
     // Short date, a blank and long time of the user's locale; the time is left out at midnight.
@@ -164,6 +167,8 @@ private:
     int InsertExecTime(int MID, const std::wstring& Path);
     std::vector<TStatRow> StatRows(const char* sql, int MID);
     [[noreturn]] void Fail() const;
+    static void SqlNow(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+    static void SqlDateValue(sqlite3_context* ctx, int argc, sqlite3_value** argv);
     void RequireConnection() const;
 
     std::wstring FFileName;

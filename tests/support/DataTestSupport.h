@@ -34,6 +34,14 @@ public:
         sqlite3_finalize(s);
         return v;
     }
+    double Double(const std::string& sql) {
+        sqlite3_stmt* s = nullptr;
+        double v = -1;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+            v = sqlite3_column_double(s, 0);
+        sqlite3_finalize(s);
+        return v;
+    }
     std::string Text(const std::string& sql) {
         sqlite3_stmt* s = nullptr;
         std::string v;

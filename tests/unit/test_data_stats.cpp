@@ -58,7 +58,8 @@ TEST_F(DataStats, LaunchesKeepOnePathRowPerMenuWhateverTheCase) {
     EXPECT_EQ(raw.Text("select Path from ItemsPath where Caption = 'Straße'"), "c:\\ä\\straße.txt");
     EXPECT_EQ(raw.Int("select count(*) from ExecItemTime e join ItemsPath i on i.PID = e.PID where i.MID = 2"), 4);
     EXPECT_EQ(raw.Int("select count(*) from ExecItemTime e join ItemsPath i on i.PID = e.PID where i.MID = 5"), 1);
-    EXPECT_EQ(raw.Text("select max(ExecTime) from ExecItemTime"), "2026-03-10 11:00:00.000");
+    // Stored as a date value: days since 1899-12-30, the time of day as the fraction.
+    EXPECT_NEAR(raw.Double("select max(ExecTime) from ExecItemTime"), 46091.0 + 11.0 / 24, 1e-8);
 }
 
 TEST_F(DataStats, PopularCountsOnlyTheLastSevenDaysRecentListsAll) {
@@ -164,16 +165,20 @@ TEST_F(DataStats, ClearStatForgetsOneMenuOnly) {
     EXPECT_EQ(raw.Int("select count(*) from ItemsPath"), 3);
 }
 
-TEST(DataTime, StoredTimesRoundTripAndDaysAreWallClockDays) {
+TEST(DataTime, DateValuesAndWallClockDays) {
+    EXPECT_DOUBLE_EQ(TDKData::ToDateTime(At(1899, 12, 30)), 0.0);
+    EXPECT_DOUBLE_EQ(TDKData::ToDateTime(At(2000, 1, 1, 18)), 36526.75);
     SYSTEMTIME t = At(2026, 3, 29, 1, 30, 5);
     t.wMilliseconds = 250;
-    EXPECT_EQ(TDKData::FormatExecTime(t), L"2026-03-29 01:30:05.250");
-    SYSTEMTIME back{};
-    ASSERT_TRUE(TDKData::ParseExecTime(L"2026-03-29 01:30:05.250", back));
-    EXPECT_EQ(TDKData::FormatExecTime(back), L"2026-03-29 01:30:05.250");
-    EXPECT_FALSE(TDKData::ParseExecTime(L"2026-02-30 00:00:00.000", back));
-    EXPECT_FALSE(TDKData::ParseExecTime(L"", back));
+    SYSTEMTIME back = TDKData::FromDateTime(TDKData::ToDateTime(t));
+    EXPECT_EQ(back.wYear, 2026);
+    EXPECT_EQ(back.wDay, 29);
+    EXPECT_EQ(back.wSecond, 5);
+    EXPECT_EQ(back.wMilliseconds, 250);
     // Seven days back keeps the clock time, across month ends and daylight-saving changes.
-    EXPECT_EQ(TDKData::FormatExecTime(TDKData::AddDays(t, -7)), L"2026-03-22 01:30:05.250");
-    EXPECT_EQ(TDKData::FormatExecTime(TDKData::AddDays(At(2026, 3, 3, 12), -7)), L"2026-02-24 12:00:00.000");
+    EXPECT_DOUBLE_EQ(TDKData::ToDateTime(TDKData::AddDays(t, -7)), TDKData::ToDateTime(t) - 7);
+    SYSTEMTIME feb = TDKData::AddDays(At(2026, 3, 3, 12), -7);
+    EXPECT_EQ(feb.wMonth, 2);
+    EXPECT_EQ(feb.wDay, 24);
+    EXPECT_EQ(feb.wHour, 12);
 }
