@@ -131,11 +131,16 @@ public:
     void FillDefaultDB();
     void FillDefaultDB(const TDefaultFolders& folders);
 
-    // Launch records.
+    // Launch records. SaveExecTime records one launch of Path (any letter case) in menu MID,
+    // adding the menu's path row on its first launch; PID is not used. Failures are logged (d4)
+    // and never raised. GetSortedList gives the menu's paths launched in the last seven days,
+    // most launched first; a failure is logged (d3) and what was read so far is returned.
     void SaveExecTime(int MID, const std::wstring& Caption, const std::wstring& Path, int PID = -1);
     gui::StringList GetSortedList(int MID);
 
-    // Statistics.
+    // Statistics of one menu, read anew on every call; errors are raised (EDatabaseError).
+    // "Most Popular": paths launched in the last seven days, most launches first. "Recent": every
+    // launched path, latest launch first. The figures of one entry end with its path line.
     std::vector<TStatRow> PopularRows(int MID);
     std::vector<TStatRow> RecentRows(int MID);
     static TStatList FillStatList(const std::vector<TStatRow>& rows);

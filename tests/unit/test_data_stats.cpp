@@ -164,21 +164,3 @@ TEST_F(DataStats, ClearStatForgetsOneMenuOnly) {
     RawDb raw(dir / L"dk.pdb");
     EXPECT_EQ(raw.Int("select count(*) from ItemsPath"), 3);
 }
-
-TEST(DataTime, DateValuesAndWallClockDays) {
-    EXPECT_DOUBLE_EQ(TDKData::ToDateTime(At(1899, 12, 30)), 0.0);
-    EXPECT_DOUBLE_EQ(TDKData::ToDateTime(At(2000, 1, 1, 18)), 36526.75);
-    SYSTEMTIME t = At(2026, 3, 29, 1, 30, 5);
-    t.wMilliseconds = 250;
-    SYSTEMTIME back = TDKData::FromDateTime(TDKData::ToDateTime(t));
-    EXPECT_EQ(back.wYear, 2026);
-    EXPECT_EQ(back.wDay, 29);
-    EXPECT_EQ(back.wSecond, 5);
-    EXPECT_EQ(back.wMilliseconds, 250);
-    // Seven days back keeps the clock time, across month ends and daylight-saving changes.
-    EXPECT_DOUBLE_EQ(TDKData::ToDateTime(TDKData::AddDays(t, -7)), TDKData::ToDateTime(t) - 7);
-    SYSTEMTIME feb = TDKData::AddDays(At(2026, 3, 3, 12), -7);
-    EXPECT_EQ(feb.wMonth, 2);
-    EXPECT_EQ(feb.wDay, 24);
-    EXPECT_EQ(feb.wHour, 12);
-}
