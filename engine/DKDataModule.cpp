@@ -1,0 +1,583 @@
+#include "DKDataModule.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
+
+#include "Application.h"
+#include "DKUtils.h"
+#include "SysUtils.h"
+#include "sqlite3.h"
+
+std::unique_ptr<TDKData> DKData;
+
+namespace {
+
+// The statements. Now() and DateValue() are functions of the connection: Now() is the module's
+// clock (local time) as a date value in days, so "Now() - 7" is seven days back and
+// DateValue(Now()) is local midnight, as with date/time columns elsewhere.
+const char* const kLoadSQL =
+    "select MIID, Caption, Icon, ExecPath, Checked\n"
+    "from MenuItems\n"
+    "where (MID = :MID) and (ParentID = :ParentID)\n"
+    "order by [Position]";
+const char* const kDeleteSQL =
+    "delete from MenuItems\n"
+    "where MID = :MenuID";
+const char* const kInsertSQL =
+    "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath)\n"
+    "values (:MID, :MIID, :ParentID, :Position, :Caption, :ExecPath)";
+const char* const kLaunchSQL =
+    "insert into ExecItemTime (PID, ExecTime)\n"
+    "select PID, Now() from ItemsPath\n"
+    "where (MID = :MID) and (Path = :Path)";
+const char* const kPathSQL =
+    "insert into ItemsPath (MID, Caption, Path)\n"
+    "values (:MID, :Caption, :Path)";
+// Counted per path of the menu through the (PID, ExecTime) index instead of grouping the whole
+// launch table: the same rows in the same order, without reading other menus' launches.
+const char* const kPopularSQL =
+    "select PID, Caption, Path from ("
+    "  select i.PID, i.Caption, i.Path,"
+    "    (select count(*) from ExecItemTime e where e.PID = i.PID and e.ExecTime > Now() - 7)"
+    "      as WeekExecCount"
+    "  from ItemsPath i where i.MID = :MID)"
+    " where WeekExecCount > 0 order by WeekExecCount desc, PID";
+const char* const kRecentSQL =
+    "select PID, Caption, Path from ("
+    "  select i.PID, i.Caption, i.Path,"
+    "    (select max(e.ExecTime) from ExecItemTime e where e.PID = i.PID) as LastExecTime"
+    "  from ItemsPath i where i.MID = :MID)"
+    " where LastExecTime is not null order by LastExecTime desc, PID";
+const char* const kPopularStatSQL =
+    "select (select count(PID) from ExecItemTime where (PID = :PID) and (ExecTime > Now() - 7)),"
+    " (select count(PID) from ExecItemTime where PID = :PID1),"
+    " (select count(PID) from ExecItemTime where (PID = :PID2) and (ExecTime > DateValue(Now())))";
+const char* const kRecentStatSQL =
+    "select count(PID) as TotalCount, max(ExecTime) as LastRun from ExecItemTime where PID = :PID ";
+const char* const kClearSQL =
+    "delete from ExecItemTime where PID in (   select PID   from ItemsPath   where MID = :MID )";
+
+// Path compares without regard to case (NOCASE for ASCII; stored and searched paths are both
+// lower-cased by the same locale rule for the rest). One ItemsPath row per menu and path.
+const char* const kSchemaSQL =
+    "create table if not exists MenuItems ("
+    "  MID integer not null, MIID integer not null, ParentID integer not null,"
+    "  [Position] integer not null default 0, Caption text default '', ExecPath text default '',"
+    "  Icon blob, Checked integer default 0);"
+    "create index if not exists MenuItemsParent on MenuItems (MID, ParentID, [Position]);"
+    "create table if not exists ItemsPath ("
+    "  PID integer primary key autoincrement, MID integer not null, Caption text,"
+    "  Path text collate nocase);"
+    "create unique index if not exists ItemsPathMenuPath on ItemsPath (MID, Path);"
+    "create table if not exists ExecItemTime (PID integer not null, ExecTime real not null);"
+    "create index if not exists ExecItemTimePID on ExecItemTime (PID, ExecTime);";
+
+const char* const kTableNames[] = {"MenuItems", "ItemsPath", "ExecItemTime"};
+
+// Resets a shared statement when its use ends, so no read stays open between calls.
+struct StmtUse {
+    sqlite3_stmt* s;
+    ~StmtUse() {
+        if (s) sqlite3_reset(s);
+    }
+};
+
+// A statement of its own (one per level of a recursive load).
+struct OwnStmt {
+    sqlite3_stmt* s = nullptr;
+    ~OwnStmt() {
+        if (s) sqlite3_finalize(s);
+    }
+};
+
+int ParamIndex(sqlite3_stmt* s, const char* name) {
+    int i = sqlite3_bind_parameter_index(s, name);
+    if (i == 0) throw EDatabaseError(std::string("Parameter ") + name + " not found");
+    return i;
+}
+
+void BindInt(sqlite3_stmt* s, const char* name, int v) { sqlite3_bind_int(s, ParamIndex(s, name), v); }
+
+void BindText(sqlite3_stmt* s, const char* name, const std::wstring& v) {
+    sqlite3_bind_text16(s, ParamIndex(s, name), v.data(), static_cast<int>(v.size() * sizeof(wchar_t)),
+                        SQLITE_TRANSIENT);
+}
+
+std::wstring ColumnText(sqlite3_stmt* s, int col) {
+    const void* p = sqlite3_column_text16(s, col);
+    if (!p) return {};
+    int bytes = sqlite3_column_bytes16(s, col);
+    return std::wstring(static_cast<const wchar_t*>(p), static_cast<size_t>(bytes) / sizeof(wchar_t));
+}
+
+// Raises the connection's error unless the step gave a row (true) or ended (false).
+bool Step(sqlite3* db, sqlite3_stmt* s) {
+    int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw EDatabaseError(sqlite3_errmsg(db));
+}
+
+std::wstring ErrorText(const std::exception& e) {
+    if (auto* d = dynamic_cast<const EDatabaseError*>(&e)) return d->Message();
+    return gui::FromUtf8(e.what());
+}
+
+std::wstring FolderPath(int csidl) {
+    wchar_t buf[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(gui::App().Handle(), csidl, nullptr, 0, buf))) return {};
+    return buf;
+}
+
+// The registered path of a program (App Paths), empty when unknown or missing on disk.
+std::wstring RegisteredAppPath(const std::wstring& exeName) {
+    HKEY key = nullptr;
+    std::wstring sub = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    wchar_t buf[1024] = {};
+    DWORD size = sizeof(buf) - sizeof(wchar_t), type = 0;
+    LONG rc = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+    std::wstring path(buf);
+    path.erase(std::remove(path.begin(), path.end(), L'"'), path.end());
+    const std::wstring var = L"%programfiles%";
+    std::wstring lower = gui::LowerCase(path);
+    if (size_t p = lower.find(var); p != std::wstring::npos)
+        path.replace(p, var.size(), FolderPath(CSIDL_PROGRAM_FILES));
+    return gui::FileExists(path) ? path : std::wstring();
+}
+
+}  // namespace
+
+std::wstring EDatabaseError::Message() const { return gui::FromUtf8(what()); }
+
+TDKData::TDKData() : TDKData(gui::ExeDir() + L"dk.pdb") {}
+
+TDKData::TDKData(std::wstring fileName) : FFileName(std::move(fileName)) { DataModuleCreate(); }
+
+TDKData::~TDKData() { DataModuleDestroy(); }
+
+void TDKData::DataModuleCreate() {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    try {
+        int rc = sqlite3_open_v2(gui::ToUtf8(FFileName).c_str(), &DKADOConnection,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+        if (rc != SQLITE_OK) Fail();
+        sqlite3_busy_timeout(DKADOConnection, 5000);
+        // The launch index of a busy year stays in memory between openings of the lists.
+        sqlite3_exec(DKADOConnection, "pragma cache_size = -16384; pragma mmap_size = 67108864", nullptr, nullptr,
+                     nullptr);
+        sqlite3_create_function(DKADOConnection, "Now", 0, SQLITE_UTF8, this, SqlNow, nullptr, nullptr);
+        sqlite3_create_function(DKADOConnection, "DateValue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                SqlDateValue, nullptr, nullptr);
+        CreateSchema();
+    } catch (const std::exception& e) {
+        Log(4, L"(d1) " + ErrorText(e));
+        DataModuleDestroy();
+    }
+}
+
+void TDKData::DataModuleDestroy() {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    for (auto& [sql, stmt] : qrADO) sqlite3_finalize(stmt);
+    qrADO.clear();
+    if (DKADOConnection) sqlite3_close_v2(DKADOConnection);
+    DKADOConnection = nullptr;
+}
+
+// A new (empty) file gets the three tables; a file that has them keeps them and only gains the
+// indexes it lacks, when it can be written. A file that is not a database fails here.
+void TDKData::CreateSchema() {
+    int found = 0;
+    {
+        OwnStmt q;
+        if (sqlite3_prepare_v2(DKADOConnection,
+                               "select name from sqlite_master where type = 'table' and "
+                               "name in ('MenuItems', 'ItemsPath', 'ExecItemTime')",
+                               -1, &q.s, nullptr) != SQLITE_OK)
+            Fail();
+        while (Step(DKADOConnection, q.s)) ++found;
+    }
+    if (found == static_cast<int>(std::size(kTableNames))) {
+        sqlite3_exec(DKADOConnection, kSchemaSQL, nullptr, nullptr, nullptr);  // read-only: indexes stay as they are
+        return;
+    }
+    Exec("begin immediate");
+    try {
+        Exec(kSchemaSQL);
+        Exec("commit");
+    } catch (...) {
+        sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+bool TDKData::Connected() const {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    return DKADOConnection != nullptr;
+}
+
+void TDKData::SetClock(TLocalClock clock) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    FClock = std::move(clock);
+}
+
+SYSTEMTIME TDKData::Now() const {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (FClock) return FClock();
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return t;
+}
+
+void TDKData::Fail() const {
+    throw EDatabaseError(DKADOConnection ? sqlite3_errmsg(DKADOConnection) : "Database is not open");
+}
+
+void TDKData::RequireConnection() const {
+    if (!DKADOConnection) throw EDatabaseError("Database is not open");
+}
+
+sqlite3_stmt* TDKData::Query(const char* sql) {
+    RequireConnection();
+    auto it = qrADO.find(sql);
+    if (it == qrADO.end()) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(DKADOConnection, sql, -1, &s, nullptr) != SQLITE_OK) Fail();
+        it = qrADO.emplace(sql, s).first;
+    }
+    sqlite3_reset(it->second);
+    sqlite3_clear_bindings(it->second);
+    return it->second;
+}
+
+void TDKData::Exec(const char* sql) {
+    RequireConnection();
+    char* err = nullptr;
+    if (sqlite3_exec(DKADOConnection, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errmsg(DKADOConnection);
+        sqlite3_free(err);
+        throw EDatabaseError(msg);
+    }
+}
+
+// ---- stored menus ----
+
+std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Highest) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    RequireConnection();
+    Highest = -1;
+    std::vector<TStoredItem> items;
+    std::vector<int> path{ParentID};
+    LoadLevel(MenuID, ParentID, path, items, Highest);
+    return items;
+}
+
+int TDKData::FillMenuItem(TStoredItem& dkmi, int MenuID, int ParentID, int InsertIndex) {
+    int Highest = -1;
+    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest);
+    if (InsertIndex == -1) {
+        for (auto& item : loaded) dkmi.Items.push_back(std::move(item));
+    } else {
+        if (InsertIndex < 0 || static_cast<size_t>(InsertIndex) > dkmi.Items.size())
+            throw std::out_of_range("List index out of bounds (" + std::to_string(InsertIndex) + ")");
+        dkmi.Items.insert(dkmi.Items.begin() + InsertIndex, std::make_move_iterator(loaded.begin()),
+                          std::make_move_iterator(loaded.end()));
+    }
+    return Highest;
+}
+
+void TDKData::LoadLevel(int MenuID, int ParentID, std::vector<int>& path, std::vector<TStoredItem>& out,
+                        int& Highest) {
+    // Each level has a statement of its own: the outer rows stay open while the inner ones load.
+    OwnStmt q;
+    if (sqlite3_prepare_v2(DKADOConnection, kLoadSQL, -1, &q.s, nullptr) != SQLITE_OK) Fail();
+    BindInt(q.s, ":MID", MenuID);
+    BindInt(q.s, ":ParentID", ParentID);
+    while (Step(DKADOConnection, q.s)) {
+        TStoredItem item;
+        item.MIID = sqlite3_column_int(q.s, 0);
+        if (std::find(path.begin(), path.end(), item.MIID) != path.end()) continue;  // a cycle
+        item.Caption = ColumnText(q.s, 1);
+        item.ExecPath = ColumnText(q.s, 3);
+        item.Checked = sqlite3_column_type(q.s, 4) != SQLITE_NULL && sqlite3_column_int(q.s, 4) != 0;
+        item.Loadable = true;
+        Highest = std::max(Highest, item.MIID);
+        path.push_back(item.MIID);
+        LoadLevel(MenuID, item.MIID, path, item.Items, Highest);
+        path.pop_back();
+        out.push_back(std::move(item));
+    }
+}
+
+void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    RequireConnection();
+    // Delete and inserts succeed together or not at all: a failure keeps the stored favourites.
+    Exec("begin immediate");
+    try {
+        sqlite3_stmt* q = Query(kDeleteSQL);
+        StmtUse use{q};
+        BindInt(q, ":MenuID", MenuID);
+        Step(DKADOConnection, q);
+        SaveMenuItem(MenuID, Root, -1, 0);
+        Exec("commit");
+    } catch (...) {
+        sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void TDKData::SaveMenuItem(int MenuID, const TStoredItem& dki, int OwnerMIID, int Index) {
+    for (size_t i = 0; i < dki.Items.size(); ++i) SaveMenuItem(MenuID, dki.Items[i], dki.MIID, static_cast<int>(i));
+    if (dki.Loadable && !dki.Edited)
+        InsertRow({MenuID, dki.MIID, OwnerMIID, Index, dki.Caption, dki.ExecPath, false});
+}
+
+void TDKData::InsertRow(const TMenuItemRow& row) {
+    sqlite3_stmt* q = Query(kInsertSQL);
+    StmtUse use{q};
+    BindInt(q, ":MID", row.MID);
+    BindInt(q, ":MIID", row.MIID);
+    BindInt(q, ":ParentID", row.ParentID);
+    BindInt(q, ":Position", row.Position);
+    BindText(q, ":Caption", row.Caption);
+    BindText(q, ":ExecPath", row.ExecPath);
+    Step(DKADOConnection, q);
+}
+
+// ---- first run ----
+
+std::vector<TMenuItemRow> TDKData::DefaultRows(const TDefaultFolders& f) {
+    return {
+        {0, 9, -1, 1, L"Text Editors", L""},
+        {0, 17, 9, 0, L"Notepad", f.Windows + L"\\notepad.exe"},
+        {0, 16, 9, 1, L"WordPad", f.WordPad},
+        {0, 10, -1, 2, L"Create Your Own Group...", L""},
+        {0, 11, -1, 3, L"Calculator", f.System + L"\\calc.exe"},
+        {1, 8, -1, 1, L"Create Your Own Group...", L""},
+        {1, 7, -1, 2, L"My Documents", f.Documents},
+        {1, 9, -1, 3, L"license.txt", f.ExeDir + L"\\license.txt"},
+        {2, 0, -1, 1, L"Work", L""},
+        {2, 1, -1, 2, L"Internet", L""},
+        {2, 2, -1, 3, L"Media", L""},
+        {3, 47, -1, 1, L"Communication", L""},
+        {3, 36, 47, 0, L"Welcome to Facebook | Facebook", L"http://www.facebook.com/"},
+        {3, 41, 47, 1, L"Twitter", L"http://twitter.com/"},
+        {3, 44, 47, 2, L"Relationships Matter | LinkedIn", L"http://www.linkedin.com/"},
+        {3, 48, -1, 2, L"News", L""},
+        {3, 45, 48, 0, L"CNN.com International - Breaking, World, Business, Sports, Entertainment and Video News",
+         L"http://edition.cnn.com/"},
+        {3, 37, 48, 1, L"The top news headlines from Yahoo! News", L"http://news.yahoo.com/"},
+        {3, 49, -1, 3, L"Shopping", L""},
+        {3, 42, 49, 0, L"eBay - New & used electronics, cars, apparel, collectibles...", L"http://www.ebay.com/"},
+        {3, 39, 49, 1, L"Amazon.com: Online Shopping for Electronics, Apparel, Computers, Books, DVDs & more",
+         L"http://www.amazon.com/"},
+        {3, 38, -1, 4, L"YouTube - Broadcast Yourself", L"http://www.youtube.com/"},
+        {4, 3, -1, 1, L"Books", L""},
+        {4, 1, -1, 2, L"Moves", L""},
+        {4, 2, -1, 3, L"Music", L""},
+        {5, 2, -1, 1, L"Task Manager", f.System + L"\\taskmgr.exe"},
+    };
+}
+
+TDefaultFolders TDKData::DefaultFolders() {
+    TDefaultFolders f;
+    f.Windows = FolderPath(CSIDL_WINDOWS);
+    f.System = FolderPath(CSIDL_SYSTEM);
+    f.Documents = FolderPath(CSIDL_PERSONAL);
+    f.ExeDir = gui::ExcludeTrailingBackslash(gui::ExeDir());
+    f.WordPad = RegisteredAppPath(L"WORDPAD.EXE");
+    return f;
+}
+
+void TDKData::FillDefaultDB() { FillDefaultDB(DefaultFolders()); }
+
+void TDKData::FillDefaultDB(const TDefaultFolders& folders) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    try {
+        RequireConnection();
+        for (const TMenuItemRow& row : DefaultRows(folders)) InsertRow(row);
+    } catch (const std::exception& e) {
+        Log(4, L"(d2) " + ErrorText(e));
+    }
+}
+
+// ---- launches ----
+
+int TDKData::InsertExecTime(int MID, const std::wstring& Path) {
+    sqlite3_stmt* q = Query(kLaunchSQL);
+    StmtUse use{q};
+    BindInt(q, ":MID", MID);
+    BindText(q, ":Path", gui::AnsiLowerCase(Path));
+    Step(DKADOConnection, q);
+    return sqlite3_changes(DKADOConnection);
+}
+
+void TDKData::SaveExecTime(int MID, const std::wstring& Caption, const std::wstring& Path, int) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    try {
+        RequireConnection();
+        if (InsertExecTime(MID, Path) == 1) return;
+        int added = 0;
+        {
+            sqlite3_stmt* q = Query(kPathSQL);
+            StmtUse use{q};
+            BindInt(q, ":MID", MID);
+            BindText(q, ":Caption", Caption);
+            BindText(q, ":Path", gui::AnsiLowerCase(Path));
+            Step(DKADOConnection, q);
+            added = sqlite3_changes(DKADOConnection);
+        }
+        if (added > 0) InsertExecTime(MID, Path);
+    } catch (const std::exception& e) {
+        Log(4, L"(d4) " + ErrorText(e));
+    }
+}
+
+gui::StringList TDKData::GetSortedList(int MID) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    gui::StringList list;
+    try {
+        sqlite3_stmt* q = Query(kPopularSQL);
+        StmtUse use{q};
+        BindInt(q, ":MID", MID);
+        while (Step(DKADOConnection, q)) list.Add(ColumnText(q, 2));
+    } catch (const std::exception& e) {
+        Log(4, L"(d3) " + ErrorText(e));
+    }
+    return list;
+}
+
+// ---- statistics ----
+
+std::vector<TStatRow> TDKData::StatRows(const char* sql, int MID) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    sqlite3_stmt* q = Query(sql);
+    StmtUse use{q};
+    BindInt(q, ":MID", MID);
+    std::vector<TStatRow> rows;
+    while (Step(DKADOConnection, q)) rows.push_back({sqlite3_column_int(q, 0), ColumnText(q, 1), ColumnText(q, 2)});
+    return rows;
+}
+
+std::vector<TStatRow> TDKData::PopularRows(int MID) { return StatRows(kPopularSQL, MID); }
+
+std::vector<TStatRow> TDKData::RecentRows(int MID) { return StatRows(kRecentSQL, MID); }
+
+TStatList TDKData::FillStatList(const std::vector<TStatRow>& rows) {
+    TStatList list;
+    std::vector<TStatRow>* target = &list.Entries;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const int recNo = static_cast<int>(i) + 1;
+        if (recNo == MoreAtRow) {
+            list.HasMore = true;
+            target = &list.More;
+        }
+        target->push_back(rows[i]);
+        if (recNo == LastStatRow) break;
+    }
+    return list;
+}
+
+TStatList TDKData::ShowPopularList(int MID) { return FillStatList(PopularRows(MID)); }
+
+TStatList TDKData::ShowRecentList(int MID) { return FillStatList(RecentRows(MID)); }
+
+std::vector<TStatLine> TDKData::ShowPopularStat(int PID, const std::wstring& ExecPath) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    sqlite3_stmt* q = Query(kPopularStatSQL);
+    StmtUse use{q};
+    BindInt(q, ":PID", PID);
+    BindInt(q, ":PID1", PID);
+    BindInt(q, ":PID2", PID);
+    if (!Step(DKADOConnection, q)) throw EDatabaseError("No figures");
+    return {{L"Last Week: " + ColumnText(q, 0)},
+            {L"Total: " + ColumnText(q, 1)},
+            {L"Today: " + ColumnText(q, 2)},
+            {ExecPath, true}};
+}
+
+std::vector<TStatLine> TDKData::ShowRecentStat(int PID, const std::wstring& ExecPath) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    sqlite3_stmt* q = Query(kRecentStatSQL);
+    StmtUse use{q};
+    BindInt(q, ":PID", PID);
+    if (!Step(DKADOConnection, q)) throw EDatabaseError("No figures");
+    std::wstring last;  // none once the launches were cleared meanwhile
+    if (sqlite3_column_type(q, 1) != SQLITE_NULL) last = FormatDateTime(FromDateTime(sqlite3_column_double(q, 1)));
+    return {{L"Last launch time: " + last}, {L"Launches count: " + ColumnText(q, 0)}, {ExecPath, true}};
+}
+
+void TDKData::ClearStat(int MID) {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    sqlite3_stmt* q = Query(kClearSQL);
+    StmtUse use{q};
+    BindInt(q, ":MID", MID);
+    Step(DKADOConnection, q);
+}
+
+// ---- time ----
+
+// Date values count days from 1899-12-30 00:00 (the FILETIME epoch lies 109205 days before).
+constexpr double kEpochDays = 109205.0;
+constexpr double kMsPerDay = 86400000.0;
+
+double TDKData::ToDateTime(const SYSTEMTIME& t) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&t, &ft)) return 0;
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    return static_cast<double>(v.QuadPart / 10000) / kMsPerDay - kEpochDays;
+}
+
+SYSTEMTIME TDKData::FromDateTime(double d) {
+    ULARGE_INTEGER v;
+    v.QuadPart = static_cast<unsigned long long>(std::llround((d + kEpochDays) * kMsPerDay)) * 10000ull;
+    FILETIME ft{v.LowPart, v.HighPart};
+    SYSTEMTIME t{};
+    FileTimeToSystemTime(&ft, &t);
+    return t;
+}
+
+void TDKData::SqlNow(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* self = static_cast<TDKData*>(sqlite3_user_data(ctx));
+    sqlite3_result_double(ctx, ToDateTime(self->Now()));
+}
+
+void TDKData::SqlDateValue(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    sqlite3_result_double(ctx, std::floor(sqlite3_value_double(argv[0])));
+}
+
+SYSTEMTIME TDKData::AddDays(const SYSTEMTIME& t, double days) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&t, &ft)) return t;
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    v.QuadPart += static_cast<long long>(days * 864000000000.0);
+    ft.dwLowDateTime = v.LowPart;
+    ft.dwHighDateTime = v.HighPart;
+    SYSTEMTIME out;
+    FileTimeToSystemTime(&ft, &out);
+    return out;
+}
+
+std::wstring TDKData::FormatDateTime(const SYSTEMTIME& t) {
+    wchar_t buf[128] = {};
+    GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &t, nullptr, buf, 128);
+    std::wstring text = buf;
+    if (t.wHour || t.wMinute || t.wSecond || t.wMilliseconds) {
+        buf[0] = 0;
+        GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &t, nullptr, buf, 128);
+        text += L" ";
+        text += buf;
+    }
+    return text;
+}
