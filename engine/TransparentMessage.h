@@ -43,20 +43,17 @@ LRESULT TranspHitTest(LRESULT defaultResult, bool leftButtonDown);
 // Background by kind: 1 light red, anything else light green.
 COLORREF TranspBackground(BYTE Kind);
 
+void ShowTransparentMessage(const std::wstring& Title, const std::wstring& Text, BYTE Kind);
+void ShowTransparentMessageModal(const std::wstring& Title, const std::wstring& Text, BYTE Kind);
+
 class TfrmShowMessTransp : public gui::Window {
 public:
     static constexpr const wchar_t* ClassName = L"TfrmShowMessTransp";
-
-    // Creates the (still hidden) form at Config.TipWindow; the form frees itself once closed.
-    TfrmShowMessTransp(const std::wstring& Title, const std::wstring& Text, BYTE Kind);
 
     const TTranspState& State() const { return FState; }
     COLORREF Color() const { return FColor; }
     // Asks the form to close, as WM_CLOSE does.
     void Close();
-
-    void ShowNonModal();
-    void ShowModal();
 
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -64,6 +61,13 @@ protected:
     const char* ClassNameForErrors() const override { return "TfrmShowMessTransp"; }
 
 private:
+    friend void ShowTransparentMessage(const std::wstring&, const std::wstring&, BYTE);
+    friend void ShowTransparentMessageModal(const std::wstring&, const std::wstring&, BYTE);
+    // Creates the (still hidden) form at Config.TipWindow. Only the show calls make one: the
+    // form frees itself once closed.
+    TfrmShowMessTransp(const std::wstring& Title, const std::wstring& Text, BYTE Kind);
+    void ShowNonModal();
+    void ShowModal();
     void FormShow();
     bool FormCloseQuery();
     void FormClose();

@@ -159,6 +159,29 @@ TEST(TfrmShowMessTransp, ShownWithoutActivationFadesInRefusesCloseAndRemembersIt
     DestroyWindow(focus);
 }
 
+TEST(TfrmShowMessTransp, PointerOverHoldsAndLeavingFadesOutFrom120) {
+    POINT at = AwayFromPointer();
+    Config.TipWindow.Left = at.x;
+    Config.TipWindow.Top = at.y;
+    ShowTransparentMessage(L"Hover", L"text", 1);
+    HWND w = OurNotification();
+    ASSERT_NE(w, nullptr);
+    TfrmShowMessTransp* f = Form(w);
+    EXPECT_EQ(f->Color(), 0xB9B9FFu);
+    WaitUntil([] { return false; }, 100);
+    LRESULT hit = SendMessageW(w, WM_NCHITTEST, 0, MAKELPARAM(at.x + 100, at.y + 80));
+    EXPECT_TRUE(hit == HTCLIENT || hit == HTCAPTION);
+    EXPECT_EQ(f->State().FFormStatus, fsVisible);
+    EXPECT_EQ(f->State().AlphaBlendValue, 200);
+    EXPECT_EQ(ShownAlpha(w), 200);
+    SendMessageW(w, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(f->State().FFormStatus, fsHiding);
+    EXPECT_EQ(f->State().AlphaBlendValue, 120);
+    WaitUntil([] { return false; }, 200);
+    EXPECT_LT(f->State().AlphaBlendValue, 120);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(w); }, 4000));
+}
+
 namespace {
 struct ModalWatch {
     bool sawWindow = false;
