@@ -1,0 +1,224 @@
+// hk.dll: turns session-wide keyboard and mouse input and top-level window events into messages
+// posted to the bar's windows.
+//
+// Keyboard and mouse use low-level hooks; their procedures run on the thread that installed
+// them (it must pump messages, which the bar's GUI thread does).
+//
+// Shell events come from a watcher thread that compares the top-level window list, the
+// foreground window and the window titles every HK_SHELL_POLL_MS. RegisterShellHookWindow is a
+// stub under Wine and the hook and win-event routes each miss some of the four events there;
+// the comparison gives all four the same way everywhere. A window that appears and vanishes
+// between two looks is not reported, which costs nothing: there was nothing to list.
+#include "hk.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+HMODULE g_module = nullptr;
+
+// Keyboard and mouse: touched only by the installing thread (hook procedures run there).
+HHOOK g_keyboardHook = nullptr;
+HWND g_keyboardWnd = nullptr;
+bool g_keyDown[256] = {};
+HHOOK g_mouseHook = nullptr;
+HWND g_mouseWnd = nullptr;
+
+// The flags word of a WM_KEYDOWN / WM_KEYUP message: repeat count 1, scan code, extended key,
+// context (Alt held), previous key state, transition state.
+LPARAM KeystrokeFlags(DWORD scanCode, bool extended, bool altDown, bool wasDown, bool release) {
+    DWORD f = 1;
+    f |= (scanCode & 0xFF) << 16;
+    if (extended) f |= 1u << 24;
+    if (altDown) f |= 1u << 29;
+    if (wasDown || release) f |= 1u << 30;  // a release always follows a down state
+    if (release) f |= 1u << 31;
+    return static_cast<LPARAM>(f);
+}
+
+LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && g_keyboardWnd) {
+        const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
+        bool release = (k->flags & LLKHF_UP) != 0 || wp == WM_KEYUP || wp == WM_SYSKEYUP;
+        BYTE vk = static_cast<BYTE>(k->vkCode);
+        // Low-level input carries no previous state; keep our own so auto-repeat shows.
+        bool wasDown = g_keyDown[vk];
+        g_keyDown[vk] = !release;
+        PostMessageW(g_keyboardWnd, HK_WM_KEYBOARD, vk,
+                     KeystrokeFlags(k->scanCode, (k->flags & LLKHF_EXTENDED) != 0,
+                                    (k->flags & LLKHF_ALTDOWN) != 0, wasDown, release));
+    }
+    return CallNextHookEx(g_keyboardHook, code, wp, lp);
+}
+
+LRESULT CALLBACK MouseProc(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && g_mouseWnd && wp == WM_MOUSEMOVE) {
+        const auto* m = reinterpret_cast<const MSLLHOOKSTRUCT*>(lp);
+        PostMessageW(g_mouseWnd, HK_WM_MOUSE, 0, static_cast<LPARAM>(static_cast<LONG>(m->pt.y)));
+    }
+    return CallNextHookEx(g_mouseHook, code, wp, lp);
+}
+
+// ---- shell events ----
+
+struct ShellSnapshot {
+    std::map<HWND, std::wstring> windows;  // listed top-level windows and their titles
+    HWND foreground = nullptr;
+};
+
+// Windows a task bar would show: visible, and either unowned and not a tool window, or
+// explicitly marked as application windows.
+bool IsListedWindow(HWND w) {
+    if (!IsWindowVisible(w)) return false;
+    LONG_PTR ex = GetWindowLongPtrW(w, GWL_EXSTYLE);
+    if (ex & WS_EX_APPWINDOW) return true;
+    return GetWindow(w, GW_OWNER) == nullptr && !(ex & WS_EX_TOOLWINDOW);
+}
+
+std::wstring TitleOf(HWND w) {
+    // InternalGetWindowText sends no message: the watcher must never wait on a busy GUI thread.
+    wchar_t buf[512] = {};
+    InternalGetWindowText(w, buf, 512);
+    return buf;
+}
+
+ShellSnapshot TakeSnapshot(HWND self) {
+    struct Ctx {
+        ShellSnapshot* s;
+        HWND self;
+    };
+    ShellSnapshot snap;
+    Ctx ctx{&snap, self};
+    EnumWindows(
+        [](HWND w, LPARAM lp) -> BOOL {
+            auto* c = reinterpret_cast<Ctx*>(lp);
+            if (w != c->self && IsListedWindow(w)) c->s->windows.emplace(w, TitleOf(w));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&ctx));
+    snap.foreground = GetForegroundWindow();
+    return snap;
+}
+
+struct ShellWatch {
+    HWND target = nullptr;
+    HANDLE stop = nullptr;
+    ShellSnapshot last;
+};
+
+HANDLE g_shellThread = nullptr;
+ShellWatch* g_shellWatch = nullptr;  // owned by SetShellHook / RemoveShellHook
+
+void PostShell(HWND target, HWND w, LPARAM code) {
+    PostMessageW(target, HK_WM_SHELL, reinterpret_cast<WPARAM>(w), code);
+}
+
+void CompareAndPost(ShellWatch& sw) {
+    ShellSnapshot now = TakeSnapshot(sw.target);
+    // Order within one look: gone, new, retitled, then the activation, as they would happen.
+    for (const auto& [w, title] : sw.last.windows)
+        if (!now.windows.count(w)) PostShell(sw.target, w, HSHELL_WINDOWDESTROYED);
+    for (const auto& [w, title] : now.windows) {
+        auto it = sw.last.windows.find(w);
+        if (it == sw.last.windows.end())
+            PostShell(sw.target, w, HSHELL_WINDOWCREATED);
+        else if (it->second != title)
+            PostShell(sw.target, w, HSHELL_REDRAW);
+    }
+    if (now.foreground && now.foreground != sw.last.foreground)
+        PostShell(sw.target, now.foreground, HSHELL_WINDOWACTIVATED);
+    sw.last = std::move(now);
+}
+
+DWORD WINAPI ShellWatchThread(void* param) {
+    auto* sw = static_cast<ShellWatch*>(param);
+    while (WaitForSingleObject(sw->stop, HK_SHELL_POLL_MS) == WAIT_TIMEOUT) CompareAndPost(*sw);
+    // The thread holds a reference on this library so it cannot be unloaded under it.
+    FreeLibraryAndExitThread(g_module, 0);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) BOOL WINAPI SetKeyBoardHook(HWND wnd) {
+    g_keyboardWnd = wnd;
+    if (!g_keyboardHook) {
+        for (bool& d : g_keyDown) d = false;
+        g_keyboardHook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardProc, g_module, 0);
+    }
+    return g_keyboardHook != nullptr;
+}
+
+__declspec(dllexport) BOOL WINAPI RemoveKeyBoardHook() {
+    g_keyboardWnd = nullptr;
+    if (!g_keyboardHook) return FALSE;
+    BOOL ok = UnhookWindowsHookEx(g_keyboardHook);
+    g_keyboardHook = nullptr;
+    return ok;
+}
+
+__declspec(dllexport) BOOL WINAPI SetMouseHook(HWND wnd) {
+    g_mouseWnd = wnd;
+    if (!g_mouseHook) g_mouseHook = SetWindowsHookExW(WH_MOUSE_LL, MouseProc, g_module, 0);
+    return g_mouseHook != nullptr;
+}
+
+__declspec(dllexport) BOOL WINAPI RemoveMouseHook() {
+    g_mouseWnd = nullptr;
+    if (!g_mouseHook) return FALSE;
+    BOOL ok = UnhookWindowsHookEx(g_mouseHook);
+    g_mouseHook = nullptr;
+    return ok;
+}
+
+__declspec(dllexport) BOOL WINAPI RemoveShellHook() {
+    if (!g_shellThread) return FALSE;
+    SetEvent(g_shellWatch->stop);
+    WaitForSingleObject(g_shellThread, INFINITE);
+    CloseHandle(g_shellThread);
+    CloseHandle(g_shellWatch->stop);
+    delete g_shellWatch;
+    g_shellThread = nullptr;
+    g_shellWatch = nullptr;
+    return TRUE;
+}
+
+__declspec(dllexport) BOOL WINAPI SetShellHook(HWND wnd) {
+    RemoveShellHook();
+    if (!IsWindow(wnd)) return FALSE;
+    auto* sw = new ShellWatch;
+    sw->target = wnd;
+    sw->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Windows that exist now are the caller's to enumerate; only changes from here on are sent.
+    sw->last = TakeSnapshot(wnd);
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&SetShellHook), &self);
+    HANDLE t = sw->stop ? CreateThread(nullptr, 0, ShellWatchThread, sw, 0, nullptr) : nullptr;
+    if (!t) {
+        if (self) FreeLibrary(self);
+        if (sw->stop) CloseHandle(sw->stop);
+        delete sw;
+        return FALSE;
+    }
+    g_shellWatch = sw;
+    g_shellThread = t;
+    return TRUE;
+}
+
+}  // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE inst, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = inst;
+        DisableThreadLibraryCalls(inst);
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // Unloaded while hooks are still set: take them down so nothing calls into freed code.
+        if (g_keyboardHook) UnhookWindowsHookEx(g_keyboardHook);
+        if (g_mouseHook) UnhookWindowsHookEx(g_mouseHook);
+    }
+    return TRUE;
+}
