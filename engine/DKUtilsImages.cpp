@@ -213,25 +213,25 @@ void Pick16x16Icon(TIcon& Icon) {
     }
 }
 
-TIcon PngStreamToIcon(const TMemoryStream& Stream) {
-    IStream* stream = SHCreateMemStream(Stream.data(), static_cast<UINT>(Stream.size()));
-    if (!stream) throw std::runtime_error("Out of memory");
+namespace {
+
+// Decodes and converts while the stream lives (GDI+ may read it lazily).
+HICON PngToIcon(IStream* stream) {
     Gdiplus::Bitmap png(stream);
-    stream->Release();
     Gdiplus::Status st = png.GetLastStatus();
-    if (st != Gdiplus::Ok || DetectImageType(&Stream) != 4)
-        throw std::runtime_error("Invalid PNG image (status " + std::to_string(static_cast<int>(st)) + ")");
+    if (st != Gdiplus::Ok) throw std::runtime_error("Invalid PNG image (status " + std::to_string(static_cast<int>(st)) + ")");
     // The whole picture, scaled to the 16 x 16 of a menu icon when it has another size.
     Gdiplus::Bitmap small(16, 16, PixelFormat32bppARGB);
-    {
+    Gdiplus::Bitmap* source = &png;
+    if (png.GetWidth() != 16 || png.GetHeight() != 16) {
         Gdiplus::Graphics g(&small);
         g.Clear(Gdiplus::Color(0, 0, 0, 0));
         g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
         g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
         g.DrawImage(&png, Gdiplus::Rect(0, 0, 16, 16), 0, 0, static_cast<INT>(png.GetWidth()),
                     static_cast<INT>(png.GetHeight()), Gdiplus::UnitPixel);
+        source = &small;
     }
-    Gdiplus::Bitmap* source = (png.GetWidth() == 16 && png.GetHeight() == 16) ? &png : &small;
     Gdiplus::Rect all(0, 0, 16, 16);
     Gdiplus::BitmapData data{};
     if (source->LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) != Gdiplus::Ok)
@@ -239,6 +239,23 @@ TIcon PngStreamToIcon(const TMemoryStream& Stream) {
     HICON icon = IconFromArgb(16, 16, static_cast<const BYTE*>(data.Scan0), data.Stride);
     source->UnlockBits(&data);
     if (!icon) throw std::runtime_error("Out of system resources");
+    return icon;
+}
+
+}  // namespace
+
+TIcon PngStreamToIcon(const TMemoryStream& Stream) {
+    if (DetectImageType(&Stream) != 4) throw std::runtime_error("Invalid PNG image (no PNG signature)");
+    IStream* stream = SHCreateMemStream(Stream.data(), static_cast<UINT>(Stream.size()));
+    if (!stream) throw std::runtime_error("Out of memory");
+    HICON icon = nullptr;
+    try {
+        icon = PngToIcon(stream);
+    } catch (...) {
+        stream->Release();
+        throw;
+    }
+    stream->Release();
     return TIcon(icon);
 }
 

@@ -355,12 +355,3 @@ TEST(Registry, AppPathsLookup) {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
     EXPECT_EQ(GetAppPath(exe), L"");
 }
-
-TEST(Session, UserName) {
-    wchar_t env[256] = {};
-    GetEnvironmentVariableW(L"USERNAME", env, 256);
-    EXPECT_FALSE(GetCurrentUserName().empty());
-    if (env[0]) {
-        EXPECT_TRUE(gui::SameText(GetCurrentUserName(), env));
-    }
-}
