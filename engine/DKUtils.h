@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
 
 // Appends one time-stamped line to the log file beside the executable, when that file exists
 // and level is at least Config.LogPriority. Never throws; safe from any thread.
@@ -19,6 +20,73 @@ extern IShellFolder* DesktopFolder;
 // Shading of a colour (system colour references resolved first); Percent 0..100.
 COLORREF DarkenColor(COLORREF Color, BYTE Percent);
 COLORREF LightenColor(COLORREF Color, BYTE Percent);
+
+// Bytes of an image held in memory (a downloaded favicon, an icon being re-encoded).
+using TMemoryStream = std::vector<BYTE>;
+
+// An icon handle with the .ico data it was loaded from (all of its images), owned.
+class TIcon {
+public:
+    TIcon() = default;
+    explicit TIcon(HICON handle) : handle_(handle) {}
+    ~TIcon() { Clear(); }
+    TIcon(TIcon&& other) noexcept;
+    TIcon& operator=(TIcon&& other) noexcept;
+    TIcon(const TIcon&) = delete;
+    TIcon& operator=(const TIcon&) = delete;
+
+    HICON Handle() const { return handle_; }
+    HICON ReleaseHandle();  // the caller owns it afterwards
+    bool Empty() const { return handle_ == nullptr; }
+    void Clear();
+    int Width() const;
+    int Height() const;
+    // Keeps the .ico data and makes the handle from its first image; throws std::runtime_error
+    // when the data is not an icon file.
+    void LoadFromStream(const TMemoryStream& stream);
+    // The data it was loaded from, or a one-image 32-bit .ico of the handle.
+    void SaveToStream(TMemoryStream& stream) const;
+
+private:
+    HICON handle_ = nullptr;
+    TMemoryStream data_;
+};
+
+std::wstring GetCurrentUserName();
+// Decodes a PNG into a 16 x 16 32-bit icon; throws std::runtime_error when it is no valid PNG.
+TIcon PngStreamToIcon(const TMemoryStream& Stream);
+// 0 unknown or no stream, 1 BMP, 2 TIFF, 3 JPEG, 4 PNG, 5 DCX, 6 PCX, 7 metafile, 8 GIF.
+BYTE DetectImageType(const TMemoryStream* Stream);
+// Keeps only the last 16-pixel-wide image of a multi-image icon (unchanged when it has none).
+void Pick16x16Icon(TIcon& Icon);
+// Small system icon of a path (class-id paths through the desktop folder); caller destroys it.
+HICON GetShellSmallIcon(const std::wstring& Path);
+bool IsTaskbarWindow(HWND Wnd);
+// Lower-case full path of the executable that owns the window, or empty.
+std::wstring GetWindowExeName(HWND Wnd);
+// A hidden message-only popup of the class, registered (again) with WndProc when needed.
+HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc);
+std::wstring GetWindowCaption(HWND Wnd);
+bool ForceForegroundWindow(HWND Wnd);
+// Terminates every process of that executable name; whether the last termination succeeded.
+bool KillProcessByName(const std::wstring& Name);
+// An icon of the bitmap with its pure black pixels transparent; caller destroys it.
+HICON BlackToTransparentIcon(HBITMAP Bitmap);
+// The registered path of a program (App Paths), or empty when unknown or missing on disk.
+std::wstring GetAppPath(const std::wstring& ExeName);
+
+// Where the startup programs are read from: the machine's and the user's registry roots and
+// the two Startup folders (empty: the shell's own).
+struct TStartupSources {
+    HKEY LocalMachine = HKEY_LOCAL_MACHINE;
+    HKEY CurrentUser = HKEY_CURRENT_USER;
+    std::wstring UserStartup;
+    std::wstring CommonStartup;
+};
+// Starts the user's startup programs as the shell does at log-on. Throws when a Run or RunOnce
+// value is not a string (the remaining steps are not done).
+void RunStartupPrograms(bool ExplorerWasRunning);
+void RunStartupPrograms(bool ExplorerWasRunning, const TStartupSources& Sources);
 
 // Module start and end routines.
 void InitializeDKUtils();

@@ -1,0 +1,189 @@
+// Shell icons, window tests, utility windows, processes and App Paths.
+#include "DKUtils.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include "Application.h"
+#include "FileUtils.h"
+#include "Registry.h"
+#include "SysUtils.h"
+
+std::wstring GetCurrentUserName() {
+    wchar_t buf[256] = {};
+    DWORD size = 255;
+    if (!GetUserNameW(buf, &size)) return {};
+    return buf;
+}
+
+std::wstring GetWindowCaption(HWND Wnd) {
+    wchar_t buf[256] = {};
+    GetWindowTextW(Wnd, buf, 255);
+    return buf;
+}
+
+HICON GetShellSmallIcon(const std::wstring& Path) {
+    SHFILEINFOW info{};
+    if (Path.compare(0, 3, L"::{") == 0) {
+        if (DesktopFolder) {
+            LPITEMIDLIST list = nullptr;
+            std::wstring name = Path;
+            DesktopFolder->ParseDisplayName(gui::App().Handle(), nullptr, name.data(), nullptr, &list, nullptr);
+            if (list) {
+                SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof(info),
+                               SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON |
+                                   SHGFI_PIDL);
+                PIDLPtr owned(list);
+            }
+        }
+    } else {
+        SHGetFileInfoW(Path.c_str(), 0, &info, sizeof(info),
+                       SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
+    }
+    if (info.hIcon) DestroyIcon(info.hIcon);
+    return ImageList_GetIcon(SysSmallImageList, info.iIcon, ILD_NORMAL);
+}
+
+bool IsTaskbarWindow(HWND Wnd) {
+    if (!IsWindow(Wnd)) return false;
+    LONG style = GetWindowLongW(Wnd, GWL_STYLE), ex = GetWindowLongW(Wnd, GWL_EXSTYLE);
+    if ((style & WS_CHILD) || !(style & WS_VISIBLE) || !IsWindowVisible(Wnd)) return false;
+    if (ex & (WS_EX_TOOLWINDOW | WS_EX_MDICHILD)) return false;
+    if (HWND owner = GetWindow(Wnd, GW_OWNER)) {
+        if (!(ex & WS_EX_APPWINDOW) || IsTaskbarWindow(owner)) return false;
+    }
+    if (GetParent(Wnd)) return false;
+    return GetWindowLongPtrW(Wnd, GWLP_USERDATA) != 0x7FFFFFFF;
+}
+
+std::wstring GetWindowExeName(HWND Wnd) {
+    std::wstring result;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(Wnd, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) return result;
+    HMODULE modules[1024 / sizeof(HMODULE)];
+    DWORD needed = 0;
+    if (EnumProcessModules(process, modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
+        wchar_t name[261] = {};
+        if (GetModuleFileNameExW(process, modules[0], name, 261) > 0)
+            result = gui::AnsiLowerCase(gui::Trim(name));
+    }
+    CloseHandle(process);
+    return result;
+}
+
+HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW wc{};
+    bool registered = GetClassInfoW(instance, ClassName.c_str(), &wc);
+    if (!registered || wc.lpfnWndProc != WndProc) {
+        if (registered) UnregisterClassW(ClassName.c_str(), instance);
+        WNDCLASSW nc{};
+        nc.lpfnWndProc = WndProc;
+        nc.hInstance = instance;
+        nc.lpszClassName = ClassName.c_str();
+        RegisterClassW(&nc);
+    }
+    return CreateWindowExW(WS_EX_TOOLWINDOW, ClassName.c_str(), L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           instance, nullptr);
+}
+
+bool ForceForegroundWindow(HWND Wnd) {
+    if (IsIconic(Wnd)) ShowWindow(Wnd, SW_RESTORE);
+    HWND owner = reinterpret_cast<HWND>(GetWindowLongPtrW(Wnd, GWLP_HWNDPARENT));
+    if (owner && IsIconic(owner)) ShowWindow(owner, SW_RESTORE);
+    if (GetForegroundWindow() == Wnd) return true;
+
+    OSVERSIONINFOW vi{};
+    vi.dwOSVersionInfoSize = sizeof(vi);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&vi);
+#pragma GCC diagnostic pop
+    bool modern = (vi.dwPlatformId == VER_PLATFORM_WIN32_NT && vi.dwMajorVersion > 4) ||
+                  (vi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS &&
+                   (vi.dwMajorVersion > 4 || (vi.dwMajorVersion == 4 && vi.dwMinorVersion > 0)));
+    if (modern) {
+        bool done = false;
+        DWORD foreThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+        DWORD ownThread = GetWindowThreadProcessId(Wnd, nullptr);
+        if (AttachThreadInput(ownThread, foreThread, TRUE)) {
+            SetForegroundWindow(Wnd);
+            AttachThreadInput(ownThread, foreThread, FALSE);
+            done = GetForegroundWindow() == Wnd;
+        }
+        if (!done) {
+            DWORD timeout = 0;
+            SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
+            SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, SPIF_SENDCHANGE);
+            SetForegroundWindow(Wnd);
+            SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(timeout)),
+                                  SPIF_SENDCHANGE);
+        }
+    } else {
+        SetForegroundWindow(Wnd);
+    }
+    if (GetForegroundWindow() == Wnd) return true;
+
+    // Last resort: minimise and restore, without the animation.
+    ANIMATIONINFO ai{sizeof(ai), 0};
+    bool animOff = false;
+    if (SystemParametersInfoW(SPI_GETANIMATION, sizeof(ai), &ai, 0) && ai.iMinAnimate) {
+        ai.iMinAnimate = 0;
+        SystemParametersInfoW(SPI_SETANIMATION, sizeof(ai), &ai, 0);
+        animOff = true;
+    }
+    SendMessageW(Wnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    Sleep(40);
+    SendMessageW(owner ? owner : Wnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+    if (animOff) {
+        ai.iMinAnimate = 1;
+        SystemParametersInfoW(SPI_SETANIMATION, sizeof(ai), &ai, 0);
+    }
+    return GetForegroundWindow() == Wnd;
+}
+
+bool KillProcessByName(const std::wstring& Name) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    const std::wstring wanted = gui::AnsiUpperCase(Name);
+    bool result = false;
+    PROCESSENTRY32W pe{};
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
+        std::wstring exe = pe.szExeFile;
+        if (gui::AnsiUpperCase(gui::ExtractFileName(exe)) != wanted && gui::AnsiUpperCase(exe) != wanted) continue;
+        result = false;
+        if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID)) {
+            result = TerminateProcess(p, 1) != 0;
+            CloseHandle(p);
+        }
+    }
+    CloseHandle(snap);
+    return result;
+}
+
+std::wstring GetAppPath(const std::wstring& ExeName) {
+    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS);
+    if (!reg.OpenKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + ExeName, false)) return {};
+    std::wstring path;
+    try {
+        path = reg.ReadString(L"");
+    } catch (...) {
+        return {};  // a default value that is no string names no program
+    }
+    reg.CloseKey();
+    std::wstring clean;
+    for (wchar_t c : path)
+        if (c != L'"') clean += c;
+    const std::wstring placeholder = L"%PROGRAMFILES%";
+    size_t at = gui::AnsiUpperCase(clean).find(placeholder);
+    if (at != std::wstring::npos) {
+        wchar_t folder[MAX_PATH] = {};
+        SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder);
+        clean.replace(at, placeholder.size(), folder);
+    }
+    if (!gui::FileExists(clean)) return {};
+    return clean;
+}

@@ -1,0 +1,220 @@
+#include "FileUtils.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+// The shell allocator, released when the holder dies.
+struct ShellMalloc {
+    IMalloc* p = nullptr;
+    ShellMalloc() {
+        if (FAILED(SHGetMalloc(&p))) p = nullptr;
+    }
+    ~ShellMalloc() {
+        if (p) p->Release();
+    }
+};
+
+USHORT ItemCount(LPCITEMIDLIST item) {
+    USHORT cb;
+    std::memcpy(&cb, item, sizeof(cb));  // items need not be aligned
+    return cb;
+}
+
+void SetItemCount(LPITEMIDLIST item, USHORT cb) { std::memcpy(item, &cb, sizeof(cb)); }
+
+std::wstring FromAnsiZ(const char* text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 1) return {};
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), n);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+double WindowsVersion() {
+    OSVERSIONINFOW vi{};
+    vi.dwOSVersionInfoSize = sizeof(vi);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&vi);
+#pragma GCC diagnostic pop
+    return vi.dwMajorVersion + vi.dwMinorVersion * 0.1;
+}
+
+}  // namespace
+
+void FreePIDL(LPITEMIDLIST list) {
+    if (!list) return;
+    IMalloc* m = nullptr;
+    HRESULT hr = SHGetMalloc(&m);
+    if (FAILED(hr) || !m) throw std::system_error(hr, std::system_category(), "SHGetMalloc");
+    m->Free(list);
+    m->Release();
+}
+
+void PIDLDeleter::operator()(ITEMIDLIST* list) const noexcept {
+    ShellMalloc m;
+    if (m.p) m.p->Free(list);
+}
+
+LPITEMIDLIST NextPIDL(LPCITEMIDLIST item) {
+    return reinterpret_cast<LPITEMIDLIST>(const_cast<BYTE*>(reinterpret_cast<const BYTE*>(item)) + ItemCount(item));
+}
+
+UINT GetPIDLSize(LPCITEMIDLIST list) {
+    if (!list) return 0;
+    UINT size = 0;
+    for (LPCITEMIDLIST p = list; ItemCount(p) != 0; p = NextPIDL(p)) size += ItemCount(p);
+    return size + 2;
+}
+
+UINT GetPIDLSizeChecked(LPCITEMIDLIST list, size_t available) {
+    if (!list) return 0;
+    const BYTE* base = reinterpret_cast<const BYTE*>(list);
+    size_t at = 0;
+    for (;;) {
+        if (at + 2 > available) return 0;
+        USHORT cb = ItemCount(reinterpret_cast<LPCITEMIDLIST>(base + at));
+        if (cb == 0) return static_cast<UINT>(at + 2);
+        if (cb < 2 || cb > available - at) return 0;
+        at += cb;
+    }
+}
+
+void StripLastID(LPITEMIDLIST list) {
+    if (!list) return;
+    LPITEMIDLIST last = GetLastPIDLItem(list);
+    SetItemCount(last, 0);
+}
+
+LPITEMIDLIST GetLastPIDLItem(LPITEMIDLIST list) {
+    if (!list) return nullptr;
+    LPITEMIDLIST last = list;
+    for (LPITEMIDLIST p = list; ItemCount(p) != 0; p = NextPIDL(p)) last = p;
+    return last;
+}
+
+LPITEMIDLIST CreatePIDL(UINT size) {
+    ShellMalloc m;
+    if (!m.p) return nullptr;
+    auto* list = static_cast<LPITEMIDLIST>(m.p->Alloc(size));
+    if (list) std::memset(list, 0, size);
+    return list;
+}
+
+static LPITEMIDLIST CopyBytes(LPCITEMIDLIST list, UINT size) {
+    LPITEMIDLIST copy = CreatePIDL(size);
+    if (copy) std::memcpy(copy, list, size);
+    return copy;
+}
+
+LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list) {
+    if (!list) return nullptr;
+    return CopyBytes(list, GetPIDLSize(list));
+}
+
+LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list, size_t available) {
+    UINT size = GetPIDLSizeChecked(list, available);
+    return size ? CopyBytes(list, size) : nullptr;
+}
+
+static LPITEMIDLIST Join(LPCITEMIDLIST first, UINT firstSize, LPCITEMIDLIST second, UINT secondSize) {
+    UINT head = first ? firstSize - 2 : 0;
+    LPITEMIDLIST out = CreatePIDL(head + secondSize);
+    if (!out) return nullptr;
+    if (head) std::memcpy(out, first, head);
+    std::memcpy(reinterpret_cast<BYTE*>(out) + head, second, secondSize);
+    return out;
+}
+
+LPITEMIDLIST ConcatPIDLs(LPCITEMIDLIST first, LPCITEMIDLIST second) {
+    if (!second) return nullptr;
+    return Join(first, GetPIDLSize(first), second, GetPIDLSize(second));
+}
+
+LPITEMIDLIST ConcatPIDLs(LPCITEMIDLIST first, size_t firstAvailable, LPCITEMIDLIST second,
+                         size_t secondAvailable) {
+    UINT s1 = GetPIDLSizeChecked(first, firstAvailable);
+    UINT s2 = GetPIDLSizeChecked(second, secondAvailable);
+    if ((first && !s1) || !s2) return nullptr;
+    return Join(first, s1, second, s2);
+}
+
+std::wstring GetDisplayName(IShellFolder* folder, LPCITEMIDLIST child, bool ForParsing) {
+    std::wstring result;
+    if (!folder) return result;
+    STRRET sr{};
+    if (FAILED(folder->GetDisplayNameOf(child, ForParsing ? SHGDN_FORPARSING : SHGDN_NORMAL, &sr)))
+        return result;
+    switch (sr.uType) {
+    case STRRET_WSTR:
+        if (sr.pOleStr) {
+            result = sr.pOleStr;
+            ShellMalloc m;
+            if (m.p) m.p->Free(sr.pOleStr);
+        }
+        break;
+    case STRRET_OFFSET:
+        result = FromAnsiZ(reinterpret_cast<const char*>(child) + sr.uOffset);
+        break;
+    case STRRET_CSTR:
+        sr.cStr[MAX_PATH - 1] = '\0';
+        result = FromAnsiZ(sr.cStr);
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+int GetShellIconIndex(LPCITEMIDLIST list, bool Large, bool Open) {
+    SHFILEINFOW info{};
+    UINT flags = SHGFI_SYSICONINDEX | SHGFI_PIDL | SHGFI_USEFILEATTRIBUTES;
+    if (Open) flags |= SHGFI_OPENICON;
+    if (!Large) flags |= SHGFI_SMALLICON;
+    if (!SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof(info), flags)) return 0;
+    return info.iIcon;
+}
+
+bool BrowsableByAttributes(SFGAOF a, double version) {
+    bool folder = a & SFGAO_FOLDER, fs = a & SFGAO_FILESYSTEM;
+    if (version >= 6.0 - 1e-9) return folder && (fs || (a & SFGAO_STORAGEANCESTOR));
+    return folder && (fs || !(a & SFGAO_BROWSABLE));
+}
+
+bool IsBrowsableFolder(IShellFolder* folder, LPCITEMIDLIST child) {
+    SFGAOF attrs = SFGAO_FILESYSTEM | SFGAO_FOLDER | SFGAO_BROWSABLE | SFGAO_STORAGEANCESTOR;
+    folder->GetAttributesOf(1, &child, &attrs);
+    return BrowsableByAttributes(attrs, WindowsVersion());
+}
+
+bool IsFileItem(IShellFolder* folder, LPCITEMIDLIST child) {
+    SFGAOF attrs = SFGAO_FILESYSTEM | SFGAO_FOLDER;
+    folder->GetAttributesOf(1, &child, &attrs);
+    return (attrs & SFGAO_FILESYSTEM) && !(attrs & SFGAO_FOLDER);
+}
+
+bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer) {
+    for (const auto& s : strings) {
+        buffer.insert(buffer.end(), s.begin(), s.end());
+        buffer.push_back(L'\0');
+    }
+    buffer.push_back(L'\0');
+    return true;
+}
+
+bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
+                 bool RenameOnCollision) {
+    std::vector<wchar_t> from, to;
+    BuildDoubleNullList({oldName}, from);
+    BuildDoubleNullList({newName}, to);
+    SHFILEOPSTRUCTW op{};
+    op.hwnd = owner;
+    op.wFunc = FO_RENAME;
+    op.pFrom = from.data();
+    op.pTo = to.data();
+    op.fFlags = RenameOnCollision ? FOF_RENAMEONCOLLISION : 0;
+    return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Shell item id lists (measuring, copying, joining, cutting, freeing), display names, icon
+// indexes, attribute tests and renaming through the shell's file operation.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Frees a list with the shell allocator; nil does nothing. Throws std::system_error when the
+// allocator cannot be obtained.
+void FreePIDL(LPITEMIDLIST list);
+LPITEMIDLIST NextPIDL(LPCITEMIDLIST item);
+// 0 for nil; otherwise every item's byte count plus 2 for the terminator.
+UINT GetPIDLSize(LPCITEMIDLIST list);
+void StripLastID(LPITEMIDLIST list);
+LPITEMIDLIST GetLastPIDLItem(LPITEMIDLIST list);
+// Zero-filled block of the shell allocator, or nil.
+LPITEMIDLIST CreatePIDL(UINT size);
+LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list);
+LPITEMIDLIST ConcatPIDLs(LPCITEMIDLIST first, LPCITEMIDLIST second);
+
+// Lists whose bytes come from outside the shell (a buffer of `available` bytes) are walked
+// only inside that buffer: 0 / nil when the terminator is not reached inside it or an item is
+// shorter than its own count field.
+UINT GetPIDLSizeChecked(LPCITEMIDLIST list, size_t available);
+LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list, size_t available);
+LPITEMIDLIST ConcatPIDLs(LPCITEMIDLIST first, size_t firstAvailable, LPCITEMIDLIST second,
+                         size_t secondAvailable);
+
+std::wstring GetDisplayName(IShellFolder* folder, LPCITEMIDLIST child, bool ForParsing);
+int GetShellIconIndex(LPCITEMIDLIST list, bool Large, bool Open);
+bool IsBrowsableFolder(IShellFolder* folder, LPCITEMIDLIST child);
+// The attribute rule of IsBrowsableFolder for a Windows version (major + minor / 10).
+bool BrowsableByAttributes(SFGAOF attributes, double version);
+bool IsFileItem(IShellFolder* folder, LPCITEMIDLIST child);
+bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer);
+bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
+                 bool RenameOnCollision);
+
+// Owner of a list from the shell allocator.
+struct PIDLDeleter {
+    void operator()(ITEMIDLIST* list) const noexcept;
+};
+using PIDLPtr = std::unique_ptr<ITEMIDLIST, PIDLDeleter>;

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "DKUtils.h"
+#include "Registry.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+
+using testing_support::BinDir;
+using testing_support::TempDir;
+using testing_support::WaitUntil;
+
+namespace {
+
+const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kRun[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kPolicies[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+
+// Test-made stand-ins for the machine and user roots and the two Startup folders, with the
+// probe's record folder; everything is removed afterwards.
+class StartupFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        base_ = L"Software\\OrvaneTests\\startup_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                std::to_wstring(counter_++);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (base_ + L"\\LM").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &lm_, nullptr), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (base_ + L"\\CU").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &cu_, nullptr), ERROR_SUCCESS);
+        CreateDirectoryW((dir_ / L"user").c_str(), nullptr);
+        CreateDirectoryW((dir_ / L"common").c_str(), nullptr);
+        CreateDirectoryW((dir_ / L"records").c_str(), nullptr);
+        SetEnvironmentVariableW(L"ORV_PROBE_DIR", (dir_ / L"records").c_str());
+        sources_.LocalMachine = lm_;
+        sources_.CurrentUser = cu_;
+        sources_.UserStartup = dir_ / L"user";
+        sources_.CommonStartup = dir_ / L"common";
+    }
+    void TearDown() override {
+        RegCloseKey(lm_);
+        RegCloseKey(cu_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\OrvaneTests");  // only when no other test uses it
+        // Let started probes finish writing before the folder goes.
+        Sleep(200);
+    }
+
+    static std::wstring Probe() { return L"\"" + BinDir() + L"startup_probe.exe\""; }
+    void SetValue(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value) {
+        gui::Registry r(root);
+        ASSERT_TRUE(r.OpenKey(key, true));
+        r.WriteString(name, value);
+    }
+    bool HasValue(HKEY root, const std::wstring& key, const std::wstring& name) {
+        gui::Registry r(root);
+        return r.OpenKey(key, false) && r.ValueExists(name);
+    }
+    std::wstring Record(const std::wstring& tag) { return dir_ / (L"records\\" + tag + L".started"); }
+    bool Started(const std::wstring& tag) { return gui::FileExists(Record(tag)); }
+    bool WaitStarted(std::initializer_list<const wchar_t*> tags) {
+        return WaitUntil([&] {
+            for (auto t : tags)
+                if (!Started(t)) return false;
+            return true;
+        }, 15000);
+    }
+    // A copy of the probe under another name (it records under that name when given no argument).
+    std::wstring ProbeCopy(const std::wstring& folder, const std::wstring& name) {
+        std::wstring path = folder + L"\\" + name;
+        CopyFileW((BinDir() + L"startup_probe.exe").c_str(), path.c_str(), FALSE);
+        return path;
+    }
+
+    static inline int counter_ = 0;
+    TempDir dir_{L"startup"};
+    std::wstring base_;
+    HKEY lm_ = nullptr, cu_ = nullptr;
+    TStartupSources sources_;
+};
+
+}  // namespace
+
+TEST_F(StartupFixture, LogOnStartRunsEverySourceAndDeletesRunOnce) {
+    SetValue(lm_, kRunOnce, L"lm_once", Probe() + L" lm_once");
+    SetValue(lm_, kRun, L"lm_run", Probe() + L" lm_run");
+    SetValue(cu_, kRun, L"cu_run", Probe() + L" cu_run");
+    SetValue(cu_, kRunOnce, L"cu_once", Probe() + L" cu_once");
+    RunStartupPrograms(false, sources_);
+    ASSERT_TRUE(WaitStarted({L"lm_once", L"lm_run", L"cu_run", L"cu_once"}));
+    EXPECT_FALSE(HasValue(lm_, kRunOnce, L"lm_once"));
+    EXPECT_FALSE(HasValue(cu_, kRunOnce, L"cu_once"));
+    EXPECT_TRUE(HasValue(lm_, kRun, L"lm_run"));
+    EXPECT_TRUE(HasValue(cu_, kRun, L"cu_run"));
+}
+
+TEST_F(StartupFixture, WithExplorerRunningOnlyTheUsersRunOnceRunsAndStays) {
+    SetValue(lm_, kRunOnce, L"lm_once", Probe() + L" lm_once");
+    SetValue(lm_, kRun, L"lm_run", Probe() + L" lm_run");
+    SetValue(cu_, kRun, L"cu_run", Probe() + L" cu_run");
+    SetValue(cu_, kRunOnce, L"cu_once", Probe() + L" cu_once");
+    ProbeCopy(sources_.UserStartup, L"folder_entry.exe");
+    RunStartupPrograms(true, sources_);
+    ASSERT_TRUE(WaitStarted({L"cu_once"}));
+    Sleep(1000);
+    EXPECT_FALSE(Started(L"lm_once"));
+    EXPECT_FALSE(Started(L"lm_run"));
+    EXPECT_FALSE(Started(L"cu_run"));
+    EXPECT_FALSE(Started(L"folder_entry"));
+    EXPECT_TRUE(HasValue(cu_, kRunOnce, L"cu_once"));
+    EXPECT_TRUE(HasValue(lm_, kRunOnce, L"lm_once"));
+}
+
+TEST_F(StartupFixture, StartupFoldersSkipHiddenEntries) {
+    std::wstring user = gui::ExcludeTrailingBackslash(sources_.UserStartup);
+    std::wstring common = gui::ExcludeTrailingBackslash(sources_.CommonStartup);
+    ProbeCopy(user, L"visible_user.exe");
+    std::wstring hidden = ProbeCopy(user, L"hidden_user.exe");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    std::wstring ini = user + L"\\desktop.ini";
+    testing_support::WriteFileBytes(ini, "[.ShellClassInfo]\r\n");
+    SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    ProbeCopy(common, L"visible_common.exe");
+
+    RunStartupPrograms(false, sources_);
+    ASSERT_TRUE(WaitStarted({L"visible_user", L"visible_common"}));
+    Sleep(1000);
+    EXPECT_FALSE(Started(L"hidden_user"));
+    // Started in its Startup folder, with no parameters.
+    std::string rec = testing_support::ReadFileBytes(Record(L"visible_user"));
+    std::wstring text(reinterpret_cast<const wchar_t*>(rec.data()), rec.size() / 2);
+    std::wstring cwd = text.substr(0, text.find(L'\n'));
+    EXPECT_TRUE(gui::SameText(gui::ExcludeTrailingBackslash(cwd), user)) << gui::ToUtf8(text);
+    std::wstring cmd = gui::Trim(text.substr(text.find(L'\n') + 1));
+    if (!cmd.empty() && cmd.back() == L'"') cmd.pop_back();
+    ASSERT_GE(cmd.size(), 4u);
+    EXPECT_TRUE(gui::SameText(cmd.substr(cmd.size() - 4), L".exe")) << gui::ToUtf8(cmd);
+}
+
+TEST_F(StartupFixture, PolicyRunStartsEachPathByItself) {
+    std::wstring folder = gui::ExcludeTrailingBackslash(dir_.Path());
+    std::wstring a = ProbeCopy(folder, L"policy_one.exe"), b = ProbeCopy(folder, L"policy_two.exe");
+    std::wstring c = ProbeCopy(folder, L"policy_user.exe");
+    SetValue(lm_, kPolicies, L"Run", a + L" " + b);
+    SetValue(cu_, kPolicies, L"Run", c);
+    RunStartupPrograms(false, sources_);
+    EXPECT_TRUE(WaitStarted({L"policy_one", L"policy_two", L"policy_user"}));
+}
+
+TEST_F(StartupFixture, ANonStringValueEndsTheRunWithAnError) {
+    SetValue(lm_, kRun, L"a_first", Probe() + L" a_first");
+    {
+        gui::Registry r(lm_);
+        ASSERT_TRUE(r.OpenKey(kRun, false));
+        r.WriteInteger(L"b_number", 7);
+    }
+    SetValue(lm_, kRun, L"c_after", Probe() + L" c_after");
+    SetValue(cu_, kRun, L"cu_run", Probe() + L" cu_run");
+    std::string message;
+    try {
+        RunStartupPrograms(false, sources_);
+    } catch (const std::exception& e) {
+        message = e.what();
+    }
+    EXPECT_NE(message.find("b_number"), std::string::npos) << message;
+    ASSERT_TRUE(WaitStarted({L"a_first"}));
+    Sleep(1000);
+    EXPECT_FALSE(Started(L"c_after"));
+    EXPECT_FALSE(Started(L"cu_run"));
+}
