@@ -95,12 +95,7 @@ bool ForceForegroundWindow(HWND Wnd) {
     if (owner && IsIconic(owner)) ShowWindow(owner, SW_RESTORE);
     if (GetForegroundWindow() == Wnd) return true;
 
-    OSVERSIONINFOW vi{};
-    vi.dwOSVersionInfoSize = sizeof(vi);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExW(&vi);
-#pragma GCC diagnostic pop
+    OSVERSIONINFOW vi = gui::GetOSVersionInfo();
     bool modern = (vi.dwPlatformId == VER_PLATFORM_WIN32_NT && vi.dwMajorVersion > 4) ||
                   (vi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS &&
                    (vi.dwMajorVersion > 4 || (vi.dwMajorVersion == 4 && vi.dwMinorVersion > 0)));

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "SysUtils.h"
+
 namespace {
 
 // The shell allocator, released when the holder dies.
@@ -34,12 +36,7 @@ std::wstring FromAnsiZ(const char* text) {
 }
 
 double WindowsVersion() {
-    OSVERSIONINFOW vi{};
-    vi.dwOSVersionInfoSize = sizeof(vi);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExW(&vi);
-#pragma GCC diagnostic pop
+    OSVERSIONINFOW vi = gui::GetOSVersionInfo();
     return vi.dwMajorVersion + vi.dwMinorVersion * 0.1;
 }
 

@@ -37,13 +37,7 @@ public:
 
 private:
     static bool Windows95Family() {
-        OSVERSIONINFOW vi{};
-        vi.dwOSVersionInfoSize = sizeof(vi);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        GetVersionExW(&vi);
-#pragma GCC diagnostic pop
-        return vi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+        return gui::GetOSVersionInfo().dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
     }
 
     static void Exec(const std::wstring& commandLine) {

@@ -35,6 +35,9 @@ bool DirectoryExists(const std::wstring& path);
 
 std::wstring SysErrorMessage(DWORD code);
 
+// The version record of the running Windows (GetVersionExW).
+OSVERSIONINFOW GetOSVersionInfo();
+
 // "hh:nn:ss.zzz" of a local time.
 std::wstring FormatTimeStamp(const SYSTEMTIME& t);
 // The system's long date format for a local date.

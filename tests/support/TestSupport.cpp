@@ -122,6 +122,23 @@ HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
     return s.found;
 }
 
+std::vector<DWORD> IconPixels(HICON icon, int* width) {
+    ICONINFO ii{};
+    if (!GetIconInfo(icon, &ii)) return {};
+    BITMAP bm{};
+    GetObjectW(ii.hbmColor, sizeof bm, &bm);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), bm.bmWidth, -bm.bmHeight, 1, 32, BI_RGB};
+    std::vector<DWORD> px(static_cast<size_t>(bm.bmWidth * bm.bmHeight));
+    HDC dc = GetDC(nullptr);
+    GetDIBits(dc, ii.hbmColor, 0, static_cast<UINT>(bm.bmHeight), px.data(), &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(ii.hbmColor);
+    DeleteObject(ii.hbmMask);
+    if (width) *width = bm.bmWidth;
+    return px;
+}
+
 }  // namespace testing_support
 
 int main(int argc, char** argv) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -35,5 +36,7 @@ int WaitProcess(HANDLE process, DWORD timeoutMs);
 bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs);
 // A visible-or-not top-level window of a process with the given class, or null.
 HWND FindProcessWindow(DWORD pid, const wchar_t* className);
+// An icon's colour pixels as 32-bit top-down rows, and its width.
+std::vector<DWORD> IconPixels(HICON icon, int* width = nullptr);
 
 }  // namespace testing_support

@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 
 using testing_support::ReadFileBytes;
+using testing_support::IconPixels;
 using testing_support::TempDir;
 
 namespace {
@@ -31,23 +32,6 @@ HICON MakeColourIcon() {
     return icon;
 }
 
-// The icon's colour pixels as 32-bit top-down rows.
-std::vector<DWORD> IconPixels(HICON icon, int* width = nullptr) {
-    ICONINFO ii{};
-    if (!GetIconInfo(icon, &ii)) return {};
-    BITMAP bm{};
-    GetObjectW(ii.hbmColor, sizeof bm, &bm);
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), bm.bmWidth, -bm.bmHeight, 1, 32, BI_RGB};
-    std::vector<DWORD> px(static_cast<size_t>(bm.bmWidth * bm.bmHeight));
-    HDC dc = GetDC(nullptr);
-    GetDIBits(dc, ii.hbmColor, 0, static_cast<UINT>(bm.bmHeight), px.data(), &bi, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, dc);
-    DeleteObject(ii.hbmColor);
-    DeleteObject(ii.hbmMask);
-    if (width) *width = bm.bmWidth;
-    return px;
-}
 
 template <typename T>
 T At(const std::string& s, size_t off) {
