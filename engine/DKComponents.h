@@ -182,6 +182,7 @@ public:
     bool ShowFileExt() const { return FShowFileExt; }
     void SetShowFileExt(bool v) { FShowFileExt = v; }
     TMenuForm* Form() const { return FForm.get(); }
+    HWND FormHandle() const;  // null while the window is closed
 
     // ---- tree ----
     void Add(TDKMenuItem* Item);

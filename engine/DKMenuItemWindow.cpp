@@ -1,4 +1,5 @@
 // The menu window of an item: creation, rows, layout, drawing resources, closing.
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <stdexcept>
@@ -128,6 +129,8 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     return DefaultHandler(msg, wp, lp);
 }
 
+HWND TDKMenuItem::FormHandle() const { return FForm ? FForm->Handle() : nullptr; }
+
 // ---- rows ----
 
 int TDKMenuItem::RowCount() const {
@@ -212,7 +215,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                 HWND h = FForm->Handle();
                 FListView = CreateWindowExW(0, WC_LISTVIEWW, (L"lv" + std::to_wstring(id)).c_str(),
                                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_LIST | LVS_SINGLESEL |
-                                                LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS,
+                                                LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_NOSCROLL,
                                             0, 0, 230, 17, h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
                 SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
@@ -310,7 +313,15 @@ void TDKMenuItem::FillListView() {
         if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
         left = menu_layout::LeftEdge(left, width, GetSystemMetrics(SM_CXSCREEN), ownerLeft);
         SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        MoveWindow(FListView, 0, 0, width, height, FALSE);
+        // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
+        // the height). Where that room differs, the list reaches below the window until each
+        // column holds the rows the height was made for.
+        int perColumn = std::max(1, (height - 17) / menu_layout::RowPitch);
+        for (int extra = 0; extra <= 40; ++extra) {
+            MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
+            int page = static_cast<int>(SendMessageW(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
+            if (page / std::max(1, size.Columns) >= perColumn) break;
+        }
         FForm->Filling = false;
     } catch (const std::exception& e) {
         if (FForm) FForm->Filling = false;
