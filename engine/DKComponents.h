@@ -232,6 +232,7 @@ public:
     RECT RowBounds(int Row) const;
     RECT RowIconRect(int Row) const;
     int SelectedRow() const;
+    int RowAt(int X, int Y) const;  // the row under a point of the list, or -1
     TMenuRowData* RowData(int Row) const;
     // Opens Child's submenu beside its row (bounds R in this window's list coordinates).
     void OpenChildAt(TDKMenuItem* Child, const RECT& R);

@@ -83,15 +83,24 @@ TDKMenuItem* MenuDragSource() { return Drag().Source; }
 
 // ---- lookups ----
 
+int TDKMenuItem::RowAt(int X, int Y) const {
+    // The whole width of a row counts, not only its icon and text as the list's own hit test.
+    POINT p{X, Y};
+    int n = RowCount();
+    for (int r = 0; r < n; ++r) {
+        RECT b = RowBounds(r);
+        if (PtInRect(&b, p)) return r;
+    }
+    return -1;
+}
+
 TDKMenuItem* TDKMenuItem::ItemAtCursor(RECT* BoundRect) {
     if (!FForm || !FListView || !IsWindowVisible(FForm->Handle())) return nullptr;
     POINT p{};
     GetCursorPos(&p);
     ScreenToClient(FListView, &p);
-    LVHITTESTINFO hit{};
-    hit.pt = p;
-    int row = static_cast<int>(SendMessageW(FListView, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-    if (row < 0 || !(hit.flags & LVHT_ONITEM)) return nullptr;
+    int row = RowAt(p.x, p.y);
+    if (row < 0) return nullptr;
     TMenuRowData* d = RowData(row);
     if (!d || d->ItemIndex < 0 || d->ItemIndex >= Count()) return nullptr;
     if (BoundRect) *BoundRect = RowBounds(row);
@@ -222,9 +231,7 @@ void TDKMenuItem::ListMouseMove(TShiftState Shift, int X, int Y) {
     if (Config.KeyBoardMode) return;
     TDKMenuItem* child = ItemAtCursor();
     if (!child) return;
-    LVHITTESTINFO hit{};
-    hit.pt = POINT{X, Y};
-    int row = static_cast<int>(SendMessageW(FListView, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    int row = RowAt(X, Y);
     if (row >= 0 && row != SelectedRow()) {
         LVITEMW lv{};
         lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
@@ -271,9 +278,14 @@ void TDKMenuItem::UpPopupMenuPopup() {
 // ---- drag and drop ----
 
 void TDKMenuItem::ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept) {
-    (void)X;
     RECT r{};
     TDKMenuItem* O = ItemAtCursor(&r);
+    // Position from the cursor, the same point that found the row.
+    POINT cur{};
+    GetCursorPos(&cur);
+    ScreenToClient(FListView, &cur);
+    X = cur.x;
+    Y = cur.y;
     TDKMenuItem* S = Source ? Source->GetSelectedMi(nullptr) : nullptr;
     if (!O || !S) return;  // position and acceptance stay as they were
     FDragPosition.Row = static_cast<float>(O->Index()) + static_cast<float>(Y - r.top) / static_cast<float>(r.bottom - r.top);
@@ -281,9 +293,9 @@ void TDKMenuItem::ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept) 
     // A window of the dragged item's own subtree cannot take it: the tree must stay a tree.
     if (IsInside(S)) Accept = false;
     if (Accept) {
-        LVHITTESTINFO hit{};
-        hit.pt = POINT{X, Y};
-        int row = static_cast<int>(SendMessageW(FListView, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+        // Treated as selected without moving the list's selection: the source row stays the
+        // dragged one.
+        int row = RowAt(X, Y);
         if (row >= 0) ListSelectItem(row, true);
     } else {
         UpdateWindow(-1, false);
