@@ -98,7 +98,16 @@ TEST_F(MenuWindow, LongCaptionsWidenTheColumnAndAreCutWithDots) {
     ASSERT_GT(shown.size(), 3u);
     EXPECT_EQ(shown.substr(shown.size() - 3), L"...");
     EXPECT_EQ(root->GetItem(9)->Caption(), longText);  // the item keeps its caption
-    EXPECT_EQ(root->ListInfoTip(9), L"");  // the cursor is not over the row
+    // The tip of a cut row is its whole caption; of a row that fits, nothing.
+    RECT b9 = root->RowBounds(9), b0 = root->RowBounds(0);
+    POINT p{b9.left + 50, b9.top + 10};
+    ClientToScreen(root->FListView, &p);
+    SetCursorPos(p.x, p.y);
+    EXPECT_EQ(root->ListInfoTip(9), longText);
+    p = POINT{b0.left + 50, b0.top + 10};
+    ClientToScreen(root->FListView, &p);
+    SetCursorPos(p.x, p.y);
+    EXPECT_EQ(root->ListInfoTip(0), L"");
 }
 
 TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) {
