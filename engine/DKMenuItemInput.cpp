@@ -20,9 +20,14 @@ const wchar_t* const kEditProp = L"OrvaneMenuEdit";
 bool g_listTracking = false;
 HWND g_trackedList = nullptr;
 
-void BringToTop(HWND form) {
-    // Without SWP_NOACTIVATE: the window also becomes the active one, like a click on it.
+void BringToTop(HWND form, bool forKeyboard) {
+    // Without SWP_NOACTIVATE: on Windows the window also becomes the active one.
     SetWindowPos(form, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    // Keys must reach the window brought forward; Wine does not activate it above.
+    if (forKeyboard && GetActiveWindow() != form) {
+        SetForegroundWindow(form);
+        SetActiveWindow(form);
+    }
 }
 
 bool AnyWindowActive(TDKMenuItem* item, HWND active) {
@@ -168,7 +173,7 @@ void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
             TDKMenuItem* owner = FOwner;
             CloseWindow();
             if (owner->FForm && owner->FForm->Handle()) {
-                BringToTop(owner->FForm->Handle());
+                BringToTop(owner->FForm->Handle(), true);
                 if (owner->FListView) SetFocus(owner->FListView);
             }
         }
@@ -176,7 +181,10 @@ void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
     case VK_RIGHT:
         if (child->FItems) {
             OpenChildAt(child, r);
-            if (child->FForm && child->FForm->Visible()) BringToTop(child->FForm->Handle());
+            if (child->FForm && child->FForm->Visible()) {
+                BringToTop(child->FForm->Handle(), true);
+                if (child->FListView) SetFocus(child->FListView);
+            }
         }
         break;
     }
@@ -253,7 +261,7 @@ void TDKMenuItem::ListMouseMove(TShiftState Shift, int X, int Y) {
 
 void TDKMenuItem::ListMouseEnter() {
     if (Config.KeyBoardMode) return;
-    if (FForm && FForm->Visible()) BringToTop(FForm->Handle());
+    if (FForm && FForm->Visible()) BringToTop(FForm->Handle(), false);
 }
 
 void TDKMenuItem::ListMouseLeave() {
@@ -484,6 +492,17 @@ void TDKMenuItem::EditMouseLeave(TMenuEdit* Edit) {
 
 namespace menu_window {
 
+namespace {
+// The list takes only a row's icon and text as the row; the whole width of a row is ours, so a
+// button press anywhere on a row is handed to the list at the row's left end.
+LPARAM OnRowLabel(TDKMenuItem* item, POINT pt, LPARAM lp) {
+    int row = item->RowAt(pt.x, pt.y);
+    if (row < 0) return lp;
+    RECT b = item->RowBounds(row);
+    return MAKELPARAM(b.left + 2, pt.y);
+}
+}  // namespace
+
 LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
     HandlerScope scope;
     TDKMenuItem* item = MenuItemOfList(hwnd);
@@ -510,6 +529,15 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
             }
             SetCursor(LoadCursorW(nullptr, drag.Target && drag.Accept ? IDC_ARROW : IDC_NO));
             return 0;
+        }
+        {
+            // A move can reach a window that another of ours covers at that point (X stacking
+            // under Wine differs from ours); only the window on top takes the mouse.
+            POINT sp = pt;
+            ClientToScreen(hwnd, &sp);
+            HWND top = WindowFromPoint(sp);
+            if (top && top != hwnd && !IsChild(hwnd, top) && GetAncestor(top, GA_ROOT) != GetAncestor(hwnd, GA_ROOT))
+                return DefSubclassProc(hwnd, msg, wp, lp);
         }
         if (!g_listTracking || g_trackedList != hwnd) {
             TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd, 0};
@@ -549,17 +577,18 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
             return 0;
         }
         item->ListMouseUp(TMouseButton::mbLeft, MouseShift(wp), pt.x, pt.y);
-        break;
+        if (MenuItemOfList(hwnd) != item) return 0;
+        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
         item->ListMouseDown(TMouseButton::mbLeft, MouseShift(wp) | (msg == WM_LBUTTONDBLCLK ? ssDouble : 0), pt.x,
                             pt.y);
         if (MenuItemOfList(hwnd) != item) return 0;
-        break;
+        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_RBUTTONDOWN:
         item->ListMouseDown(TMouseButton::mbRight, MouseShift(wp), pt.x, pt.y);
         if (MenuItemOfList(hwnd) != item) return 0;
-        break;
+        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_MBUTTONDOWN:
         item->ListMouseDown(TMouseButton::mbMiddle, MouseShift(wp), pt.x, pt.y);
         break;
