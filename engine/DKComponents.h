@@ -12,6 +12,7 @@ using std::min;
 #include <gdiplus.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -144,6 +145,13 @@ public:
     POINT pt2{};
     SIZE sz{};
     BLENDFUNCTION bf{};
+    // Rows as last filled (the list keeps them in place until the next fill): records,
+    // bounds and icon tops, and the pictures made from the rows' icons.
+    std::vector<TMenuRowData*> FRowCache;
+    std::vector<RECT> FBoundsCache;
+    std::vector<int> FIconTopCache;
+    std::map<HICON, std::unique_ptr<Gdiplus::Bitmap>> FIconPictures;
+    std::map<int, std::unique_ptr<Gdiplus::Bitmap>> FSysIconPictures;
 
     // ---- properties ----
     int MIID() const { return FMIID; }

@@ -122,7 +122,23 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     }
     Graphics->ResetClip();
     Graphics->Flush(Gdiplus::FlushIntentionSync);
-    UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &sz, DC, &pt2, 0, &bf, ULW_ALPHA);
+    // The whole picture is handed over; after a one-row paint only that row is new, which the
+    // dirty rectangle tells the system so it need not copy the rest again.
+    UPDATELAYEREDWINDOWINFO info{};
+    info.cbSize = sizeof(info);
+    info.pptDst = &pt1;
+    info.psize = &sz;
+    info.hdcSrc = DC;
+    info.pptSrc = &pt2;
+    info.pblend = &bf;
+    info.dwFlags = ULW_ALPHA;
+    RECT dirty{};
+    if (ItemInd >= 0 && ItemInd < rows) {
+        dirty = RowBounds(ItemInd);
+        info.prcDirty = &dirty;
+    }
+    if (!UpdateLayeredWindowIndirect(FForm->Handle(), &info))
+        UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &sz, DC, &pt2, 0, &bf, ULW_ALPHA);
 }
 
 void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected) {
@@ -199,14 +215,19 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     }
 
     // 7. Icon, turning on the selected row.
+    // The picture made from an icon is kept with the window's rows.
     if (child->FIconInGlobList) {
-        HICON icon = ImageList_GetIcon(SysSmallImageList, static_cast<int>(reinterpret_cast<INT_PTR>(child->FIcon)),
-                                       ILD_NORMAL);
-        auto pic = IconPicture(icon);
-        if (icon) DestroyIcon(icon);
+        int index = static_cast<int>(reinterpret_cast<INT_PTR>(child->FIcon));
+        auto& pic = FSysIconPictures[index];
+        if (!pic) {
+            HICON icon = ImageList_GetIcon(SysSmallImageList, index, ILD_NORMAL);
+            pic = IconPicture(icon);
+            if (icon) DestroyIcon(icon);
+        }
         DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
     } else if (child->FIcon) {
-        auto pic = IconPicture(child->FIcon);
+        auto& pic = FIconPictures[child->FIcon];
+        if (!pic) pic = IconPicture(child->FIcon);
         DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
     }
 

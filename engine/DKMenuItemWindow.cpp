@@ -139,6 +139,7 @@ int TDKMenuItem::RowCount() const {
 
 TMenuRowData* TDKMenuItem::RowData(int Row) const {
     if (!FListView || Row < 0) return nullptr;
+    if (Row < static_cast<int>(FRowCache.size())) return FRowCache[Row];
     LVITEMW lv{};
     lv.mask = LVIF_PARAM;
     lv.iItem = Row;
@@ -159,6 +160,7 @@ std::wstring TDKMenuItem::RowText(int Row) const {
 }
 
 RECT TDKMenuItem::RowBounds(int Row) const {
+    if (Row >= 0 && Row < static_cast<int>(FBoundsCache.size())) return FBoundsCache[Row];
     RECT r{};
     r.left = LVIR_BOUNDS;
     if (FListView) SendMessageW(FListView, LVM_GETITEMRECT, Row, reinterpret_cast<LPARAM>(&r));
@@ -166,6 +168,10 @@ RECT TDKMenuItem::RowBounds(int Row) const {
 }
 
 RECT TDKMenuItem::RowIconRect(int Row) const {
+    if (Row >= 0 && Row < static_cast<int>(FIconTopCache.size())) {
+        RECT b = FBoundsCache[Row];
+        return RECT{b.left, FIconTopCache[Row], b.left + 1, FIconTopCache[Row] + 20};
+    }
     RECT r{};
     r.left = LVIR_ICON;
     if (FListView) SendMessageW(FListView, LVM_GETITEMRECT, Row, reinterpret_cast<LPARAM>(&r));
@@ -192,11 +198,9 @@ void TDKMenuItem::ShowAt(int X, int Y) {
     } catch (const std::exception& e) {
         Log(4, L"(c8) /" + std::to_wstring(id) + L"/ " + What(e));
     }
-    bool created = false;
     if (FForm) {
         ReleaseWindowResources();
     } else {
-        created = true;
         try {
             FForm = std::make_unique<TMenuForm>(this);
             if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, 0, X, Y, 230, 17))
@@ -239,7 +243,6 @@ void TDKMenuItem::ShowAt(int X, int Y) {
             Log(4, L"(c3) /" + std::to_wstring(id) + L"/ " + What(e));
         }
     }
-    (void)created;
     try {
         if (FForm && FForm->Handle()) {
             SetWindowPos(FForm->Handle(), nullptr, X, Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -323,6 +326,14 @@ void TDKMenuItem::FillListView() {
             if (page / std::max(1, size.Columns) >= perColumn) break;
         }
         FForm->Filling = false;
+        // The rows stay where the list put them until the next fill.
+        for (int r = 0; r < row; ++r) {
+            TMenuRowData* d = RowData(r);
+            RECT b = RowBounds(r), ic = RowIconRect(r);
+            FRowCache.push_back(d);
+            FBoundsCache.push_back(b);
+            FIconTopCache.push_back(ic.top);
+        }
     } catch (const std::exception& e) {
         if (FForm) FForm->Filling = false;
         Log(4, L"(c6) / " + FCaption + L" /" + What(e));
@@ -379,6 +390,9 @@ void TDKMenuItem::ReleaseWindowResources() {
                 lv.lParam = 0;
                 SendMessageW(FListView, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
             }
+            FRowCache.clear();
+            FBoundsCache.clear();
+            FIconTopCache.clear();
             SendMessageW(FListView, LVM_DELETEALLITEMS, 0, 0);
             FForm->Filling = false;
         }
@@ -387,6 +401,8 @@ void TDKMenuItem::ReleaseWindowResources() {
         Log(4, L"(c18) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
     }
     try {
+        FIconPictures.clear();
+        FSysIconPictures.clear();
         Font.reset();
         FontFamily.reset();
         brush.reset();

@@ -104,6 +104,22 @@ xdotool mouseup 1
 wait_for '^order root:Alpha,Beta,Delta,Gamma,Epsilon$' 5 && ok "Gamma dropped after Delta" ||
   fail "order after drag: $(grep '^order root' "$state")"
 
+# Activation passing between windows of the menu keeps it; a click on another window (the
+# helper's grey one at 800,700) hides it.
+read -r x y < <(row_at root 0); move "$x" "$y"; sleep 0.2; xdotool click 1
+wait_for '^open Alpha ' 5 || fail "click did not open Alpha"
+read -r x y < <(row_at Alpha 2); move "$x" "$y"; sleep 0.2; xdotool click 1; sleep 0.5
+[ "$(open_windows)" = "Alpha|root|" ] && ok "clicks inside the menu keep it open" ||
+  fail "windows after clicks inside: $(open_windows)"
+before=$(grep -c '^reopened' "$state")
+move 900 775; sleep 0.2; xdotool click 1
+wait_for "^clicked Alpha 3" 2 || true
+end=$((SECONDS + 5))
+while [ $SECONDS -lt $end ] && [ "$(grep -c '^reopened' "$state")" = "$before" ]; do sleep 0.1; done
+[ "$(grep -c '^reopened' "$state")" != "$before" ] && ok "a click elsewhere hid the menu" ||
+  fail "a click elsewhere left the menu: $(open_windows)"
+wait_for '^open root ' 5 || fail "the menu did not come back"
+
 # Screenshot: the rows show the menu colour 0x023917 at transparency 150. Without a compositor
 # the screen shows the premultiplied colour: (0x17, 0x39, 0x02) x 150/255.
 move 700 700; sleep 0.6

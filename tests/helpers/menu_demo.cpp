@@ -90,6 +90,16 @@ int main() {
         Stored(root, 4, L"Delta");
         Stored(root, 5, L"Epsilon");
         root->ShowAt(100, 100);
+        // A plain window of another kind at (800, 700): clicking it takes the activation away.
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+        wc.lpszClassName = L"MenuDemoElsewhere";
+        RegisterClassW(&wc);
+        HWND elsewhere = CreateWindowExW(WS_EX_NOACTIVATE, wc.lpszClassName, L"elsewhere", WS_POPUP, 800, 700, 200, 150,
+                                         nullptr, nullptr, wc.hInstance, nullptr);
+        ShowWindow(elsewhere, SW_SHOWNA);
 
         gui::Timer tick(100);
         DWORD start = GetTickCount();
@@ -112,6 +122,7 @@ int main() {
         WriteState();
         gui::App().Run();
         tick.SetEnabled(false);
+        DestroyWindow(elsewhere);
         g_menu = nullptr;
     }
     Gdiplus::GdiplusShutdown(token);

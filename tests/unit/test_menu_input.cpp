@@ -331,3 +331,4 @@ TEST_F(MenuInput, EditBoxKeysAndIconTurn) {
 }
 
 }  // namespace
+
