@@ -431,9 +431,9 @@ void TDKMenuItem::CloseWindow() {
     if (FItems)
         for (TDKMenuItem* c : *FItems) c->CloseWindow();
     if (!FForm) return;
-    CancelDrag(this);
     if (FDragged) {
-        // Stored items keep their window for the next ShowAt.
+        // Stored items keep their window for the next ShowAt; a drag from it goes on, since its
+        // list still exists (dragging out of a group into the window beside it).
         if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(false);
         if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
         if (FForm->Handle()) ShowWindow(FForm->Handle(), SW_HIDE);
