@@ -296,7 +296,11 @@ void TDKMenuItem::ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept) 
     Y = cur.y;
     TDKMenuItem* S = Source ? Source->GetSelectedMi(nullptr) : nullptr;
     if (!O || !S) return;  // position and acceptance stay as they were
+    float before = FDragPosition.Row;
     FDragPosition.Row = static_cast<float>(O->Index()) + static_cast<float>(Y - r.top) / static_cast<float>(r.bottom - r.top);
+    // The mark moves: the row it leaves is painted without it.
+    if (before >= 0.0f && static_cast<int>(before) != static_cast<int>(FDragPosition.Row))
+        UpdateWindow(static_cast<int>(before), false);
     Accept = (O->FDragged && S->FDragged && O != S) || FDragPosition.Row < 0.5f;
     // A window of the dragged item's own subtree cannot take it: the tree must stay a tree.
     if (IsInside(S)) Accept = false;
