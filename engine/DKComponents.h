@@ -1,0 +1,282 @@
+#pragma once
+// The menu engine: menu item tree, its self-drawn layered menu windows, and the popup-menu base.
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+// GDI+ wants min/max, which NOMINMAX takes away.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Timer.h"
+
+class TDKMenuItem;
+class TDKPopupMenu;
+class TMonDirThread;  // folder watcher, built with the shell-folder items
+class TMenuForm;
+
+// Event types of the menu items. An event "is assigned" when it holds a callable.
+using TDKNotifyEvent = std::function<void(TDKMenuItem* Sender)>;
+using TFilterEvent = std::function<void(TDKMenuItem* Sender, const std::wstring& FilterStr)>;
+
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+// Shift state as a bit set.
+using TShiftState = unsigned;
+constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64;
+using TMouseEvent = std::function<void(TDKMenuItem* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseMoveEvent = std::function<void(TDKMenuItem* Sender, TShiftState Shift, int X, int Y)>;
+
+struct TDragPosition {
+    float Row = -1.0f;  // row index + fraction of the row under the cursor; -1 = no drag
+    int Column = 0;
+};
+
+// A single-line edit box laid over a row (filter box, renaming). Owns its window and brush.
+struct TMenuEdit {
+    HWND Handle = nullptr;
+    HBRUSH Brush = nullptr;
+    int Tag = 0;  // the row's position
+    bool MouseInside = false;
+    ~TMenuEdit();
+};
+
+// Per-row data of a menu window's list.
+struct TMenuRowData {
+    int ItemIndex = 0;              // the child's position in FItems
+    std::unique_ptr<TMenuEdit> Edit;  // the row's edit box, if its child is edited
+};
+
+// The popup-menu base: owns the root of a menu tree. Menus extend it.
+class TDKPopupMenu {
+public:
+    TDKPopupMenu();
+    virtual ~TDKPopupMenu();
+    TDKPopupMenu(const TDKPopupMenu&) = delete;
+    TDKPopupMenu& operator=(const TDKPopupMenu&) = delete;
+
+    TDKMenuItem* FRootItem = nullptr;  // owned; MIID -1
+    int FMenuID = 0;
+    HICON FFolderIcon = nullptr;
+    HICON FFavoriteIcon = nullptr;
+    HICON FDeleteIcon = nullptr;
+
+    TDKMenuItem* RootItem() const { return FRootItem; }
+    int MenuID() const { return FMenuID; }
+    // Hides the whole menu: every window of the tree is closed.
+    virtual void Hide();
+    // Whether p is a menu that still exists (windows hand work to later messages).
+    static bool Alive(const TDKPopupMenu* p);
+};
+
+class TDKMenuItem {
+public:
+    TDKMenuItem();
+    virtual ~TDKMenuItem();  // Destroy
+    TDKMenuItem(const TDKMenuItem&) = delete;
+    TDKMenuItem& operator=(const TDKMenuItem&) = delete;
+
+    // ---- fields, in the record's order ----
+    int FMIID = 0;
+    bool FFiltered = false;
+    bool FChecked = false;
+    bool FVisible = true;
+    bool FDragged = false;
+    bool FHasSplitter = false;
+    bool FEdited = false;
+    bool FGroupTitle = false;
+    bool FIsFavorite = false;
+    bool FLoadable = false;
+    TDKPopupMenu* FPopupMenu = nullptr;
+    TDKMenuItem* FOwner = nullptr;
+    std::wstring FCaption;
+    std::wstring FExecPath;
+    std::unique_ptr<std::vector<TDKMenuItem*>> FItems;  // owns the items it holds
+    HICON FIcon = nullptr;  // or a system image-list index when FIconInGlobList
+    bool FIconInGlobList = false;
+    COLORREF FColor = 0;
+    bool FMultiselctMode = false;
+    short FRotateDegree = 0;
+    bool FGradientSelected = true;
+    TDragPosition FDragPosition;
+    void* FData = nullptr;
+    LPITEMIDLIST FPIDL = nullptr;             // owned, shell allocator
+    IShellFolder* FCurrIShellFolder = nullptr;  // owned reference
+    bool FIsFolder = false;
+    IContextMenu* FContextMenu = nullptr;  // owned reference
+    bool FShowFileExt = false;
+    TMonDirThread* FMonDirThread = nullptr;
+    TFilterEvent FOnEditChanged;
+    TDKNotifyEvent FOnClick;
+    TDKNotifyEvent FOnDblClick;
+    TDKNotifyEvent FOldOnClick;
+    TDKNotifyEvent FOnBeforExpose;
+    TDKNotifyEvent FOnAfterExpose;
+    TMouseEvent FOnMouseDown;
+    TMouseMoveEvent FOnMouseMove;
+    TMouseEvent FOnMouseUp;
+    bool FGlassMode = true;
+    std::unique_ptr<TMenuForm> FForm;  // the window showing the children
+    HWND FListView = nullptr;          // child of FForm, destroyed with it
+    int FColumnIndex = 0;
+    HIMAGELIST FImageList = nullptr;
+    std::unique_ptr<gui::Timer> FHoldMouseTimer;
+    std::unique_ptr<gui::Timer> FRotateIconTimer;
+    HMENU FUpPopupMenu = nullptr;
+    // Drawing state: off-screen picture (a premultiplied 32-bit DIB that GDI+ draws on).
+    std::unique_ptr<Gdiplus::Bitmap> BackGround;
+    HDC DC = nullptr;
+    HBITMAP bmp_old = nullptr;
+    HBITMAP bmp = nullptr;
+    std::unique_ptr<Gdiplus::Pen> pen;
+    std::unique_ptr<Gdiplus::FontFamily> FontFamily;
+    std::unique_ptr<Gdiplus::Font> Font;
+    std::unique_ptr<Gdiplus::SolidBrush> brush;
+    std::unique_ptr<Gdiplus::Graphics> Graphics;
+    POINT pt1{};
+    POINT pt2{};
+    SIZE sz{};
+    BLENDFUNCTION bf{};
+    // Rows as last filled (the list keeps them in place until the next fill): records,
+    // bounds and icon tops, and the pictures made from the rows' icons.
+    std::vector<TMenuRowData*> FRowCache;
+    std::vector<RECT> FBoundsCache;
+    std::vector<int> FIconTopCache;
+    std::map<HICON, std::unique_ptr<Gdiplus::Bitmap>> FIconPictures;
+    std::map<int, std::unique_ptr<Gdiplus::Bitmap>> FSysIconPictures;
+
+    // ---- properties ----
+    int MIID() const { return FMIID; }
+    void SetMIID(int v) { FMIID = v; }
+    bool Filtered() const { return FFiltered; }
+    void SetFiltered(bool v) { FFiltered = v; }
+    bool Checked() const { return FChecked; }
+    void SetChecked(bool v);
+    bool Visible() const { return FVisible; }
+    void SetVisible(bool v) { FVisible = v; }
+    bool Dragged() const { return FDragged; }
+    void SetDragged(bool v) { FDragged = v; }
+    bool HasSplitter() const { return FHasSplitter; }
+    void SetHasSplitter(bool v) { FHasSplitter = v; }
+    bool Edited() const { return FEdited; }
+    void SetEdited(bool v);
+    bool GroupTitle() const { return FGroupTitle; }
+    void SetGroupTitle(bool v) { FGroupTitle = v; }
+    bool IsFavorite() const { return FIsFavorite; }
+    bool Loadable() const { return FLoadable; }
+    void SetLoadable(bool v) { FLoadable = v; }
+    TDKPopupMenu* PopupMenu() const { return FPopupMenu; }
+    TDKMenuItem* Owner() const { return FOwner; }
+    const std::wstring& Caption() const { return FCaption; }
+    void SetCaption(const std::wstring& v);
+    const std::wstring& ExecPath() const { return FExecPath; }
+    void SetExecPath(const std::wstring& v) { FExecPath = v; }
+    HICON Icon() const { return FIcon; }
+    void SetIcon(HICON v);
+    COLORREF Color() const { return FColor; }
+    void SetColor(COLORREF v) { FColor = v; }
+    void* Data() const { return FData; }
+    void SetData(void* v) { FData = v; }
+    bool Folder() const { return FIsFolder; }
+    IContextMenu* ContextMenu() const { return FContextMenu; }
+    bool ShowFileExt() const { return FShowFileExt; }
+    void SetShowFileExt(bool v) { FShowFileExt = v; }
+    TMenuForm* Form() const { return FForm.get(); }
+    HWND FormHandle() const;  // null while the window is closed
+
+    // ---- tree ----
+    void Add(TDKMenuItem* Item);
+    void Insert(int Index, TDKMenuItem* Item);
+    TDKMenuItem* AddMenuItem(int MIID, const std::wstring& Caption, TDKNotifyEvent OnClick = nullptr,
+                             bool GroupTitle = false, bool HasSplitter = false, bool Filtered = false,
+                             bool Edited = false, bool Checked = false);
+    TDKMenuItem* InsertMenuItem(int Index, int MIID, const std::wstring& Caption, TDKNotifyEvent OnClick = nullptr,
+                                bool GroupTitle = false, bool HasSplitter = false, bool Filtered = false,
+                                bool Edited = false, bool Checked = false);
+    void Delete(int aMIID);
+    // Removes a direct child given by pointer (by its position; ids may repeat).
+    void Delete(TDKMenuItem* Item);
+    void DeleteItems(int FirstID, int LastID);
+    void Clear();
+    void Exchange(int Index1, int Index2);
+    int Count() const { return FItems ? static_cast<int>(FItems->size()) : 0; }
+    int Index() const;
+    bool IsFile() const { return FPIDL != nullptr; }
+    TDKMenuItem* GetItem(int Index) const;
+    TDKMenuItem* FindItem(const std::wstring& Caption) const;
+    TDKMenuItem* FindItem(int MIID) const;
+    int GetRadioBox(int FirstID, int LastID) const;
+    void SetRadioBox(int FirstID, int LastID, int SelectedID);
+    // Whether this item is Item or lies below it.
+    bool IsInside(const TDKMenuItem* Item) const;
+
+    // ---- window and layout ----
+    void ShowAt(int X, int Y);
+    void FillListView();
+    void ReleaseWindowResources();
+
+    // ---- painting ----
+    void UpdateWindow(int ItemInd, bool RedrawIcon = false);
+    // The off-screen picture as straight (not premultiplied) ARGB, for checks; 0 outside.
+    DWORD PicturePixel(int x, int y) const;
+    int PictureWidth() const { return sz.cx; }
+    int PictureHeight() const { return sz.cy; }
+
+    // ---- input ----
+    TDKMenuItem* ItemAtCursor(RECT* BoundRect = nullptr);
+    TDKMenuItem* GetSelectedMi(RECT* BoundRect);
+    void CloseWindow();
+    void CreateEditBoxes();
+    int RowCount() const;
+    std::wstring RowText(int Row) const;
+    RECT RowBounds(int Row) const;
+    RECT RowIconRect(int Row) const;
+    int SelectedRow() const;
+    int RowAt(int X, int Y) const;  // the row under a point of the list, or -1
+    TMenuRowData* RowData(int Row) const;
+    // Opens Child's submenu beside its row (bounds R in this window's list coordinates).
+    void OpenChildAt(TDKMenuItem* Child, const RECT& R);
+
+    void ListClick();
+    void ListDblClick();
+    void ListKeyDown(WORD& Key, TShiftState Shift);
+    void ListSelectItem(int Row, bool Selected);
+    void ListMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void ListMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void ListMouseMove(TShiftState Shift, int X, int Y);
+    void ListMouseEnter();
+    void ListMouseLeave();
+    void ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept);
+    void ListDragDrop(TDKMenuItem* Source, int X, int Y);
+    void ListEndDrag();
+    std::wstring ListInfoTip(int Row);
+    void UpPopupMenuPopup();
+    void HoldMouseTimerTick();
+    void RotateIconTimerTick();
+    void FormDeactivate();
+    void EditChange(TMenuEdit* Edit);
+    void EditKeyDown(TMenuEdit* Edit, WORD& Key, TShiftState Shift);
+    void EditKeyPress(TMenuEdit* Edit, wchar_t& Key);
+    void EditDblClick(TMenuEdit* Edit);
+    void EditClick(TMenuEdit* Edit);
+    void EditMouseEnter(TMenuEdit* Edit);
+    void EditMouseLeave(TMenuEdit* Edit);
+
+private:
+    void DestroyWindowParts();
+    int MenuIdForLog() const;
+    void PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected);
+};
+
+// Menu windows in the process: the item of a menu list view, or null for any other window.
+TDKMenuItem* MenuItemOfList(HWND hwnd);
+// The item whose window is the source of the running drag, or null.
+TDKMenuItem* MenuDragSource();

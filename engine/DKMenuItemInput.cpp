@@ -1,0 +1,701 @@
+// Mouse, keyboard, timers, drag and drop and in-place editing of the menu windows.
+#include <windowsx.h>
+
+#include <cmath>
+
+#include "Application.h"
+#include "Configs.h"
+#include "DKUtils.h"
+#include "MenuForm.h"
+#include "SysUtils.h"
+
+using namespace menu_window;
+
+namespace {
+std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
+
+const wchar_t* const kEditProp = L"OrvaneMenuEdit";
+
+// The list's own mouse-tracking state (for enter and leave).
+bool g_listTracking = false;
+HWND g_trackedList = nullptr;
+
+void BringToTop(HWND form, bool forKeyboard) {
+    // Without SWP_NOACTIVATE: on Windows the window also becomes the active one.
+    SetWindowPos(form, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    // Keys must reach the window brought forward; Wine does not activate it above.
+    if (forKeyboard && GetActiveWindow() != form) {
+        SetForegroundWindow(form);
+        SetActiveWindow(form);
+    }
+}
+
+bool AnyWindowActive(TDKMenuItem* item, HWND active) {
+    if (item->FForm && item->FForm->Handle() == active) return true;
+    for (int i = 0; i < item->Count(); ++i)
+        if (AnyWindowActive(item->GetItem(i), active)) return true;
+    return false;
+}
+
+bool AppActive() {
+    HWND fg = GetForegroundWindow();
+    DWORD pid = 0;
+    if (fg) GetWindowThreadProcessId(fg, &pid);
+    return pid == GetCurrentProcessId();
+}
+}  // namespace
+
+namespace menu_window {
+
+DragState& Drag() {
+    static DragState d;
+    return d;
+}
+
+void CancelDrag(TDKMenuItem* source) {
+    DragState& d = Drag();
+    if (d.Target == source) d.Target = nullptr;
+    if (d.Source != source) return;
+    TDKMenuItem* target = d.Target;
+    d = DragState{};
+    source->FDragPosition.Row = -1.0f;
+    if (target && target != source) {
+        target->FDragPosition.Row = -1.0f;
+        target->UpdateWindow(-1, false);
+    }
+    if (source->FListView && GetCapture() == source->FListView) ReleaseCapture();
+}
+
+TShiftState KeyShift() {
+    TShiftState s = 0;
+    if (GetKeyState(VK_SHIFT) < 0) s |= ssShift;
+    if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    if (GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
+    return s;
+}
+
+TShiftState MouseShift(WPARAM wp) {
+    TShiftState s = KeyShift();
+    if (wp & MK_LBUTTON) s |= ssLeft;
+    if (wp & MK_RBUTTON) s |= ssRight;
+    if (wp & MK_MBUTTON) s |= ssMiddle;
+    return s;
+}
+
+}  // namespace menu_window
+
+TDKMenuItem* MenuDragSource() { return Drag().Source; }
+
+// ---- lookups ----
+
+int TDKMenuItem::RowAt(int X, int Y) const {
+    // The whole width of a row counts, not only its icon and text as the list's own hit test.
+    POINT p{X, Y};
+    int n = RowCount();
+    for (int r = 0; r < n; ++r) {
+        RECT b = RowBounds(r);
+        if (PtInRect(&b, p)) return r;
+    }
+    return -1;
+}
+
+TDKMenuItem* TDKMenuItem::ItemAtCursor(RECT* BoundRect) {
+    if (!FForm || !FListView || !IsWindowVisible(FForm->Handle())) return nullptr;
+    POINT p{};
+    GetCursorPos(&p);
+    ScreenToClient(FListView, &p);
+    int row = RowAt(p.x, p.y);
+    if (row < 0) return nullptr;
+    TMenuRowData* d = RowData(row);
+    if (!d || d->ItemIndex < 0 || d->ItemIndex >= Count()) return nullptr;
+    if (BoundRect) *BoundRect = RowBounds(row);
+    return (*FItems)[d->ItemIndex];
+}
+
+TDKMenuItem* TDKMenuItem::GetSelectedMi(RECT* BoundRect) {
+    int row = SelectedRow();
+    if (row < 0) return nullptr;
+    TMenuRowData* d = RowData(row);
+    if (!d || d->ItemIndex < 0 || d->ItemIndex >= Count()) return nullptr;
+    if (BoundRect) *BoundRect = RowBounds(row);
+    return (*FItems)[d->ItemIndex];
+}
+
+void TDKMenuItem::OpenChildAt(TDKMenuItem* Child, const RECT& R) {
+    RECT w = FForm->BoundsRect();
+    Child->ShowAt(w.left + R.right - 50, w.top + R.top + 1);
+}
+
+// ---- click, keys, selection ----
+
+void TDKMenuItem::ListClick() {
+    try {
+        if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(false);
+        if (FDragPosition.Row >= 0.0f) return;
+        RECT r{};
+        TDKMenuItem* child = ItemAtCursor(&r);
+        if (!child) return;
+        if (child->FItems && (!child->FForm || !child->FForm->Visible())) OpenChildAt(child, r);
+        if (!child->FEdited && child->FOnClick) child->FOnClick(child);
+    } catch (const std::exception& e) {
+        Log(4, L"(c20) " + What(e));
+    }
+}
+
+void TDKMenuItem::ListDblClick() {
+    TDKMenuItem* child = ItemAtCursor();
+    if (child && !child->FEdited && child->FOnDblClick) child->FOnDblClick(child);
+}
+
+void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
+    (void)Shift;
+    RECT r{};
+    TDKMenuItem* child = GetSelectedMi(&r);
+    if (!child) return;
+    switch (Key) {
+    case VK_RETURN: {
+        if (!child->FEdited && child->FForm && child->FForm->Visible() && child->SelectedRow() >= 0) {
+            child->ListKeyDown(Key, Shift);
+            return;
+        }
+        POINT p{r.right, r.top};
+        ClientToScreen(FListView, &p);
+        if (child->FOnClick) child->FOnClick(child);
+        if (child->FOnMouseDown) child->FOnMouseDown(child, TMouseButton::mbLeft, 0, p.x, p.y);
+        if (child->FOnMouseUp) child->FOnMouseUp(child, TMouseButton::mbLeft, 0, p.x, p.y);
+        break;
+    }
+    case VK_ESCAPE:
+        if (FPopupMenu) FPopupMenu->Hide();
+        break;
+    case VK_LEFT:
+        if (FOwner) {
+            TDKMenuItem* owner = FOwner;
+            CloseWindow();
+            if (owner->FForm && owner->FForm->Handle()) {
+                BringToTop(owner->FForm->Handle(), true);
+                if (owner->FListView) SetFocus(owner->FListView);
+            }
+        }
+        break;
+    case VK_RIGHT:
+        if (child->FItems) {
+            OpenChildAt(child, r);
+            if (child->FForm && child->FForm->Visible()) {
+                BringToTop(child->FForm->Handle(), true);
+                if (child->FListView) SetFocus(child->FListView);
+            }
+        }
+        break;
+    }
+}
+
+void TDKMenuItem::ListSelectItem(int Row, bool Selected) {
+    if (!Selected) {
+        UpdateWindow(Row, false);
+        return;
+    }
+    std::wstring text = RowText(Row);
+    TDKMenuItem* child = nullptr;
+    try {
+        TMenuRowData* d = RowData(Row);
+        if (d && d->ItemIndex >= 0 && d->ItemIndex < Count()) child = (*FItems)[d->ItemIndex];
+        for (int i = 0; i < Count(); ++i)
+            if ((*FItems)[i] != child) (*FItems)[i]->CloseWindow();
+        if (FRotateIconTimer)
+            FRotateIconTimer->SetEnabled(child && (child->FIcon || child->FIconInGlobList || child->FChecked ||
+                                                   child->FEdited));
+    } catch (const std::exception& e) {
+        Log(4, L"(c19) " + What(e) + L" / " + text + L" /");
+    }
+    try {
+        if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(true);
+        FRotateDegree = 0;
+        UpdateWindow(Row, false);
+    } catch (const std::exception& e) {
+        Log(4, L"(c2) " + What(e) + L" / " + text + L" /");
+    }
+}
+
+// ---- mouse ----
+
+void TDKMenuItem::ListMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+    TDKMenuItem* child = ItemAtCursor();
+    if (!child || !child->FOnMouseDown) return;
+    POINT p{X, Y};
+    ClientToScreen(FListView, &p);
+    child->FOnMouseDown(child, Button, Shift, p.x, p.y);
+}
+
+void TDKMenuItem::ListMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+    TDKMenuItem* child = ItemAtCursor();
+    if (!child || !child->FOnMouseUp) return;
+    POINT p{X, Y};
+    ClientToScreen(FListView, &p);
+    child->FOnMouseUp(child, Button, Shift, p.x, p.y);
+}
+
+void TDKMenuItem::ListMouseMove(TShiftState Shift, int X, int Y) {
+    if (Config.KeyBoardMode) return;
+    TDKMenuItem* child = ItemAtCursor();
+    if (!child) return;
+    int row = RowAt(X, Y);
+    if (row >= 0 && row != SelectedRow()) {
+        LVITEMW lv{};
+        lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
+    }
+    if (child->FOnMouseMove) {
+        POINT p{X, Y};
+        ClientToScreen(FListView, &p);
+        child->FOnMouseMove(child, Shift, p.x, p.y);
+    }
+    if (child->FDragged && (Shift & ssLeft) && !Drag().Source && FListView) {
+        // Drag start: no movement threshold.
+        FDragPosition.Row = static_cast<float>(SelectedRow());
+        Drag() = DragState{this, nullptr, false};
+        SetCapture(FListView);
+    }
+}
+
+void TDKMenuItem::ListMouseEnter() {
+    if (Config.KeyBoardMode) return;
+    if (FForm && FForm->Visible()) BringToTop(FForm->Handle(), false);
+}
+
+void TDKMenuItem::ListMouseLeave() {
+    if (Drag().Source) return;
+    int row = SelectedRow();
+    if (row >= 0) UpdateWindow(row, false);
+}
+
+std::wstring TDKMenuItem::ListInfoTip(int Row) {
+    TDKMenuItem* child = ItemAtCursor();
+    if (!child) return L"";
+    return child->FCaption != RowText(Row) ? child->FCaption : L"";
+}
+
+void TDKMenuItem::UpPopupMenuPopup() {
+    POINT p{};
+    GetCursorPos(&p);
+    ScreenToClient(FListView, &p);
+    ListMouseUp(TMouseButton::mbRight, 0, p.x, p.y);
+}
+
+// ---- drag and drop ----
+
+void TDKMenuItem::ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept) {
+    RECT r{};
+    TDKMenuItem* O = ItemAtCursor(&r);
+    // Position from the cursor, the same point that found the row.
+    POINT cur{};
+    GetCursorPos(&cur);
+    ScreenToClient(FListView, &cur);
+    X = cur.x;
+    Y = cur.y;
+    TDKMenuItem* S = Source ? Source->GetSelectedMi(nullptr) : nullptr;
+    if (!O || !S) return;  // position and acceptance stay as they were
+    float before = FDragPosition.Row;
+    FDragPosition.Row = static_cast<float>(O->Index()) + static_cast<float>(Y - r.top) / static_cast<float>(r.bottom - r.top);
+    // The mark moves: the row it leaves is painted without it.
+    if (before >= 0.0f && static_cast<int>(before) != static_cast<int>(FDragPosition.Row))
+        UpdateWindow(static_cast<int>(before), false);
+    Accept = (O->FDragged && S->FDragged && O != S) || FDragPosition.Row < 0.5f;
+    // A window of the dragged item's own subtree cannot take it: the tree must stay a tree.
+    if (IsInside(S)) Accept = false;
+    if (Accept) {
+        // Treated as selected without moving the list's selection: the source row stays the
+        // dragged one.
+        int row = RowAt(X, Y);
+        if (row >= 0) ListSelectItem(row, true);
+    } else {
+        UpdateWindow(-1, false);
+    }
+}
+
+void TDKMenuItem::ListDragDrop(TDKMenuItem* Source, int X, int Y) {
+    (void)X;
+    (void)Y;
+    if (!Source || !Source->FListView || !FListView) return;
+    int p = static_cast<int>(std::nearbyint(FDragPosition.Row));  // halves to even
+    if (p < 0) p = 0;
+    int srow = Source->SelectedRow();
+    TMenuRowData* d = Source->RowData(srow);
+    if (srow < 0 || !d || d->ItemIndex < 0 || d->ItemIndex >= Source->Count()) return;
+    int s = d->ItemIndex;
+    TDKMenuItem* S = (*Source->FItems)[s];
+    if (IsInside(S)) {
+        FDragPosition.Row = -1.0f;
+        UpdateWindow(-1, false);
+        return;
+    }
+    if (Source == this) {
+        ReleaseWindowResources();
+        if (p > s) --p;
+        p = std::min(p, Count() - 1);
+        FItems->erase(FItems->begin() + s);
+        FItems->insert(FItems->begin() + p, S);
+    } else {
+        Source->ReleaseWindowResources();
+        ReleaseWindowResources();
+        if (!FItems) FItems = std::make_unique<std::vector<TDKMenuItem*>>();
+        p = std::min(p, Count());
+        S->FOwner = this;
+        FItems->insert(FItems->begin() + p, S);
+        Source->FItems->erase(Source->FItems->begin() + s);
+    }
+    FDragPosition.Row = -1.0f;
+    FillListView();
+    if (Source != this) Source->FillListView();
+}
+
+void TDKMenuItem::ListEndDrag() { FDragPosition.Row = -1.0f; }
+
+// ---- timers and activation ----
+
+void TDKMenuItem::HoldMouseTimerTick() {
+    try {
+        if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(false);
+        if (Config.KeyBoardMode) return;
+        RECT r{};
+        TDKMenuItem* child = ItemAtCursor(&r);
+        if (child && child->FItems && (!child->FForm || !child->FForm->Visible())) OpenChildAt(child, r);
+    } catch (const std::exception& e) {
+        Log(4, L"(c1) " + What(e));
+    }
+}
+
+void TDKMenuItem::RotateIconTimerTick() {
+    try {
+        if (!FGlassMode || !FListView) return;
+        int row = SelectedRow();
+        if (row < 0) return;
+        UINT interval = FRotateIconTimer ? FRotateIconTimer->Interval() : 40;
+        FRotateDegree = static_cast<short>((FRotateDegree + static_cast<int>(interval * 360 / 2000)) % 360);
+        UpdateWindow(row, false);
+    } catch (const std::exception& e) {
+        Log(4, L"(c5) " + What(e));
+    }
+}
+
+void TDKMenuItem::FormDeactivate() {
+    FDragPosition.Row = -1.0f;
+    TDKPopupMenu* menu = FPopupMenu;
+    if (!menu) return;
+    // Activation lands on the next window only after this message: decide afterwards.
+    gui::App().Queue([menu] {
+        if (!TDKPopupMenu::Alive(menu) || !menu->FRootItem) return;
+        HandlerScope scope;
+        if (AppActive() && AnyWindowActive(menu->FRootItem, GetActiveWindow())) return;
+        menu->Hide();
+    });
+}
+
+// ---- edit boxes ----
+
+void TDKMenuItem::CreateEditBoxes() {
+    if (!FListView) return;
+    int n = RowCount();
+    for (int r = 0; r < n; ++r) {
+        TMenuRowData* d = RowData(r);
+        if (!d) continue;
+        if (d->Edit) {
+            std::shared_ptr<TMenuEdit> old(d->Edit.release());
+            ShowWindow(old->Handle, SW_HIDE);
+            DeferFree([old] {});
+        }
+        if (d->ItemIndex < 0 || d->ItemIndex >= Count()) continue;
+        TDKMenuItem* child = (*FItems)[d->ItemIndex];
+        if (!child->FEdited) continue;
+        RECT b = RowBounds(r);
+        auto edit = std::make_unique<TMenuEdit>();
+        edit->Tag = r;
+        edit->Brush = CreateSolidBrush(LightenColor(FColor, 80));
+        edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
+                                       b.left + 28, b.top + 3, b.right - b.left - 29, b.bottom - b.top - 2, FListView,
+                                       nullptr, GetModuleHandleW(nullptr), nullptr);
+        if (!edit->Handle) continue;
+        SendMessageW(edit->Handle, WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
+        // Text first, handlers after: building the box fires no change.
+        SetPropW(edit->Handle, kEditProp, edit.get());
+        SetWindowSubclass(edit->Handle, EditProc, 1, reinterpret_cast<DWORD_PTR>(edit.get()));
+        d->Edit = std::move(edit);
+    }
+}
+
+namespace {
+// The row record and item of an edit box.
+TDKMenuItem* EditOwner(TMenuEdit* edit) { return MenuItemOfList(GetParent(edit->Handle)); }
+TDKMenuItem* EditChild(TDKMenuItem* item, TMenuEdit* edit) {
+    TMenuRowData* d = item->RowData(edit->Tag);
+    if (!d || d->Edit.get() != edit || d->ItemIndex < 0 || d->ItemIndex >= item->Count()) return nullptr;
+    return item->GetItem(d->ItemIndex);
+}
+std::wstring EditText(HWND h) {
+    int n = GetWindowTextLengthW(h);
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    GetWindowTextW(h, s.data(), n + 1);
+    s.resize(static_cast<size_t>(n));
+    return s;
+}
+}  // namespace
+
+void TDKMenuItem::EditChange(TMenuEdit* Edit) {
+    TDKMenuItem* child = EditChild(this, Edit);
+    if (!child) return;
+    std::wstring text = EditText(Edit->Handle);
+    child->SetCaption(text);
+    LVITEMW lv{};
+    lv.pszText = const_cast<wchar_t*>(child->FCaption.c_str());
+    SendMessageW(FListView, LVM_SETITEMTEXTW, Edit->Tag, reinterpret_cast<LPARAM>(&lv));
+    if (child->FOnEditChanged) child->FOnEditChanged(child, text);
+}
+
+void TDKMenuItem::EditKeyDown(TMenuEdit* Edit, WORD& Key, TShiftState Shift) {
+    (void)Edit;
+    switch (Key) {
+    case VK_TAB:
+    case VK_RETURN:
+    case VK_ESCAPE:
+    case VK_UP:
+    case VK_RIGHT:
+    case VK_DOWN:
+        ListKeyDown(Key, Shift);
+        break;
+    }
+}
+
+void TDKMenuItem::EditKeyPress(TMenuEdit* Edit, wchar_t& Key) {
+    (void)Edit;
+    if (Key == 13 || Key == 27) Key = 0;
+}
+
+void TDKMenuItem::EditDblClick(TMenuEdit* Edit) { SendMessageW(Edit->Handle, EM_SETSEL, 0, -1); }
+
+void TDKMenuItem::EditClick(TMenuEdit* Edit) { (void)Edit; }
+
+void TDKMenuItem::EditMouseEnter(TMenuEdit* Edit) {
+    if (Config.KeyBoardMode || !FListView) return;
+    LVITEMW lv{};
+    lv.stateMask = LVIS_SELECTED;
+    lv.state = 0;
+    SendMessageW(FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&lv));
+    lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(FListView, LVM_SETITEMSTATE, Edit->Tag, reinterpret_cast<LPARAM>(&lv));
+    if (FRotateIconTimer) FRotateIconTimer->SetEnabled(true);
+}
+
+void TDKMenuItem::EditMouseLeave(TMenuEdit* Edit) {
+    (void)Edit;
+    if (FListView) SetFocus(FListView);
+}
+
+// ---- window procedures ----
+
+namespace menu_window {
+
+namespace {
+// The list takes only a row's icon and text as the row; the whole width of a row is ours, so a
+// button press anywhere on a row is handed to the list at the row's left end.
+LPARAM OnRowLabel(TDKMenuItem* item, POINT pt, LPARAM lp) {
+    int row = item->RowAt(pt.x, pt.y);
+    if (row < 0) return lp;
+    RECT b = item->RowBounds(row);
+    return MAKELPARAM(b.left + 2, pt.y);
+}
+}  // namespace
+
+LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    HandlerScope scope;
+    TDKMenuItem* item = MenuItemOfList(hwnd);
+    if (!item) return DefSubclassProc(hwnd, msg, wp, lp);
+    POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    DragState& drag = Drag();
+    bool dragging = drag.Source == item && GetCapture() == hwnd;
+    switch (msg) {
+    case WM_MOUSEMOVE:
+        if (dragging) {
+            POINT sp = pt;
+            ClientToScreen(hwnd, &sp);
+            HWND under = WindowFromPoint(sp);
+            TDKMenuItem* target = nullptr;
+            for (HWND h = under; h && !target; h = GetParent(h)) target = MenuItemOfList(h);
+            if (target != drag.Target) drag.Accept = false;
+            drag.Target = target;
+            if (target) {
+                POINT tp = sp;
+                ScreenToClient(target->FListView, &tp);
+                bool accept = drag.Accept;
+                target->ListDragOver(item, tp.x, tp.y, accept);
+                if (drag.Source == item) drag.Accept = accept;  // the source may have gone meanwhile
+            }
+            SetCursor(LoadCursorW(nullptr, drag.Target && drag.Accept ? IDC_ARROW : IDC_NO));
+            return 0;
+        }
+        {
+            // A move can reach a window that another of ours covers at that point (X stacking
+            // under Wine differs from ours); only the window on top takes the mouse.
+            POINT sp = pt;
+            ClientToScreen(hwnd, &sp);
+            HWND top = WindowFromPoint(sp);
+            if (top && top != hwnd && !IsChild(hwnd, top) && GetAncestor(top, GA_ROOT) != GetAncestor(hwnd, GA_ROOT))
+                return DefSubclassProc(hwnd, msg, wp, lp);
+        }
+        if (!g_listTracking || g_trackedList != hwnd) {
+            TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd, 0};
+            TrackMouseEvent(&tme);
+            g_listTracking = true;
+            g_trackedList = hwnd;
+            item->ListMouseEnter();
+            if (MenuItemOfList(hwnd) != item) return 0;
+        }
+        item->ListMouseMove(MouseShift(wp), pt.x, pt.y);
+        if (Drag().Source == item) return 0;  // a drag has begun: the list must not track it too
+        break;
+    case WM_MOUSELEAVE:
+        if (g_trackedList == hwnd) {
+            g_listTracking = false;
+            g_trackedList = nullptr;
+        }
+        item->ListMouseLeave();
+        break;
+    case WM_LBUTTONUP:
+        if (dragging) {
+            TDKMenuItem* target = drag.Target;
+            bool accept = drag.Accept;
+            POINT sp = pt;
+            ClientToScreen(hwnd, &sp);
+            if (target && accept && target->FListView) {
+                POINT tp = sp;
+                ScreenToClient(target->FListView, &tp);
+                target->ListDragDrop(item, tp.x, tp.y);
+            }
+            if (MenuItemOfList(hwnd) == item) {
+                item->ListEndDrag();
+                drag = DragState{};
+                ReleaseCapture();
+                item->UpdateWindow(-1, false);
+            }
+            return 0;
+        }
+        item->ListMouseUp(TMouseButton::mbLeft, MouseShift(wp), pt.x, pt.y);
+        if (MenuItemOfList(hwnd) != item) return 0;
+        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        item->ListMouseDown(TMouseButton::mbLeft, MouseShift(wp) | (msg == WM_LBUTTONDBLCLK ? ssDouble : 0), pt.x,
+                            pt.y);
+        if (MenuItemOfList(hwnd) != item) return 0;
+        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+    case WM_RBUTTONDOWN:
+        item->ListMouseDown(TMouseButton::mbRight, MouseShift(wp), pt.x, pt.y);
+        if (MenuItemOfList(hwnd) != item) return 0;
+        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+    case WM_MBUTTONDOWN:
+        item->ListMouseDown(TMouseButton::mbMiddle, MouseShift(wp), pt.x, pt.y);
+        break;
+    case WM_MBUTTONUP:
+        item->ListMouseUp(TMouseButton::mbMiddle, MouseShift(wp), pt.x, pt.y);
+        break;
+    case WM_RBUTTONUP:
+    case WM_CONTEXTMENU:
+        // The list's context menu has no entries: a right click only reaches the row's child.
+        if (msg == WM_RBUTTONUP) {
+            if (item->FUpPopupMenu) item->UpPopupMenuPopup();
+            return 0;
+        }
+        return 0;
+    case WM_CAPTURECHANGED:
+        if (drag.Source == item && reinterpret_cast<HWND>(lp) != hwnd) {
+            item->ListEndDrag();
+            TDKMenuItem* target = drag.Target;
+            drag = DragState{};
+            if (target && target != item) {
+                target->FDragPosition.Row = -1.0f;
+                target->UpdateWindow(-1, false);
+            }
+        }
+        break;
+    case WM_COMMAND:
+        if (HIWORD(wp) == EN_CHANGE) {
+            HWND eh = reinterpret_cast<HWND>(lp);
+            if (auto* edit = static_cast<TMenuEdit*>(GetPropW(eh, kEditProp))) item->EditChange(edit);
+            return 0;
+        }
+        break;
+    case WM_CTLCOLOREDIT: {
+        HWND eh = reinterpret_cast<HWND>(lp);
+        if (auto* edit = static_cast<TMenuEdit*>(GetPropW(eh, kEditProp))) {
+            HDC dc = reinterpret_cast<HDC>(wp);
+            SetTextColor(dc, 8421504);
+            SetBkColor(dc, LightenColor(item->FColor, 80));
+            return reinterpret_cast<LRESULT>(edit->Brush);
+        }
+        break;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, ListProc, 1);
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+    HandlerScope scope;
+    auto* edit = reinterpret_cast<TMenuEdit*>(ref);
+    TDKMenuItem* item = edit ? EditOwner(edit) : nullptr;
+    if (!item || EditChild(item, edit) == nullptr) {
+        if (msg == WM_NCDESTROY) {
+            RemovePropW(hwnd, kEditProp);
+            RemoveWindowSubclass(hwnd, EditProc, 1);
+        }
+        return DefSubclassProc(hwnd, msg, wp, lp);
+    }
+    switch (msg) {
+    case WM_KEYDOWN: {
+        WORD key = static_cast<WORD>(wp);
+        item->EditKeyDown(edit, key, KeyShift());
+        if (!IsWindow(hwnd)) return 0;
+        if (key == 0) return 0;
+        break;
+    }
+    case WM_CHAR: {
+        wchar_t ch = static_cast<wchar_t>(wp);
+        item->EditKeyPress(edit, ch);
+        if (ch == 0) return 0;
+        wp = ch;
+        break;
+    }
+    case WM_LBUTTONDBLCLK: {
+        LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+        item->EditDblClick(edit);
+        return r;
+    }
+    case WM_LBUTTONUP: {
+        LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+        item->EditClick(edit);
+        return r;
+    }
+    case WM_MOUSEMOVE:
+        if (!edit->MouseInside) {
+            edit->MouseInside = true;
+            TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd, 0};
+            TrackMouseEvent(&tme);
+            item->EditMouseEnter(edit);
+        }
+        break;
+    case WM_MOUSELEAVE:
+        edit->MouseInside = false;
+        item->EditMouseLeave(edit);
+        break;
+    case WM_NCDESTROY:
+        RemovePropW(hwnd, kEditProp);
+        RemoveWindowSubclass(hwnd, EditProc, 1);
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+}  // namespace menu_window

@@ -1,0 +1,54 @@
+#pragma once
+// Inside of the menu windows, shared by the window, painting and input code.
+#include <functional>
+
+#include "DKComponents.h"
+#include "Window.h"
+
+// The borderless layered top-level window of one item's children.
+class TMenuForm : public gui::Window {
+public:
+    explicit TMenuForm(TDKMenuItem* item) : Item(item) {}
+    TDKMenuItem* Item;  // null once the item let go of the window
+    bool Filling = false;  // rows are being rebuilt: list notifications are ignored
+
+protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+    const char* ClassNameForErrors() const override { return "TForm"; }
+};
+
+namespace menu_window {
+
+// Handlers run inside a scope; windows closed meanwhile are freed when the outermost scope ends.
+class HandlerScope {
+public:
+    HandlerScope();
+    ~HandlerScope();
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+};
+// Runs free now, or at the end of the running handler.
+void DeferFree(std::function<void()> free);
+
+// List views of open menu windows and their items.
+void RegisterList(HWND list, TDKMenuItem* item);
+void UnregisterList(HWND list);
+
+// The list's subclass procedure (mouse, drag, edit-box notifications).
+LRESULT CALLBACK ListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+LRESULT CALLBACK EditProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+
+// Drag state shared by all menu windows.
+struct DragState {
+    TDKMenuItem* Source = nullptr;
+    TDKMenuItem* Target = nullptr;
+    bool Accept = false;
+};
+DragState& Drag();
+// Ends the running drag without a drop (its source window goes away).
+void CancelDrag(TDKMenuItem* source);
+
+TShiftState KeyShift();
+TShiftState MouseShift(WPARAM wp);
+
+}  // namespace menu_window

@@ -1,0 +1,334 @@
+// Menu window input on real windows: clicks, keys, hover, drag and drop, edit boxes, closing.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Configs.h"
+#include "DKComponents.h"
+#include "TestSupport.h"
+
+namespace {
+
+class MenuInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Config.KeyBoardMode = false;
+        menu = std::make_unique<TDKPopupMenu>();
+        root = menu->RootItem();
+        for (int i = 0; i < 5; ++i) root->AddMenuItem(i + 1, L"c" + std::to_wstring(i));
+    }
+    void TearDown() override {
+        menu.reset();
+        Config.KeyBoardMode = false;
+    }
+    // Puts the cursor in the middle of a row, or at a fraction of its height.
+    static void Point(TDKMenuItem* item, int row, double frac = 0.5) {
+        RECT b = item->RowBounds(row);
+        POINT p{b.left + 60, b.top + static_cast<int>((b.bottom - b.top) * frac)};
+        ClientToScreen(item->FListView, &p);
+        SetCursorPos(p.x, p.y);
+    }
+    static void Select(TDKMenuItem* item, int row) {
+        LVITEMW lv{};
+        lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(item->FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
+    }
+    std::vector<int> Ids(TDKMenuItem* item) const {
+        std::vector<int> v;
+        for (int i = 0; i < item->Count(); ++i) v.push_back(item->GetItem(i)->MIID());
+        return v;
+    }
+    std::unique_ptr<TDKPopupMenu> menu;
+    TDKMenuItem* root = nullptr;
+};
+
+TEST_F(MenuInput, ClickOpensTheSubmenuOnceAndFiresTheClick) {
+    TDKMenuItem* sub = root->GetItem(2);
+    sub->AddMenuItem(0, L"Empty");
+    int exposed = 0, clicks = 0;
+    sub->FOnBeforExpose = [&](TDKMenuItem*) { ++exposed; };
+    sub->FOnClick = [&](TDKMenuItem* s) {
+        EXPECT_EQ(s, sub);
+        ++clicks;
+    };
+    root->ShowAt(100, 100);
+    Point(root, 2);
+    root->ListClick();
+    ASSERT_NE(sub->FormHandle(), nullptr);
+    EXPECT_TRUE(IsWindowVisible(sub->FormHandle()));
+    EXPECT_EQ(exposed, 1);
+    EXPECT_EQ(clicks, 1);
+    root->ListClick();  // already visible: only the click
+    EXPECT_EQ(exposed, 1);
+    EXPECT_EQ(clicks, 2);
+    // Selecting another row closes the submenu.
+    Select(root, 0);
+    EXPECT_EQ(sub->FormHandle(), nullptr);
+}
+
+TEST_F(MenuInput, EditedRowsFireNoClickAndEnterReachesTheDeepestSelection) {
+    int clicks = 0;
+    TDKMenuItem* filter = root->AddMenuItem(50009, L"", [&](TDKMenuItem*) { ++clicks; }, false, false, false, true);
+    TDKMenuItem* sub = root->GetItem(1);
+    int deepClicks = 0, subClicks = 0;
+    sub->FOnClick = [&](TDKMenuItem*) { ++subClicks; };
+    TDKMenuItem* deep = sub->AddMenuItem(10, L"deep", [&](TDKMenuItem*) { ++deepClicks; });
+    sub->AddMenuItem(11, L"other");
+    root->ShowAt(100, 100);
+    Point(root, 5);
+    root->ListClick();
+    EXPECT_EQ(clicks, 0);
+
+    Select(root, 1);
+    RECT b = root->RowBounds(1);
+    root->OpenChildAt(sub, b);
+    Select(sub, 0);
+    WORD key = VK_RETURN;
+    root->ListKeyDown(key, 0);
+    EXPECT_EQ(deepClicks, 1);
+    EXPECT_EQ(subClicks, 0);
+
+    // Enter typed into the edit box acts on the window's selected child (its submenu closed now).
+    Select(root, 0);
+    Select(root, 1);
+    EXPECT_EQ(sub->FormHandle(), nullptr);
+    int mouseUps = 0;
+    sub->FOnMouseUp = [&](TDKMenuItem*, TMouseButton b2, TShiftState, int, int) {
+        EXPECT_EQ(b2, TMouseButton::mbLeft);
+        ++mouseUps;
+    };
+    TMenuRowData* d = root->RowData(5);
+    ASSERT_TRUE(d && d->Edit);
+    SendMessageW(d->Edit->Handle, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(subClicks, 1);
+    EXPECT_EQ(mouseUps, 1);
+    (void)deep;
+    (void)filter;
+}
+
+TEST_F(MenuInput, LeftClosesOnlyBelowTheRootAndEscHidesTheWholeMenu) {
+    TDKMenuItem* sub = root->GetItem(0);
+    sub->AddMenuItem(7, L"x");
+    root->ShowAt(100, 100);
+    Select(root, 0);
+    root->OpenChildAt(sub, root->RowBounds(0));
+    Select(sub, 0);
+    WORD left = VK_LEFT;
+    root->ListKeyDown(left, 0);  // root: nothing
+    EXPECT_NE(root->FormHandle(), nullptr);
+    EXPECT_NE(sub->FormHandle(), nullptr);
+    sub->ListKeyDown(left, 0);
+    EXPECT_EQ(sub->FormHandle(), nullptr);
+    EXPECT_NE(root->FormHandle(), nullptr);
+
+    WORD right = VK_RIGHT;
+    root->ListKeyDown(right, 0);  // reopens the selected child's submenu
+    ASSERT_NE(sub->FormHandle(), nullptr);
+    Select(sub, 0);
+    WORD esc = VK_ESCAPE;
+    sub->ListKeyDown(esc, 0);
+    EXPECT_EQ(sub->FormHandle(), nullptr);
+    EXPECT_EQ(root->FormHandle(), nullptr);
+}
+
+TEST_F(MenuInput, WindowClosedByItsOwnHandlerIsFreedAfterIt) {
+    // A click handler that hides the menu: the window goes away only after the handler.
+    TDKMenuItem* c = root->GetItem(3);
+    c->FOnClick = [&](TDKMenuItem*) { menu->Hide(); };
+    root->ShowAt(100, 100);
+    HWND form = root->FormHandle();
+    Point(root, 3);
+    // Deliver a real click through the list so the handler runs inside the window's own message.
+    RECT b = root->RowBounds(3);
+    LPARAM at = MAKELPARAM(b.left + 60, b.top + 10);
+    SendMessageW(root->FListView, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(root->FListView, WM_LBUTTONUP, 0, at);
+    testing_support::WaitUntil([] { return false; }, 100);
+    EXPECT_EQ(root->FormHandle(), nullptr);
+    EXPECT_FALSE(IsWindow(form));
+}
+
+TEST_F(MenuInput, RightClickAndToolTipsAndKeyboardMode) {
+    int ups = 0;
+    TMouseButton seen = TMouseButton::mbLeft;
+    root->GetItem(1)->FOnMouseUp = [&](TDKMenuItem*, TMouseButton b, TShiftState, int, int) {
+        seen = b;
+        ++ups;
+    };
+    root->ShowAt(100, 100);
+    Point(root, 1);
+    root->UpPopupMenuPopup();
+    EXPECT_EQ(ups, 1);
+    EXPECT_EQ(seen, TMouseButton::mbRight);
+    // Below the last row: nothing there, nothing fired.
+    POINT p{160, 100 + 5 * 21 + 8};
+    SetCursorPos(p.x, p.y);
+    root->UpPopupMenuPopup();
+    EXPECT_EQ(ups, 1);
+    Point(root, 1);
+    EXPECT_EQ(root->ListInfoTip(1), L"");  // the caption fits
+
+    Config.KeyBoardMode = true;
+    Select(root, 0);
+    RECT b = root->RowBounds(3);
+    root->ListMouseMove(0, b.left + 60, b.top + 10);
+    EXPECT_EQ(root->SelectedRow(), 0);
+    Config.KeyBoardMode = false;
+    Point(root, 3);
+    root->ListMouseMove(0, b.left + 60, b.top + 10);
+    EXPECT_EQ(root->SelectedRow(), 3);  // the selection follows the mouse
+}
+
+TEST_F(MenuInput, HoverOpensTheSubmenuUnderTheCursor) {
+    TDKMenuItem* sub = root->GetItem(4);
+    sub->AddMenuItem(0, L"Empty");
+    root->ShowAt(100, 100);
+    Point(root, 4);
+    Select(root, 4);
+    EXPECT_TRUE(root->FHoldMouseTimer->Enabled());
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return sub->FormHandle() != nullptr; }, 3000));
+    EXPECT_FALSE(root->FHoldMouseTimer->Enabled());
+}
+
+TEST_F(MenuInput, DropsWithinOneWindow) {
+    for (int i = 0; i < root->Count(); ++i) root->GetItem(i)->SetDragged(true);
+    root->ShowAt(100, 100);
+    // Position 1 to the lower half of row 3 (3.6 rounds to 4) ends at position 3.
+    Select(root, 1);
+    root->FDragPosition.Row = 3.6f;
+    root->ListDragDrop(root, 0, 0);
+    EXPECT_EQ(Ids(root), (std::vector<int>{1, 3, 4, 2, 5}));
+    EXPECT_FLOAT_EQ(root->FDragPosition.Row, -1.0f);
+    EXPECT_EQ(root->RowCount(), 5);
+    // To the upper half of the first row.
+    Select(root, 3);
+    root->FDragPosition.Row = 0.3f;
+    root->ListDragDrop(root, 0, 0);
+    EXPECT_EQ(Ids(root), (std::vector<int>{2, 1, 3, 4, 5}));
+    // 2.5 rounds half to even: 2.
+    Select(root, 4);
+    root->FDragPosition.Row = 2.5f;
+    root->ListDragDrop(root, 0, 0);
+    EXPECT_EQ(Ids(root), (std::vector<int>{2, 1, 5, 3, 4}));
+}
+
+TEST_F(MenuInput, DragOverAcceptsOnlyStoredItemsAndNeverTheOwnSubtree) {
+    TDKMenuItem* moving = root->GetItem(1);
+    moving->SetDragged(true);
+    root->GetItem(3)->SetDragged(true);
+    root->ShowAt(100, 100);
+    Select(root, 1);
+    bool accept = false;
+    Point(root, 2, 0.5);  // not stored: refused
+    root->ListDragOver(root, 0, 0, accept);
+    EXPECT_FALSE(accept);
+    Point(root, 3, 0.25);
+    root->ListDragOver(root, 0, 0, accept);
+    EXPECT_TRUE(accept);
+    EXPECT_NEAR(root->FDragPosition.Row, 3.25f, 0.06f);
+    Select(root, 1);
+    Point(root, 0, 0.3);  // upper half of the first row: any item
+    root->ListDragOver(root, 0, 0, accept);
+    EXPECT_TRUE(accept);
+
+    // A window inside the dragged item's subtree refuses it, and a drop there changes nothing.
+    TDKMenuItem* inner = moving->AddMenuItem(70, L"inner");
+    inner->SetDragged(true);
+    TDKMenuItem* innerSub = inner->AddMenuItem(71, L"deeper");
+    innerSub->SetDragged(true);
+    Select(root, 1);
+    root->OpenChildAt(moving, root->RowBounds(1));
+    ASSERT_NE(moving->FormHandle(), nullptr);
+    Point(moving, 0, 0.3);
+    accept = true;
+    moving->ListDragOver(root, 0, 0, accept);
+    EXPECT_FALSE(accept);
+    moving->FDragPosition.Row = 0.3f;
+    moving->ListDragDrop(root, 0, 0);
+    EXPECT_EQ(moving->Owner(), root);
+    EXPECT_EQ(moving->Count(), 1);
+    EXPECT_EQ(root->GetItem(1), moving);
+}
+
+TEST_F(MenuInput, DropIntoAnotherWindowMovesTheItem) {
+    TDKMenuItem* target = root->GetItem(0);
+    target->SetDragged(true);
+    target->AddMenuItem(20, L"t0")->SetDragged(true);
+    target->AddMenuItem(21, L"t1")->SetDragged(true);
+    TDKMenuItem* moving = root->GetItem(2);
+    moving->SetDragged(true);
+    root->ShowAt(100, 100);
+    Select(root, 0);
+    root->OpenChildAt(target, root->RowBounds(0));
+    ASSERT_NE(target->FormHandle(), nullptr);
+    Select(root, 2);  // the source window's selected row is the dragged child
+    target->FDragPosition.Row = 1.2f;
+    target->ListDragDrop(root, 0, 0);
+    EXPECT_EQ(moving->Owner(), target);
+    EXPECT_EQ(Ids(target), (std::vector<int>{20, 3, 21}));
+    EXPECT_EQ(Ids(root), (std::vector<int>{1, 2, 4, 5}));
+    EXPECT_EQ(root->RowCount(), 4);
+}
+
+TEST_F(MenuInput, StoredItemsWindowsAreOnlyHiddenAndADragSourceClosingEndsTheDrag) {
+    TDKMenuItem* stored = root->GetItem(0);
+    stored->SetDragged(true);
+    TDKMenuItem* leaf = stored->AddMenuItem(30, L"leaf");
+    leaf->SetDragged(true);
+    TDKMenuItem* plain = root->GetItem(1);
+    plain->AddMenuItem(31, L"p")->SetDragged(true);
+    root->ShowAt(100, 100);
+    root->OpenChildAt(stored, root->RowBounds(0));
+    HWND storedForm = stored->FormHandle();
+    stored->CloseWindow();
+    EXPECT_EQ(stored->FormHandle(), storedForm);
+    EXPECT_FALSE(IsWindowVisible(storedForm));
+
+    // A drag starting in a plain item's window, then that window goes away mid-drag.
+    root->OpenChildAt(plain, root->RowBounds(1));
+    ASSERT_NE(plain->FormHandle(), nullptr);
+    Select(plain, 0);
+    RECT b = plain->RowBounds(0);
+    Point(plain, 0);
+    plain->ListMouseMove(ssLeft, b.left + 60, b.top + 10);
+    EXPECT_EQ(MenuDragSource(), plain);
+    EXPECT_GE(plain->FDragPosition.Row, 0.0f);
+    HWND list = plain->FListView;
+    EXPECT_EQ(GetCapture(), list);
+    plain->CloseWindow();
+    EXPECT_EQ(MenuDragSource(), nullptr);
+    EXPECT_NE(GetCapture(), list);
+    // Not stored: a drag never starts.
+    Select(root, 3);
+    RECT r3 = root->RowBounds(3);
+    Point(root, 3);
+    root->ListMouseMove(ssLeft, r3.left + 60, r3.top + 10);
+    EXPECT_EQ(MenuDragSource(), nullptr);
+}
+
+TEST_F(MenuInput, EditBoxKeysAndIconTurn) {
+    TDKMenuItem* e = root->AddMenuItem(50009, L"abc", nullptr, false, false, false, true);
+    root->ShowAt(100, 100);
+    TMenuRowData* d = root->RowData(5);
+    ASSERT_TRUE(d && d->Edit);
+    // Characters 13 and 27 never reach the box.
+    SendMessageW(d->Edit->Handle, WM_CHAR, 13, 0);
+    SendMessageW(d->Edit->Handle, WM_CHAR, 27, 0);
+    wchar_t buf[32]{};
+    GetWindowTextW(d->Edit->Handle, buf, 32);
+    EXPECT_STREQ(buf, L"abc");
+    // Selecting the edited row runs the icon-turn timer: 7 degrees each 40 ms.
+    Select(root, 5);
+    EXPECT_TRUE(root->FRotateIconTimer->Enabled());
+    root->RotateIconTimerTick();
+    EXPECT_EQ(root->FRotateDegree, 7);
+    Select(root, 0);  // no icon, no check mark, not edited
+    EXPECT_FALSE(root->FRotateIconTimer->Enabled());
+    // Turning the edit state off removes the box.
+    e->SetEdited(false);
+    EXPECT_EQ(root->RowData(5)->Edit, nullptr);
+}
+
+}  // namespace
+

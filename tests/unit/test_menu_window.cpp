@@ -1,0 +1,259 @@
+// Menu windows on screen: rows, size, position, and the painted off-screen picture.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Configs.h"
+#include "DKComponents.h"
+#include "TestSupport.h"
+
+namespace {
+
+int A(DWORD p) { return p >> 24; }
+int Rd(DWORD p) { return (p >> 16) & 255; }
+int Gr(DWORD p) { return (p >> 8) & 255; }
+int Bl(DWORD p) { return p & 255; }
+
+class MenuWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TScheme& s = Config.ActiveScheme();
+        savedScheme = s;
+        s.Transparency = 150;
+        s.MenuColors[0] = 0x023917;
+        Config.KeyBoardMode = false;
+        menu = std::make_unique<TDKPopupMenu>();
+        menu->FMenuID = 0;
+        root = menu->RootItem();
+    }
+    void TearDown() override {
+        menu.reset();
+        Config.ActiveScheme() = savedScheme;
+    }
+    void AddRows(int n) {
+        for (int i = 0; i < n; ++i) root->AddMenuItem(i + 1, L"r" + std::to_wstring(i));
+    }
+    RECT WindowRect() const {
+        RECT r{};
+        GetWindowRect(root->FormHandle(), &r);
+        return r;
+    }
+    TScheme savedScheme;
+    std::unique_ptr<TDKPopupMenu> menu;
+    TDKMenuItem* root = nullptr;
+};
+
+TEST_F(MenuWindow, TimesNewRomanResolves) {
+    Gdiplus::FontFamily family(L"Times New Roman");
+    EXPECT_EQ(family.GetLastStatus(), Gdiplus::Ok);
+}
+
+TEST_F(MenuWindow, RowsAre21PixelsApartAndTheWindowFitsThem) {
+    AddRows(10);
+    root->ShowAt(100, 120);
+    ASSERT_NE(root->Form(), nullptr);
+    HWND h = root->FormHandle();
+    EXPECT_TRUE(IsWindowVisible(h));
+    EXPECT_TRUE(GetWindowLongW(h, GWL_EXSTYLE) & WS_EX_LAYERED);
+    EXPECT_EQ(root->RowCount(), 10);
+    for (int r = 1; r < 10; ++r) EXPECT_EQ(root->RowBounds(r).top - root->RowBounds(r - 1).top, 21) << r;
+    EXPECT_EQ(root->RowBounds(0).right - root->RowBounds(0).left, 230);
+    RECT w = WindowRect();
+    EXPECT_EQ(w.left, 100);
+    EXPECT_EQ(w.top, 120);
+    // The picture is one pixel taller than the rows need, and handing it over sizes the window.
+    EXPECT_EQ(w.bottom - w.top, 10 * 21 + 17 + 1);
+    EXPECT_EQ(w.right - w.left, 230);
+    EXPECT_EQ(root->PictureWidth(), 230);
+    EXPECT_EQ(root->PictureHeight(), 10 * 21 + 17 + 1);
+
+    // Hidden children get no row; a row maps to its child through the record.
+    root->GetItem(0)->SetVisible(false);
+    root->ReleaseWindowResources();
+    root->FillListView();
+    ASSERT_EQ(root->RowCount(), 9);
+    EXPECT_EQ(root->RowData(0)->ItemIndex, 1);
+    EXPECT_EQ(root->RowText(0), L"r1");
+}
+
+TEST_F(MenuWindow, AllChildrenHiddenGivesAnEmptySmallWindow) {
+    AddRows(3);
+    for (int i = 0; i < 3; ++i) root->GetItem(i)->SetVisible(false);
+    root->ShowAt(50, 50);
+    RECT w = WindowRect();
+    EXPECT_EQ(w.bottom - w.top, 17);
+    EXPECT_EQ(w.right - w.left, 230);
+    EXPECT_EQ(root->RowCount(), 0);
+    EXPECT_EQ(root->PicturePixel(100, 5), 0u);  // nothing painted
+}
+
+TEST_F(MenuWindow, LongCaptionsWidenTheColumnAndAreCutWithDots) {
+    std::wstring longText(120, L'W');
+    for (int i = 0; i < 9; ++i) root->AddMenuItem(i, L"short " + std::to_wstring(i));
+    root->AddMenuItem(100, longText);
+    root->ShowAt(10, 10);
+    // One row in ten may be wider than the column: the column stays 230, the row is cut.
+    EXPECT_EQ(WindowRect().right - WindowRect().left, 230);
+    std::wstring shown = root->RowText(9);
+    ASSERT_GT(shown.size(), 3u);
+    EXPECT_EQ(shown.substr(shown.size() - 3), L"...");
+    EXPECT_EQ(root->GetItem(9)->Caption(), longText);  // the item keeps its caption
+    // The tip of a cut row is its whole caption; of a row that fits, nothing.
+    RECT b9 = root->RowBounds(9), b0 = root->RowBounds(0);
+    POINT p{b9.left + 50, b9.top + 10};
+    ClientToScreen(root->FListView, &p);
+    SetCursorPos(p.x, p.y);
+    EXPECT_EQ(root->ListInfoTip(9), longText);
+    p = POINT{b0.left + 50, b0.top + 10};
+    ClientToScreen(root->FListView, &p);
+    SetCursorPos(p.x, p.y);
+    EXPECT_EQ(root->ListInfoTip(0), L"");
+}
+
+TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) {
+    AddRows(3);
+    TDKMenuItem* sub = root->GetItem(1);
+    sub->AddMenuItem(0, std::wstring(60, L'M'));  // a wide single row: the column takes its width
+    int exposed = 0;
+    sub->FOnBeforExpose = [&](TDKMenuItem*) { ++exposed; };
+    root->ShowAt(1100, 100);
+    RECT rootRect = WindowRect();
+    EXPECT_EQ(rootRect.left, 1100);  // 1100 + 230 - 1280 = 50: within the fade band
+    root->OpenChildAt(sub, root->RowBounds(1));
+    ASSERT_NE(sub->Form(), nullptr);
+    EXPECT_EQ(exposed, 1);
+    RECT subRect{};
+    GetWindowRect(sub->FormHandle(), &subRect);
+    int subWidth = subRect.right - subRect.left;
+    ASSERT_GT(subWidth, 300);
+    // Pushed back from the screen edge past its parent's left edge: it overlaps the parent by 70.
+    EXPECT_EQ(subRect.left, 1100 - subWidth + 70);
+    EXPECT_EQ(subRect.top, 100 + 21 + 1);
+    root->ShowAt(1100, 100);
+    EXPECT_EQ(sub->Form(), nullptr);
+}
+
+TEST_F(MenuWindow, RowBodyTitleAlphaAndFadeOut) {
+    root->AddMenuItem(1, L"a");
+    root->AddMenuItem(2, L"Work", nullptr, true);
+    root->AddMenuItem(3, L"b");
+    root->ShowAt(20, 20);
+    RECT r0 = root->RowBounds(0);
+    DWORD body = root->PicturePixel(r0.left + 120, r0.top + 10);
+    EXPECT_EQ(A(body), 150);
+    EXPECT_NEAR(Rd(body), 0x17, 2);
+    EXPECT_NEAR(Gr(body), 0x39, 2);
+    EXPECT_NEAR(Bl(body), 0x02, 2);
+    RECT r1 = root->RowBounds(1);
+    DWORD title = root->PicturePixel(r1.left + 150, r1.top + 10);
+    EXPECT_EQ(A(title), 246);
+    EXPECT_NEAR(Rd(title), 0x17, 2);
+    EXPECT_NEAR(Gr(title), 0x39, 2);
+    // Single column: every row has no right neighbour and fades over its last 70 pixels.
+    int prev = 256;
+    for (int x = r0.right - 70; x < r0.right; x += 7) {
+        int a = A(root->PicturePixel(x, r0.top + 10));
+        EXPECT_LE(a, prev);
+        prev = a;
+    }
+    EXPECT_LE(A(root->PicturePixel(r0.right - 1, r0.top + 10)), 4);
+    EXPECT_NEAR(A(root->PicturePixel(r0.right - 35, r0.top + 10)), 75, 6);
+}
+
+TEST_F(MenuWindow, RowsBesideTheLastColumnKeepTheirBody) {
+    AddRows(60);
+    root->ShowAt(100, 100);
+    int rows = root->RowCount();
+    RECT last = root->RowBounds(rows - 1);
+    ASSERT_GT(last.left, 0) << "two columns expected";
+    RECT beside = root->RowBounds(0);  // first column, beside a row of the second
+    EXPECT_EQ(A(root->PicturePixel(beside.right - 5, beside.top + 10)), 150);
+    RECT below{};
+    for (int r = 0; r < rows; ++r) {
+        RECT b = root->RowBounds(r);
+        if (b.left == 0 && b.bottom > last.bottom) {
+            below = b;
+            break;
+        }
+    }
+    ASSERT_GT(below.bottom, 0);
+    EXPECT_LE(A(root->PicturePixel(below.right - 2, below.top + 10)), 6);
+}
+
+TEST_F(MenuWindow, DropMarkAtTheBottomOrTopOfItsRow) {
+    AddRows(6);
+    root->ShowAt(40, 40);
+    RECT r3 = root->RowBounds(3), r2 = root->RowBounds(2);
+    int x = r3.left + 60;
+    DWORD plainBottom = root->PicturePixel(x, r3.bottom - 1);
+    DWORD plainTop = root->PicturePixel(x, r3.top);
+    root->FDragPosition.Row = 3.7f;
+    root->UpdateWindow(-1, false);
+    DWORD markedBottom = root->PicturePixel(x, r3.bottom - 1);
+    EXPECT_NE(markedBottom, plainBottom);
+    EXPECT_LT(Gr(markedBottom), Gr(plainBottom));  // black laid over the row
+    EXPECT_EQ(root->PicturePixel(x, r3.top), plainTop);
+    EXPECT_EQ(root->PicturePixel(x, r2.bottom - 1), plainBottom);  // other rows untouched
+    for (float pos : {3.2f, 3.5f}) {
+        root->FDragPosition.Row = pos;
+        root->UpdateWindow(-1, false);
+        EXPECT_NE(root->PicturePixel(x, r3.top), plainTop) << pos;
+        EXPECT_EQ(root->PicturePixel(x, r3.bottom - 1), plainBottom) << pos;
+    }
+}
+
+TEST_F(MenuWindow, SelectedRowIsLitAndCheckMarksAndSubmenuMarksAreDrawn) {
+    root->AddMenuItem(1, L"plain");
+    TDKMenuItem* checked = root->AddMenuItem(2, L"checked", nullptr, false, false, false, false, true);
+    TDKMenuItem* folder = root->AddMenuItem(3, L"folder");
+    folder->AddMenuItem(0, L"Empty");
+    root->ShowAt(60, 60);
+    RECT r1 = root->RowBounds(1), r2 = root->RowBounds(2);
+    // The check mark file is drawn into the icon strip.
+    bool dark = false;
+    for (int y = r1.top + 3; y < r1.top + 19; ++y)
+        for (int x = r1.left + 6; x < r1.left + 22; ++x)
+            if (Rd(root->PicturePixel(x, y)) < 0x20 && A(root->PicturePixel(x, y)) > 200) dark = true;
+    EXPECT_TRUE(dark);
+    // Submenu mark: the vertical stroke of the triangle at R - 20.
+    DWORD mark = root->PicturePixel(r2.right - 20, r2.top + 10);
+    DWORD beside = root->PicturePixel(r2.right - 30, r2.top + 10);
+    EXPECT_NE(mark, beside);
+    // Selecting a row paints it opaque.
+    LVITEMW lv{};
+    lv.stateMask = LVIS_SELECTED;
+    lv.state = LVIS_SELECTED;
+    SendMessageW(root->FListView, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&lv));
+    RECT r0 = root->RowBounds(0);
+    EXPECT_EQ(A(root->PicturePixel(r0.left + 120, r0.top + 10)), 255);
+    EXPECT_EQ(root->SelectedRow(), 0);
+    (void)checked;
+}
+
+TEST_F(MenuWindow, EditedRowIsPrintedIntoThePictureWithFadingAlpha) {
+    root->AddMenuItem(1, L"first");
+    TDKMenuItem* edit = root->AddMenuItem(50009, L"filter", nullptr, false, false, false, true);
+    std::wstring seen;
+    edit->FOnEditChanged = [&](TDKMenuItem*, const std::wstring& s) { seen = s; };
+    root->ShowAt(80, 80);
+    TMenuRowData* d = root->RowData(1);
+    ASSERT_NE(d, nullptr);
+    ASSERT_NE(d->Edit, nullptr);
+    RECT r1 = root->RowBounds(1);
+    RECT er{};
+    GetWindowRect(d->Edit->Handle, &er);
+    MapWindowPoints(nullptr, root->FListView, reinterpret_cast<POINT*>(&er), 2);
+    EXPECT_EQ(er.left, r1.left + 28);
+    EXPECT_EQ(er.top, r1.top + 3);
+    EXPECT_TRUE(seen.empty());  // building the box fires nothing
+    SetWindowTextW(d->Edit->Handle, L"abc");
+    EXPECT_EQ(seen, L"abc");
+    EXPECT_EQ(edit->Caption(), L"abc");
+    // Alpha falls from the left of the box to its right.
+    int IT = root->RowIconRect(1).top;
+    int left = A(root->PicturePixel(r1.left + 29, IT + 8));
+    int right = A(root->PicturePixel(r1.left + 28 + (r1.right - r1.left - 29) - 2, IT + 8));
+    EXPECT_GT(left, right);
+}
+
+}  // namespace
