@@ -1,0 +1,155 @@
+#include "DKButton.h"
+
+#include "BarLayout.h"
+#include "Configs.h"
+#include "DKComponents.h"
+#include "DKUtils.h"
+#include "TransparentMessage.h"
+
+namespace {
+Gdiplus::Color Opaque(COLORREF c) { return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c)); }
+}  // namespace
+
+TDKButton::TDKButton(HWND AOwner) : FOwnerForm(AOwner) {
+    FBrush = std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(255, 0, 0, 0));
+    FFontFamily = std::make_unique<Gdiplus::FontFamily>(L"Times New Roman");
+    FFont = std::make_unique<Gdiplus::Font>(FFontFamily.get(), 13.0f, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
+    FPen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
+    FMenuIsShown = false;
+    Create({L"TDKButton", CS_DBLCLKS}, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, BAR_HEIGHT, AOwner);
+}
+
+TDKButton::~TDKButton() {
+    Destroy();
+    FPen.reset();
+    FFont.reset();
+    FFontFamily.reset();
+    FBrush.reset();
+}
+
+void TDKButton::SetCaption(const std::wstring& caption) {
+    if (caption == FCaption) return;
+    FCaption = caption;
+    if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TDKButton::ClearHighlight() {
+    if (!FHighligted) return;
+    FHighligted = false;
+    if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TDKButton::GradientColors(COLORREF base, bool highlighted, COLORREF& top, COLORREF& bottom) {
+    top = highlighted ? LightenColor(base, 30) : DarkenColor(base, 15);
+    bottom = DarkenColor(base, 60);
+}
+
+void TDKButton::ButtonPaint(HDC dc) {
+    RECT rc;
+    GetClientRect(Handle(), &rc);
+    int w = rc.right, h = rc.bottom;
+    if (w <= 0 || h <= 0) return;
+    // Painted off screen first so the bar never flickers.
+    HDC mem = CreateCompatibleDC(dc);
+    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    {
+        Gdiplus::Graphics g(mem);
+        g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+        COLORREF color = Config.ActiveScheme().MenuColors[static_cast<size_t>(FID) % MENU_COUNT];
+        COLORREF top, bottom;
+        GradientColors(color, FHighligted, top, bottom);
+        Gdiplus::SolidBrush back(Opaque(bottom));
+        g.FillRectangle(&back, 0, 0, w, h);
+        Gdiplus::LinearGradientBrush grad(Gdiplus::Point(0, 0), Gdiplus::Point(0, h - 1), Opaque(top), Opaque(bottom));
+        g.FillRectangle(&grad, 0, 0, w - 1, h - 1);
+        g.DrawRectangle(FPen.get(), 0, 0, w - 1, h - 1);
+        g.DrawString(FCaption.c_str(), static_cast<INT>(FCaption.size()), FFont.get(), Gdiplus::PointF(9.0f, 1.0f),
+                     FBrush.get());
+    }
+    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+}
+
+void TDKButton::DoMouseEnter(void*) {
+    FHighligted = true;
+    TDKPopupMenu* menu = PopupMenu();
+    FMenuIsShown = menu != nullptr && menu->Acitve();
+    if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
+    if (OnEnter) OnEnter(this);
+}
+
+void TDKButton::ButtonMouseLeave(void*) {
+    FHighligted = false;
+    if (OnLeave) OnLeave(this);
+    if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TDKButton::DoClick(void*) {
+    TDKPopupMenu* menu = PopupMenu();
+    if (!menu) {
+        ShowTransparentMessage(L"Wait a moment, please...", L"Menu " + FCaption + L" is being built", 2);
+        return;
+    }
+    if (menu->Acitve()) {
+        menu->Hide();
+        FMenuIsShown = false;
+        return;
+    }
+    if (FMenuIsShown) {
+        FMenuIsShown = false;
+        return;
+    }
+    RECT form{}, self{};
+    GetWindowRect(FOwnerForm, &form);
+    GetWindowRect(Handle(), &self);
+    int left = self.left - form.left;
+    int top = self.top - form.top;
+    int height = self.bottom - self.top;
+    menu->Popup(form.left + left, top + height + 2);
+    FMenuIsShown = true;
+}
+
+LRESULT TDKButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(Handle(), &ps);
+        ButtonPaint(dc);
+        EndPaint(Handle(), &ps);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_MOUSEMOVE:
+        if (!FTracking) {
+            TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, Handle(), 0};
+            FTracking = TrackMouseEvent(&tme) != FALSE;
+            DoMouseEnter(this);
+        }
+        return 0;
+    case WM_MOUSELEAVE:
+        FTracking = false;
+        FPressed = false;
+        ButtonMouseLeave(this);
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        FPressed = true;
+        SetCapture(Handle());
+        return 0;
+    case WM_LBUTTONUP: {
+        bool wasPressed = FPressed;
+        FPressed = false;
+        if (GetCapture() == Handle()) ReleaseCapture();
+        POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+        RECT rc;
+        GetClientRect(Handle(), &rc);
+        if (wasPressed && PtInRect(&rc, pt)) DoClick(this);
+        return 0;
+    }
+    }
+    return DefaultHandler(msg, wp, lp);
+}

@@ -1,0 +1,373 @@
+#include "Main.h"
+
+#include <objbase.h>
+
+#include "Application.h"
+#include "BarLayout.h"
+#include "Configs.h"
+#include "DKComponents.h"
+#include "DKDataModule.h"
+#include "DKUtils.h"
+#include "FormatDateTime.h"
+#include "HookLibrary.h"
+#include "MenuClasses.h"
+#include "Registry.h"
+#include "SysUtils.h"
+#include "TransparentMessage.h"
+
+TOrvane* Orvane = nullptr;
+
+namespace {
+
+constexpr int FilterEditID = 50009;
+
+const TBarButtonInfo kButtons[MENU_COUNT] = {
+    {L"Programs", ProgramMenuClass, 'P', true},     {L"Files", FilesMenuClass, 'F', true},
+    {L"Applications", ApplicationsMenuClass, 'A', true}, {L"Internet", InternetMenuClass, 'I', true},
+    {L"Network", NetworkMenuClass, 'N', true},      {L"System", SystemMenuClass, 'S', true},
+    {L"Tray", TrayMenuClass, 'T', true},            {L"Help", HelpMenuClass, 'H', false},
+    {L"", nullptr, 0, false},
+};
+
+std::wstring ExceptionText(const std::exception& e) { return gui::FromUtf8(e.what()); }
+
+BOOL CALLBACK RemaximizeWindowProc(HWND wnd, LPARAM) {
+    if (IsWindowVisible(wnd)) {
+        WINDOWPLACEMENT wp{sizeof(wp)};
+        if (GetWindowPlacement(wnd, &wp) && wp.showCmd == SW_SHOWMAXIMIZED) {
+            ShowWindow(wnd, SW_HIDE);
+            ShowWindow(wnd, SW_SHOWMAXIMIZED);
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+const TBarButtonInfo& BarButtonInfo(int id) { return kButtons[id]; }
+
+void StartHelperProgram(const std::wstring& commandLine, int show) {
+    WinExec(gui::ToAnsi(commandLine).c_str(), static_cast<UINT>(show));
+}
+
+// ---------------------------------------------------------------- menu-building thread
+
+TCreateMenuThread::TCreateMenuThread(TDKButton* DkBtn, TMenuClass MenuClass) : FDkBtn(DkBtn), FMenuClass(MenuClass) {
+    FreeOnTerminate = true;
+    Start();
+}
+
+void TCreateMenuThread::Execute() {
+    // The shell calls of the providers need COM on this thread; the multithreaded apartment
+    // outlives the thread, so shell objects made here stay usable from the GUI thread.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::wstring caption = FDkBtn->Caption();
+    Log(2, caption + L" menu creating start...");
+    try {
+        TDKPopupMenu* menu = FMenuClass(FDkBtn);
+        FDkBtn->SetPopupMenu(menu);
+    } catch (const std::exception& e) {
+        Log(4, L"(m2) / " + caption + L" /" + ExceptionText(e));
+    } catch (...) {
+        Log(4, L"(m2) / " + caption + L" /Unknown exception");
+    }
+    Log(2, caption + L" menu has been created");
+    (void)com;
+}
+
+// ---------------------------------------------------------------- bar form
+
+TOrvane::TOrvane() {
+    Create({ClassName, CS_DBLCLKS}, L"Orvane", WS_POPUP | WS_CLIPCHILDREN, WS_EX_TOOLWINDOW | WS_EX_TOPMOST, 0, 0,
+           GetSystemMetrics(SM_CXSCREEN), 150);
+    btnQuit = CreateWindowExW(0, L"BUTTON", L"Quit", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 32, 120, 75,
+                              25, Handle(), reinterpret_cast<HMENU>(1), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(btnQuit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    ClockTimer.senderClass = "TTimer";
+    ClockTimer.OnTimer = [this] { ClockTimerTimer(); };
+    HideTimer.OnTimer = [this] { HideTimerTimer(); };
+    gui::App().OnDeactivate = [this] { DKApplicationEventsDeactivate(); };
+    gui::App().OnException = [this](const std::string& cls, const std::string& msg) {
+        DKApplicationEventsException(cls, msg);
+    };
+    gui::App().MainForm = Handle();
+    ClockTimer.SetEnabled(true);
+    FormCreate();
+}
+
+TOrvane::~TOrvane() {
+    ClockTimer.SetEnabled(false);
+    HideTimer.SetEnabled(false);
+    gui::App().OnDeactivate = nullptr;
+    gui::App().OnException = nullptr;
+    if (ButtonList) {
+        for (TDKButton* b : *ButtonList) delete b;
+        ButtonList.reset();
+    }
+    if (gui::App().MainForm == Handle()) gui::App().MainForm = nullptr;
+}
+
+int TOrvane::Top() const { return BoundsRect().top; }
+
+void TOrvane::SetTop(int top) {
+    SetWindowPos(Handle(), nullptr, BoundsRect().left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TOrvane::FormCreate() {
+    if (!DKData || !DKData->Connected()) {
+        ShowTransparentMessageModal(L"Data file is not available",
+                                    L"Try to launch the program one more time or reinstall it\r\n", 1);
+        gui::App().Terminate();
+        return;
+    }
+    StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+    FWinKeyPressed = false;
+    FFullScreenMode = false;
+
+    bool ExplorerWasRunning = KillProcessByName(L"explorer.exe");
+    if (ExplorerWasRunning) {
+        try {
+            const wchar_t* winlogon = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+            gui::Registry reg(HKEY_LOCAL_MACHINE);
+            if (reg.OpenKey(winlogon, true)) {
+                reg.WriteString(L"Shell", gui::ExeFileName());
+                reg.CloseKey();
+            }
+            reg.SetRoot(HKEY_CURRENT_USER);
+            if (reg.OpenKey(winlogon, true)) {
+                reg.WriteString(L"Shell", gui::ExeFileName());
+                reg.CloseKey();
+            }
+            reg.SetRoot(HKEY_LOCAL_MACHINE);
+            if (reg.OpenKey(L"SOFTWARE\\Orvane", true)) {
+                if (reg.ReadInteger(L"Inited") == 0) {
+                    DKData->FillDefaultDB();
+                    reg.WriteInteger(L"Inited", 1);
+                }
+                reg.CloseKey();
+            }
+        } catch (const std::exception& e) {
+            Log(4, L"m1( " + ExceptionText(e));
+        }
+    } else {
+        SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, nullptr, SPIF_SENDCHANGE);
+        MINIMIZEDMETRICS mm{sizeof(mm)};
+        if (SystemParametersInfoW(SPI_GETMINIMIZEDMETRICS, sizeof(mm), &mm, 1) && !(mm.iArrange & ARW_HIDE)) {
+            mm.iArrange |= ARW_HIDE;
+            SystemParametersInfoW(SPI_SETMINIMIZEDMETRICS, sizeof(mm), &mm, SPIF_UPDATEINIFILE);
+        }
+    }
+
+    SetKeyBoardHook(Handle());
+    SetMouseHook(Handle());
+
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    SetWindowPos(Handle(), nullptr, 0, 0, width, BAR_HEIGHT, SWP_NOZORDER | SWP_NOACTIVATE);
+    ButtonList = std::make_unique<std::vector<TDKButton*>>();
+    TScheme& scheme = Config.ActiveScheme();
+    for (int id = 0; id < MENU_COUNT; ++id) {
+        if (!scheme.MenuEnabling[static_cast<size_t>(id)]) continue;
+        auto* b = new TDKButton(Handle());
+        b->SetID(id);
+        ButtonList->push_back(b);
+        if (id < 8) {
+            b->SetCaption(kButtons[id].Caption);
+            new TCreateMenuThread(b, kButtons[id].MenuClass);
+        }
+    }
+    Config.OnColorChanged = [this](void* sender) { ColorChanged(sender); };
+
+    try {
+        WMDisplayChange();
+        ClockTimerTimer();
+        RunStartupPrograms(ExplorerWasRunning);
+    } catch (const std::exception& e) {
+        Log(4, L"(m3) " + ExceptionText(e));
+    }
+}
+
+void TOrvane::WMDisplayChange() {
+    int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    SetWindowPos(Handle(), nullptr, 0, Config.HideMenu ? -BAR_HEIGHT : 0, sw, BAR_HEIGHT,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!ButtonList || ButtonList->empty()) return;
+    try {
+        std::vector<int> widths = ButtonWidths(sw, static_cast<int>(ButtonList->size()));
+        int x = 0;
+        for (size_t i = 0; i < ButtonList->size(); ++i) {
+            (*ButtonList)[i]->SetBounds(x, 0, widths[i], BAR_HEIGHT);
+            x += widths[i];
+        }
+        RECT work{0, Config.HideMenu ? 0 : BAR_HEIGHT, sw, sh};
+        SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE);
+        EnumWindows(RemaximizeWindowProc, 0);
+    } catch (const std::exception& e) {
+        Log(4, L"(m4) " + ExceptionText(e));
+    }
+}
+
+void TOrvane::ClockTimerTimer() {
+    try {
+        if (!Config.HideMenu) {
+            HWND fg = GetForegroundWindow();
+            if (IsTaskbarWindow(fg)) {
+                RECT r{};
+                GetWindowRect(fg, &r);
+                bool full = IsWindowVisible(fg) && !IsIconic(fg) &&
+                            CoversScreen(r, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+                if (full != FFullScreenMode &&
+                    GetWindowExeName(fg) != gui::AnsiLowerCase(gui::ExeFileName())) {
+                    Log(2, std::wstring(L"Full Screen: ") + (full ? L"True" : L"False"));
+                    FFullScreenMode = full;
+                    if (full) DKApplicationEventsDeactivate();
+                    else SlideIn();
+                }
+            }
+        }
+        if (ButtonList && !ButtonList->empty() && ButtonList->back()->ID() == 8) {
+            const TScheme& scheme = Config.ActiveScheme();
+            (void)scheme;
+            if (Config.ClockFormats.Count() == 0 || Config.ActiveClockInd >= Config.ClockFormats.Count())
+                throw std::out_of_range("List index out of bounds (" + std::to_string(Config.ActiveClockInd) + ")");
+            SYSTEMTIME now;
+            GetLocalTime(&now);
+            ButtonList->back()->SetCaption(gui::FormatDateTime(Config.ClockFormats[Config.ActiveClockInd], now));
+        }
+    } catch (const std::exception& e) {
+        Log(4, L"(m5) " + ExceptionText(e));
+    }
+}
+
+void TOrvane::SlideIn() {
+    HideTimerTag = 1;
+    HideTimer.SetEnabled(true);
+}
+
+void TOrvane::SlideOut() {
+    HideTimerTag = 0;
+    HideTimer.SetEnabled(true);
+}
+
+void TOrvane::HideTimerTimer() {
+    bool done = false;
+    int top = SlideTick(Top(), BAR_HEIGHT, HideTimerTag, done);
+    if (done) HideTimer.SetEnabled(false);
+    SetTop(top);
+}
+
+TDKButton* TOrvane::ButtonById(int id) const {
+    if (!ButtonList) return nullptr;
+    for (TDKButton* b : *ButtonList)
+        if (b->ID() == id) return b;
+    return nullptr;
+}
+
+void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
+    Config.KeyBoardMode = true;
+    const bool released = (static_cast<DWORD>(flags) & 0x80000000u) != 0;
+    const bool repeated = (static_cast<DWORD>(flags) & 0x40000000u) != 0;
+    if (key == VK_LWIN || key == VK_RWIN) {
+        FWinKeyPressed = !released;
+        if (!released) {
+            ForceForegroundWindow(Handle());
+            if (Config.HideMenu || FFullScreenMode) SlideIn();
+        }
+        return;
+    }
+    if (key == VK_ESCAPE) DKApplicationEventsDeactivate();
+    if (!FWinKeyPressed || released || repeated) return;
+    if (key == VK_ESCAPE) {
+        StartHelperProgram(gui::ExeDir() + L"set_explorer.exe", SW_HIDE);
+        return;
+    }
+    for (int id = 0; id < 8; ++id) {
+        if (kButtons[id].ShortcutKey != key) continue;
+        TDKButton* b = ButtonById(id);
+        if (!b) return;
+        b->DoMouseEnter(this);
+        b->DoClick(this);
+        TDKPopupMenu* menu = b->PopupMenu();
+        if (menu && kButtons[id].ShortcutClearsFilter) {
+            TDKMenuItem* root = menu->Items();
+            root->Filter(L"", root->FindItem(FilterEditID));
+        }
+        return;
+    }
+}
+
+void TOrvane::WMHookMouse(LPARAM y) {
+    Config.KeyBoardMode = false;
+    bool slidingIn = HideTimerTag == 1 && HideTimer.Enabled();
+    if ((Config.HideMenu || FFullScreenMode) && static_cast<int>(y) <= 3 && Top() != 0 && !slidingIn) {
+        ForceForegroundWindow(Handle());
+        SlideIn();
+    }
+}
+
+void TOrvane::DKApplicationEventsDeactivate() {
+    if (ButtonList)
+        for (TDKButton* b : *ButtonList)
+            if (TDKPopupMenu* m = b->PopupMenu()) m->Hide();
+    if (Config.HideMenu || FFullScreenMode) SlideOut();
+}
+
+void TOrvane::DKApplicationEventsException(const std::string& senderClass, const std::string& message) {
+    Log(4, L"m0 ( " + gui::FromUtf8(senderClass) + L" ) " + gui::FromUtf8(message));
+}
+
+void TOrvane::ColorChanged(void*) {
+    if (!ButtonList) return;
+    for (TDKButton* b : *ButtonList) InvalidateRect(b->Handle(), nullptr, FALSE);
+}
+
+void TOrvane::btnQuitClick() { StartHelperProgram(gui::ExeDir() + L"set_explorer.exe", SW_HIDE); }
+
+BOOL TOrvane::WMQueryEndSession() {
+    RemoveMouseHook();
+    RemoveKeyBoardHook();
+    if (ButtonList) {
+        for (TDKButton* b : *ButtonList) {
+            if (TDKPopupMenu* m = b->PopupMenu()) {
+                b->SetPopupMenu(nullptr);
+                delete m;
+            }
+            delete b;
+        }
+        ButtonList.reset();
+    }
+    gui::App().Terminate();
+    Log(4, L" Program closed successfully...\r\n" + std::wstring(50, L'=') + L"\r\n");
+    return FormCloseQuery() ? TRUE : FALSE;
+}
+
+LRESULT TOrvane::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_DISPLAYCHANGE:
+        WMDisplayChange();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return WMQueryEndSession();
+    case WM_HOOKKEYBOARD:
+        WMHookKeyboard(wp, lp);
+        return 0;
+    case WM_HOOKMOUSE:
+        WMHookMouse(lp);
+        return 0;
+    case WM_CLOSE:
+        if (FormCloseQuery()) Destroy();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wp) == 1 && HIWORD(wp) == BN_CLICKED) btnQuitClick();
+        return 0;
+    case WM_ERASEBKGND: {
+        RECT rc;
+        GetClientRect(Handle(), &rc);
+        COLORREF c = Config.ActiveScheme().MenuColors[8];
+        HBRUSH br = CreateSolidBrush(c);
+        FillRect(reinterpret_cast<HDC>(wp), &rc, br);
+        DeleteObject(br);
+        return 1;
+    }
+    }
+    return DefaultHandler(msg, wp, lp);
+}
