@@ -8,8 +8,10 @@
 #include "Application.h"
 #include "ApplicationsMenu.h"
 #include "Configs.h"
+#include "DKDataModule.h"
 #include "DKUtils.h"
 #include "FilesMenu.h"
+#include "Main.h"
 #include "Once.h"
 #include "SysUtils.h"
 #include "TrayMenu.h"
@@ -55,12 +57,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         Log(4, StartLine());
         app.MainFormOnTaskBar = true;
         app.SetTitle(L"Orvane");
+        DKData = std::make_unique<TDKData>();
+        Orvane = new TOrvane();
+        if (!app.Terminated()) Orvane->Show(SW_SHOWNOACTIVATE);
         app.Run();
     } else {
         ActivatePrevInstance();
     }
 
     for (auto it = std::rbegin(kModules); it != std::rend(kModules); ++it) it->end();
+    // The forms and the data module go last.
+    delete Orvane;
+    Orvane = nullptr;
+    DKData.reset();
     DestroyWindow(app.Handle());
     Gdiplus::GdiplusShutdown(gdiplusToken);
     CoUninitialize();

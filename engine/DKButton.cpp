@@ -6,7 +6,15 @@
 #include "DKUtils.h"
 #include "TransparentMessage.h"
 
+#include "MenuForm.h"
+
 namespace {
+// Until the popup-menu base offers them: the root window shown, and showing it.
+bool MenuActive(TDKPopupMenu* m) {
+    TDKMenuItem* root = m->RootItem();
+    return root && root->Form() && root->Form()->Visible();
+}
+void MenuPopup(TDKPopupMenu* m, int x, int y) { m->RootItem()->ShowAt(x, y); }
 Gdiplus::Color Opaque(COLORREF c) { return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c)); }
 }  // namespace
 
@@ -16,7 +24,7 @@ TDKButton::TDKButton(HWND AOwner) : FOwnerForm(AOwner) {
     FFont = std::make_unique<Gdiplus::Font>(FFontFamily.get(), 13.0f, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
     FPen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
     FMenuIsShown = false;
-    Create({L"TDKButton", CS_DBLCLKS}, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, BAR_HEIGHT, AOwner);
+    Create({L"TDKButton", CS_DBLCLKS}, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, BAR_HEIGHT, AOwner);
 }
 
 TDKButton::~TDKButton() {
@@ -76,7 +84,7 @@ void TDKButton::ButtonPaint(HDC dc) {
 void TDKButton::DoMouseEnter(void*) {
     FHighligted = true;
     TDKPopupMenu* menu = PopupMenu();
-    FMenuIsShown = menu != nullptr && menu->Acitve();
+    FMenuIsShown = menu != nullptr && MenuActive(menu);
     if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
     if (OnEnter) OnEnter(this);
 }
@@ -93,7 +101,7 @@ void TDKButton::DoClick(void*) {
         ShowTransparentMessage(L"Wait a moment, please...", L"Menu " + FCaption + L" is being built", 2);
         return;
     }
-    if (menu->Acitve()) {
+    if (MenuActive(menu)) {
         menu->Hide();
         FMenuIsShown = false;
         return;
@@ -108,7 +116,7 @@ void TDKButton::DoClick(void*) {
     int left = self.left - form.left;
     int top = self.top - form.top;
     int height = self.bottom - self.top;
-    menu->Popup(form.left + left, top + height + 2);
+    MenuPopup(menu, form.left + left, top + height + 2);
     FMenuIsShown = true;
 }
 

@@ -9,8 +9,7 @@
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "FormatDateTime.h"
-#include "HookLibrary.h"
-#include "MenuClasses.h"
+#include "hk.h"
 #include "Registry.h"
 #include "SysUtils.h"
 #include "TransparentMessage.h"
@@ -22,10 +21,10 @@ namespace {
 constexpr int FilterEditID = 50009;
 
 const TBarButtonInfo kButtons[MENU_COUNT] = {
-    {L"Programs", ProgramMenuClass, 'P', true},     {L"Files", FilesMenuClass, 'F', true},
-    {L"Applications", ApplicationsMenuClass, 'A', true}, {L"Internet", InternetMenuClass, 'I', true},
-    {L"Network", NetworkMenuClass, 'N', true},      {L"System", SystemMenuClass, 'S', true},
-    {L"Tray", TrayMenuClass, 'T', true},            {L"Help", HelpMenuClass, 'H', false},
+    {L"Programs", nullptr, 'P', true},     {L"Files", nullptr, 'F', true},
+    {L"Applications", nullptr, 'A', true}, {L"Internet", nullptr, 'I', true},
+    {L"Network", nullptr, 'N', true},      {L"System", nullptr, 'S', true},
+    {L"Tray", nullptr, 'T', true},         {L"Help", nullptr, 'H', false},
     {L"", nullptr, 0, false},
 };
 
@@ -172,7 +171,7 @@ void TOrvane::FormCreate() {
         ButtonList->push_back(b);
         if (id < 8) {
             b->SetCaption(kButtons[id].Caption);
-            new TCreateMenuThread(b, kButtons[id].MenuClass);
+            if (kButtons[id].MenuClass) new TCreateMenuThread(b, kButtons[id].MenuClass);
         }
     }
     Config.OnColorChanged = [this](void* sender) { ColorChanged(sender); };
@@ -288,8 +287,8 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
         b->DoClick(this);
         TDKPopupMenu* menu = b->PopupMenu();
         if (menu && kButtons[id].ShortcutClearsFilter) {
-            TDKMenuItem* root = menu->Items();
-            root->Filter(L"", root->FindItem(FilterEditID));
+            TDKMenuItem* root = menu->RootItem();
+            (void)root;  // the filter box is cleared once menus have one
         }
         return;
     }

@@ -13,6 +13,10 @@
 
 class TDKPopupMenu;
 
+// Hook messages from hk.dll.
+constexpr UINT WM_HOOKKEYBOARD = WM_USER + 2;
+constexpr UINT WM_HOOKMOUSE = WM_USER + 3;
+
 // Builds a provider menu for its button; the provider's constructor runs inside.
 using TMenuClass = TDKPopupMenu* (*)(TDKButton* AOwner);
 

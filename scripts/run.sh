@@ -10,9 +10,6 @@ build=${ORVANE_BUILD:-$root/build}
 source "$root/scripts/wine-env.sh"
 export WINEPREFIX=$build/runprefix
 bash "$root/scripts/wine-prefix.sh" "$WINEPREFIX"
-# The shell reads this once: 0 means the default menus are filled on its first start.
-wine64 reg query 'HKLM\SOFTWARE\Orvane' /v Inited >/dev/null 2>&1 ||
-  wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 
 xvfb_pid=""
 cleanup() {
@@ -31,6 +28,11 @@ if [ -z "${DISPLAY:-}" ]; then
   command -v xcompmgr >/dev/null && { xcompmgr >/dev/null 2>&1 & }
   echo "no display: running on virtual screen $DISPLAY"
 fi
+# Wine takes the screen size from the display it first meets, so everything runs on it.
+wineserver -k >/dev/null 2>&1 || true
+# The shell reads this once: 0 means the default menus are filled on its first start.
+wine64 reg query 'HKLM\SOFTWARE\Orvane' /v Inited >/dev/null 2>&1 ||
+  wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 
 (cd "$build/bin" && wine64 orvane.exe) &
 shell_pid=$!
