@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# End to end: orvane.exe in a fresh Wine prefix on the current X display, checked as a user
+# would: the bar's place and buttons, the work area, the notifications, a second start, auto-hide,
+# the session end and an unusable data file. Screenshots land in the output folder.
+# Usage: bar_e2e.sh <build dir> <output dir>
+set -uo pipefail
+build=$(cd "${1:?build dir}" && pwd)
+out=${2:?output dir}
+here=$(cd "$(dirname "$0")/../.." && pwd)
+source "$here/scripts/wine-env.sh"
+rm -rf "$out"
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+export WINEPREFIX=$out/prefix
+bash "$here/scripts/wine-prefix.sh" "$WINEPREFIX" || { echo "FAIL: no prefix"; exit 1; }
+wineserver -p >/dev/null 2>&1
+wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+app=$out/app
+mkdir -p "$app"
+cp "$build"/bin/{orvane.exe,hk.dll,dkmonitor.exe,set_explorer.exe,bar_probe.exe} "$app"/
+cp -r "$build/bin/images" "$app"/
+: >"$app/orvane.log"
+printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
+
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+ok() { echo "ok: $*"; }
+probe() { (cd "$app" && wine64 bar_probe.exe "$@" 2>/dev/null | tr -d '\r'); }
+start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
+wait_for() {  # wait_for <seconds> <command...>: true once the command succeeds
+  local end=$((SECONDS + $1)); shift
+  while [ $SECONDS -lt $end ]; do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+probe_has() { probe info | grep -qE "$1"; }
+log_has() { grep -qF -- "$1" "$app/orvane.log"; }
+pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
+ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
+cleanup() { wineserver -k >/dev/null 2>&1; }
+trap cleanup EXIT
+
+# --- a normal start
+start_bar
+wait_for 30 probe_has '^bar 0 0 1280 19 topmost 1 visible 1$' && ok "bar at 0,0, 1280 x 19, topmost" ||
+  fail "bar: $(probe info | grep '^bar')"
+info=$(probe info)
+widths=$(echo "$info" | awk '/^button/ { printf "%s ", $4 }')
+[ "$widths" = "142 142 142 142 142 142 142 142 144 " ] && ok "eight buttons of 142 and a clock of 144" ||
+  fail "button widths: $widths"
+log_has "Program start... ( " && ok "start line logged" || fail "no start line"
+
+# A click on Programs while its menu is not there yet: the green notification.
+xdotool mousemove 60 9 click 1
+wait_for 10 probe_has '^notification .* visible 1$' && ok "notification shown" || fail "no notification"
+sleep 1.2
+import -window root "$out/bar-wait.png"
+read -r nx ny _ < <(probe info | awk '/^notification/ { print $2, $3 }')
+rgb=$(pixel "$out/bar-wait.png" $((nx + 120)) $((ny + 150)))
+read -r r g b <<<"$rgb"
+[ "$g" -gt "$r" ] && ok "the notification is green ($rgb)" || fail "notification colour $rgb"
+
+# A second start ends at once and writes no second start line.
+(cd "$app" && timeout 30 wine64 orvane.exe >/dev/null 2>&1)
+rc=$?
+[ $rc -eq 0 ] && ok "second start ended" || fail "second start exit $rc"
+[ "$(grep -c 'Program start... ( ' "$app/orvane.log")" -eq 1 ] && ok "one start line" || fail "second start line written"
+kill -0 "$bar_pid" 2>/dev/null && ok "first bar still runs" || fail "first bar ended"
+
+# Session end: the bar tears down, logs its last line and refuses the query.
+ans=$(probe endsession)
+[ "$ans" = "answer 0" ] && ok "session end refused" || fail "session end: $ans"
+wait_for 10 log_has " Program closed successfully..." && ok "closing line logged" || fail "no closing line"
+wait_for 20 ended && ok "program ended" || fail "program did not end"
+[ -s "$app/dk.pdb" ] && ok "dk.pdb written" || fail "no dk.pdb"
+
+# --- auto-hide: the bar waits above the screen and slides in when the pointer touches the top
+printf '[General]\r\nLogPriority=1\r\nHideMenu=1\r\n' >"$app/orvane.ini"
+xdotool mousemove 640 500
+start_bar
+wait_for 30 probe_has '^bar 0 -19 1280 19 ' && ok "auto-hidden bar at -19" || fail "hidden bar: $(probe info | grep '^bar')"
+(cd "$app" && wine64 bar_probe.exe cover 20 >/dev/null 2>&1) &
+sleep 2
+xdotool mousemove 640 200 sleep 0.3 mousemove 640 100 sleep 0.3 mousemove 640 1
+wait_for 10 probe_has '^bar 0 0 1280 19 ' && ok "the bar slid in" || fail "no slide in: $(probe info | grep '^bar')"
+import -window root "$out/bar.png"
+rgb=$(pixel "$out/bar.png" 70 3)
+[ "$rgb" != "$(pixel "$out/bar.png" 70 60)" ] && ok "bar painted ($rgb)" || fail "bar not painted"
+probe endsession >/dev/null
+wait_for 20 ended || fail "auto-hide run did not end"
+
+# --- an unusable data file: the red notification, then the program ends
+printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
+printf 'this is not a database, not at all, just text that fills a page%.0s' $(seq 100) >"$app/dk.pdb"
+start_bar
+wait_for 20 probe_has '^notification .* visible 1$' && ok "notification for the data file" || fail "no data-file notification"
+sleep 1.2
+import -window root "$out/bar-nodata.png"
+read -r nx ny _ < <(probe info | awk '/^notification/ { print $2, $3 }')
+rgb=$(pixel "$out/bar-nodata.png" $((nx + 120)) $((ny + 150)))
+read -r r g b <<<"$rgb"
+[ "$r" -gt "$g" ] && ok "the notification is red ($rgb)" || fail "data-file notification colour $rgb"
+probe info | grep -q '^bar none$' && ok "no bar" || probe info | grep -q 'visible 0' || fail "a bar appeared"
+wait_for 30 ended && ok "program ended after the notification" || fail "program still runs"
+
+echo "$fails failure(s)"
+[ $fails -eq 0 ]
