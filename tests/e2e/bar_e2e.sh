@@ -60,12 +60,27 @@ rgb=$(pixel "$out/bar-wait.png" $((nx + 120)) $((ny + 150)))
 read -r r g b <<<"$rgb"
 [ "$g" -gt "$r" ] && ok "the notification is green ($rgb)" || fail "notification colour $rgb"
 
-# A second start ends at once and writes no second start line.
+# A second start ends at once, writes no second start line and writes the settings file again.
+rm -f "$app/orvane.ini"
 (cd "$app" && timeout 30 wine64 orvane.exe >/dev/null 2>&1)
 rc=$?
 [ $rc -eq 0 ] && ok "second start ended" || fail "second start exit $rc"
 [ "$(grep -c 'Program start... ( ' "$app/orvane.log")" -eq 1 ] && ok "one start line" || fail "second start line written"
 kill -0 "$bar_pid" 2>/dev/null && ok "first bar still runs" || fail "first bar ended"
+grep -q '^\[ClockFormats\]' "$app/orvane.ini" 2>/dev/null && ok "second start wrote the settings" ||
+  fail "no settings file after the second start"
+printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
+
+# A copy under another name is another program: it runs beside the first.
+cp "$app/orvane.exe" "$app/orvane2.exe"
+: >"$app/orvane2.log"
+(cd "$app" && exec wine64 orvane2.exe >/dev/null 2>&1) &
+copy_pid=$!
+wait_for 30 grep -qF "Program start... ( " "$app/orvane2.log" && ok "a renamed copy starts too" ||
+  fail "renamed copy did not start"
+kill -0 "$copy_pid" 2>/dev/null && ok "the copy keeps running" || fail "the copy ended"
+(cd "$app" && wine64 taskkill /f /im orvane2.exe >/dev/null 2>&1)
+wait_for 10 bash -c "! kill -0 $copy_pid 2>/dev/null" || kill "$copy_pid" 2>/dev/null
 
 # Session end: the bar tears down, logs its last line and refuses the query.
 ans=$(probe endsession)
