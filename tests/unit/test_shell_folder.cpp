@@ -6,6 +6,7 @@
 
 #include "DKComponents.h"
 #include "DKDataModule.h"
+#include "DKUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 
@@ -148,6 +149,31 @@ TEST_F(ShellFolder, OnDemandFolderIsReadAtEachOpening) {
     ASSERT_NE(e->Form(), nullptr);
     EXPECT_EQ(e->RowCount(), 0);
     e->CloseWindow();
+}
+
+// Shell entries draw their picture from the system image list.
+TEST_F(ShellFolder, RowsShowSystemImageListIcons) {
+    if (!SysSmallImageList) InitializeDKUtils();
+    ASSERT_NE(SysSmallImageList, nullptr);
+    MakeFile(dir / L"a.txt");
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    root->ShowAt(100, 100);
+    ASSERT_EQ(root->RowCount(), 1);
+    auto iconArea = [&] {
+        RECT r = root->RowIconRect(0);
+        std::vector<DWORD> px;
+        for (int y = r.top; y < r.top + 16; ++y)
+            for (int x = root->RowBounds(0).left + 2; x < root->RowBounds(0).left + 26; ++x)
+                px.push_back(root->PicturePixel(x, y));
+        return px;
+    };
+    auto withIcon = iconArea();
+    TDKMenuItem* a = root->GetItem(0);
+    a->FIconInGlobList = false;
+    a->FIcon = nullptr;
+    root->UpdateWindow(-1);
+    EXPECT_NE(withIcon, iconArea());
+    root->CloseWindow();
 }
 
 TEST_F(ShellFolder, UnparsablePathGivesNoChildren) {
