@@ -229,9 +229,14 @@ void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF 
                !folder) {
         return;
     }
-    if (FCurrIShellFolder) FCurrIShellFolder->Release();
-    FCurrIShellFolder = folder.release();
-    FShellFolderThread = GetCurrentThreadId();
+    // The kept folder is the item's own: its relative children resolve their context menus in
+    // it. A second folder merged in is only read.
+    if (!merge) {
+        if (FCurrIShellFolder) FCurrIShellFolder->Release();
+        FCurrIShellFolder = folder.p;
+        FCurrIShellFolder->AddRef();
+        FShellFolderThread = GetCurrentThreadId();
+    }
     // Off the GUI thread only the id lists are kept; the GUI thread binds its own folder.
     struct ReleaseOffGui {
         TDKMenuItem* self;
@@ -244,7 +249,7 @@ void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF 
         }
     } releaseOffGui{this};
 
-    IShellFolder* sf = FCurrIShellFolder;
+    IShellFolder* sf = folder.p;
     ComRef<IEnumIDList> en;
     if (sf->EnumObjects(AppWindow(), EnumFlag, en.out()) != S_OK || !en) return;
     for (;;) {

@@ -93,6 +93,20 @@ TEST_F(ShellFolder, UserAndCommonFoldersMerge) {
     EXPECT_EQ(Lower(shared->GetItem(1)->GetFileName()), Lower(common + L"\\Shared\\b.txt"));
     EXPECT_TRUE(root->GetItem(0)->FIconInGlobList);
 
+    // The merged folder keeps its own bound folder, in which its relative children live.
+    IPersistFolder2* persist = nullptr;
+    ASSERT_NE(shared->FCurrIShellFolder, nullptr);
+    ASSERT_TRUE(SUCCEEDED(
+        shared->FCurrIShellFolder->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&persist))));
+    LPITEMIDLIST bound = nullptr;
+    EXPECT_TRUE(SUCCEEDED(persist->GetCurFolder(&bound)));
+    persist->Release();
+    PIDLPtr boundList(bound);
+    IShellFolder* desktop = nullptr;
+    SHGetDesktopFolder(&desktop);
+    EXPECT_EQ(NoSlash(GetDisplayName(desktop, boundList.get(), true)), NoSlash(user + L"\\Shared"));
+    desktop->Release();
+
     // Full lists are built down the owner chain.
     PIDLPtr parent, full;
     shared->GetItem(0)->GetFullPIDL(parent, full);
