@@ -17,11 +17,13 @@ using std::min;
 #include <string>
 #include <vector>
 
+#include "FileUtils.h"
 #include "Timer.h"
 
 class TDKMenuItem;
 class TDKPopupMenu;
 class TMonDirThread;  // folder watcher, built with the shell-folder items
+struct TMonDirLink;
 class TMenuForm;
 
 // Event types of the menu items. An event "is assigned" when it holds a callable.
@@ -186,7 +188,7 @@ public:
     void* Data() const { return FData; }
     void SetData(void* v) { FData = v; }
     bool Folder() const { return FIsFolder; }
-    IContextMenu* ContextMenu() const { return FContextMenu; }
+    IContextMenu* ContextMenu() { return GetContextMenu(); }
     bool ShowFileExt() const { return FShowFileExt; }
     void SetShowFileExt(bool v) { FShowFileExt = v; }
     TMenuForm* Form() const { return FForm.get(); }
@@ -217,6 +219,28 @@ public:
     void SetRadioBox(int FirstID, int LastID, int SelectedID);
     // Whether this item is Item or lies below it.
     bool IsInside(const TDKMenuItem* Item) const;
+
+    // ---- shell folders, context menus and the folder watcher (DKMenuItemShell.cpp) ----
+    // Thread that bound FCurrIShellFolder / made FContextMenu: a shell object is used only on the
+    // thread that made it; any other thread binds its own from the item id lists.
+    DWORD FShellFolderThread = 0;
+    DWORD FContextMenuThread = 0;
+    // Shared with the running watcher; the watcher reaches the item only through it.
+    std::shared_ptr<TMonDirLink> FMonDirLink;
+
+    void ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
+    void ExposeFolder(const std::wstring& Path, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
+    // Sort order of shell entries: folders first, then files by extension and name.
+    static int CompareFolderItems(const TDKMenuItem* Left, const TDKMenuItem* Right);
+    void DoExposeItemIDList(TDKMenuItem* Sender);
+    void DoExecItemIDList(TDKMenuItem* Sender);
+    IContextMenu* GetContextMenu();
+    std::wstring GetFileName() const;
+    // The parent folder's full list (null for a subtree root) and the item's own full list.
+    void GetFullPIDL(PIDLPtr& ParentPIDL, PIDLPtr& FullPIDL) const;
+    // Starts watching the shown folder (one watcher per item) / tells the watcher to end.
+    void StartFolderWatch();
+    void StopFolderWatch();
 
     // ---- window and layout ----
     void ShowAt(int X, int Y);
@@ -275,6 +299,17 @@ private:
     int MenuIdForLog() const;
     void PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected);
 };
+
+// Shell context menus (DKShellMenu.cpp). Appends one child to Item for each non-separator entry.
+void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item);
+// Queries Item's shell commands into a new popup menu handle of Item's menu and converts them.
+void QueryShellCommands(TDKMenuItem* Item);
+// The handle of Menu's last query (null before the first); kept per menu until replaced.
+HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu);
+// Releases Menu's handle (the menu is being destroyed).
+void ReleaseShellContextMenu(const TDKPopupMenu* Menu);
+// Handler of every converted entry: fills a submenu entry, or invokes a command entry.
+void ShellCommandClick(TDKMenuItem* Sender);
 
 // Menu windows in the process: the item of a menu list view, or null for any other window.
 TDKMenuItem* MenuItemOfList(HWND hwnd);

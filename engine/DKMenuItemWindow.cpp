@@ -248,8 +248,8 @@ void TDKMenuItem::ShowAt(int X, int Y) {
             SetWindowPos(FForm->Handle(), nullptr, X, Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
             ShowWindow(FForm->Handle(), SW_SHOWNA);
             FillListView();
+            if (IsFile() && Folder()) StartFolderWatch();
         }
-        // The folder watcher of shell folders is started by the shell-folder code.
     } catch (const std::exception& e) {
         Log(4, L"(c4) /" + std::to_wstring(id) + L"/ " + What(e));
     }
@@ -430,6 +430,7 @@ void TDKMenuItem::ReleaseWindowResources() {
 void TDKMenuItem::CloseWindow() {
     if (FItems)
         for (TDKMenuItem* c : *FItems) c->CloseWindow();
+    StopFolderWatch();
     if (!FForm) return;
     if (FDragged) {
         // Stored items keep their window for the next ShowAt; a drag from it goes on, since its
@@ -446,7 +447,6 @@ void TDKMenuItem::DestroyWindowParts() {
     if (!FForm) return;
     CancelDrag(this);
     ReleaseWindowResources();
-    // The folder watcher is stopped by the shell-folder code, which owns it.
     FDragPosition.Row = -1.0f;
     if (FListView) {
         UnregisterList(FListView);

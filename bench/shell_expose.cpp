@@ -1,0 +1,122 @@
+// Shell-folder filling costs on real folders: one level, a whole tree, merging a second
+// folder, and reopening an on-demand folder (read afresh at every opening). Prints a table.
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Application.h"
+#include "DKComponents.h"
+#include "DKUtils.h"
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
+}
+
+struct Result {
+    double mean, best;
+};
+
+Result Measure(int runs, const std::function<void()>& fn) {
+    double total = 0, best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        double t0 = Now();
+        fn();
+        double dt = Now() - t0;
+        total += dt;
+        if (dt < best) best = dt;
+    }
+    return {total / runs, best};
+}
+
+void Touch(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
+// n files and n/10 sub-folders of 10 files each.
+void Fill(const std::wstring& dir, int n) {
+    CreateDirectoryW(dir.c_str(), nullptr);
+    for (int i = 0; i < n; ++i) Touch(dir + L"\\file" + std::to_wstring(i) + L".txt");
+    for (int d = 0; d < n / 10; ++d) {
+        std::wstring sub = dir + L"\\folder" + std::to_wstring(d);
+        CreateDirectoryW(sub.c_str(), nullptr);
+        for (int i = 0; i < 10; ++i) Touch(sub + L"\\f" + std::to_wstring(i) + L".doc");
+    }
+}
+
+void Remove(const std::wstring& dir) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring p = dir + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                Remove(p);
+            else
+                DeleteFileW(p.c_str());
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryW(dir.c_str());
+}
+
+}  // namespace
+
+int main() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    gui::App().Initialize();
+    InitializeDKUtils();
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    std::wstring base = std::wstring(tmp) + L"orv_bench_shell_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(base.c_str(), nullptr);
+    std::printf("%-50s %10s %10s\n", "operation", "mean ms", "best ms");
+    for (int n : {100, 500}) {
+        std::wstring a = base + L"\\a" + std::to_wstring(n), b = base + L"\\b" + std::to_wstring(n);
+        Fill(a, n);
+        Fill(b, n);
+        auto level = Measure(5, [&] {
+            TDKPopupMenu m;
+            m.RootItem()->ExposeFolder(a, false, 224, 1);
+        });
+        auto tree = Measure(5, [&] {
+            TDKPopupMenu m;
+            m.RootItem()->ExposeFolder(a, true, 224, 1);
+        });
+        auto merged = Measure(5, [&] {
+            TDKPopupMenu m;
+            m.RootItem()->ExposeFolder(a, true, 224, 1);
+            m.RootItem()->ExposeFolder(b, true, 224, 1);
+        });
+        TDKPopupMenu m;
+        m.RootItem()->ExposeFolder(base, false, 224, 1);
+        TDKMenuItem* folder = nullptr;
+        for (int i = 0; i < m.RootItem()->Count(); ++i)
+            if (m.RootItem()->GetItem(i)->Caption() == L"a" + std::to_wstring(n)) folder = m.RootItem()->GetItem(i);
+        auto reopen = Measure(5, [&] {
+            if (folder) folder->DoExposeItemIDList(folder);
+        });
+        std::string tag = std::to_string(n) + " files + " + std::to_string(n / 10) + " folders";
+        std::printf("%-50s %10.2f %10.2f\n", ("one level, on demand, " + tag).c_str(), level.mean, level.best);
+        std::printf("%-50s %10.2f %10.2f\n", ("whole tree, " + tag).c_str(), tree.mean, tree.best);
+        std::printf("%-50s %10.2f %10.2f\n", ("whole tree merged with a second, " + tag).c_str(), merged.mean,
+                    merged.best);
+        std::printf("%-50s %10.2f %10.2f\n", ("reopen on-demand folder, " + tag).c_str(), reopen.mean, reopen.best);
+    }
+    Remove(base);
+    return 0;
+}

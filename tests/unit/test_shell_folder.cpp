@@ -1,0 +1,254 @@
+// Shell-folder items on real folders: merging two folders, sort order, on-demand folders,
+// names and id lists, exposure on a worker thread, and opening a shell file.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "DKComponents.h"
+#include "DKDataModule.h"
+#include "DKUtils.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+std::wstring Lower(std::wstring s) { return gui::AnsiLowerCase(s); }
+
+void MakeFile(const std::wstring& path, const std::string& text = "x") { testing_support::WriteFileBytes(path, text); }
+
+void MakeShortcut(const std::wstring& lnk, const std::wstring& target) {
+    IShellLinkW* link = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(&link))));
+    link->SetPath(target.c_str());
+    IPersistFile* file = nullptr;
+    ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))));
+    EXPECT_TRUE(SUCCEEDED(file->Save(lnk.c_str(), TRUE)));
+    file->Release();
+    link->Release();
+}
+
+std::vector<std::wstring> Captions(const TDKMenuItem* item) {
+    std::vector<std::wstring> out;
+    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
+    return out;
+}
+
+std::wstring NoSlash(const std::wstring& p) { return Lower(gui::ExcludeTrailingBackslash(p)); }
+
+class ShellFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        menu = std::make_unique<TDKPopupMenu>();
+        menu->FMenuID = 0;
+        root = menu->RootItem();
+        root->SetShowFileExt(true);
+    }
+    void TearDown() override { menu.reset(); }
+    TempDir dir{L"shell"};
+    std::unique_ptr<TDKPopupMenu> menu;
+    TDKMenuItem* root = nullptr;
+};
+
+TEST_F(ShellFolder, UserAndCommonFoldersMerge) {
+    std::wstring user = dir / L"user", common = dir / L"common";
+    for (auto& d : {user, common, user + L"\\Shared", common + L"\\Shared", user + L"\\OnlyUser"})
+        CreateDirectoryW(d.c_str(), nullptr);
+    MakeFile(dir / L"tool.exe");
+    MakeShortcut(user + L"\\Tool.lnk", dir / L"tool.exe");
+    MakeShortcut(common + L"\\Tool.lnk", dir / L"tool.exe");
+    MakeFile(user + L"\\Shared\\a.txt");
+    MakeFile(common + L"\\Shared\\b.txt");
+    MakeFile(common + L"\\OnlyCommon.txt");
+
+    root->ExposeFolder(user, true, 224, 1);
+    root->ExposeFolder(common, true, 224, 1);
+
+    EXPECT_EQ(root->ExecPath(), L"-");
+    EXPECT_EQ(NoSlash(root->GetFileName()), NoSlash(user));
+    EXPECT_EQ(Captions(root), (std::vector<std::wstring>{L"OnlyUser", L"Shared", L"Tool.lnk", L"OnlyCommon.txt"}));
+
+    // Entries of the second folder hold absolute lists.
+    TDKMenuItem* onlyCommon = root->FindItem(std::wstring(L"OnlyCommon.txt"));
+    ASSERT_NE(onlyCommon, nullptr);
+    EXPECT_EQ(onlyCommon->ExecPath(), L"-");
+    EXPECT_EQ(Lower(onlyCommon->GetFileName()), Lower(common + L"\\OnlyCommon.txt"));
+    // The shortcut present in both shows once, from the first folder (relative list).
+    TDKMenuItem* tool = root->FindItem(std::wstring(L"Tool.lnk"));
+    ASSERT_NE(tool, nullptr);
+    EXPECT_EQ(tool->ExecPath(), L"");
+    EXPECT_EQ(Lower(tool->GetFileName()), Lower(user + L"\\Tool.lnk"));
+    EXPECT_TRUE(static_cast<bool>(tool->FOnClick));
+
+    // The shared folder shows once and holds the entries of both.
+    TDKMenuItem* shared = root->FindItem(std::wstring(L"Shared"));
+    ASSERT_NE(shared, nullptr);
+    EXPECT_TRUE(shared->Folder());
+    EXPECT_EQ(Captions(shared), (std::vector<std::wstring>{L"a.txt", L"b.txt"}));
+    EXPECT_EQ(shared->GetItem(0)->ExecPath(), L"");
+    EXPECT_EQ(Lower(shared->GetItem(0)->GetFileName()), Lower(user + L"\\Shared\\a.txt"));
+    EXPECT_EQ(shared->GetItem(1)->ExecPath(), L"-");
+    EXPECT_EQ(Lower(shared->GetItem(1)->GetFileName()), Lower(common + L"\\Shared\\b.txt"));
+    EXPECT_TRUE(root->GetItem(0)->FIconInGlobList);
+
+    // The merged folder keeps its own bound folder, in which its relative children live.
+    IPersistFolder2* persist = nullptr;
+    ASSERT_NE(shared->FCurrIShellFolder, nullptr);
+    ASSERT_TRUE(SUCCEEDED(
+        shared->FCurrIShellFolder->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&persist))));
+    LPITEMIDLIST bound = nullptr;
+    EXPECT_TRUE(SUCCEEDED(persist->GetCurFolder(&bound)));
+    persist->Release();
+    PIDLPtr boundList(bound);
+    IShellFolder* desktop = nullptr;
+    SHGetDesktopFolder(&desktop);
+    EXPECT_EQ(NoSlash(GetDisplayName(desktop, boundList.get(), true)), NoSlash(user + L"\\Shared"));
+    desktop->Release();
+
+    // Full lists are built down the owner chain.
+    PIDLPtr parent, full;
+    shared->GetItem(0)->GetFullPIDL(parent, full);
+    ASSERT_TRUE(parent && full);
+    EXPECT_EQ(GetPIDLSize(full.get()), GetPIDLSize(parent.get()) + GetPIDLSize(shared->GetItem(0)->FPIDL) - 2);
+    shared->GetItem(1)->GetFullPIDL(parent, full);
+    EXPECT_FALSE(parent);
+}
+
+TEST_F(ShellFolder, SortsFoldersFirstThenFilesByExtension) {
+    for (auto n : {L"Beta", L"alpha"}) CreateDirectoryW((dir / n).c_str(), nullptr);
+    for (auto n : {L"b.txt", L"a.TXT", L"c.doc", L"z"}) MakeFile(dir / n);
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    EXPECT_EQ(Captions(root), (std::vector<std::wstring>{L"alpha", L"Beta", L"z", L"c.doc", L"a.TXT", L"b.txt"}));
+    // Sub-folders wait for their first opening.
+    TDKMenuItem* alpha = root->GetItem(0);
+    EXPECT_TRUE(alpha->Folder());
+    EXPECT_EQ(Captions(alpha), std::vector<std::wstring>{L"Empty"});
+    EXPECT_TRUE(static_cast<bool>(alpha->FOnBeforExpose));
+
+    // Without extensions shown the caption is the shell's display name.
+    TDKMenuItem plain;
+    plain.ExposeFolder(dir.Path(), false, 224, 0);
+    ASSERT_EQ(plain.Count(), 6);
+    EXPECT_EQ(plain.FindItem(std::wstring(L"c.doc")) == nullptr,
+              plain.FindItem(std::wstring(L"c")) != nullptr);
+}
+
+TEST_F(ShellFolder, OnDemandFolderIsReadAtEachOpening) {
+    std::wstring sub = dir / L"sub";
+    CreateDirectoryW(sub.c_str(), nullptr);
+    CreateDirectoryW((dir / L"empty").c_str(), nullptr);
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    TDKMenuItem* s = root->FindItem(std::wstring(L"sub"));
+    ASSERT_NE(s, nullptr);
+    int afterExpose = 0;
+    s->FOnAfterExpose = [&](TDKMenuItem*) { ++afterExpose; };
+
+    MakeFile(sub + L"\\one.txt");
+    s->DoExposeItemIDList(s);
+    EXPECT_EQ(Captions(s), std::vector<std::wstring>{L"one.txt"});
+    EXPECT_EQ(Lower(s->GetItem(0)->GetFileName()), Lower(sub + L"\\one.txt"));
+    EXPECT_EQ(afterExpose, 1);
+
+    MakeFile(sub + L"\\two.txt");
+    s->DoExposeItemIDList(s);
+    EXPECT_EQ(Captions(s), (std::vector<std::wstring>{L"one.txt", L"two.txt"}));
+
+    // An empty folder opens a window without rows.
+    TDKMenuItem* e = root->FindItem(std::wstring(L"empty"));
+    ASSERT_NE(e, nullptr);
+    e->ShowAt(300, 300);
+    EXPECT_EQ(e->Count(), 0);
+    ASSERT_NE(e->Form(), nullptr);
+    EXPECT_EQ(e->RowCount(), 0);
+    e->CloseWindow();
+}
+
+// Shell entries draw their picture from the system image list.
+TEST_F(ShellFolder, RowsShowSystemImageListIcons) {
+    if (!SysSmallImageList) InitializeDKUtils();
+    ASSERT_NE(SysSmallImageList, nullptr);
+    MakeFile(dir / L"a.txt");
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    root->ShowAt(100, 100);
+    ASSERT_EQ(root->RowCount(), 1);
+    auto iconArea = [&] {
+        RECT r = root->RowIconRect(0);
+        std::vector<DWORD> px;
+        for (int y = r.top; y < r.top + 16; ++y)
+            for (int x = root->RowBounds(0).left + 2; x < root->RowBounds(0).left + 26; ++x)
+                px.push_back(root->PicturePixel(x, y));
+        return px;
+    };
+    auto withIcon = iconArea();
+    TDKMenuItem* a = root->GetItem(0);
+    a->FIconInGlobList = false;
+    a->FIcon = nullptr;
+    root->UpdateWindow(-1);
+    EXPECT_NE(withIcon, iconArea());
+    root->CloseWindow();
+}
+
+TEST_F(ShellFolder, UnparsablePathGivesNoChildren) {
+    root->ExposeFolder(dir / L"missing\\nowhere", false, 224, 1);
+    EXPECT_EQ(root->Count(), 0);
+    EXPECT_FALSE(root->IsFile());
+}
+
+// Menus are built on worker threads; the GUI thread then uses only the id lists.
+TEST_F(ShellFolder, ExposedOnAWorkerThreadUsableOnTheGuiThread) {
+    MakeFile(dir / L"doc.txt");
+    CreateDirectoryW((dir / L"inner").c_str(), nullptr);
+    MakeFile(dir / L"inner\\deep.txt");
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        root->ExposeFolder(dir.Path(), true, 224, 1);
+        CoUninitialize();
+    });
+    worker.join();
+    EXPECT_EQ(root->FCurrIShellFolder, nullptr);
+    ASSERT_EQ(Captions(root), (std::vector<std::wstring>{L"inner", L"doc.txt"}));
+    TDKMenuItem* deep = root->GetItem(0)->GetItem(0);
+    EXPECT_EQ(deep->GetItem(0), nullptr);
+    EXPECT_EQ(Lower(deep->GetFileName()), Lower(dir / L"inner\\deep.txt"));
+    EXPECT_NE(deep->ContextMenu(), nullptr);
+    EXPECT_NE(root->GetItem(1)->ContextMenu(), nullptr);
+}
+
+// Clicking a shell file starts it through its id list, in its folder, and records the launch.
+TEST_F(ShellFolder, ClickStartsTheFileInItsFolderAndRecordsIt) {
+    std::wstring bin = dir / L"bin";
+    CreateDirectoryW(bin.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((testing_support::BinDir() + L"\\startup_probe.exe").c_str(), (bin + L"\\probe.exe").c_str(),
+                          FALSE));
+    SetEnvironmentVariableW(L"ORV_PROBE_DIR", gui::ExcludeTrailingBackslash(dir.Path()).c_str());
+    TempDir data{L"shelldb"};
+    auto saved = std::move(DKData);
+    DKData = std::make_unique<TDKData>(data / L"dk.pdb");
+
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    TDKMenuItem* b = root->FindItem(std::wstring(L"bin"));
+    ASSERT_NE(b, nullptr);
+    b->DoExposeItemIDList(b);
+    TDKMenuItem* probe = b->FindItem(std::wstring(L"probe.exe"));
+    ASSERT_NE(probe, nullptr);
+    ASSERT_TRUE(static_cast<bool>(probe->FOnClick));
+    probe->FOnClick(probe);
+
+    std::wstring started = dir / L"probe.started";
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return gui::FileExists(started); }, 10000));
+    std::string text = testing_support::ReadFileBytes(started);
+    std::wstring all(reinterpret_cast<const wchar_t*>(text.data()), text.size() / sizeof(wchar_t));
+    std::wstring cwd = all.substr(0, all.find(L'\n'));
+    EXPECT_EQ(NoSlash(cwd), NoSlash(bin));
+
+    auto rows = DKData->RecentRows(0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Caption, L"probe.exe");
+    EXPECT_EQ(rows[0].Path, Lower(bin + L"\\probe.exe"));
+    DKData = std::move(saved);
+    SetEnvironmentVariableW(L"ORV_PROBE_DIR", nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// Shell context menus turned into menu items: conversion of a menu handle, a real file's
+// commands, a submenu filled on opening, and a command invoked and recorded as a launch.
+#include <gtest/gtest.h>
+
+#include "DKComponents.h"
+#include "DKDataModule.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+std::vector<std::wstring> Captions(const TDKMenuItem* item) {
+    std::vector<std::wstring> out;
+    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
+    return out;
+}
+int Pos(const TDKMenuItem* item) { return static_cast<int>(reinterpret_cast<INT_PTR>(item->Data())); }
+
+TEST(ShellMenu, ConvertsAMenuHandle) {
+    HMENU sub = CreatePopupMenu();
+    AppendMenuW(sub, MF_STRING, 40, L"&Inner");
+    HMENU m = CreatePopupMenu();
+    AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(m, MF_STRING, 10, L"&Open");
+    AppendMenuW(m, MF_STRING, 11, L"Save && Close");
+    AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(m, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"Send &To");
+    AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
+
+    TDKPopupMenu menu;
+    TDKMenuItem* file = menu.RootItem()->AddMenuItem(1, L"file");
+    AddItemsFromHMENU(m, file);
+    ASSERT_EQ(Captions(file), (std::vector<std::wstring>{L"Open", L"Save  Close", L"Send To"}));
+    TDKMenuItem* open = file->GetItem(0);
+    EXPECT_TRUE(open->HasSplitter());
+    EXPECT_EQ(open->MIID(), 10);
+    EXPECT_EQ(Pos(open), 1);
+    EXPECT_TRUE(static_cast<bool>(open->FOnClick));
+    EXPECT_FALSE(file->GetItem(1)->HasSplitter());
+    EXPECT_EQ(file->GetItem(1)->MIID(), 11);
+    TDKMenuItem* send = file->GetItem(2);
+    EXPECT_TRUE(send->HasSplitter());
+    EXPECT_EQ(send->MIID(), 0);
+    EXPECT_EQ(Pos(send), 5);
+    EXPECT_FALSE(static_cast<bool>(send->FOnClick));
+    EXPECT_TRUE(static_cast<bool>(send->FOnBeforExpose));
+    EXPECT_EQ(Captions(send), std::vector<std::wstring>{L"Empty"});
+    EXPECT_EQ(send->PopupMenu(), &menu);
+    DestroyMenu(m);
+}
+
+// A shell extension of our own, so a command's invocation is seen without starting anything.
+// It fills its submenu only when asked to (WM_INITMENUPOPUP), as many extensions do.
+class FakeContextMenu final : public IContextMenu3 {
+public:
+    std::vector<int> Verbs;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == IID_IUnknown || riid == IID_IContextMenu || riid == IID_IContextMenu2 ||
+            riid == IID_IContextMenu3) {
+            *out = static_cast<IContextMenu3*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG r = --refs;
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE QueryContextMenu(HMENU m, UINT index, UINT first, UINT, UINT) override {
+        firstId = first;
+        InsertMenuW(m, index, MF_BYPOSITION | MF_STRING, first, L"&Run");
+        InsertMenuW(m, index + 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        InsertMenuW(m, index + 2, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(CreatePopupMenu()), L"Send &to");
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 2);
+    }
+    HRESULT STDMETHODCALLTYPE InvokeCommand(CMINVOKECOMMANDINFO* info) override {
+        if (!IS_INTRESOURCE(info->lpVerb)) return E_INVALIDARG;
+        Verbs.push_back(LOWORD(info->lpVerb));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCommandString(UINT_PTR, UINT, UINT*, LPSTR, UINT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE HandleMenuMsg(UINT msg, WPARAM w, LPARAM l) override {
+        return HandleMenuMsg2(msg, w, l, nullptr);
+    }
+    HRESULT STDMETHODCALLTYPE HandleMenuMsg2(UINT msg, WPARAM w, LPARAM, LRESULT*) override {
+        HMENU sub = reinterpret_cast<HMENU>(w);
+        if (msg == WM_INITMENUPOPUP && sub && GetMenuItemCount(sub) == 0)
+            AppendMenuW(sub, MF_STRING, firstId + 1, L"&Target");
+        return S_OK;
+    }
+
+private:
+    ULONG refs = 1;
+    UINT firstId = 0;
+};
+
+class ShellMenuOfFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::WriteFileBytes(dir / L"notes.txt", "x");
+        saved = std::move(DKData);
+        DKData = std::make_unique<TDKData>(data / L"dk.pdb");
+        menu = std::make_unique<TDKPopupMenu>();
+        menu->FMenuID = 1;
+        menu->RootItem()->SetShowFileExt(true);
+        menu->RootItem()->ExposeFolder(dir.Path(), false, 224, 1);
+        file = menu->RootItem()->FindItem(std::wstring(L"notes.txt"));
+    }
+    void TearDown() override {
+        menu.reset();
+        DKData = std::move(saved);
+    }
+    TempDir dir{L"cm"};
+    TempDir data{L"cmdb"};
+    std::unique_ptr<TDKData> saved;
+    std::unique_ptr<TDKPopupMenu> menu;
+    TDKMenuItem* file = nullptr;
+};
+
+TEST_F(ShellMenuOfFile, TheShellsCommandsBecomeItems) {
+    ASSERT_NE(file, nullptr);
+    QueryShellCommands(file);
+    ASSERT_NE(ShellContextMenuHandle(menu.get()), nullptr);
+    ASSERT_GT(file->Count(), 1);
+    EXPECT_NE(file->FindItem(std::wstring(L"Open")), nullptr);
+    EXPECT_TRUE(file->GetItem(0)->HasSplitter());
+    for (int i = 0; i < file->Count(); ++i) {
+        TDKMenuItem* c = file->GetItem(i);
+        EXPECT_EQ(c->Caption().find(L'&'), std::wstring::npos) << i;
+        EXPECT_GT(c->MIID(), 0);
+        EXPECT_TRUE(static_cast<bool>(c->FOnClick));
+        // A row follows a separator exactly when positions skip one.
+        if (i > 0) {
+            EXPECT_EQ(c->HasSplitter(), Pos(c) != Pos(file->GetItem(i - 1)) + 1) << i;
+        }
+    }
+
+    // A new exposure replaces the handle; the earlier one is released.
+    HMENU first = ShellContextMenuHandle(menu.get());
+    file->Clear();
+    QueryShellCommands(file);
+    EXPECT_NE(ShellContextMenuHandle(menu.get()), first);
+    EXPECT_FALSE(IsMenu(first));
+}
+
+TEST_F(ShellMenuOfFile, CommandsAreInvokedOnTheFileAndRecorded) {
+    ASSERT_NE(file, nullptr);
+    auto* fake = new FakeContextMenu();  // the item holds the reference from here on
+    file->FContextMenu = fake;
+    file->FContextMenuThread = GetCurrentThreadId();
+    QueryShellCommands(file);
+    ASSERT_EQ(Captions(file), (std::vector<std::wstring>{L"Run", L"Send to"}));
+    TDKMenuItem* run = file->GetItem(0);
+    TDKMenuItem* sendTo = file->GetItem(1);
+    EXPECT_TRUE(sendTo->HasSplitter());
+    EXPECT_EQ(Captions(sendTo), std::vector<std::wstring>{L"Empty"});
+
+    run->FOnClick(run);
+    EXPECT_EQ(fake->Verbs, std::vector<int>{0});  // the offset from the first command id
+
+    // The submenu is filled when its window opens; its command runs on the file two levels up.
+    sendTo->ShowAt(200, 200);
+    ASSERT_EQ(Captions(sendTo), std::vector<std::wstring>{L"Target"});
+    EXPECT_EQ(sendTo->RowCount(), 1);
+    TDKMenuItem* target = sendTo->GetItem(0);
+    target->FOnClick(target);
+    EXPECT_EQ(fake->Verbs, (std::vector<int>{0, 1}));
+    sendTo->CloseWindow();
+
+    auto rows = DKData->RecentRows(1);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Caption, L"notes.txt");
+    EXPECT_EQ(rows[0].Path, gui::AnsiLowerCase(dir / L"notes.txt"));
+    EXPECT_EQ(DKData->PopularRows(1).size(), 1u);
+}
+
+}  // namespace
