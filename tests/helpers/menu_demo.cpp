@@ -13,6 +13,11 @@
 #include "DKComponents.h"
 #include "SysUtils.h"
 
+// A menu with no command of its own behind the filter box.
+struct TPlainMenu : TDKPopupMenu {
+    void ExecuteFilterText(TDKMenuItem*) override {}
+};
+
 namespace {
 
 std::wstring g_state;
@@ -76,7 +81,7 @@ int main() {
     InitCommonControlsEx(&icc);
     gui::App().Initialize();
     {
-        TDKPopupMenu menu;
+        TPlainMenu menu;
         g_menu = &menu;
         TDKMenuItem* root = menu.RootItem();
         TDKMenuItem* alpha = Stored(root, 1, L"Alpha");

@@ -5,6 +5,11 @@
 
 #include "DKComponents.h"
 
+// A menu with no command of its own behind the filter box.
+struct TPlainMenu : TDKPopupMenu {
+    void ExecuteFilterText(TDKMenuItem*) override {}
+};
+
 namespace {
 
 std::vector<std::wstring> Captions(const TDKMenuItem& mi) {
@@ -28,7 +33,7 @@ TEST(MenuTree, NewItemDefaults) {
 }
 
 TEST(MenuTree, AddMenuItemArgumentOrderAndCopies) {
-    TDKPopupMenu menu;
+    TPlainMenu menu;
     menu.FMenuID = 3;
     TDKMenuItem* root = menu.RootItem();
     root->SetColor(0x123456);

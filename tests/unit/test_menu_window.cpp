@@ -7,6 +7,11 @@
 #include "DKComponents.h"
 #include "TestSupport.h"
 
+// A menu with no command of its own behind the filter box.
+struct TPlainMenu : TDKPopupMenu {
+    void ExecuteFilterText(TDKMenuItem*) override {}
+};
+
 namespace {
 
 int A(DWORD p) { return p >> 24; }
@@ -22,7 +27,7 @@ protected:
         s.Transparency = 150;
         s.MenuColors[0] = 0x023917;
         Config.KeyBoardMode = false;
-        menu = std::make_unique<TDKPopupMenu>();
+        menu = std::make_unique<TPlainMenu>();
         menu->FMenuID = 0;
         root = menu->RootItem();
     }
