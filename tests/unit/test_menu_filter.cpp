@@ -108,7 +108,7 @@ TEST_F(MenuFilter, NonAsciiCapitalsAreNotFolded) {
 }
 
 TEST_F(MenuFilter, PrefixMatchWinsOverAShallowerInnerMatch) {
-    menu->Popup(100, 100);
+    root->ShowAt(100, 100);
     ASSERT_TRUE(Shown(root));
     root->Filter(L"note", box);
     // Rows list only the visible children.
@@ -134,7 +134,7 @@ TEST_F(MenuFilter, TheShallowestPrefixMatchIsChosen) {
     Leaf(system, L"Notepad");
     TDKMenuItem* wordpad = Leaf(accessories, L"WordPad");
     accessories->Delete(notepad);
-    menu->Popup(100, 100);
+    root->ShowAt(100, 100);
     root->Filter(L"pad", box);
     EXPECT_EQ(root->SelectedRow(), RowOf(root, accessories));
     ASSERT_TRUE(Shown(accessories));
@@ -143,7 +143,7 @@ TEST_F(MenuFilter, TheShallowestPrefixMatchIsChosen) {
 }
 
 TEST_F(MenuFilter, EmptyTextShowsAllAndSelectsTheBox) {
-    menu->Popup(100, 100);
+    root->ShowAt(100, 100);
     root->Filter(L"note", box);
     root->Filter(L"", box);
     EXPECT_EQ(root->RowCount(), root->Count());
@@ -156,7 +156,7 @@ TEST_F(MenuFilter, EmptyTextShowsAllAndSelectsTheBox) {
 }
 
 TEST_F(MenuFilter, TypingFiltersOnceAndEnterWithoutMatchRunsTheMenusCommand) {
-    menu->Popup(100, 100);
+    root->ShowAt(100, 100);
     HWND edit = Box();
     ASSERT_NE(edit, nullptr);
     SetWindowTextW(edit, L"calc");
@@ -187,4 +187,13 @@ TEST_F(MenuFilter, PopupShowsWhatAnEarlierFilterHid) {
     EXPECT_TRUE(menu->Acitve());
     menu->Hide();
     EXPECT_FALSE(menu->Acitve());
+}
+
+TEST_F(MenuFilter, ASubmenuThatHidesTheMenuWhileOpeningEndsTheFilterQuietly) {
+    root->ShowAt(100, 100);
+    accessories->FOnBeforExpose = [this](TDKMenuItem*) { menu->Hide(); };
+    root->Filter(L"note", box);
+    EXPECT_FALSE(Shown(root));
+    EXPECT_TRUE(notepad->Visible());
+    EXPECT_FALSE(calculator->Visible());
 }
