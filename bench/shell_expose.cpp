@@ -10,6 +10,7 @@
 #include "Application.h"
 #include "DKComponents.h"
 #include "DKUtils.h"
+#include "PlainMenu.h"
 
 namespace {
 
@@ -90,19 +91,19 @@ int main() {
         Fill(a, n);
         Fill(b, n);
         auto level = Measure(5, [&] {
-            TDKPopupMenu m;
+            TPlainMenu m;
             m.RootItem()->ExposeFolder(a, false, 224, 1);
         });
         auto tree = Measure(5, [&] {
-            TDKPopupMenu m;
+            TPlainMenu m;
             m.RootItem()->ExposeFolder(a, true, 224, 1);
         });
         auto merged = Measure(5, [&] {
-            TDKPopupMenu m;
+            TPlainMenu m;
             m.RootItem()->ExposeFolder(a, true, 224, 1);
             m.RootItem()->ExposeFolder(b, true, 224, 1);
         });
-        TDKPopupMenu m;
+        TPlainMenu m;
         m.RootItem()->ExposeFolder(base, false, 224, 1);
         TDKMenuItem* folder = nullptr;
         for (int i = 0; i < m.RootItem()->Count(); ++i)

@@ -48,6 +48,7 @@ struct TMenuEdit {
     HBRUSH Brush = nullptr;
     int Tag = 0;  // the row's position
     bool MouseInside = false;
+    COLORREF TextColor = 8421504;  // grey until the filter has run
     ~TMenuEdit();
 };
 
@@ -57,26 +58,97 @@ struct TMenuRowData {
     std::unique_ptr<TMenuEdit> Edit;  // the row's edit box, if its child is edited
 };
 
-// The popup-menu base: owns the root of a menu tree. Menus extend it.
+// ---- popup-menu base ----
+
+// The bar button a menu belongs to, as the menu needs it (the button class lives with the bar).
+struct TMenuOwner {
+    std::wstring Caption;
+    int ID = 0;
+    COLORREF Color = 0;
+    void* Button = nullptr;  // the bar button; not owned
+};
+
+// Starts a file with the shell (no owner window, default verb, show normal). Tests replace it.
+using TShellExecuteFunc =
+    std::function<void(const std::wstring& File, const std::wstring& Params, const std::wstring& Dir)>;
+
+// The base of every bar menu: owns the root of a menu tree and gives the menus their common
+// sections (favourites and groups, filter box, statistics) and commands.
 class TDKPopupMenu {
 public:
-    TDKPopupMenu();
+    static constexpr int FavoritesTitleID = 50000;
+    static constexpr int MainTitleID = 50001;
+    static constexpr int MostPopularID = 50002;
+    static constexpr int RecentID = 50003;
+    static constexpr int FilterTitleID = 50008;
+    static constexpr int FilterEditID = 50009;
+
+    explicit TDKPopupMenu(const TMenuOwner& AOwner = {});
+    // Destroy: hides the menu and writes its stored items back to the database.
     virtual ~TDKPopupMenu();
     TDKPopupMenu(const TDKPopupMenu&) = delete;
     TDKPopupMenu& operator=(const TDKPopupMenu&) = delete;
 
-    TDKMenuItem* FRootItem = nullptr;  // owned; MIID -1
+    TDKMenuItem* FItems = nullptr;  // owned; MIID -1
     int FMenuID = 0;
-    HICON FFolderIcon = nullptr;
-    HICON FFavoriteIcon = nullptr;
-    HICON FDeleteIcon = nullptr;
+    std::wstring FName;
+    HICON FFoldIcon = nullptr;  // owned
+    HICON FFavIcon = nullptr;   // owned
+    HICON FDeleteIcon = nullptr;  // owned
+    int FMaxMIID = -1;
+    void* FDKButton = nullptr;  // not owned
+    HMENU FContexMenu = nullptr;
+    // Clears the owning button's highlight when the menu hides; set by the bar.
+    std::function<void()> OnHide;
 
-    TDKMenuItem* RootItem() const { return FRootItem; }
+    // ---- virtual operations, in slot order ----
+    virtual void ExposeItemMenu(TDKMenuItem* Item);
+    virtual void InitStoredItem(TDKMenuItem* Item);
+    virtual void BeginRename(TDKMenuItem* Sender);
+    virtual void EndRename(TDKMenuItem* Item);
+    virtual void ExecuteFilterText(TDKMenuItem* Item) = 0;
+
+    // ---- properties ----
+    const std::wstring& Name() const { return FName; }
+    void SetName(const std::wstring& v) { FName = v; }
+    bool Acitve() const;
+    TDKMenuItem* Items() const { return FItems; }
+    TDKMenuItem* RootItem() const { return FItems; }
     int MenuID() const { return FMenuID; }
+    void SetMenuID(int v) { FMenuID = v; }
+    COLORREF Color() const;
+    void SetColor(COLORREF v);
+
+    // First item below the root with the id, depth first in child order; null when none.
+    TDKMenuItem* FindItem(int ID) const;
     // Hides the whole menu: every window of the tree is closed.
     virtual void Hide();
+    void Popup(int X, int Y);
+
+    // ---- building blocks ----
+    void LoadFavorites();
+    void AddFilter(const std::wstring& Caption);
+    void AddStatistics();
+    void AddFavoriteCommands(TDKMenuItem* Item);
+    void SortByPopularity();
+
+    // ---- handlers ----
+    void CreateGroup(TDKMenuItem* Sender);
+    void ClearFavorites(TDKMenuItem* Sender);
+    void AddToFavorites(TDKMenuItem* Sender);
+    void RemoveItem(TDKMenuItem* Sender);
+    void RunItem(TDKMenuItem* Sender);
+    void RunAllInGroup(TDKMenuItem* Sender);
+    void AfterExposeFolder(TDKMenuItem* Item);
+    void FilterChanged(TDKMenuItem* Sender, const std::wstring& FilterStr);
+
     // Whether p is a menu that still exists (windows hand work to later messages).
     static bool Alive(const TDKPopupMenu* p);
+    // Replaces the shell start used by RunItem; an empty function restores the real one.
+    static void SetShellExecute(TShellExecuteFunc f);
+
+private:
+    bool FFiltering = false;
 };
 
 class TDKMenuItem {
@@ -220,6 +292,12 @@ public:
     // Whether this item is Item or lies below it.
     bool IsInside(const TDKMenuItem* Item) const;
 
+    // ---- filtering ----
+    // Narrows the tree to the filterable items whose caption holds FilterStr, opens the way to
+    // the best match and keeps the focus in SearchItem's edit box.
+    void Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem);
+    void SetIsFavorite(bool v) { FIsFavorite = v; }
+
     // ---- shell folders, context menus and the folder watcher (DKMenuItemShell.cpp) ----
     // Thread that bound FCurrIShellFolder / made FContextMenu: a shell object is used only on the
     // thread that made it; any other thread binds its own from the item id lists.
@@ -304,7 +382,7 @@ private:
 void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item);
 // Queries Item's shell commands into a new popup menu handle of Item's menu and converts them.
 void QueryShellCommands(TDKMenuItem* Item);
-// The handle of Menu's last query (null before the first); kept per menu until replaced.
+// The handle of Menu's last query (its FContexMenu; null before the first), kept until replaced.
 HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu);
 // Releases Menu's handle (the menu is being destroyed).
 void ReleaseShellContextMenu(const TDKPopupMenu* Menu);

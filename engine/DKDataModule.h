@@ -21,6 +21,8 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class TDKMenuItem;
+class TDKPopupMenu;
 struct sqlite3_context;
 struct sqlite3_value;
 
@@ -149,6 +151,20 @@ public:
     std::vector<TStatLine> ShowPopularStat(int PID, const std::wstring& ExecPath);
     std::vector<TStatLine> ShowRecentStat(int PID, const std::wstring& ExecPath);
     void ClearStat(int MID);
+
+    // ---- the same on menu items, as the menus use them ----
+    // Loads the stored children of ParentID into dkmi (appended, or inserted from InsertIndex on
+    // in stored order) as Loadable, Dragged, Filtered items; returns the highest MIID, -1 if none.
+    int FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int InsertIndex);
+    // Replaces the menu's stored rows by its Loadable, not Edited items, in one transaction.
+    void SaveMenu(TDKPopupMenu* PopupMenu);
+    // Handlers of the statistics section: they rebuild Sender's children from the launch
+    // records of Sender's menu (ClearStat forgets that menu's launches).
+    void ShowPopularList(TDKMenuItem* Sender);
+    void ShowRecentList(TDKMenuItem* Sender);
+    void ShowPopularStat(TDKMenuItem* Sender);
+    void ShowRecentStat(TDKMenuItem* Sender);
+    void ClearStat(TDKMenuItem* Sender);
 
     // Local time as stored in ExecItemTime.ExecTime: a date value, days since 1899-12-30 00:00
     // with the time of day as the fraction (kept to the millisecond).

@@ -385,9 +385,9 @@ void TDKMenuItem::FormDeactivate() {
     if (!menu) return;
     // Activation lands on the next window only after this message: decide afterwards.
     gui::App().Queue([menu] {
-        if (!TDKPopupMenu::Alive(menu) || !menu->FRootItem) return;
+        if (!TDKPopupMenu::Alive(menu) || !menu->FItems) return;
         HandlerScope scope;
-        if (AppActive() && AnyWindowActive(menu->FRootItem, GetActiveWindow())) return;
+        if (AppActive() && AnyWindowActive(menu->FItems, GetActiveWindow())) return;
         menu->Hide();
     });
 }
@@ -629,7 +629,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
         HWND eh = reinterpret_cast<HWND>(lp);
         if (auto* edit = static_cast<TMenuEdit*>(GetPropW(eh, kEditProp))) {
             HDC dc = reinterpret_cast<HDC>(wp);
-            SetTextColor(dc, 8421504);
+            SetTextColor(dc, edit->TextColor);
             SetBkColor(dc, LightenColor(item->FColor, 80));
             return reinterpret_cast<LRESULT>(edit->Brush);
         }

@@ -8,34 +8,8 @@
 #include "SysUtils.h"
 
 namespace {
-std::set<const TDKPopupMenu*>& LiveMenus() {
-    static std::set<const TDKPopupMenu*> s;
-    return s;
-}
-
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 }  // namespace
-
-// ---- popup-menu base ----
-
-TDKPopupMenu::TDKPopupMenu() {
-    LiveMenus().insert(this);
-    FRootItem = new TDKMenuItem();
-    FRootItem->FMIID = -1;
-    FRootItem->FPopupMenu = this;
-}
-
-TDKPopupMenu::~TDKPopupMenu() {
-    LiveMenus().erase(this);
-    delete FRootItem;
-    FRootItem = nullptr;
-}
-
-void TDKPopupMenu::Hide() {
-    if (FRootItem) FRootItem->CloseWindow();
-}
-
-bool TDKPopupMenu::Alive(const TDKPopupMenu* p) { return p && LiveMenus().count(p) != 0; }
 
 // ---- item ----
 

@@ -1,7 +1,5 @@
 // Shell context menus as menu items: the item's shell commands are queried into a popup menu
 // handle, converted to children, submenus filled on demand, commands invoked and recorded.
-#include <map>
-#include <mutex>
 #include <string>
 
 #include "Application.h"
@@ -14,25 +12,18 @@ namespace {
 
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 
-// The popup menu handle of each menu's last query. Menus are built on worker threads and shown
-// on the GUI thread, so the table is locked.
-std::mutex& HandlesLock() {
-    static std::mutex m;
-    return m;
-}
-std::map<const TDKPopupMenu*, HMENU>& Handles() {
-    static std::map<const TDKPopupMenu*, HMENU> h;
-    return h;
+// The handle of the last query lives in the menu (items without a menu share one slot). A menu
+// is built on one thread and then used on the GUI thread only, so no lock is needed.
+HMENU g_menulessHandle = nullptr;
+
+HMENU& HandleSlot(const TDKPopupMenu* Menu) {
+    return Menu ? const_cast<TDKPopupMenu*>(Menu)->FContexMenu : g_menulessHandle;
 }
 
 void SetHandle(const TDKPopupMenu* Menu, HMENU H) {
-    HMENU old = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(HandlesLock());
-        auto& slot = Handles()[Menu];
-        old = slot;
-        slot = H;
-    }
+    HMENU& slot = HandleSlot(Menu);
+    HMENU old = slot;
+    slot = H;
     // Rows of the earlier query were removed with that exposure; its handle is not read again.
     if (old && old != H) DestroyMenu(old);
 }
@@ -45,11 +36,7 @@ bool IsRealBitmap(HBITMAP b) {
 
 }  // namespace
 
-HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu) {
-    std::lock_guard<std::mutex> lock(HandlesLock());
-    auto it = Handles().find(Menu);
-    return it == Handles().end() ? nullptr : it->second;
-}
+HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu) { return HandleSlot(Menu); }
 
 void ReleaseShellContextMenu(const TDKPopupMenu* Menu) { SetHandle(Menu, nullptr); }
 

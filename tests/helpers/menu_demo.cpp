@@ -12,7 +12,9 @@
 #include "Configs.h"
 #include "DKComponents.h"
 #include "SysUtils.h"
+#include "PlainMenu.h"
 
+// A menu with no command of its own behind the filter box.
 namespace {
 
 std::wstring g_state;
@@ -76,7 +78,7 @@ int main() {
     InitCommonControlsEx(&icc);
     gui::App().Initialize();
     {
-        TDKPopupMenu menu;
+        TPlainMenu menu;
         g_menu = &menu;
         TDKMenuItem* root = menu.RootItem();
         TDKMenuItem* alpha = Stored(root, 1, L"Alpha");

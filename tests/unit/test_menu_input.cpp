@@ -6,14 +6,16 @@
 #include "Configs.h"
 #include "DKComponents.h"
 #include "TestSupport.h"
+#include "PlainMenu.h"
 
+// A menu with no command of its own behind the filter box.
 namespace {
 
 class MenuInput : public ::testing::Test {
 protected:
     void SetUp() override {
         Config.KeyBoardMode = false;
-        menu = std::make_unique<TDKPopupMenu>();
+        menu = std::make_unique<TPlainMenu>();
         root = menu->RootItem();
         for (int i = 0; i < 5; ++i) root->AddMenuItem(i + 1, L"c" + std::to_wstring(i));
     }

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "DKComponents.h"
+#include "PlainMenu.h"
 
+// A menu with no command of its own behind the filter box.
 namespace {
 
 std::vector<std::wstring> Captions(const TDKMenuItem& mi) {
@@ -28,7 +30,7 @@ TEST(MenuTree, NewItemDefaults) {
 }
 
 TEST(MenuTree, AddMenuItemArgumentOrderAndCopies) {
-    TDKPopupMenu menu;
+    TPlainMenu menu;
     menu.FMenuID = 3;
     TDKMenuItem* root = menu.RootItem();
     root->SetColor(0x123456);

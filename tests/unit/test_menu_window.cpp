@@ -6,7 +6,9 @@
 #include "Configs.h"
 #include "DKComponents.h"
 #include "TestSupport.h"
+#include "PlainMenu.h"
 
+// A menu with no command of its own behind the filter box.
 namespace {
 
 int A(DWORD p) { return p >> 24; }
@@ -22,7 +24,7 @@ protected:
         s.Transparency = 150;
         s.MenuColors[0] = 0x023917;
         Config.KeyBoardMode = false;
-        menu = std::make_unique<TDKPopupMenu>();
+        menu = std::make_unique<TPlainMenu>();
         menu->FMenuID = 0;
         root = menu->RootItem();
     }

@@ -9,6 +9,7 @@
 #include "DKUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
+#include "PlainMenu.h"
 
 using testing_support::TempDir;
 
@@ -41,7 +42,7 @@ std::wstring NoSlash(const std::wstring& p) { return Lower(gui::ExcludeTrailingB
 class ShellFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        menu = std::make_unique<TDKPopupMenu>();
+        menu = std::make_unique<TPlainMenu>();
         menu->FMenuID = 0;
         root = menu->RootItem();
         root->SetShowFileExt(true);

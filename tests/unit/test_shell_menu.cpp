@@ -6,6 +6,7 @@
 #include "DKDataModule.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
+#include "PlainMenu.h"
 
 using testing_support::TempDir;
 
@@ -30,7 +31,7 @@ TEST(ShellMenu, ConvertsAMenuHandle) {
     AppendMenuW(m, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), L"Send &To");
     AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
 
-    TDKPopupMenu menu;
+    TPlainMenu menu;
     TDKMenuItem* file = menu.RootItem()->AddMenuItem(1, L"file");
     AddItemsFromHMENU(m, file);
     ASSERT_EQ(Captions(file), (std::vector<std::wstring>{L"Open", L"Save  Close", L"Send To"}));
@@ -107,7 +108,7 @@ protected:
         testing_support::WriteFileBytes(dir / L"notes.txt", "x");
         saved = std::move(DKData);
         DKData = std::make_unique<TDKData>(data / L"dk.pdb");
-        menu = std::make_unique<TDKPopupMenu>();
+        menu = std::make_unique<TPlainMenu>();
         menu->FMenuID = 1;
         menu->RootItem()->SetShowFileExt(true);
         menu->RootItem()->ExposeFolder(dir.Path(), false, 224, 1);

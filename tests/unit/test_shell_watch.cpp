@@ -5,6 +5,7 @@
 #include "FileUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
+#include "PlainMenu.h"
 
 using testing_support::TempDir;
 using testing_support::WaitUntil;
@@ -19,7 +20,7 @@ protected:
         CreateDirectoryW(sub.c_str(), nullptr);
         MakeFile(sub + L"\\old.txt");
         MakeFile(dir / L"keep.txt");
-        menu = std::make_unique<TDKPopupMenu>();
+        menu = std::make_unique<TPlainMenu>();
         root = menu->RootItem();
         root->SetShowFileExt(true);
         root->ExposeFolder(dir.Path(), false, 224, 1);

@@ -1,0 +1,194 @@
+// Menu filtering per keystroke over large trees, and opening "Most Popular" as menu items over
+// 100,000 launch rows. Prints a table (min / median / max ms); the shown-window rows need a
+// display (run under Xvfb with Wine).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "Configs.h"
+#include "DKComponents.h"
+#include "DKDataModule.h"
+#include "DKUtils.h"
+#include "SysUtils.h"
+#include "sqlite3.h"
+
+namespace {
+
+struct TBenchMenu : TDKPopupMenu {
+    using TDKPopupMenu::TDKPopupMenu;
+    void ExecuteFilterText(TDKMenuItem*) override {}
+};
+
+double Ms(LARGE_INTEGER a, LARGE_INTEGER b) {
+    static LARGE_INTEGER f = [] {
+        LARGE_INTEGER q;
+        QueryPerformanceFrequency(&q);
+        return q;
+    }();
+    return static_cast<double>(b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+void Row(const std::string& what, int runs, const std::function<void()>& fn) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        LARGE_INTEGER a, b;
+        QueryPerformanceCounter(&a);
+        fn();
+        QueryPerformanceCounter(&b);
+        t.push_back(Ms(a, b));
+    }
+    std::sort(t.begin(), t.end());
+    std::printf("| %-68s | %5d | %9.3f | %9.3f | %9.3f |\n", what.c_str(), runs, t.front(), t[t.size() / 2],
+                t.back());
+}
+
+void Header(const char* title) {
+    std::printf("\n%s\n| %-68s | %5s | %9s | %9s | %9s |\n", title, "operation", "runs", "min ms", "median ms",
+                "max ms");
+    std::printf("|%s|-------|-----------|-----------|-----------|\n", std::string(70, '-').c_str());
+}
+
+const wchar_t* const kWords[] = {L"Notepad", L"Paint", L"Calculator", L"Media Player", L"WordPad",
+                                 L"Sticky Notes", L"Snipping Tool", L"Command Prompt", L"Remote Desktop",
+                                 L"Character Map"};
+
+// A Programs-like tree: 30 top-level folders, subfolders of 20, leaves with realistic captions,
+// `total` filterable items in all; the filter box last.
+TDKMenuItem* BuildTree(TBenchMenu& menu, int total) {
+    TDKMenuItem* root = menu.Items();
+    root->AddMenuItem(TDKPopupMenu::MainTitleID, L"Programs", nullptr, true);
+    int made = 0, n = 0;
+    std::vector<TDKMenuItem*> folders;
+    for (int f = 0; f < 30 && made < total; ++f, ++made)
+        folders.push_back(root->AddMenuItem(0, L"Vendor " + std::to_wstring(f), nullptr, false, false, true));
+    size_t next = 0;
+    while (made < total) {
+        TDKMenuItem* parent = folders[next++ % folders.size()];
+        if (parent->Count() < 3 && made + 1 < total) {
+            folders.push_back(
+                parent->AddMenuItem(0, L"Suite " + std::to_wstring(made), nullptr, false, false, true));
+            ++made;
+        }
+        for (int i = 0; i < 20 && made < total; ++i, ++made, ++n)
+            parent->AddMenuItem(0, std::wstring(kWords[n % 10]) + L" " + std::to_wstring(n), nullptr, false, false,
+                                true);
+    }
+    menu.AddFilter(L"Type to filter");
+    return root;
+}
+
+void FilterRows(int total) {
+    TBenchMenu menu(TMenuOwner{L"Programs", 0, RGB(20, 60, 120), nullptr});
+    TDKMenuItem* root = BuildTree(menu, total);
+    TDKMenuItem* box = menu.FindItem(TDKPopupMenu::FilterEditID);
+    const std::wstring typed = L"notep";
+    int k = 0;
+    std::string size = std::to_string(total);
+    Row(size + " items, one keystroke (\"n\" .. \"notep\", menu not shown)", 50,
+        [&] { root->Filter(typed.substr(0, static_cast<size_t>(k++ % 5) + 1), box); });
+    Row(size + " items, no match (\"zzz\")", 20, [&] { root->Filter(L"zzz", box); });
+    Row(size + " items, empty text", 20, [&] { root->Filter(L"", box); });
+    if (total <= 10000) {
+        menu.Popup(100, 20);
+        k = 0;
+        Row(size + " items, keystroke with the menu shown (rows, path)", 20, [&] {
+            menu.FilterChanged(box, typed.substr(0, static_cast<size_t>(k++ % 5) + 1));
+        });
+        Row(size + " items, the root window's rebuild alone (part of the above)", 20, [&] {
+            root->ReleaseWindowResources();
+            root->FillListView();
+        });
+        menu.Hide();
+    }
+}
+
+// Launch rows straight into the file: `launches` over `paths` targets of menu 0 within a week.
+void FillLaunches(const std::wstring& file, int paths, int launches, const SYSTEMTIME& now) {
+    { TDKData create(file); }
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(gui::ToUtf8(file).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
+    sqlite3_stmt* p = nullptr;
+    sqlite3_prepare_v2(db, "insert into ItemsPath (MID, Caption, Path) values (0, ?, ?)", -1, &p, nullptr);
+    for (int i = 0; i < paths; ++i) {
+        std::string path = "c:\\windows\\system32\\app" + std::to_string(i) + ".exe";
+        std::string caption = "App " + std::to_string(i);
+        sqlite3_bind_text(p, 1, caption.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(p, 2, path.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(p);
+        sqlite3_reset(p);
+    }
+    sqlite3_finalize(p);
+    sqlite3_prepare_v2(db, "insert into ExecItemTime (PID, ExecTime) values (?, ?)", -1, &p, nullptr);
+    for (int i = 0; i < launches; ++i) {
+        int pid = 1 + static_cast<int>((static_cast<long long>(i) * i) % paths);
+        sqlite3_bind_int(p, 1, pid);
+        sqlite3_bind_double(p, 2, TDKData::ToDateTime(TDKData::AddDays(now, -6.9 * (i + 1) / launches)));
+        sqlite3_step(p);
+        sqlite3_reset(p);
+    }
+    sqlite3_finalize(p);
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db);
+}
+
+void PopularRows() {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    std::wstring file = std::wstring(tmp) + L"orv_filter_bench_" + std::to_wstring(GetCurrentProcessId()) + L".pdb";
+    DeleteFileW(file.c_str());
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    FillLaunches(file, 200, 100000, now);
+    DKData = std::make_unique<TDKData>(file);
+    DKData->SetClock([&] { return now; });
+    {
+        TBenchMenu menu(TMenuOwner{L"Programs", 0, RGB(20, 60, 120), nullptr});
+        menu.AddStatistics();
+        TDKMenuItem* popular = menu.FindItem(TDKPopupMenu::MostPopularID);
+        TDKMenuItem* recent = menu.FindItem(TDKPopupMenu::RecentID);
+        Row("\"Most Popular\" as items (50 of 200 paths, 100,000 launches)", 20,
+            [&] { popular->FOnBeforExpose(popular); });
+        Row("\"Recent\" as items (same rows)", 20, [&] { recent->FOnBeforExpose(recent); });
+        Row("50 shell icon lookups alone (GetShellSmallIcon, part of the above)", 5, [&] {
+            for (int i = 0; i < 50; ++i)
+                DestroyIcon(GetShellSmallIcon(L"c:\\windows\\system32\\app" + std::to_wstring(i) + L".exe"));
+        });
+        Row("the data layer alone: ShowPopularList rows", 20, [&] { (void)DKData->ShowPopularList(0); });
+        TDKMenuItem* entry = popular->GetItem(0);
+        Row("figures of one entry (ShowPopularStat)", 20, [&] { entry->FOnBeforExpose(entry); });
+        // Not saved: the bench leaves no rows behind it.
+        DKData.reset();
+    }
+    DeleteFileW(file.c_str());
+}
+
+}  // namespace
+
+int main() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    gui::App().Initialize();
+    InitializeDKUtils();
+
+    Header("Filter per keystroke (goal: under 2 ms over 10,000 items)");
+    for (int total : {1000, 10000, 100000}) FilterRows(total);
+    Header("Statistics as menu items (goal: \"Most Popular\" under 20 ms)");
+    PopularRows();
+
+    FinalizeDKUtils();
+    Gdiplus::GdiplusShutdown(token);
+    CoUninitialize();
+    return 0;
+}

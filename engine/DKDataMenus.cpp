@@ -1,0 +1,145 @@
+// The data module on menu items: stored menus and the statistics handlers map item trees onto
+// the module's plain records and back.
+#include <map>
+#include <mutex>
+
+#include "DKComponents.h"
+#include "DKDataModule.h"
+#include "DKUtils.h"
+
+namespace {
+
+TDKMenuItem* NewStoredItem(const TStoredItem& row) {
+    auto* mi = new TDKMenuItem();
+    mi->SetMIID(row.MIID);
+    mi->SetCaption(row.Caption);
+    mi->SetLoadable(true);
+    mi->SetExecPath(row.ExecPath);
+    mi->FChecked = row.Checked;  // no owner yet: nothing to repaint
+    mi->SetDragged(true);
+    mi->SetFiltered(true);
+    return mi;
+}
+
+void AppendStored(TDKMenuItem* parent, const std::vector<TStoredItem>& rows) {
+    for (const TStoredItem& row : rows) {
+        std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
+        parent->Add(mi.get());
+        TDKMenuItem* added = mi.release();
+        AppendStored(added, row.Items);
+    }
+}
+
+TStoredItem ToStored(const TDKMenuItem* item) {
+    TStoredItem s;
+    s.MIID = item->MIID();
+    s.Caption = item->Caption();
+    s.ExecPath = item->ExecPath();
+    s.Checked = item->Checked();
+    s.Loadable = item->Loadable();
+    s.Edited = item->Edited();
+    s.Items.reserve(static_cast<size_t>(item->Count()));
+    for (int i = 0; i < item->Count(); ++i) s.Items.push_back(ToStored(item->GetItem(i)));
+    return s;
+}
+
+// Icons fetched for statistics entries, by the list item that shows them: the items do not own
+// their icons, so each refill destroys those of the entries it throws away.
+std::mutex g_iconLock;
+std::map<const TDKMenuItem*, std::vector<HICON>>& StatIcons() {
+    static std::map<const TDKMenuItem*, std::vector<HICON>> m;
+    return m;
+}
+
+void ReleaseStatIcons(const TDKMenuItem* list) {
+    std::vector<HICON> icons;
+    {
+        std::lock_guard<std::mutex> g(g_iconLock);
+        auto it = StatIcons().find(list);
+        if (it == StatIcons().end()) return;
+        icons.swap(it->second);
+        StatIcons().erase(it);
+    }
+    for (HICON h : icons)
+        if (h) DestroyIcon(h);
+}
+
+int MenuOf(const TDKMenuItem* item) { return item->PopupMenu() ? item->PopupMenu()->MenuID() : 0; }
+
+void FillList(TDKMenuItem* Sender, const TStatList& list, const TDKNotifyEvent& handler) {
+    Sender->Clear();
+    ReleaseStatIcons(Sender);
+    std::vector<HICON> icons;
+    auto add = [&](TDKMenuItem* target, const TStatRow& row) {
+        auto* mi = new TDKMenuItem();
+        mi->SetMIID(row.PID);
+        mi->FCaption = row.Caption;
+        mi->SetExecPath(row.Path);
+        mi->FIcon = GetShellSmallIcon(row.Path);
+        icons.push_back(mi->FIcon);
+        mi->AddMenuItem(0, TDKData::EmptyCaption);
+        mi->FOnBeforExpose = handler;
+        target->Add(mi);
+    };
+    try {
+        for (const TStatRow& row : list.Entries) add(Sender, row);
+        if (list.HasMore) {
+            TDKMenuItem* more = Sender->AddMenuItem(0, TDKData::MoreCaption);
+            for (const TStatRow& row : list.More) add(more, row);
+        }
+    } catch (...) {
+        std::lock_guard<std::mutex> g(g_iconLock);
+        StatIcons()[Sender] = std::move(icons);
+        throw;
+    }
+    std::lock_guard<std::mutex> g(g_iconLock);
+    StatIcons()[Sender] = std::move(icons);
+}
+
+void FillLines(TDKMenuItem* Sender, const std::vector<TStatLine>& lines) {
+    Sender->Clear();
+    for (const TStatLine& line : lines) Sender->AddMenuItem(0, line.Caption, nullptr, false, line.HasSplitter);
+}
+
+}  // namespace
+
+int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int InsertIndex) {
+    int Highest = -1;
+    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest);
+    int k = 0;
+    for (const TStoredItem& row : loaded) {
+        std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
+        if (InsertIndex == -1)
+            dkmi->Add(mi.get());
+        else
+            dkmi->Insert(InsertIndex + k++, mi.get());
+        TDKMenuItem* added = mi.release();
+        AppendStored(added, row.Items);
+    }
+    return Highest;
+}
+
+void TDKData::SaveMenu(TDKPopupMenu* PopupMenu) {
+    if (!PopupMenu || !PopupMenu->Items()) return;
+    SaveMenuRows(PopupMenu->MenuID(), ToStored(PopupMenu->Items()));
+}
+
+void TDKData::ShowPopularList(TDKMenuItem* Sender) {
+    TStatList list = ShowPopularList(MenuOf(Sender));
+    FillList(Sender, list, [this](TDKMenuItem* s) { ShowPopularStat(s); });
+}
+
+void TDKData::ShowRecentList(TDKMenuItem* Sender) {
+    TStatList list = ShowRecentList(MenuOf(Sender));
+    FillList(Sender, list, [this](TDKMenuItem* s) { ShowRecentStat(s); });
+}
+
+void TDKData::ShowPopularStat(TDKMenuItem* Sender) {
+    FillLines(Sender, ShowPopularStat(Sender->MIID(), Sender->ExecPath()));
+}
+
+void TDKData::ShowRecentStat(TDKMenuItem* Sender) {
+    FillLines(Sender, ShowRecentStat(Sender->MIID(), Sender->ExecPath()));
+}
+
+void TDKData::ClearStat(TDKMenuItem* Sender) { ClearStat(MenuOf(Sender)); }

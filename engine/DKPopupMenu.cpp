@@ -1,0 +1,434 @@
+// The popup-menu base: favourites and groups, filter box, statistics section, running items,
+// popularity order, showing and hiding, and saving the stored items when the menu goes.
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+#include "DKComponents.h"
+#include "DKDataModule.h"
+#include "DKUtils.h"
+#include "MenuForm.h"
+#include "SysUtils.h"
+
+
+namespace {
+
+std::mutex g_liveLock;
+std::set<const TDKPopupMenu*>& LiveMenus() {
+    static std::set<const TDKPopupMenu*> s;
+    return s;
+}
+
+std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
+
+TShellExecuteFunc& ShellStart() {
+    static TShellExecuteFunc f;
+    return f;
+}
+
+HICON LoadIconFile(const std::wstring& file) {
+    return static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+}
+
+// The absolute item id list of a display name, or null when the shell does not know it.
+LPITEMIDLIST ParsePath(const std::wstring& path) {
+    if (!DesktopFolder || path.empty()) return nullptr;
+    std::wstring buf = path;
+    LPITEMIDLIST pidl = nullptr;
+    ULONG eaten = 0, attrs = 0;
+    if (FAILED(DesktopFolder->ParseDisplayName(nullptr, nullptr, buf.data(), &eaten, &pidl, &attrs))) return nullptr;
+    return pidl;
+}
+
+void SetPIDL(TDKMenuItem* item, LPITEMIDLIST pidl) {
+    if (item->FPIDL) CoTaskMemFree(item->FPIDL);
+    item->FPIDL = pidl;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folder of a file path, without the trailing backslash unless it is a drive's root.
+std::wstring FileDir(const std::wstring& path) {
+    size_t p = path.find_last_of(L"\\/");
+    if (p == std::wstring::npos) return {};
+    std::wstring dir = path.substr(0, p);
+    if (dir.size() == 2 && dir[1] == L':') dir += L'\\';
+    return dir;
+}
+
+void SetColorTree(TDKMenuItem* item, COLORREF c) {
+    item->FColor = c;
+    for (int i = 0; i < item->Count(); ++i) SetColorTree(item->GetItem(i), c);
+}
+
+void ShowAll(TDKMenuItem* item) {
+    for (int i = 0; i < item->Count(); ++i) {
+        TDKMenuItem* c = item->GetItem(i);
+        c->FVisible = true;
+        ShowAll(c);
+    }
+}
+
+TDKMenuItem* FindBelow(TDKMenuItem* item, int ID) {
+    for (int i = 0; i < item->Count(); ++i) {
+        TDKMenuItem* c = item->GetItem(i);
+        if (c->MIID() == ID) return c;
+        if (TDKMenuItem* hit = FindBelow(c, ID)) return hit;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// ---- life ----
+
+TDKPopupMenu::TDKPopupMenu(const TMenuOwner& AOwner) {
+    {
+        std::lock_guard<std::mutex> g(g_liveLock);
+        LiveMenus().insert(this);
+    }
+    FItems = new TDKMenuItem();
+    FDKButton = AOwner.Button;
+    FName = AOwner.Caption;
+    FMenuID = AOwner.ID;
+    FItems->FMIID = -1;
+    FItems->FPopupMenu = this;
+    FItems->FShowFileExt = false;
+    SetColor(AOwner.Color);
+    std::wstring images = gui::ExeDir() + L"images\\";
+    FFoldIcon = LoadIconFile(images + L"folder.ico");
+    FFavIcon = LoadIconFile(images + L"favorites.ico");
+    FDeleteIcon = LoadIconFile(images + L"crossing.ico");
+}
+
+TDKPopupMenu::~TDKPopupMenu() {
+    try {
+        TDKPopupMenu::Hide();
+    } catch (const std::exception& e) {
+        Log(4, L"(c23) " + What(e));
+    }
+    try {
+        if (DKData && DKData->Connected()) DKData->SaveMenu(this);
+    } catch (const std::exception& e) {
+        // The old rows stay: saving is one transaction.
+        Log(4, L"(c24) " + What(e));
+    }
+    {
+        std::lock_guard<std::mutex> g(g_liveLock);
+        LiveMenus().erase(this);
+    }
+    delete FItems;
+    FItems = nullptr;
+    for (HICON* h : {&FFoldIcon, &FFavIcon, &FDeleteIcon})
+        if (*h) {
+            DestroyIcon(*h);
+            *h = nullptr;
+        }
+    ReleaseShellContextMenu(this);
+}
+
+bool TDKPopupMenu::Alive(const TDKPopupMenu* p) {
+    std::lock_guard<std::mutex> g(g_liveLock);
+    return p && LiveMenus().count(p) != 0;
+}
+
+void TDKPopupMenu::SetShellExecute(TShellExecuteFunc f) { ShellStart() = std::move(f); }
+
+// ---- properties ----
+
+bool TDKPopupMenu::Acitve() const {
+    HWND h = FItems ? FItems->FormHandle() : nullptr;
+    return h && IsWindowVisible(h);
+}
+
+COLORREF TDKPopupMenu::Color() const { return FItems ? FItems->Color() : 0; }
+
+void TDKPopupMenu::SetColor(COLORREF v) {
+    if (FItems) SetColorTree(FItems, v);
+}
+
+TDKMenuItem* TDKPopupMenu::FindItem(int ID) const { return FItems ? FindBelow(FItems, ID) : nullptr; }
+
+// ---- showing ----
+
+void TDKPopupMenu::Popup(int X, int Y) {
+    ShowAll(FItems);
+    FItems->ShowAt(X, Y);
+    if (HWND h = FItems->FormHandle()) {
+        SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SetForegroundWindow(h);
+    }
+}
+
+void TDKPopupMenu::Hide() {
+    if (FItems) FItems->CloseWindow();
+    if (OnHide) OnHide();
+}
+
+// ---- building blocks ----
+
+void TDKPopupMenu::LoadFavorites() {
+    TDKMenuItem* title = FItems->AddMenuItem(FavoritesTitleID, L"Favorites", nullptr, true);
+    title->AddMenuItem(0, L"Create New Group", [this](TDKMenuItem* s) { CreateGroup(s); }, false, true);
+    title->AddMenuItem(0, L"Clear Favorites", [this](TDKMenuItem* s) { ClearFavorites(s); });
+    FMaxMIID = DKData ? DKData->FillMenuItem(FItems, FMenuID, -1, -1) : -1;
+    for (int i = 1; i < FItems->Count(); ++i) InitStoredItem(FItems->GetItem(i));
+}
+
+void TDKPopupMenu::AddFilter(const std::wstring& Caption) {
+    FItems->AddMenuItem(FilterTitleID, L"Filter", nullptr, true);
+    TDKMenuItem* edit = FItems->AddMenuItem(
+        FilterEditID, Caption, [this](TDKMenuItem* s) { ExecuteFilterText(s); }, false, false, false, true);
+    edit->FOnEditChanged = [this](TDKMenuItem* s, const std::wstring& text) { FilterChanged(s, text); };
+}
+
+void TDKPopupMenu::AddStatistics() {
+    TDKMenuItem* title = FItems->AddMenuItem(0, L"Statistics", nullptr, true);
+    title->AddMenuItem(0, L"Clear " + FName + L" Statistics", [](TDKMenuItem* s) {
+        if (DKData) DKData->ClearStat(s);
+    });
+    TDKMenuItem* popular = FItems->AddMenuItem(MostPopularID, L"Most Popular");
+    popular->FIcon = FFoldIcon;
+    popular->FOnBeforExpose = [](TDKMenuItem* s) {
+        if (DKData) DKData->ShowPopularList(s);
+    };
+    popular->AddMenuItem(0, TDKData::EmptyCaption);
+    TDKMenuItem* recent = FItems->AddMenuItem(RecentID, L"Recent");
+    recent->FIcon = FFoldIcon;
+    recent->FOnBeforExpose = [](TDKMenuItem* s) {
+        if (DKData) DKData->ShowRecentList(s);
+    };
+    recent->AddMenuItem(0, TDKData::EmptyCaption);
+}
+
+void TDKPopupMenu::AddFavoriteCommands(TDKMenuItem* Item) {
+    if (Item->Count() == 0) {
+        TDKMenuItem* add = Item->AddMenuItem(0, L"Add to Favorites", [this](TDKMenuItem* s) { AddToFavorites(s); });
+        add->SetIcon(FFavIcon);
+        return;
+    }
+    int n = Item->Count();
+    for (int i = 0; i < n; ++i) AddFavoriteCommands(Item->GetItem(i));
+}
+
+void TDKPopupMenu::SortByPopularity() {
+    TDKMenuItem* main = FItems->FindItem(MainTitleID);
+    int first = main ? main->Index() + 1 : 0;
+    // The range closes at the first favourites or filter title after the main section; titles
+    // standing before it (the favourites title heads most menus) do not end it.
+    int last = FItems->Count() - 1;
+    for (int i = first; i < FItems->Count(); ++i) {
+        int id = FItems->GetItem(i)->MIID();
+        if (id == FavoritesTitleID || id == FilterTitleID) {
+            last = i;
+            break;
+        }
+    }
+    if (first >= last) return;
+    gui::StringList L = DKData ? DKData->GetSortedList(FMenuID) : gui::StringList();
+    std::unordered_map<std::wstring, unsigned> rank;
+    for (int i = L.Count() - 1; i >= 0; --i) rank[gui::AnsiLowerCase(L[i])] = static_cast<unsigned>(i);
+    std::vector<std::pair<unsigned, TDKMenuItem*>> keyed;
+    for (int i = first; i <= last; ++i) {
+        TDKMenuItem* c = FItems->GetItem(i);
+        auto it = rank.find(gui::AnsiLowerCase(c->ExecPath()));
+        keyed.emplace_back(it == rank.end() ? 0xFFFFFFFFu : it->second, c);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    FItems->ReleaseWindowResources();
+    for (int i = first; i <= last; ++i) (*FItems->FItems)[i] = keyed[static_cast<size_t>(i - first)].second;
+    FItems->FillListView();
+}
+
+// ---- virtual operations ----
+
+void TDKPopupMenu::ExposeItemMenu(TDKMenuItem* Item) {
+    try {
+        if (!Item->Folder()) Item->Clear();
+        if (!Item->IsFavorite()) {
+            TDKMenuItem* add = Item->AddMenuItem(
+                0, L"Add to Favorites", [this](TDKMenuItem* s) { AddToFavorites(s); }, false, true);
+            add->SetIcon(FFavIcon);
+        }
+        QueryShellCommands(Item);
+        if (Item->IsFavorite() && !Item->ExecPath().empty()) {
+            Item->AddMenuItem(0, L"Path: " + gui::LowerCase(Item->ExecPath()), nullptr, false, true);
+            TDKMenuItem* remove =
+                Item->AddMenuItem(0, L"Remove from Favorites", [this](TDKMenuItem* s) { RemoveItem(s); });
+            remove->SetIcon(FDeleteIcon);
+        }
+    } catch (const std::exception& e) {
+        Log(4, L"(c13) " + What(e));
+    }
+}
+
+void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
+    Item->FOnClick = nullptr;
+    if (Item->Owner())
+        Item->SetEdited(false);
+    else
+        Item->FEdited = false;
+    int n = Item->Count();
+    for (int i = 0; i < n && i < Item->Count(); ++i) InitStoredItem(Item->GetItem(i));
+    if (!gui::Trim(Item->ExecPath()).empty()) {
+        Item->SetIsFavorite(true);
+        Item->FOnClick = [this](TDKMenuItem* s) { RunItem(s); };
+        SetPIDL(Item, ParsePath(Item->ExecPath()));
+        if (IsDirectory(Item->ExecPath())) {
+            if (Item->FPIDL) Item->ExposeFolder(Item->FPIDL, false, 0xE0, 1);
+            for (int i = 0; i < Item->Count(); ++i) {
+                TDKMenuItem* c = Item->GetItem(i);
+                if (c->Folder())
+                    c->FOnAfterExpose = [this](TDKMenuItem* s) { AfterExposeFolder(s); };
+                else
+                    ExposeItemMenu(c);
+            }
+            ExposeItemMenu(Item);
+        } else {
+            Item->FOnClick = [Item](TDKMenuItem* s) { Item->DoExecItemIDList(s); };
+            Item->FIcon = GetShellSmallIcon(Item->ExecPath());
+            Item->AddMenuItem(0, TDKData::EmptyCaption);
+            Item->FOnBeforExpose = [this](TDKMenuItem* s) { ExposeItemMenu(s); };
+        }
+        return;
+    }
+    if (!Item->GroupTitle()) Item->FIcon = FFoldIcon;
+    Item->AddMenuItem(0, L"Create New Subgroup", [this](TDKMenuItem* s) { CreateGroup(s); }, false, true);
+    Item->AddMenuItem(0, L"Run All in Group", [this](TDKMenuItem* s) { RunAllInGroup(s); });
+    Item->AddMenuItem(0, L"Rename Group", [this](TDKMenuItem* s) { BeginRename(s); });
+    Item->AddMenuItem(0, L"Remove Group", [this](TDKMenuItem* s) { RemoveItem(s); });
+}
+
+void TDKPopupMenu::BeginRename(TDKMenuItem* Sender) {
+    TDKMenuItem* T = Sender->Owner();
+    if (!T) return;
+    T->SetEdited(true);
+    T->FOldOnClick = T->FOnClick;
+    T->FOnClick = [this](TDKMenuItem* s) { EndRename(s); };
+}
+
+void TDKPopupMenu::EndRename(TDKMenuItem* Item) {
+    Item->FOnClick = Item->FOldOnClick;
+    Item->FOldOnClick = nullptr;
+    Item->SetEdited(false);
+}
+
+// ---- handlers ----
+
+void TDKPopupMenu::CreateGroup(TDKMenuItem* Sender) {
+    TDKMenuItem* O = Sender->Owner();
+    if (!O) return;
+    ++FMaxMIID;
+    TDKMenuItem* parent = O;
+    int index = 0;
+    if (O->MIID() == FavoritesTitleID) {
+        int k = O->Index();
+        parent = FItems;
+        index = std::min(k == 0 ? k + 1 : k + 2, FItems->Count());
+    }
+    TDKMenuItem* group = parent->InsertMenuItem(
+        index, FMaxMIID, L"Type Group Title and Press Enter", [this](TDKMenuItem* s) { InitStoredItem(s); }, false,
+        false, true, true);
+    group->SetLoadable(true);
+    group->SetDragged(true);
+}
+
+void TDKPopupMenu::ClearFavorites(TDKMenuItem* Sender) {
+    (void)Sender;
+    // From after the favourites title up to the next title (the main title in most menus);
+    // a menu without its main title loses nothing else.
+    TDKMenuItem* title = FItems->FindItem(FavoritesTitleID);
+    int start = title ? title->Index() + 1 : 1;
+    while (start < FItems->Count()) {
+        TDKMenuItem* c = FItems->GetItem(start);
+        if (c->MIID() == MainTitleID || c->GroupTitle()) break;
+        c->Delete(-1);
+        if (start < FItems->Count() && FItems->GetItem(start) == c) break;  // removal failed
+    }
+}
+
+void TDKPopupMenu::AddToFavorites(TDKMenuItem* Sender) {
+    TDKMenuItem* S = Sender->Owner();
+    if (!S) return;
+    ++FMaxMIID;
+    std::unique_ptr<TDKMenuItem> F(new TDKMenuItem());
+    F->FMIID = FMaxMIID;
+    F->FCaption = S->Caption();
+    F->FIcon = S->Icon();
+    F->FColor = FItems->Color();
+    F->SetLoadable(true);
+    F->SetIsFavorite(true);
+    F->FExecPath = S->IsFile() ? S->GetFileName() : S->ExecPath();
+    F->FPIDL = ParsePath(F->FExecPath);
+    F->SetDragged(true);
+    F->SetFiltered(true);
+    F->FIconInGlobList = S->FIconInGlobList;
+    TDKMenuItem* main = FItems->FindItem(MainTitleID);
+    FItems->Insert(main ? main->Index() : FItems->Count(), F.get());
+    TDKMenuItem* fav = F.release();
+    if (S->Folder())
+        fav->ExposeFolder(fav->ExecPath(), false, 0xE0, 1);
+    else
+        fav->FOnClick = [this](TDKMenuItem* s) { RunItem(s); };
+    AfterExposeFolder(fav);
+}
+
+void TDKPopupMenu::RemoveItem(TDKMenuItem* Sender) {
+    if (TDKMenuItem* O = Sender->Owner()) O->Delete(-1);
+}
+
+void TDKPopupMenu::RunItem(TDKMenuItem* Sender) {
+    std::wstring P = Sender->ExecPath();
+    std::wstring caption = Sender->Caption();
+    TDKPopupMenu* menu = Sender->PopupMenu() ? Sender->PopupMenu() : this;
+    if (Alive(menu)) menu->Hide();
+    if (gui::Trim(P).empty()) return;
+    std::wstring params;
+    size_t p = P.find(L" /");
+    if (p != std::wstring::npos) {
+        params = P.substr(p + 1, 100);
+        P.resize(p);
+    }
+    std::wstring dir = FileDir(P);
+    if (ShellStart())
+        ShellStart()(P, params, dir);
+    else
+        ShellExecuteW(nullptr, nullptr, P.c_str(), params.c_str(), dir.empty() ? nullptr : dir.c_str(), SW_SHOWNORMAL);
+    if (DKData) DKData->SaveExecTime(FMenuID, caption, P, -1);
+}
+
+void TDKPopupMenu::RunAllInGroup(TDKMenuItem* Sender) {
+    TDKMenuItem* group = Sender->Owner();
+    if (!group) return;
+    int n = group->Count();
+    for (int i = 0; i < n && i < group->Count(); ++i) RunItem(group->GetItem(i));
+}
+
+void TDKPopupMenu::AfterExposeFolder(TDKMenuItem* Item) {
+    int n = Item->Count();
+    for (int i = 0; i < n; ++i) {
+        TDKMenuItem* c = Item->GetItem(i);
+        if (c->Folder()) continue;
+        c->AddMenuItem(0, TDKData::EmptyCaption);
+        c->FOnBeforExpose = [this](TDKMenuItem* s) { ExposeItemMenu(s); };
+    }
+    ExposeItemMenu(Item);
+}
+
+void TDKPopupMenu::FilterChanged(TDKMenuItem* Sender, const std::wstring& FilterStr) {
+    // Filter sets the box's text itself; that change must not filter again.
+    if (FFiltering) return;
+    FFiltering = true;
+    struct Reset {
+        TDKPopupMenu* m;
+        ~Reset() {
+            if (TDKPopupMenu::Alive(m)) m->FFiltering = false;
+        }
+    } reset{this};
+    Sender->SetCaption(FilterStr);
+    FItems->Filter(FilterStr, Sender);
+}

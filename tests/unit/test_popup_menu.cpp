@@ -1,0 +1,360 @@
+// The popup-menu base on trees built in memory, with a real dk.pdb behind DKData.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "DKComponents.h"
+#include "DataTestSupport.h"
+
+using data_test::At;
+using data_test::RawDb;
+using testing_support::TempDir;
+
+namespace {
+
+struct TTestMenu : TDKPopupMenu {
+    using TDKPopupMenu::TDKPopupMenu;
+    std::vector<std::wstring> filterTexts;
+    void ExecuteFilterText(TDKMenuItem* Item) override { filterTexts.push_back(Item->Caption()); }
+};
+
+struct TRun {
+    std::wstring File, Params, Dir;
+};
+
+std::vector<std::wstring> Captions(const TDKMenuItem* item) {
+    std::vector<std::wstring> out;
+    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
+    return out;
+}
+
+TDKMenuItem* Command(TDKMenuItem* item, const std::wstring& caption) {
+    TDKMenuItem* c = item->FindItem(caption);
+    EXPECT_NE(c, nullptr) << "no command " << gui::ToUtf8(caption);
+    return c;
+}
+
+class PopupMenu : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DKData = std::make_unique<TDKData>(dir / L"dk.pdb");
+        ASSERT_TRUE(DKData->Connected());
+        DKData->SetClock([this] { return now; });
+        TDKPopupMenu::SetShellExecute([this](const std::wstring& f, const std::wstring& p, const std::wstring& d) {
+            runs.push_back({f, p, d});
+        });
+    }
+    void TearDown() override {
+        menu.reset();
+        TDKPopupMenu::SetShellExecute(nullptr);
+        DKData.reset();
+    }
+    TTestMenu& NewMenu(int id = 0, const std::wstring& name = L"Programs") {
+        menu = std::make_unique<TTestMenu>(TMenuOwner{name, id, RGB(10, 20, 30), nullptr});
+        return *menu;
+    }
+    // Favourites section, main title with the given provider items, filter and statistics.
+    TTestMenu& FullMenu(const std::vector<std::pair<std::wstring, std::wstring>>& items, int id = 0) {
+        TTestMenu& m = NewMenu(id);
+        m.LoadFavorites();
+        m.Items()->AddMenuItem(TDKPopupMenu::MainTitleID, L"Programs", nullptr, true);
+        for (auto& [caption, path] : items) {
+            TDKMenuItem* mi = m.Items()->AddMenuItem(0, caption, nullptr, false, false, true);
+            mi->SetExecPath(path);
+        }
+        m.AddFilter(L"Type to filter");
+        m.AddStatistics();
+        return m;
+    }
+    long long Count(const std::string& sql) {
+        RawDb raw(dir / L"dk.pdb");
+        return raw.Int(sql);
+    }
+
+    TempDir dir{L"popup"};
+    SYSTEMTIME now = At(2026, 3, 10, 12, 0, 0);
+    std::unique_ptr<TTestMenu> menu;
+    std::vector<TRun> runs;
+};
+
+}  // namespace
+
+TEST_F(PopupMenu, OwnerValuesAndSectionsAsBuilt) {
+    TTestMenu& m = FullMenu({{L"Paint", L"C:\\paint.exe"}}, 3);
+    EXPECT_EQ(m.Name(), L"Programs");
+    EXPECT_EQ(m.MenuID(), 3);
+    EXPECT_EQ(m.Items()->MIID(), -1);
+    EXPECT_EQ(m.Color(), RGB(10, 20, 30));
+    EXPECT_EQ(Captions(m.Items()),
+              (std::vector<std::wstring>{L"Favorites", L"Programs", L"Paint", L"Filter", L"Type to filter",
+                                         L"Statistics", L"Most Popular", L"Recent"}));
+    EXPECT_EQ(Captions(m.FindItem(TDKPopupMenu::FavoritesTitleID)),
+              (std::vector<std::wstring>{L"Create New Group", L"Clear Favorites"}));
+    EXPECT_EQ(Captions(m.Items()->FindItem(L"Statistics")),
+              (std::vector<std::wstring>{L"Clear Programs Statistics"}));
+    EXPECT_EQ(Captions(m.FindItem(TDKPopupMenu::MostPopularID)), (std::vector<std::wstring>{L"Empty"}));
+    EXPECT_TRUE(m.FindItem(TDKPopupMenu::FilterEditID)->Edited());
+    m.SetColor(RGB(1, 2, 3));
+    EXPECT_EQ(m.FindItem(TDKPopupMenu::FavoritesTitleID)->GetItem(1)->Color(), RGB(1, 2, 3));
+    EXPECT_FALSE(m.Acitve());
+}
+
+TEST_F(PopupMenu, GroupsAreCreatedAfterTheTitleOrFirstInTheGroup) {
+    TTestMenu& m = FullMenu({{L"Paint", L"C:\\paint.exe"}});
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    int before = m.FMaxMIID;
+    Command(title, L"Create New Group")->FOnClick(title->GetItem(0));
+    TDKMenuItem* group = m.Items()->GetItem(1);
+    EXPECT_EQ(group->Caption(), L"Type Group Title and Press Enter");
+    EXPECT_EQ(group->MIID(), before + 1);
+    EXPECT_TRUE(group->Edited() && group->Filtered() && group->Loadable() && group->Dragged());
+    // Enter in the edit row makes it a group with its commands.
+    group->SetCaption(L"Tools");
+    group->FOnClick(group);
+    EXPECT_FALSE(group->Edited());
+    EXPECT_EQ(group->Icon(), m.FFoldIcon);
+    EXPECT_EQ(Captions(group), (std::vector<std::wstring>{L"Create New Subgroup", L"Run All in Group",
+                                                          L"Rename Group", L"Remove Group"}));
+    Command(group, L"Create New Subgroup")->FOnClick(group->GetItem(0));
+    EXPECT_EQ(group->GetItem(0)->Caption(), L"Type Group Title and Press Enter");
+    EXPECT_EQ(group->GetItem(0)->MIID(), before + 2);
+
+    // A favourites title further down (the Applications menu's "Groups") takes it two below.
+    TTestMenu& apps = NewMenu(2, L"Applications");
+    apps.Items()->AddMenuItem(TDKPopupMenu::MainTitleID, L"Applications", nullptr, true);
+    apps.Items()->AddMenuItem(0, L"app one");
+    TDKMenuItem* groups = apps.Items()->AddMenuItem(TDKPopupMenu::FavoritesTitleID, L"Groups", nullptr, true);
+    TDKMenuItem* create = groups->AddMenuItem(0, L"Create New Group");
+    apps.Items()->AddMenuItem(5, L"Work");
+    apps.Items()->AddMenuItem(6, L"Media");
+    apps.CreateGroup(create);
+    EXPECT_EQ(Captions(apps.Items()), (std::vector<std::wstring>{L"Applications", L"app one", L"Groups", L"Work",
+                                                                 L"Type Group Title and Press Enter", L"Media"}));
+}
+
+TEST_F(PopupMenu, RenameParksTheClickAndGivesItBack) {
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    m.CreateGroup(title->GetItem(0));
+    TDKMenuItem* group = m.Items()->GetItem(1);
+    group->FOnClick(group);
+    int clicks = 0;
+    group->FOnClick = [&](TDKMenuItem*) { ++clicks; };
+    Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+    EXPECT_TRUE(group->Edited());
+    group->SetCaption(L"Renamed");
+    group->FOnClick(group);  // Enter ends the renaming
+    EXPECT_FALSE(group->Edited());
+    group->FOnClick(group);
+    EXPECT_EQ(clicks, 1);
+    Command(group, L"Remove Group")->FOnClick(group->FindItem(L"Remove Group"));
+    EXPECT_EQ(m.Items()->FindItem(L"Renamed"), nullptr);
+}
+
+// The "Add to Favorites" command that AddFavoriteCommands gives a provider's leaf.
+TDKMenuItem* AddCommand(TTestMenu& m, const std::wstring& caption) {
+    TDKMenuItem* item = m.Items()->FindItem(caption);
+    if (item->Count() == 0) m.AddFavoriteCommands(item);
+    return item->FindItem(L"Add to Favorites");
+}
+
+TEST_F(PopupMenu, FavouritesGoBeforeTheMainTitleWithTheirCommands) {
+    TTestMenu& m = FullMenu({{L"Paint", L"C:\\Apps\\Paint.exe"}, {L"Calc", L"C:\\calc.exe"}});
+    TDKMenuItem* cmd = AddCommand(m, L"Paint");
+    ASSERT_NE(cmd, nullptr);
+    EXPECT_EQ(cmd->Icon(), m.FFavIcon);
+    cmd->FOnClick(cmd);
+    TDKMenuItem* fav = m.Items()->GetItem(1);
+    EXPECT_EQ(fav->Caption(), L"Paint");
+    EXPECT_TRUE(fav->IsFavorite() && fav->Loadable() && fav->Dragged() && fav->Filtered());
+    EXPECT_EQ(fav->ExecPath(), L"C:\\Apps\\Paint.exe");
+    EXPECT_EQ(m.Items()->GetItem(2)->MIID(), TDKPopupMenu::MainTitleID);
+    // No second "Add to Favorites"; the path in lower case, then the removal.
+    EXPECT_EQ(Captions(fav), (std::vector<std::wstring>{L"Path: c:\\apps\\paint.exe", L"Remove from Favorites"}));
+    EXPECT_TRUE(fav->GetItem(0)->HasSplitter());
+    fav->FOnClick(fav);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].File, L"C:\\Apps\\Paint.exe");
+}
+
+TEST_F(PopupMenu, ClearFavoritesRemovesExactlyTheFavourites) {
+    TTestMenu& m = FullMenu({{L"Paint", L"C:\\paint.exe"}, {L"Calc", L"C:\\calc.exe"}});
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    AddCommand(m, L"Paint")->FOnClick(m.Items()->FindItem(L"Paint")->GetItem(0));
+    m.CreateGroup(title->GetItem(0));
+    m.Items()->GetItem(1)->FOnClick(m.Items()->GetItem(1));
+    ASSERT_EQ(m.Items()->Count(), 11);
+    Command(title, L"Clear Favorites")->FOnClick(title->GetItem(1));
+    EXPECT_EQ(Captions(m.Items()),
+              (std::vector<std::wstring>{L"Favorites", L"Programs", L"Paint", L"Calc", L"Filter", L"Type to filter",
+                                         L"Statistics", L"Most Popular", L"Recent"}));
+    EXPECT_EQ(Captions(title), (std::vector<std::wstring>{L"Create New Group", L"Clear Favorites"}));
+
+    // Without a main title nothing past the favourites goes.
+    TTestMenu& bare = NewMenu(4);
+    bare.LoadFavorites();
+    bare.AddFilter(L"x");
+    bare.ClearFavorites(nullptr);
+    EXPECT_EQ(Captions(bare.Items()), (std::vector<std::wstring>{L"Favorites", L"Filter", L"x"}));
+}
+
+TEST_F(PopupMenu, FindItemSearchesDepthFirstAndNeverReturnsTheRoot) {
+    TTestMenu& m = NewMenu();
+    TDKMenuItem* a = m.Items()->AddMenuItem(1, L"a");
+    TDKMenuItem* deep = a->AddMenuItem(7, L"a/seven");
+    m.Items()->AddMenuItem(7, L"seven");
+    a->AddMenuItem(8, L"a/eight");
+    EXPECT_EQ(m.FindItem(-1), nullptr);
+    EXPECT_EQ(m.FindItem(7), deep);
+    EXPECT_EQ(m.FindItem(8)->Caption(), L"a/eight");
+    EXPECT_EQ(m.FindItem(99), nullptr);
+}
+
+TEST_F(PopupMenu, SortByPopularityPutsThisWeeksLaunchesFirst) {
+    TTestMenu& m = FullMenu({{L"a", L"C:\\a.exe"},
+                             {L"b", L"C:\\b.exe"},
+                             {L"c", L"C:\\c.exe"},
+                             {L"d", L"C:\\d.exe"},
+                             {L"e", L"C:\\e.exe /x"}});
+    auto launch = [&](const SYSTEMTIME& t, const std::wstring& path, int times) {
+        now = t;
+        for (int i = 0; i < times; ++i) DKData->SaveExecTime(0, L"x", path, -1);
+    };
+    launch(At(2026, 3, 9, 8), L"C:\\C.EXE", 3);  // other letter case
+    launch(At(2026, 3, 8, 8), L"c:\\e.exe /x", 2);
+    launch(At(2026, 3, 10, 8), L"C:\\a.exe", 1);
+    launch(At(2026, 2, 20, 8), L"C:\\b.exe", 5);  // weeks ago: does not count
+    now = At(2026, 3, 10, 12);
+    m.SortByPopularity();
+    EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Favorites", L"Programs", L"c", L"e", L"a", L"b",
+                                                              L"d", L"Filter", L"Type to filter", L"Statistics",
+                                                              L"Most Popular", L"Recent"}));
+}
+
+TEST_F(PopupMenu, RunItemSplitsParametersAndRecordsThePath) {
+    TTestMenu& m = FullMenu({}, 5);
+    TDKMenuItem* tool = m.Items()->AddMenuItem(0, L"Tool");
+    tool->SetExecPath(L"C:\\Tools\\app.exe /s /q");
+    m.RunItem(tool);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].File, L"C:\\Tools\\app.exe");
+    EXPECT_EQ(runs[0].Params, L"/s /q");
+    EXPECT_EQ(runs[0].Dir, L"C:\\Tools");
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 1);
+    RawDb raw(dir / L"dk.pdb");
+    EXPECT_EQ(raw.Text("select Path from ItemsPath where MID = 5"), "c:\\tools\\app.exe");
+
+    TDKMenuItem* plain = m.Items()->AddMenuItem(0, L"Plain");
+    plain->SetExecPath(L"C:\\note.exe");
+    m.RunItem(plain);
+    EXPECT_EQ(runs.back().Params, L"");
+    EXPECT_EQ(runs.back().Dir, L"C:\\");
+
+    TDKMenuItem* lng = m.Items()->AddMenuItem(0, L"Long");
+    lng->SetExecPath(L"D:\\x.exe /" + std::wstring(150, L'p'));
+    m.RunItem(lng);
+    EXPECT_EQ(runs.back().Params, L"/" + std::wstring(99, L'p'));
+
+    TDKMenuItem* blank = m.Items()->AddMenuItem(0, L"Blank");
+    blank->SetExecPath(L"   ");
+    size_t before = runs.size();
+    m.RunItem(blank);
+    EXPECT_EQ(runs.size(), before);
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 3);
+}
+
+TEST_F(PopupMenu, RunAllInGroupRunsTheFavouritesInOrder) {
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    m.CreateGroup(title->GetItem(0));
+    TDKMenuItem* group = m.Items()->GetItem(1);
+    group->SetCaption(L"Tools");
+    TDKMenuItem* one = group->AddMenuItem(21, L"one");
+    one->SetExecPath(L"C:\\one.exe");
+    group->AddMenuItem(22, L"sub");
+    TDKMenuItem* two = group->AddMenuItem(23, L"two");
+    two->SetExecPath(L"C:\\two.exe /a");
+    group->FOnClick(group);
+    Command(group, L"Run All in Group")->FOnClick(group->FindItem(L"Run All in Group"));
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].File, L"C:\\one.exe");
+    EXPECT_EQ(runs[1].File, L"C:\\two.exe");
+    EXPECT_EQ(runs[1].Params, L"/a");
+}
+
+TEST_F(PopupMenu, DestroySavesFavouritesAndGroupsForTheNextMenu) {
+    {
+        TTestMenu& m = FullMenu({{L"Paint", L"C:\\Apps\\paint.exe"}}, 1);
+        TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+        m.CreateGroup(title->GetItem(0));
+        TDKMenuItem* group = m.Items()->GetItem(1);
+        group->SetCaption(L"Tools");
+        group->FOnClick(group);
+        m.CreateGroup(group->FindItem(L"Create New Subgroup"));
+        TDKMenuItem* sub = group->GetItem(0);
+        sub->SetCaption(L"Sub");
+        sub->FOnClick(sub);
+        // A group still waiting for its title is not kept.
+        m.CreateGroup(title->GetItem(0));
+        AddCommand(m, L"Paint")->FOnClick(m.Items()->FindItem(L"Paint")->GetItem(0));
+        menu.reset();
+    }
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 1"), 3);
+    TTestMenu& again = NewMenu(1);
+    again.LoadFavorites();
+    again.Items()->AddMenuItem(TDKPopupMenu::MainTitleID, L"Files", nullptr, true);
+    EXPECT_EQ(Captions(again.Items()), (std::vector<std::wstring>{L"Favorites", L"Tools", L"Paint", L"Files"}));
+    TDKMenuItem* tools = again.Items()->GetItem(1);
+    EXPECT_EQ(Captions(tools), (std::vector<std::wstring>{L"Sub", L"Create New Subgroup", L"Run All in Group",
+                                                          L"Rename Group", L"Remove Group"}));
+    TDKMenuItem* paint = again.Items()->GetItem(2);
+    EXPECT_TRUE(paint->IsFavorite());
+    EXPECT_EQ(paint->ExecPath(), L"C:\\Apps\\paint.exe");
+    EXPECT_EQ(Captions(paint), (std::vector<std::wstring>{L"Empty"}));
+    paint->FOnBeforExpose(paint);
+    EXPECT_EQ(Captions(paint), (std::vector<std::wstring>{L"Path: c:\\apps\\paint.exe", L"Remove from Favorites"}));
+    EXPECT_EQ(again.FMaxMIID, std::max({tools->MIID(), tools->GetItem(0)->MIID(), paint->MIID()}));
+}
+
+TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
+    TTestMenu& m = FullMenu({}, 3);
+    for (int i = 0; i < 9; ++i) {
+        now = At(2026, 3, 10, 8, static_cast<WORD>(i));
+        for (int k = 0; k <= i; ++k)
+            DKData->SaveExecTime(3, L"item " + std::to_wstring(i), L"C:\\p" + std::to_wstring(i) + L".exe", -1);
+    }
+    now = At(2026, 3, 10, 12);
+    TStatList plain = DKData->ShowPopularList(3);
+    TDKMenuItem* popular = m.FindItem(TDKPopupMenu::MostPopularID);
+    popular->FOnBeforExpose(popular);
+    ASSERT_EQ(popular->Count(), 8);
+    for (int i = 0; i < 7; ++i) {
+        TDKMenuItem* e = popular->GetItem(i);
+        EXPECT_EQ(e->Caption(), plain.Entries[i].Caption);
+        EXPECT_EQ(e->MIID(), plain.Entries[i].PID);
+        EXPECT_EQ(e->ExecPath(), plain.Entries[i].Path);
+        EXPECT_FALSE(e->Loadable());
+        EXPECT_EQ(Captions(e), (std::vector<std::wstring>{L"Empty"}));
+    }
+    TDKMenuItem* more = popular->GetItem(7);
+    EXPECT_EQ(more->Caption(), L"More...");
+    ASSERT_EQ(more->Count(), 2);
+    EXPECT_EQ(more->GetItem(1)->Caption(), plain.More[1].Caption);
+    // An entry's figures, then the path line.
+    TDKMenuItem* first = popular->GetItem(0);
+    first->FOnBeforExpose(first);
+    EXPECT_EQ(Captions(first),
+              (std::vector<std::wstring>{L"Last Week: 9", L"Total: 9", L"Today: 9", L"c:\\p8.exe"}));
+    EXPECT_TRUE(first->GetItem(3)->HasSplitter());
+    // Opening again rebuilds; the clear command empties both lists of this menu.
+    popular->FOnBeforExpose(popular);
+    EXPECT_EQ(popular->Count(), 8);
+    TDKMenuItem* stats = m.Items()->FindItem(L"Statistics");
+    stats->GetItem(0)->FOnClick(stats->GetItem(0));
+    popular->FOnBeforExpose(popular);
+    EXPECT_EQ(popular->Count(), 0);
+    TDKMenuItem* recent = m.FindItem(TDKPopupMenu::RecentID);
+    recent->FOnBeforExpose(recent);
+    EXPECT_EQ(recent->Count(), 0);
+}
