@@ -6,15 +6,7 @@
 #include "DKUtils.h"
 #include "TransparentMessage.h"
 
-#include "MenuForm.h"
-
 namespace {
-// Until the popup-menu base offers them: the root window shown, and showing it.
-bool MenuActive(TDKPopupMenu* m) {
-    TDKMenuItem* root = m->RootItem();
-    return root && root->Form() && root->Form()->Visible();
-}
-void MenuPopup(TDKPopupMenu* m, int x, int y) { m->RootItem()->ShowAt(x, y); }
 Gdiplus::Color Opaque(COLORREF c) { return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c)); }
 }  // namespace
 
@@ -84,7 +76,7 @@ void TDKButton::ButtonPaint(HDC dc) {
 void TDKButton::DoMouseEnter(void*) {
     FHighligted = true;
     TDKPopupMenu* menu = PopupMenu();
-    FMenuIsShown = menu != nullptr && MenuActive(menu);
+    FMenuIsShown = menu != nullptr && menu->Acitve();
     if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
     if (OnEnter) OnEnter(this);
 }
@@ -101,7 +93,7 @@ void TDKButton::DoClick(void*) {
         ShowTransparentMessage(L"Wait a moment, please...", L"Menu " + FCaption + L" is being built", 2);
         return;
     }
-    if (MenuActive(menu)) {
+    if (menu->Acitve()) {
         menu->Hide();
         FMenuIsShown = false;
         return;
@@ -116,7 +108,7 @@ void TDKButton::DoClick(void*) {
     int left = self.left - form.left;
     int top = self.top - form.top;
     int height = self.bottom - self.top;
-    MenuPopup(menu, form.left + left, top + height + 2);
+    menu->Popup(form.left + left, top + height + 2);
     FMenuIsShown = true;
 }
 

@@ -97,6 +97,8 @@ public:
     HICON FDeleteIcon = nullptr;  // owned
     int FMaxMIID = -1;
     void* FDKButton = nullptr;  // not owned
+    // The stored rows of this menu were loaded in full; until then saving would lose rows.
+    bool FStoredLoaded = false;
     HMENU FContexMenu = nullptr;
     // Clears the owning button's highlight when the menu hides; set by the bar.
     std::function<void()> OnHide;

@@ -116,11 +116,14 @@ int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int Inser
         TDKMenuItem* added = mi.release();
         AppendStored(added, row.Items);
     }
+    // Only a menu that holds all its stored rows may write them back.
+    if (ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
+        dkmi->PopupMenu()->FStoredLoaded = true;
     return Highest;
 }
 
 void TDKData::SaveMenu(TDKPopupMenu* PopupMenu) {
-    if (!PopupMenu || !PopupMenu->Items()) return;
+    if (!PopupMenu || !PopupMenu->Items() || !PopupMenu->FStoredLoaded) return;
     SaveMenuRows(PopupMenu->MenuID(), ToStored(PopupMenu->Items()));
 }
 

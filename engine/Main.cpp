@@ -8,7 +8,15 @@
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
+#include "ApplicationsMenu.h"
+#include "FilesMenu.h"
 #include "FormatDateTime.h"
+#include "HelpMenu.h"
+#include "InternetMenu.h"
+#include "NetworkMenu.h"
+#include "ProgramMenu.h"
+#include "SystemMenu.h"
+#include "TrayMenu.h"
 #include "hk.h"
 #include "Registry.h"
 #include "SysUtils.h"
@@ -20,11 +28,23 @@ namespace {
 
 constexpr int FilterEditID = 50009;
 
+// Builds provider T for a button: the menu learns the button's caption, id and colour.
+template <class T>
+TDKPopupMenu* MenuClass(TDKButton* AOwner) {
+    TMenuOwner owner{AOwner->Caption(), AOwner->ID(),
+                     Config.ActiveScheme().MenuColors[static_cast<size_t>(AOwner->ID())], AOwner};
+    return new T(owner);
+}
+
 const TBarButtonInfo kButtons[MENU_COUNT] = {
-    {L"Programs", nullptr, 'P', true},     {L"Files", nullptr, 'F', true},
-    {L"Applications", nullptr, 'A', true}, {L"Internet", nullptr, 'I', true},
-    {L"Network", nullptr, 'N', true},      {L"System", nullptr, 'S', true},
-    {L"Tray", nullptr, 'T', true},         {L"Help", nullptr, 'H', false},
+    {L"Programs", MenuClass<TProgramMenu>, 'P', true},
+    {L"Files", MenuClass<TFilesMenu>, 'F', true},
+    {L"Applications", MenuClass<TApplicationsMenu>, 'A', true},
+    {L"Internet", MenuClass<TInternetMenu>, 'I', true},
+    {L"Network", MenuClass<TNetworkMenu>, 'N', true},
+    {L"System", MenuClass<TSystemMenu>, 'S', true},
+    {L"Tray", MenuClass<TTrayMenu>, 'T', true},
+    {L"Help", MenuClass<THelpMenu>, 'H', false},
     {L"", nullptr, 0, false},
 };
 
@@ -64,6 +84,8 @@ void TCreateMenuThread::Execute() {
     Log(2, caption + L" menu creating start...");
     try {
         TDKPopupMenu* menu = FMenuClass(FDkBtn);
+        TDKButton* button = FDkBtn;
+        menu->OnHide = [button] { button->ClearHighlight(); };
         FDkBtn->SetPopupMenu(menu);
     } catch (const std::exception& e) {
         Log(4, L"(m2) / " + caption + L" /" + ExceptionText(e));
@@ -171,7 +193,7 @@ void TOrvane::FormCreate() {
         ButtonList->push_back(b);
         if (id < 8) {
             b->SetCaption(kButtons[id].Caption);
-            if (kButtons[id].MenuClass) new TCreateMenuThread(b, kButtons[id].MenuClass);
+            new TCreateMenuThread(b, kButtons[id].MenuClass);
         }
     }
     Config.OnColorChanged = [this](void* sender) { ColorChanged(sender); };
@@ -287,8 +309,8 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
         b->DoClick(this);
         TDKPopupMenu* menu = b->PopupMenu();
         if (menu && kButtons[id].ShortcutClearsFilter) {
-            TDKMenuItem* root = menu->RootItem();
-            (void)root;  // the filter box is cleared once menus have one
+            TDKMenuItem* root = menu->Items();
+            root->Filter(L"", root->FindItem(FilterEditID));
         }
         return;
     }

@@ -50,15 +50,22 @@ widths=$(echo "$info" | awk '/^button/ { printf "%s ", $4 }')
   fail "button widths: $widths"
 log_has "Program start... ( " && ok "start line logged" || fail "no start line"
 
-# A click on Programs while its menu is not there yet: the green notification.
+# Once the menus are built, a click opens a menu under its button and a second one closes it.
+menus_built() { [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; }
+wait_for 60 menus_built && ok "eight menus built" || fail "menus: $(grep -c ' menu has been created' "$app/orvane.log")"
 xdotool mousemove 60 9 click 1
-wait_for 10 probe_has '^notification .* visible 1$' && ok "notification shown" || fail "no notification"
-sleep 1.2
-import -window root "$out/bar-wait.png"
-read -r nx ny _ < <(probe info | awk '/^notification/ { print $2, $3 }')
-rgb=$(pixel "$out/bar-wait.png" $((nx + 120)) $((ny + 150)))
-read -r r g b <<<"$rgb"
-[ "$g" -gt "$r" ] && ok "the notification is green ($rgb)" || fail "notification colour $rgb"
+wait_for 10 probe_has '^menu [01] 21 ' && ok "Programs opens under its button" || fail "no menu: $(probe info | grep '^menu')"
+sleep 0.5
+import -window root "$out/bar-menu.png"
+xdotool click 1
+wait_for 10 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^menu ')" &&
+  ok "a second click closes it" || fail "menu still open: $(probe info | grep '^menu')"
+# Win+F opens Files under its button; Esc hides it.
+xdotool mousemove 400 9 key super+f
+wait_for 10 probe_has '^menu 142 21 ' && ok "Win+F opens Files" || fail "Win+F: $(probe info | grep '^menu')"
+xdotool key Escape
+wait_for 10 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^menu ')" &&
+  ok "Esc hides the menu" || fail "after Esc: $(probe info | grep '^menu')"
 
 # A second start ends at once, writes no second start line and writes the settings file again.
 rm -f "$app/orvane.ini"
@@ -87,7 +94,8 @@ ans=$(probe endsession)
 [ "$ans" = "answer 0" ] && ok "session end refused" || fail "session end: $ans"
 wait_for 10 log_has " Program closed successfully..." && ok "closing line logged" || fail "no closing line"
 wait_for 20 ended && ok "program ended" || fail "program did not end"
-[ -s "$app/dk.pdb" ] && ok "dk.pdb written" || fail "no dk.pdb"
+rows=$(probe count dk.pdb "select count(*) from MenuItems")
+[ "${rows:-0}" -gt 0 ] && ok "the menus' stored items are in dk.pdb ($rows rows)" || fail "no stored items"
 
 # --- auto-hide: the bar waits above the screen and slides in when the pointer touches the top
 printf '[General]\r\nLogPriority=1\r\nHideMenu=1\r\n' >"$app/orvane.ini"

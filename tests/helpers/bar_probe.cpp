@@ -1,6 +1,7 @@
 // Reports what the running bar shows, as a user's tools would see it, for the end-to-end test.
 //   bar_probe info        the bar window, its buttons, the work area, notification windows
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
+//   bar_probe count F Q   prints the integer that query Q gives on the database file F
 //   bar_probe cover S     an ordinary window over the top of the screen for S seconds (the
 //                         pointer hooks see input only over a window of the session)
 #include <windows.h>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "sqlite3.h"
 
 namespace {
 
@@ -44,6 +47,12 @@ void Info() {
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     std::printf("work %ld %ld %ld %ld\n", work.left, work.top, work.right, work.bottom);
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
+        if (!IsWindowVisible(w)) continue;
+        RECT mr;
+        GetWindowRect(w, &mr);
+        std::printf("menu %ld %ld %ld %ld\n", mr.left, mr.top, mr.right - mr.left, mr.bottom - mr.top);
+    }
     for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;
          w = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr)) {
         RECT nr;
@@ -67,6 +76,17 @@ int main(int argc, char** argv) {
         DWORD_PTR answer = 99;
         SendMessageTimeoutW(bar, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000, &answer);
         std::printf("answer %d\n", static_cast<int>(answer));
+        return 0;
+    }
+    if (std::strcmp(argv[1], "count") == 0 && argc > 3) {
+        sqlite3* db = nullptr;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_open(argv[2], &db) != SQLITE_OK ||
+            sqlite3_prepare_v2(db, argv[3], -1, &st, nullptr) != SQLITE_OK || sqlite3_step(st) != SQLITE_ROW)
+            return 1;
+        std::printf("%lld\n", sqlite3_column_int64(st, 0));
+        sqlite3_finalize(st);
+        sqlite3_close(db);
         return 0;
     }
     if (std::strcmp(argv[1], "cover") == 0 && argc > 2) {

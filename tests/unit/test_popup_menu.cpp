@@ -1,4 +1,5 @@
 // The popup-menu base on trees built in memory, with a real dk.pdb behind DKData.
+#include <stdexcept>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -315,6 +316,24 @@ TEST_F(PopupMenu, DestroySavesFavouritesAndGroupsForTheNextMenu) {
     paint->FOnBeforExpose(paint);
     EXPECT_EQ(Captions(paint), (std::vector<std::wstring>{L"Path: c:\\apps\\paint.exe", L"Remove from Favorites"}));
     EXPECT_EQ(again.FMaxMIID, std::max({tools->MIID(), tools->GetItem(0)->MIID(), paint->MIID()}));
+}
+
+TEST_F(PopupMenu, MenusThatNeverLoadedTheirRowsLeaveThemAlone) {
+    {
+        TTestMenu& m = FullMenu({{L"Paint", L"C:\\Apps\\paint.exe"}}, 4);
+        AddCommand(m, L"Paint")->FOnClick(m.Items()->FindItem(L"Paint")->GetItem(0));
+        menu.reset();
+    }
+    ASSERT_EQ(Count("select count(*) from MenuItems where MID = 4"), 1);
+    // A menu whose building stopped before its stored rows were in, and one without a
+    // favourites section, must not write back a tree that lacks them.
+    struct TFailing : TTestMenu {
+        explicit TFailing(const TMenuOwner& o) : TTestMenu(o) { throw std::runtime_error("broken provider"); }
+    };
+    EXPECT_THROW(TFailing(TMenuOwner{L"Network", 4, 0, nullptr}), std::runtime_error);
+    NewMenu(4).Items()->AddMenuItem(TDKPopupMenu::MainTitleID, L"Network", nullptr, true);
+    menu.reset();
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 4"), 1);
 }
 
 TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {

@@ -1,0 +1,81 @@
+// A bar button on a real window: the gradient it paints and its click before its menu exists.
+#include <gtest/gtest.h>
+
+#include "Configs.h"
+#include "DKButton.h"
+#include "DKUtils.h"
+#include "TestSupport.h"
+#include "Window.h"
+
+using testing_support::WaitUntil;
+
+namespace {
+
+class Host : public gui::Window {
+public:
+    Host() { Create({L"BarButtonTestHost"}, L"host", WS_POPUP | WS_VISIBLE, WS_EX_TOOLWINDOW, 0, 300, 400, 19); }
+};
+
+COLORREF ScreenPixel(HWND w, int x, int y) {
+    HDC dc = GetDC(w);
+    COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(w, dc);
+    return c;
+}
+
+HWND VisibleNotification() {
+    for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;
+         w = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr))
+        if (IsWindowVisible(w) && GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId()) return w;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(BarButton, PaintsItsSchemeGradientLighterWhenHighlighted) {
+    COLORREF top, bottom;
+    TDKButton::GradientColors(0x023917, false, top, bottom);
+    EXPECT_EQ(top, DarkenColor(0x023917, 15));
+    EXPECT_EQ(bottom, DarkenColor(0x023917, 60));
+    TDKButton::GradientColors(0x023917, true, top, bottom);
+    EXPECT_EQ(top, LightenColor(0x023917, 30));
+
+    Host host;
+    TDKButton b(host.Handle());
+    b.SetID(0);
+    b.SetCaption(L"Programs");
+    b.SetBounds(0, 0, 142, 19);
+    UpdateWindow(b.Handle());
+    WaitUntil([] { return false; }, 200);
+    // Inside the outline: the first row carries the top colour, the outline itself is black.
+    COLORREF normalTop = ScreenPixel(b.Handle(), 120, 1);
+    EXPECT_EQ(ScreenPixel(b.Handle(), 0, 5), RGB(0, 0, 0));
+    b.DoMouseEnter(nullptr);
+    UpdateWindow(b.Handle());
+    WaitUntil([] { return false; }, 200);
+    COLORREF lightTop = ScreenPixel(b.Handle(), 120, 1);
+    EXPECT_GT(GetGValue(lightTop), GetGValue(normalTop));
+    EXPECT_NEAR(GetGValue(lightTop), GetGValue(LightenColor(0x023917, 30)), 12);
+    EXPECT_NEAR(GetGValue(normalTop), GetGValue(DarkenColor(0x023917, 15)), 12);
+    b.ButtonMouseLeave(nullptr);
+    EXPECT_FALSE(b.Highligted());
+}
+
+TEST(BarButton, ClickBeforeTheMenuExistsShowsTheWaitNotification) {
+    Host host;
+    TDKButton b(host.Handle());
+    b.SetID(1);
+    b.SetCaption(L"Files");
+    b.SetBounds(0, 0, 142, 19);
+    ASSERT_EQ(b.PopupMenu(), nullptr);
+    b.DoClick(nullptr);
+    EXPECT_TRUE(WaitUntil([] { return VisibleNotification() != nullptr; }, 3000));
+    HWND n = VisibleNotification();
+    ASSERT_NE(n, nullptr);
+    RECT r;
+    GetWindowRect(n, &r);
+    EXPECT_EQ(r.left, Config.TipWindow.Left);
+    EXPECT_EQ(r.top, Config.TipWindow.Top);
+    // It fades out by itself and goes away.
+    EXPECT_TRUE(WaitUntil([] { return VisibleNotification() == nullptr; }, 15000));
+}
