@@ -1,9 +1,13 @@
 // A bar button on a real window: the gradient it paints and its click before its menu exists.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "Configs.h"
 #include "DKButton.h"
 #include "DKUtils.h"
+#include "Main.h"
+#include "PlainMenu.h"
 #include "TestSupport.h"
 #include "Window.h"
 
@@ -78,4 +82,39 @@ TEST(BarButton, ClickBeforeTheMenuExistsShowsTheWaitNotification) {
     EXPECT_EQ(r.top, Config.TipWindow.Top);
     // It fades out by itself and goes away.
     EXPECT_TRUE(WaitUntil([] { return VisibleNotification() == nullptr; }, 15000));
+}
+
+namespace {
+TDKPopupMenu* BrokenProvider(TDKButton*) { throw std::runtime_error("no such folder"); }
+
+TDKPopupMenu* WorkingProvider(TDKButton* b) { return new TPlainMenu(TMenuOwner{b->Caption(), b->ID(), 0, b}); }
+}  // namespace
+
+TEST(MenuThread, AFailedProviderLeavesItsButtonWithoutAMenuAndSaysSo) {
+    std::wstring log = LogFileName();
+    testing_support::WriteFileBytes(log, "");
+    Config.LogPriority = 0;
+    Host host;
+    TDKButton broken(host.Handle()), working(host.Handle());
+    broken.SetCaption(L"Files");
+    working.SetCaption(L"Help");
+    new TCreateMenuThread(&broken, BrokenProvider);
+    new TCreateMenuThread(&working, WorkingProvider);
+    auto text = [&] { return testing_support::ReadFileBytes(log); };
+    EXPECT_TRUE(WaitUntil([&] {
+        std::string t = text();
+        return t.find("Files menu has been created") != std::string::npos &&
+               t.find("Help menu has been created") != std::string::npos;
+    }, 10000));
+    std::string t = text();
+    size_t failure = t.find("> (m2) / Files /no such folder\r\n");
+    EXPECT_NE(failure, std::string::npos) << t;
+    EXPECT_LT(t.find("Files menu creating start..."), failure);
+    EXPECT_LT(failure, t.find("Files menu has been created"));
+    EXPECT_EQ(broken.PopupMenu(), nullptr);
+    ASSERT_NE(working.PopupMenu(), nullptr);
+    EXPECT_EQ(working.PopupMenu()->Items()->MIID(), -1);
+    delete working.PopupMenu();
+    Config.LogPriority = 4;
+    DeleteFileW(log.c_str());
 }
