@@ -1,11 +1,9 @@
 // Program entry: module start routines in their fixed order, the single-instance test, the bar
 // and the message loop; module end routines in reverse order.
 #include <windows.h>
-#include <commctrl.h>
-#include <gdiplus.h>
-#include <objbase.h>
 
 #include "Application.h"
+#include "Platform.h"
 #include "ApplicationsMenu.h"
 #include "Configs.h"
 #include "DKDataModule.h"
@@ -42,12 +40,7 @@ std::wstring StartLine() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    ULONG_PTR gdiplusToken = 0;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&icc);
+    gui::PlatformScope platform;
 
     gui::Application& app = gui::App();
     app.Initialize();
@@ -71,7 +64,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Orvane = nullptr;
     DKData.reset();
     DestroyWindow(app.Handle());
-    Gdiplus::GdiplusShutdown(gdiplusToken);
-    CoUninitialize();
     return 0;
 }

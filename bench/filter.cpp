@@ -18,6 +18,7 @@
 #include "DKUtils.h"
 #include "SysUtils.h"
 #include "sqlite3.h"
+#include "Platform.h"
 
 namespace {
 
@@ -173,12 +174,7 @@ void PopularRows() {
 }  // namespace
 
 int main() {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&icc);
+    gui::PlatformScope platform;
     gui::App().Initialize();
     InitializeDKUtils();
 
@@ -188,7 +184,5 @@ int main() {
     PopularRows();
 
     FinalizeDKUtils();
-    Gdiplus::GdiplusShutdown(token);
-    CoUninitialize();
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "DKComponents.h"
 #include "SysUtils.h"
 #include "PlainMenu.h"
+#include "Platform.h"
 
 // A menu with no command of its own behind the filter box.
 namespace {
@@ -70,12 +71,7 @@ int main() {
     if (!argv || argc < 2) return 2;
     g_state = argv[1];
     LocalFree(argv);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&icc);
+    gui::PlatformScope platform;
     gui::App().Initialize();
     {
         TPlainMenu menu;
@@ -127,7 +123,5 @@ int main() {
         DestroyWindow(elsewhere);
         g_menu = nullptr;
     }
-    Gdiplus::GdiplusShutdown(token);
-    CoUninitialize();
     return 0;
 }

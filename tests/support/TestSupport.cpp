@@ -10,6 +10,7 @@
 
 #include "Application.h"
 #include "SysUtils.h"
+#include "Platform.h"
 
 namespace testing_support {
 
@@ -142,17 +143,10 @@ std::vector<DWORD> IconPixels(HICON icon, int* width) {
 }  // namespace testing_support
 
 int main(int argc, char** argv) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&icc);
+    gui::PlatformScope platform;
     gui::App().Initialize();
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     DestroyWindow(gui::App().Handle());
-    Gdiplus::GdiplusShutdown(token);
-    CoUninitialize();
     return rc;
 }
