@@ -66,7 +66,18 @@ BOOL CALLBACK RemaximizeWindowProc(HWND wnd, LPARAM) {
 const TBarButtonInfo& BarButtonInfo(int id) { return kButtons[id]; }
 
 void StartHelperProgram(const std::wstring& commandLine, int show) {
-    WinExec(gui::ToAnsi(commandLine).c_str(), static_cast<UINT>(show));
+    // As WinExec would, but without waiting for the program to become idle: the bar must not
+    // wait for the monitor's start-up before it shows.
+    std::string line = gui::ToAnsi(commandLine);
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
 }
 
 // ---------------------------------------------------------------- menu-building thread
