@@ -49,6 +49,7 @@ widths=$(echo "$info" | awk '/^button/ { printf "%s ", $4 }')
 [ "$widths" = "142 142 142 142 142 142 142 142 144 " ] && ok "eight buttons of 142 and a clock of 144" ||
   fail "button widths: $widths"
 log_has "Program start... ( " && ok "start line logged" || fail "no start line"
+wait_for 20 probe_has '^monitor$' && ok "the monitor runs" || fail "no monitor window"
 
 # Once the menus are built, a click opens a menu under its button and a second one closes it.
 menus_built() { [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; }

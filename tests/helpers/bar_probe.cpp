@@ -44,6 +44,7 @@ void Info() {
                         br.bottom - br.top);
         }
     }
+    if (FindWindowW(L"DKMonitor", L"Orvane Monitor")) std::printf("monitor\n");
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     std::printf("work %ld %ld %ld %ld\n", work.left, work.top, work.right, work.bottom);
