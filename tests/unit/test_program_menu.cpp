@@ -161,6 +161,22 @@ TEST_F(ProgramMenu, QuickLaunchFolderIsListed) {
     EXPECT_EQ(Section(L"Start Menu")->Count(), 0);
 }
 
+TEST_F(ProgramMenu, FilterHidesSectionsWithoutAMatch) {
+    CreateDirectoryW((folders.Programs + L"\\Games").c_str(), nullptr);
+    MakeFile(folders.Programs + L"\\Games\\chess.txt");
+    MakeFile(folders.Desktop + L"\\Notes.txt");
+    TProgramMenu& m = Build();
+    TDKMenuItem* box = m.RootItem()->FindItem(TDKPopupMenu::FilterEditID);
+    ASSERT_NE(box, nullptr);
+    m.RootItem()->Filter(L"chess", box);
+    EXPECT_TRUE(Section(L"Start Menu")->Visible());
+    EXPECT_FALSE(Section(L"Desktop")->Visible());
+    EXPECT_FALSE(Section(L"Quick Launch")->Visible());
+    EXPECT_TRUE(m.RootItem()->FindItem(TDKPopupMenu::MainTitleID)->Visible());
+    m.RootItem()->Filter(L"", box);
+    EXPECT_TRUE(Section(L"Desktop")->Visible());
+}
+
 TEST_F(ProgramMenu, FilterBoxRunsTheTypedCommandLine) {
     TProgramMenu& m = Build();
     std::wstring records = dir / L"records";

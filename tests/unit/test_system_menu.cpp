@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Configs.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "SysUtils.h"
@@ -207,6 +208,44 @@ TEST_F(SystemMenu, WithoutThePrivilegeOnlyLockAndSwitchUserRun) {
     EXPECT_EQ(monitor.TakeNotice(), "");
     EXPECT_EQ(Click(4), (V{"lock"}));
     EXPECT_EQ(Click(2), (V{"exec tsdiscon.exe 0"}));
+}
+
+TEST_F(SystemMenu, OutcomesAreLogged) {
+    Build();
+    std::wstring log = LogFileName();
+    testing_support::WriteFileBytes(log, "");
+    BYTE oldPriority = Config.LogPriority;
+    Config.LogPriority = 3;
+    TSystemCalls c;
+    bool exitOk = true;
+    c.EnableShutdownPrivilege = [this] { return privilege; };
+    c.ExitWindowsEx = [&](UINT, DWORD) { return exitOk ? TRUE : FALSE; };
+    c.SetSuspendState = [](BOOLEAN, BOOLEAN, BOOLEAN) {
+        SetLastError(5);
+        return FALSE;
+    };
+    c.WindowsVersion = [] { return 6.1; };
+    TSystemMenu::SetSystemCalls(c);
+
+    menu->ShutdownClick(menu->FindItem(8));
+    exitOk = false;
+    menu->ShutdownClick(menu->FindItem(7));
+    menu->ShutdownClick(menu->FindItem(5));
+    TDKMenuItem* odd = menu->RootItem()->AddMenuItem(9, L"Odd");
+    menu->ShutdownClick(odd);
+    privilege = false;
+    menu->ShutdownClick(menu->FindItem(3));  // silent
+    monitor.TakeNotice();
+
+    std::string text = testing_support::ReadFileBytes(log);
+    Config.LogPriority = oldPriority;
+    DeleteFileW(log.c_str());
+    auto has = [&](const std::string& s) { return text.find(s) != std::string::npos; };
+    EXPECT_TRUE(has("System Shutdown ( 8 )")) << text;
+    EXPECT_TRUE(has("System Shutdown Failed ( 7 )")) << text;
+    EXPECT_TRUE(has("s.Error 5")) << text;
+    EXPECT_TRUE(has("s.Unknown shutdown index: 9")) << text;
+    EXPECT_FALSE(has("( 3 )")) << text;
 }
 
 TEST_F(SystemMenu, FilterBoxRunsTheTypedCommand) {
