@@ -1,5 +1,8 @@
 // Painting of a menu window into its off-screen picture and hand-over to the layered window.
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <tuple>
 #include <memory>
 
 #include "Configs.h"
@@ -89,6 +92,221 @@ void DrawTurned(Gdiplus::Graphics& g, Gdiplus::Image* pic, int L, int IT, bool t
     }
 }
 
+
+// ---- Direct pixel work on the window's picture (top-down premultiplied 32-bit DIB). ----
+// GDI+ is slow per call, so the plain fills, rules, fades and captions are composed here and
+// GDI+ is kept for the rarer or transformed parts (turning icons, marks, edit boxes).
+
+struct Canvas {
+    DWORD* bits = nullptr;
+    int w = 0, h = 0;
+    RECT clip{};  // the row being painted, within the picture
+};
+
+inline DWORD Mul255(DWORD v, DWORD a) {
+    DWORD t = v * a + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+// Source-over of a straight colour with alpha a.
+inline void Over(DWORD& d, DWORD a, COLORREF c) {
+    if (a == 0) return;
+    DWORD r = Mul255(GetRValue(c), a), g = Mul255(GetGValue(c), a), b = Mul255(GetBValue(c), a);
+    if (a == 255) {
+        d = 0xFF000000u | (r << 16) | (g << 8) | b;
+        return;
+    }
+    DWORD k = 255 - a;
+    DWORD da = d >> 24, dr = (d >> 16) & 255, dg = (d >> 8) & 255, db = d & 255;
+    d = ((a + Mul255(da, k)) << 24) | ((r + Mul255(dr, k)) << 16) | ((g + Mul255(dg, k)) << 8) | (b + Mul255(db, k));
+}
+
+// Source-over of a premultiplied pixel.
+inline void OverP(DWORD& d, DWORD s) {
+    DWORD a = s >> 24;
+    if (a == 0) return;
+    if (a == 255) {
+        d = s;
+        return;
+    }
+    DWORD k = 255 - a;
+    DWORD da = d >> 24, dr = (d >> 16) & 255, dg = (d >> 8) & 255, db = d & 255;
+    d = ((a + Mul255(da, k)) << 24) | ((((s >> 16) & 255) + Mul255(dr, k)) << 16) |
+        ((((s >> 8) & 255) + Mul255(dg, k)) << 8) | ((s & 255) + Mul255(db, k));
+}
+
+BYTE Lerp(BYTE a, BYTE b, double t) { return static_cast<BYTE>(std::lround(a + (b - a) * t)); }
+
+// Position of pixel x within a tiled gradient from x1 to x2 (0..1).
+double GradientAt(int x, double x1, double x2) {
+    double t = (x + 0.5 - x1) / (x2 - x1);
+    return t - std::floor(t);
+}
+
+// Fills [x0, x1) x [y0, y1) with alpha a0 at gx1 fading to a1 at gx2 (tiled), one colour.
+void FillFade(Canvas& cv, int x0, int y0, int x1, int y1, COLORREF c, BYTE a0, double gx1, BYTE a1, double gx2,
+              bool tiled) {
+    x0 = std::max<int>(x0, cv.clip.left), x1 = std::min<int>(x1, cv.clip.right);
+    y0 = std::max<int>(y0, cv.clip.top), y1 = std::min<int>(y1, cv.clip.bottom);
+    if (x0 >= x1 || y0 >= y1) return;
+    if (gx2 == gx1) gx2 = gx1 + 1;
+    for (int x = x0; x < x1; ++x) {
+        double t = tiled ? GradientAt(x, gx1, gx2) : std::clamp((x + 0.5 - gx1) / (gx2 - gx1), 0.0, 1.0);
+        BYTE a = Lerp(a0, a1, t);
+        if (!a) continue;
+        for (int y = y0; y < y1; ++y) Over(cv.bits[static_cast<size_t>(y) * cv.w + x], a, c);
+    }
+}
+
+void FillSolid(Canvas& cv, int x0, int y0, int x1, int y1, COLORREF c, BYTE a) {
+    FillFade(cv, x0, y0, x1, y1, c, a, 0, a, 1, false);
+}
+
+// A row's text asked of the list view's own procedure: going through the list's subclass chain
+// costs a property look-up per message, which is slow under Wine.
+std::wstring ListRowText(HWND list, int row) {
+    static WNDPROC proc = nullptr;
+    if (!proc) proc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(list, GCLP_WNDPROC));
+    wchar_t buf[1024];
+    LVITEMW lv{};
+    lv.iSubItem = 0;
+    lv.pszText = buf;
+    lv.cchTextMax = 1024;
+    LRESULT n = proc ? CallWindowProcW(proc, list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv))
+                     : SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv));
+    return std::wstring(buf, static_cast<size_t>(std::clamp<LRESULT>(n, 0, 1023)));
+}
+
+// A caption as coverage (text drawn once in white on nothing), laid over rows in their colour.
+struct CaptionMask {
+    int w = 0, h = 0;
+    std::vector<BYTE> cover;
+};
+
+const CaptionMask& CaptionFor(const std::wstring& text, Gdiplus::Font* font, Gdiplus::TextRenderingHint hint, int w,
+                              int h, int dx, int dy) {
+    static std::map<std::tuple<std::wstring, int, int, int, int, int>, CaptionMask> cache;
+    auto key = std::make_tuple(text, w, h, dx, dy, static_cast<int>(hint));
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+    if (cache.size() > 4000) cache.clear();  // only ever a few menus' worth of captions in use
+    CaptionMask m;
+    m.w = w, m.h = h;
+    m.cover.assign(static_cast<size_t>(w) * h, 0);
+    if (w > 0 && h > 0) {
+        Gdiplus::Bitmap pic(w, h, PixelFormat32bppPARGB);
+        {
+            Gdiplus::Graphics g(&pic);
+            g.SetTextRenderingHint(hint);
+            Gdiplus::SolidBrush white(Gdiplus::Color(255, 255, 255, 255));
+            g.DrawString(text.c_str(), static_cast<INT>(text.size()), font,
+                         PointF(static_cast<float>(dx), static_cast<float>(dy)), &white);
+        }
+        Gdiplus::BitmapData bd{};
+        Gdiplus::Rect r(0, 0, w, h);
+        if (pic.LockBits(&r, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) == Gdiplus::Ok) {
+            for (int y = 0; y < h; ++y) {
+                auto* line = reinterpret_cast<const DWORD*>(static_cast<const BYTE*>(bd.Scan0) + y * bd.Stride);
+                for (int x = 0; x < w; ++x) m.cover[static_cast<size_t>(y) * w + x] = static_cast<BYTE>(line[x] >> 24);
+            }
+            pic.UnlockBits(&bd);
+        }
+    }
+    return cache.emplace(key, std::move(m)).first->second;
+}
+
+// A 16 x 16 picture's premultiplied pixels (empty for other sizes).
+std::vector<DWORD> PicturePixels(Gdiplus::Bitmap* pic) {
+    std::vector<DWORD> px;
+    if (!pic || pic->GetWidth() != 16 || pic->GetHeight() != 16) return px;
+    Gdiplus::BitmapData bd{};
+    Gdiplus::Rect r(0, 0, 16, 16);
+    if (pic->LockBits(&r, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) != Gdiplus::Ok) return px;
+    px.resize(256);
+    for (int j = 0; j < 16; ++j) {
+        auto* line = reinterpret_cast<const DWORD*>(static_cast<const BYTE*>(bd.Scan0) + j * bd.Stride);
+        std::copy(line, line + 16, px.begin() + j * 16);
+    }
+    pic->UnlockBits(&bd);
+    return px;
+}
+
+// Lays premultiplied pixels (w x h) over the canvas 1:1 at (x, y).
+void BlitPixels(Canvas& cv, const std::vector<DWORD>& px, int w, int h, int x, int y) {
+    if (px.size() < static_cast<size_t>(w) * h) return;
+    for (int j = 0; j < h; ++j) {
+        int yy = y + j;
+        if (yy < cv.clip.top || yy >= cv.clip.bottom) continue;
+        for (int i = 0; i < w; ++i) {
+            int xx = x + i;
+            if (xx < cv.clip.left || xx >= cv.clip.right) continue;
+            OverP(cv.bits[static_cast<size_t>(yy) * cv.w + xx], px[static_cast<size_t>(j) * w + i]);
+        }
+    }
+}
+
+bool BlitPicture(Canvas& cv, Gdiplus::Bitmap* pic, int x, int y) {
+    std::vector<DWORD> px = PicturePixels(pic);
+    if (px.empty()) return false;
+    BlitPixels(cv, px, 16, 16, x, y);
+    return true;
+}
+
+// The check mark file's picture, loaded again whenever the file changes (empty when missing).
+const std::vector<DWORD>& CheckMarkPixels(const std::wstring& file) {
+    static std::wstring lastFile;
+    static WIN32_FILE_ATTRIBUTE_DATA lastStamp{};
+    static std::vector<DWORD> px;
+    WIN32_FILE_ATTRIBUTE_DATA stamp{};
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &stamp)) {
+        lastFile.clear();
+        px.clear();
+        return px;
+    }
+    if (file == lastFile && CompareFileTime(&stamp.ftLastWriteTime, &lastStamp.ftLastWriteTime) == 0 &&
+        stamp.nFileSizeLow == lastStamp.nFileSizeLow && stamp.nFileSizeHigh == lastStamp.nFileSizeHigh)
+        return px;
+    px.clear();
+    lastFile = file;
+    lastStamp = stamp;
+    HICON mark = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+    if (mark) {
+        auto pic = IconPicture(mark);
+        DestroyIcon(mark);
+        px = PicturePixels(pic.get());
+    }
+    return px;
+}
+
+// The submenu mark (three strokes) drawn once per colour on nothing; 24 x 20, its right edge
+// on the row's right edge and its top on the row's top.
+const std::vector<DWORD>& SubmenuMark(COLORREF c) {
+    static std::map<COLORREF, std::vector<DWORD>> cache;
+    auto it = cache.find(c);
+    if (it != cache.end()) return it->second;
+    std::vector<DWORD> px(24 * 20, 0);
+    {
+        Gdiplus::Bitmap pic(24, 20, PixelFormat32bppPARGB);
+        {
+            Gdiplus::Graphics g(&pic);
+            Pen p(ARGB(0x60, c), 2.0f);
+            g.DrawLine(&p, 4, 6, 8, 10);
+            g.DrawLine(&p, 4, 14, 8, 10);
+            g.DrawLine(&p, 4, 6, 4, 14);
+        }
+        Gdiplus::BitmapData bd{};
+        Gdiplus::Rect r(0, 0, 24, 20);
+        if (pic.LockBits(&r, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) == Gdiplus::Ok) {
+            for (int j = 0; j < 20; ++j) {
+                auto* line = reinterpret_cast<const DWORD*>(static_cast<const BYTE*>(bd.Scan0) + j * bd.Stride);
+                std::copy(line, line + 24, px.begin() + j * 24);
+            }
+            pic.UnlockBits(&bd);
+        }
+    }
+    return cache.emplace(c, std::move(px)).first->second;
+}
+
 }  // namespace
 
 DWORD TDKMenuItem::PicturePixel(int x, int y) const {
@@ -154,64 +372,66 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     const COLORREF D10 = DarkenColor(c, 10), D20 = DarkenColor(c, 20), D30 = DarkenColor(c, 30),
                    D35 = DarkenColor(c, 35), D70 = DarkenColor(c, 70), D90 = DarkenColor(c, 90);
 
-    // 1. Start from transparent.
+    Canvas cv;
+    {
+        DIBSECTION ds{};
+        if (!bmp || !GetObjectW(bmp, sizeof(ds), &ds) || !ds.dsBm.bmBits) return;
+        cv.bits = static_cast<DWORD*>(ds.dsBm.bmBits);
+        cv.w = sz.cx, cv.h = sz.cy;
+        cv.clip = RECT{std::max(L, 0), std::max(Tp, 0), std::min<int>(R, sz.cx), std::min<int>(B, sz.cy)};
+    }
+    if (cv.clip.left >= cv.clip.right || cv.clip.top >= cv.clip.bottom) return;
     g.SetClip(Gdiplus::Rect(L, Tp, R - L, H), Gdiplus::CombineModeReplace);
-    g.Clear(Gdiplus::Color(0));
+
+    // 1. Start from transparent.
+    for (int y = cv.clip.top; y < cv.clip.bottom; ++y)
+        std::fill_n(cv.bits + static_cast<size_t>(y) * cv.w + cv.clip.left, cv.clip.right - cv.clip.left, 0u);
 
     // 2. Background; rows with nothing to their right fade out.
     BYTE A = child->FGroupTitle ? 246 : T;
     bool noNeighbour = L == Last.left || (R + 5 > Last.left && B > Last.bottom);
-    Gdiplus::SolidBrush solid(ARGB(A, c));
     if (noNeighbour) {
-        g.FillRectangle(&solid, L, Tp, R - L - 70, H);
-        auto fade = HGradient(static_cast<float>(R - 70), ARGB(A, c), static_cast<float>(R), ARGB(0, c));
-        g.FillRectangle(fade.get(), R - 70, Tp, 70, H);
+        FillSolid(cv, L, Tp, R - 70, B, c, A);
+        FillFade(cv, R - 70, Tp, R, B, c, A, R - 70, 0, R, false);
     } else {
-        g.FillRectangle(&solid, L, Tp, R - L, H);
+        FillSolid(cv, L, Tp, R, B, c, A);
     }
 
     // 3. Column rules: left edge and the edge of the icon strip.
-    Pen rule(ARGB(255, D35), 2.0f);
-    g.DrawLine(&rule, L + 1, Tp, L + 1, B);
-    g.DrawLine(&rule, L + 27, Tp, L + 27, B);
+    FillSolid(cv, L, Tp, L + 2, B, D35, 255);
+    FillSolid(cv, L + 26, Tp, L + 28, B, D35, 255);
 
     // 4. Bottom rule.
     bool endsColumn = Row == RowsTotal - 1 || RowBounds(Row + 1).top < Tp;
-    {
-        COLORREF rc2 = endsColumn ? D35 : D10;
-        int x0 = endsColumn ? L : L + 28;
-        auto grad = HGradient(static_cast<float>(x0), ARGB(255, rc2), static_cast<float>(R), ARGB(0, rc2));
-        Pen p(grad.get(), endsColumn ? 2.0f : 1.0f);
-        g.DrawLine(&p, x0, B - 1, R, B - 1);
-    }
+    if (endsColumn)
+        FillFade(cv, L, B - 2, R, B, D35, 255, L, 0, R, true);
+    else
+        FillFade(cv, L + 28, B - 1, R, B, D10, 255, L + 28, 0, R, true);
 
     // 5. Top rule of a column's first row.
-    if (Row == 0 || RowBounds(Row - 1).top > Tp) {
-        auto grad = HGradient(static_cast<float>(L), ARGB(255, D35), static_cast<float>(R), ARGB(0, D35));
-        Pen p(grad.get(), 2.0f);
-        g.DrawLine(&p, L, Tp + 1, R, Tp + 1);
-    }
+    if (Row == 0 || RowBounds(Row - 1).top > Tp) FillFade(cv, L, Tp, R, Tp + 2, D35, 255, L, 0, R, true);
 
-    // 6. Selected row.
+    // 6. Selected row: a vertical gradient that fades out over its last 70 pixels.
     bool isSelected = Row == Selected;
     if (isSelected) {
         COLORREF S = FGradientSelected ? D30 : c;
-        {
-            Gdiplus::LinearGradientBrush vg(PointF(0, static_cast<float>(Tp - 1)), PointF(0, static_cast<float>(B)),
-                                            ARGB(255, c), ARGB(255, S));
-            vg.SetWrapMode(Gdiplus::WrapModeTile);
-            g.FillRectangle(&vg, L, Tp, R - 70 - L, H);
-            for (int k = 0; k < 70; ++k) {
-                BYTE a = static_cast<BYTE>(std::nearbyint(255.0 - 255.0 * k / 70.0));
-                vg.SetLinearColors(ARGB(a, c), ARGB(a, S));
-                g.FillRectangle(&vg, R - 70 + k, Tp, 1, H);
+        for (int y = cv.clip.top; y < cv.clip.bottom; ++y) {
+            double t = GradientAt(y, Tp - 1, B);
+            COLORREF col = RGB(Lerp(GetRValue(c), GetRValue(S), t), Lerp(GetGValue(c), GetGValue(S), t),
+                               Lerp(GetBValue(c), GetBValue(S), t));
+            DWORD* line = cv.bits + static_cast<size_t>(y) * cv.w;
+            for (int x = std::max<int>(L, cv.clip.left); x < std::min<int>(R, cv.clip.right); ++x) {
+                int k = x - (R - 70);
+                BYTE a = k < 0 ? 255 : static_cast<BYTE>(std::nearbyint(255.0 - 255.0 * k / 70.0));
+                Over(line[x], a, col);
             }
         }
-        Pen strip(ARGB(255, D35), 2.0f);
-        g.DrawLine(&strip, L + 27, Tp + 1, L + 27, B - 1);
-        auto grad = HGradient(static_cast<float>(L - 1), ARGB(255, D70), static_cast<float>(R), ARGB(0, D70));
-        Pen outline(grad.get(), 1.0f);
-        g.DrawRectangle(&outline, L, Tp, R - L - 1, H - 1);
+        FillSolid(cv, L + 26, Tp + 1, L + 28, B - 1, D35, 255);
+        // Outline.
+        FillFade(cv, L, Tp, R, Tp + 1, D70, 255, L - 1, 0, R, true);
+        FillFade(cv, L, B - 1, R, B, D70, 255, L - 1, 0, R, true);
+        FillFade(cv, L, Tp + 1, L + 1, B - 1, D70, 255, L - 1, 0, R, true);
+        FillFade(cv, R - 1, Tp + 1, R, B - 1, D70, 255, L - 1, 0, R, true);
     }
 
     // 7. Icon, turning on the selected row.
@@ -224,23 +444,30 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
             pic = IconPicture(icon);
             if (icon) DestroyIcon(icon);
         }
-        DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
+        if (isSelected || !BlitPicture(cv, pic.get(), L + 6, IT + 3))
+            DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
     } else if (child->FIcon) {
         auto& pic = FIconPictures[child->FIcon];
         if (!pic) pic = IconPicture(child->FIcon);
-        DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
+        if (isSelected || !BlitPicture(cv, pic.get(), L + 6, IT + 3))
+            DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
     }
 
-    // 8. Check mark, read from its file at each paint; it turns only in the first column.
+    // 8. Check mark from its file, looked at each paint (the picture is made again when the file
+    // changes); it turns only in the first column.
     if (child->FChecked) {
         std::wstring file = gui::ExcludeTrailingBackslash(gui::ExeDir()) + L"\\images\\checkmark.ico";
-        HICON mark = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-        if (mark) {
-            auto pic = IconPicture(mark);
-            DestroyIcon(mark);
-            POINT probe{1, IT};
-            bool turning = isSelected && PtInRect(&rc, probe);
-            DrawTurned(g, pic.get(), L, IT, turning, FRotateDegree);
+        POINT probe{1, IT};
+        bool turning = isSelected && PtInRect(&rc, probe);
+        if (turning) {
+            HICON mark = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+            if (mark) {
+                auto pic = IconPicture(mark);
+                DestroyIcon(mark);
+                DrawTurned(g, pic.get(), L, IT, true, FRotateDegree);
+            }
+        } else {
+            BlitPixels(cv, CheckMarkPixels(file), 16, 16, L + 6, IT + 3);
         }
     }
 
@@ -259,11 +486,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     }
 
     // 10. Splitter.
-    if (child->FHasSplitter) {
-        auto grad = HGradient(static_cast<float>(L + 27), ARGB(255, D35), static_cast<float>(R), ARGB(0, D35));
-        Pen p(grad.get(), 2.0f);
-        g.DrawLine(&p, L, Tp, R, Tp);
-    }
+    if (child->FHasSplitter) FillFade(cv, L, Tp, R, Tp + 1, D35, 255, L + 27, 0, R, true);
 
     // 11. Edit box or caption.
     if (child->FEdited && data->Edit && data->Edit->Handle) {
@@ -324,18 +547,17 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
             g.DrawImage(&faded, L + 28, IT + 1, w, h);
         }
     } else {
-        brush->SetColor(ARGB(255, D90));
-        std::wstring text = RowText(Row);
+        std::wstring text = ListRowText(FListView, Row);
         if (child->FGroupTitle) text = L"   * " + text + L" *";
-        g.DrawString(text.c_str(), static_cast<INT>(text.size()), Font.get(),
-                     PointF(static_cast<float>(L + 29), static_cast<float>(IT + 2)), brush.get());
+        const CaptionMask& m = CaptionFor(text, Font.get(), g.GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
+        for (int y = cv.clip.top; y < cv.clip.bottom; ++y) {
+            const BYTE* cover = m.cover.data() + static_cast<size_t>(y - Tp) * m.w;
+            DWORD* line = cv.bits + static_cast<size_t>(y) * cv.w;
+            for (int x = cv.clip.left; x < cv.clip.right; ++x)
+                if (BYTE a = cover[x - L]) Over(line[x], a, D90);
+        }
     }
 
     // 12. Submenu mark.
-    if (child->FItems) {
-        Pen p(ARGB(0x60, D20), 2.0f);
-        g.DrawLine(&p, R - 20, Tp + 6, R - 16, Tp + 10);
-        g.DrawLine(&p, R - 20, Tp + 14, R - 16, Tp + 10);
-        g.DrawLine(&p, R - 20, Tp + 6, R - 20, Tp + 14);
-    }
+    if (child->FItems) BlitPixels(cv, SubmenuMark(D20), 24, 20, R - 24, Tp);
 }
