@@ -81,7 +81,7 @@ TEST(BarButton, ClickBeforeTheMenuExistsShowsTheWaitNotification) {
     EXPECT_EQ(r.left, Config.TipWindow.Left);
     EXPECT_EQ(r.top, Config.TipWindow.Top);
     // It fades out by itself and goes away.
-    EXPECT_TRUE(WaitUntil([] { return VisibleNotification() == nullptr; }, 15000));
+    EXPECT_TRUE(WaitUntil([] { return VisibleNotification() == nullptr; }, 30000));
 }
 
 namespace {
