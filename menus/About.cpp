@@ -192,18 +192,19 @@ void TfrmAbout::DrawLabel(HDC DC, const TAboutLabel& l) const {
     SelectObject(DC, old);
 }
 
-// Tiles at the form's edges get frames that reach the edge.
+// Each tile with its 3D frame, in creation order, so a later tile covers the frames below it;
+// tiles at the form's edges get frames that reach the edge. The red tile has no frame.
 void TfrmAbout::FormPaint(HDC DC) {
-    static const wchar_t* framed[] = {L"lblGreen", L"lbViolet", L"lblBrawn", L"lblLilac", L"lblGray",
-                                      L"lblLightRed", L"lblLightGreen", L"lblBlue", L"lblYellow"};
-    for (const wchar_t* name : framed) {
-        const TAboutLabel* l = Label(name);
-        RECT r = l->BoundsRect();
+    for (const TAboutLabel& l : FLabels) {
+        if (l.Transparent) continue;
+        DrawLabel(DC, l);
+        if (l.Name == L"lblRed") continue;
+        RECT r = l.BoundsRect();
         if (r.top == 2) r.top = 0;
         if (r.left == 2) r.left = 0;
         if (ClientHeight - 2 == r.bottom) r.bottom += 2;
         if (ClientWidth - 2 == r.right) r.right += 2;
-        Frame3D(DC, r, LightenColor(l->Color, 40), DarkenColor(l->Color, 40), 2);
+        Frame3D(DC, r, LightenColor(l.Color, 40), DarkenColor(l.Color, 40), 2);
     }
 }
 
@@ -262,8 +263,6 @@ LRESULT TfrmAbout::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         HGDIOBJ oldBmp = SelectObject(mem, bmp);
         RECT all{0, 0, ClientWidth, ClientHeight};
         FillRect(mem, &all, GetSysColorBrush(COLOR_BTNFACE));
-        for (const TAboutLabel& l : FLabels)
-            if (!l.Transparent) DrawLabel(mem, l);
         FormPaint(mem);
         if (FIcon) DrawIconEx(mem, 11, 23, FIcon, 32, 32, 0, nullptr, DI_NORMAL);
         RECT bevel{8, 232, 8 + 266, 234};
