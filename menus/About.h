@@ -47,6 +47,8 @@ public:
     // Shows the box without waiting for it.
     void ShowBox();
     void Close();
+    // A close has been asked for and is on its way.
+    bool Closing() const { return FClosing; }
 
     const TAboutLabel* Label(const std::wstring& Name) const;
     const std::vector<TAboutLabel>& Labels() const { return FLabels; }
