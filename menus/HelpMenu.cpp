@@ -1,8 +1,130 @@
 #include "HelpMenu.h"
 
-THelpMenu::THelpMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
-    LoadFavorites();
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <exception>
+
+#include "About.h"
+#include "Application.h"
+#include "DKUtils.h"
+#include "SysUtils.h"
+
+namespace {
+
+THelpStartFunc& Starter() {
+    static THelpStartFunc f;
+    return f;
 }
 
-// The menu's own items and what its filter box runs come with the menu itself.
+double& VersionOverride() {
+    static double v = 0;
+    return v;
+}
+
+void Start(const THelpStart& s) {
+    if (Starter()) {
+        Starter()(s);
+    } else if (s.Shell) {
+        ShellExecuteW(gui::App().Handle(), nullptr, s.File.c_str(), s.Params.c_str(), s.Dir.c_str(), s.Show);
+    } else {
+        WinExec(gui::ToAnsi(s.File).c_str(), static_cast<UINT>(s.Show));
+    }
+}
+
+// The maker's support links (caption, address, icon file under \images\).
+struct TSupportLink {
+    const wchar_t* Caption;
+    const wchar_t* Address;
+    const wchar_t* Icon;
+};
+constexpr TSupportLink kSupportLinks[] = {
+    {L"Orvane Home Page", L"https://orvane.example/", L"ie.ico"},
+    {L"Write to Support", L"mailto:support@orvane.example", L"envelope.ico"},
+};
+
+HICON LoadIconFile(const std::wstring& Path) {
+    return static_cast<HICON>(LoadImageW(nullptr, Path.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+}
+
+}  // namespace
+
+void THelpMenu::SetStart(THelpStartFunc f) { Starter() = std::move(f); }
+void THelpMenu::SetWindowsVersion(double v) { VersionOverride() = v; }
+
+double THelpMenu::WindowsVersion() {
+    if (VersionOverride() > 0) return VersionOverride();
+    OSVERSIONINFOW vi{sizeof(vi)};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&vi);
+#pragma GCC diagnostic pop
+    return vi.dwMajorVersion + vi.dwMinorVersion * 0.1;
+}
+
+HICON THelpMenu::Keep(HICON Icon) {
+    if (Icon) FIcons.push_back(Icon);
+    return Icon;
+}
+
+THelpMenu::THelpMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
+    wchar_t buf[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_WINDOWS, nullptr, 0, buf);
+    const std::wstring winDir = buf;
+    const std::wstring images = gui::ExeDir() + L"images\\";
+    auto click = [this](TDKMenuItem* Sender) { HelpItemClick(Sender); };
+
+    FItems->AddMenuItem(0, L"Windows", nullptr, true);
+    TDKMenuItem* help = FItems->AddMenuItem(HelpAndSupportID, L"Help and Support", click);
+    help->SetIcon(Keep(GetShellSmallIcon(winDir + (WindowsVersion() <= 5.1 ? L"\\hh.exe" : L"\\HelpPane.exe"))));
+    TDKMenuItem* ver = FItems->AddMenuItem(VersionID, L"Version", click);
+    ver->SetIcon(Keep(LoadIconFile(images + L"winver.ico")));
+
+    FItems->AddMenuItem(0, L"Support", nullptr, true);
+    for (const TSupportLink& link : kSupportLinks) {
+        TDKMenuItem* mi = FItems->AddMenuItem(0, link.Caption, [this](TDKMenuItem* Sender) { RunItem(Sender); });
+        mi->SetExecPath(link.Address);
+        mi->SetIcon(Keep(LoadIconFile(images + link.Icon)));
+    }
+
+    TDKMenuItem* about = FItems->AddMenuItem(AboutID, L"About...", click, false, true);
+    about->SetIcon(Keep(GetShellSmallIcon(gui::ExeFileName())));
+}
+
+THelpMenu::~THelpMenu() {
+    // The windows showing the icons go first.
+    Hide();
+    for (HICON i : FIcons) DestroyIcon(i);
+}
+
+// The menu has no filter box.
 void THelpMenu::ExecuteFilterText(TDKMenuItem*) {}
+
+void THelpMenu::HelpItemClick(TDKMenuItem* Sender) {
+    try {
+        switch (Sender->MIID()) {
+        case HelpAndSupportID:
+            if (WindowsVersion() <= 5.1) {
+                wchar_t buf[256] = {};
+                GetWindowsDirectoryW(buf, 255);
+                const std::wstring dir = buf;
+                Start({true, dir + L"\\help\\windows.chm", L"", dir + L"\\help", SW_SHOWNORMAL});
+            } else {
+                // Help and Support needs two starts to come up.
+                Start({false, L"helppane.exe -Embedding", L"", L"", SW_SHOW});
+                Start({false, L"helppane.exe -Embedding", L"", L"", SW_SHOW});
+            }
+            break;
+        case VersionID:
+            Start({false, L"winver.exe", L"", L"", SW_SHOW});
+            break;
+        case AboutID:
+            (new TfrmAbout())->ShowBox();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& e) {
+        Log(4, L"(h1) " + gui::FromUtf8(e.what()));
+    }
+}
