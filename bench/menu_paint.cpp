@@ -13,36 +13,13 @@
 #include "DKComponents.h"
 #include "SysUtils.h"
 #include "PlainMenu.h"
+#include "BenchClock.h"
 
-// A menu with no command of its own behind the filter box.
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-}
-
-struct Result {
-    double mean, best;
-};
-
-Result Measure(int runs, const std::function<void()>& fn) {
-    double total = 0, best = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        double t0 = Now();
-        fn();
-        double dt = Now() - t0;
-        total += dt;
-        if (dt < best) best = dt;
-    }
-    return {total / runs, best};
-}
+using bench::Measure;
+using bench::Now;
+using bench::Result;
 
 void Fill(TDKMenuItem* root, HICON icon) {
     for (int i = 0; i < 40; ++i) {

@@ -11,35 +11,13 @@
 #include "DKComponents.h"
 #include "DKUtils.h"
 #include "PlainMenu.h"
+#include "BenchClock.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-}
-
-struct Result {
-    double mean, best;
-};
-
-Result Measure(int runs, const std::function<void()>& fn) {
-    double total = 0, best = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        double t0 = Now();
-        fn();
-        double dt = Now() - t0;
-        total += dt;
-        if (dt < best) best = dt;
-    }
-    return {total / runs, best};
-}
+using bench::Measure;
+using bench::Now;
+using bench::Result;
 
 void Touch(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

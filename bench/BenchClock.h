@@ -1,0 +1,36 @@
+#pragma once
+// Timing for the benchmark programs: a millisecond clock and mean/best of repeated runs.
+#include <windows.h>
+
+#include <functional>
+
+namespace bench {
+
+inline double Now() {
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
+}
+
+struct Result {
+    double mean, best;
+};
+
+inline Result Measure(int runs, const std::function<void()>& fn) {
+    double total = 0, best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        double t0 = Now();
+        fn();
+        double dt = Now() - t0;
+        total += dt;
+        if (dt < best) best = dt;
+    }
+    return {total / runs, best};
+}
+
+}  // namespace bench
