@@ -2,7 +2,9 @@
 // Timing for the benchmark programs: a millisecond clock and mean/best of repeated runs.
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 namespace bench {
 
@@ -31,6 +33,18 @@ inline Result Measure(int runs, const std::function<void()>& fn) {
         if (dt < best) best = dt;
     }
     return {total / runs, best};
+}
+
+// Times of each run in milliseconds, sorted from fastest to slowest.
+inline std::vector<double> SortedTimes(int runs, const std::function<void()>& fn) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        double t0 = Now();
+        fn();
+        t.push_back(Now() - t0);
+    }
+    std::sort(t.begin(), t.end());
+    return t;
 }
 
 }  // namespace bench

@@ -11,28 +11,12 @@
 #include "DKDataModule.h"
 #include "SysUtils.h"
 #include "sqlite3.h"
+#include "BenchClock.h"
 
 namespace {
 
-double Ms(LARGE_INTEGER a, LARGE_INTEGER b) {
-    static LARGE_INTEGER f = [] {
-        LARGE_INTEGER q;
-        QueryPerformanceFrequency(&q);
-        return q;
-    }();
-    return static_cast<double>(b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
 void Row(const char* what, int runs, const std::function<void()>& fn) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        LARGE_INTEGER a, b;
-        QueryPerformanceCounter(&a);
-        fn();
-        QueryPerformanceCounter(&b);
-        t.push_back(Ms(a, b));
-    }
-    std::sort(t.begin(), t.end());
+    std::vector<double> t = bench::SortedTimes(runs, fn);
     std::printf("| %-58s | %5d | %9.3f | %9.3f | %9.3f |\n", what, runs, t.front(), t[t.size() / 2], t.back());
 }
 

@@ -19,6 +19,7 @@
 #include "SysUtils.h"
 #include "sqlite3.h"
 #include "Platform.h"
+#include "BenchClock.h"
 
 namespace {
 
@@ -27,25 +28,9 @@ struct TBenchMenu : TDKPopupMenu {
     void ExecuteFilterText(TDKMenuItem*) override {}
 };
 
-double Ms(LARGE_INTEGER a, LARGE_INTEGER b) {
-    static LARGE_INTEGER f = [] {
-        LARGE_INTEGER q;
-        QueryPerformanceFrequency(&q);
-        return q;
-    }();
-    return static_cast<double>(b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
 
 void Row(const std::string& what, int runs, const std::function<void()>& fn) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        LARGE_INTEGER a, b;
-        QueryPerformanceCounter(&a);
-        fn();
-        QueryPerformanceCounter(&b);
-        t.push_back(Ms(a, b));
-    }
-    std::sort(t.begin(), t.end());
+    std::vector<double> t = bench::SortedTimes(runs, fn);
     std::printf("| %-68s | %5d | %9.3f | %9.3f | %9.3f |\n", what.c_str(), runs, t.front(), t[t.size() / 2],
                 t.back());
 }

@@ -18,6 +18,18 @@ using Gdiplus::RectF;
 
 namespace {
 
+// Header of a 32-bit top-down picture of w x h pixels.
+BITMAPINFO TopDown32(int w, int h) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    return bi;
+}
+
 Color ARGB(BYTE a, COLORREF c) { return Color(a, GetRValue(c), GetGValue(c), GetBValue(c)); }
 
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
@@ -42,13 +54,7 @@ std::unique_ptr<Gdiplus::Bitmap> IconPicture(HICON icon) {
     std::unique_ptr<Gdiplus::Bitmap> out;
     if (w > 0 && h > 0 && ii.hbmColor) {
         std::vector<DWORD> color(static_cast<size_t>(w) * h), mask(static_cast<size_t>(w) * h);
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO bi = TopDown32(w, h);
         HDC dc = GetDC(nullptr);
         GetDIBits(dc, ii.hbmColor, 0, h, color.data(), &bi, DIB_RGB_COLORS);
         GetDIBits(dc, ii.hbmMask, 0, h, mask.data(), &bi, DIB_RGB_COLORS);
@@ -495,13 +501,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         GetClientRect(eh, &er);
         int w = er.right, h = er.bottom;
         if (w > 0 && h > 0) {
-            BITMAPINFO bi{};
-            bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-            bi.bmiHeader.biWidth = w;
-            bi.bmiHeader.biHeight = -h;
-            bi.bmiHeader.biPlanes = 1;
-            bi.bmiHeader.biBitCount = 32;
-            bi.bmiHeader.biCompression = BI_RGB;
+            BITMAPINFO bi = TopDown32(w, h);
             void* bits = nullptr;
             HBITMAP shot = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
             HDC mem = CreateCompatibleDC(nullptr);
