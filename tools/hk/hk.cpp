@@ -153,13 +153,16 @@ __declspec(dllexport) BOOL WINAPI SetKeyBoardHook(HWND wnd) {
     return g_keyboardHook != nullptr;
 }
 
-__declspec(dllexport) BOOL WINAPI RemoveKeyBoardHook() {
-    g_keyboardWnd = nullptr;
-    if (!g_keyboardHook) return FALSE;
-    BOOL ok = UnhookWindowsHookEx(g_keyboardHook);
-    g_keyboardHook = nullptr;
+// Takes a hook down and forgets its window; False when it was not set.
+static BOOL Unhook(HHOOK& hook, HWND& wnd) {
+    wnd = nullptr;
+    if (!hook) return FALSE;
+    BOOL ok = UnhookWindowsHookEx(hook);
+    hook = nullptr;
     return ok;
 }
+
+__declspec(dllexport) BOOL WINAPI RemoveKeyBoardHook() { return Unhook(g_keyboardHook, g_keyboardWnd); }
 
 __declspec(dllexport) BOOL WINAPI SetMouseHook(HWND wnd) {
     g_mouseWnd = wnd;
@@ -167,13 +170,7 @@ __declspec(dllexport) BOOL WINAPI SetMouseHook(HWND wnd) {
     return g_mouseHook != nullptr;
 }
 
-__declspec(dllexport) BOOL WINAPI RemoveMouseHook() {
-    g_mouseWnd = nullptr;
-    if (!g_mouseHook) return FALSE;
-    BOOL ok = UnhookWindowsHookEx(g_mouseHook);
-    g_mouseHook = nullptr;
-    return ok;
-}
+__declspec(dllexport) BOOL WINAPI RemoveMouseHook() { return Unhook(g_mouseHook, g_mouseWnd); }
 
 __declspec(dllexport) BOOL WINAPI RemoveShellHook() {
     if (!g_shellThread) return FALSE;
