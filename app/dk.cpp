@@ -5,6 +5,7 @@
 #include "Application.h"
 #include "Platform.h"
 #include "ApplicationsMenu.h"
+#include "BookmarkThread.h"
 #include "Configs.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
@@ -58,6 +59,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ActivatePrevInstance();
     }
 
+    // Site fetches still running must be out of the log, settings and graphics before those go.
+    TBookmarkThread::EndAll();
     for (auto it = std::rbegin(kModules); it != std::rend(kModules); ++it) it->end();
     // The forms and the data module go last.
     delete Orvane;

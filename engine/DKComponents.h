@@ -11,6 +11,7 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -293,6 +294,9 @@ public:
     void SetRadioBox(int FirstID, int LastID, int SelectedID);
     // Whether this item is Item or lies below it.
     bool IsInside(const TDKMenuItem* Item) const;
+    // True while the item exists; work that outlives a call (a fetch thread) keeps it to learn
+    // whether the item is still there (addresses are reused). Made on first use.
+    std::shared_ptr<const std::atomic<bool>> LifeToken();
 
     // ---- filtering ----
     // Narrows the tree to the filterable items whose caption holds FilterStr, opens the way to
@@ -375,6 +379,7 @@ public:
     void EditMouseLeave(TMenuEdit* Edit);
 
 private:
+    std::shared_ptr<std::atomic<bool>> FLifeToken;
     void DestroyWindowParts();
     int MenuIdForLog() const;
     void PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected);

@@ -21,6 +21,7 @@ TDKMenuItem::TDKMenuItem() {
 }
 
 TDKMenuItem::~TDKMenuItem() {
+    if (FLifeToken) FLifeToken->store(false);
     // The window goes first: its rows point at the children.
     CloseWindow();
     DestroyWindowParts();  // a stored item's window is only hidden by CloseWindow
@@ -41,6 +42,11 @@ TDKMenuItem::~TDKMenuItem() {
         FContextMenu = nullptr;
     }
     FItems.reset();
+}
+
+std::shared_ptr<const std::atomic<bool>> TDKMenuItem::LifeToken() {
+    if (!FLifeToken) FLifeToken = std::make_shared<std::atomic<bool>>(true);
+    return FLifeToken;
 }
 
 void TDKMenuItem::Add(TDKMenuItem* Item) {
