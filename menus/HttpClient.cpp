@@ -35,6 +35,7 @@ std::string ErrorText(DWORD code) {
 }
 
 [[noreturn]] void Fail(DWORD code) {
+    if (code == WSAETIMEDOUT) code = ERROR_WINHTTP_TIMEOUT;  // some WinHTTPs pass the socket's code on
     throw EHttpError(ErrorText(code) + " (WinHTTP error " + std::to_string(code) + ")", code);
 }
 
@@ -169,6 +170,9 @@ void THttpClient::Get(const std::wstring& URL, std::vector<BYTE>& Body, size_t M
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request.h) Fail(GetLastError());
     WinHttpSetOption(request.h, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    // The wait for the response head has a time-out of its own (90 s unless set).
+    DWORD responseTimeout = static_cast<DWORD>(ReceiveTimeout);
+    WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof(responseTimeout));
     if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
         Fail(GetLastError());
     if (!WinHttpReceiveResponse(request.h, nullptr)) Fail(GetLastError());

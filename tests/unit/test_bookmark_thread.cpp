@@ -17,6 +17,7 @@
 #include "DKComponents.h"
 #include "DKUtils.h"
 #include "HttpClient.h"
+#include <winhttp.h>
 #include "SysUtils.h"
 #include "TestSupport.h"
 
@@ -399,6 +400,34 @@ TEST_F(BookmarkFetch, UnreachableServerIsLoggedAndEndsQuickly) {
     EXPECT_EQ(item->Caption(), L"pasted");
     EXPECT_NE(ReadFileBytes(LogFileName()).find("> (i1) "), std::string::npos);
     EXPECT_EQ(item->Icon(), nullptr);
+}
+
+TEST(HttpClient, SilentServerAndEndlessRedirectsEndInBoundedTime) {
+    TTestServer server;
+    HANDLE hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    server.Route("/silent", {"200 OK", "", "late", hold});
+    server.Route("/loop", {"302 Found", "Location: /loop\r\n", ""});
+    THttpClient http;
+    http.ReceiveTimeout = 500;
+    std::vector<BYTE> body;
+    ULONGLONG start = GetTickCount64();
+    try {
+        http.Get(server.Url(L"/silent"), body, 1000, THttpClient::TOverflow::Cut);
+        ADD_FAILURE() << "a silent server must fail the request";
+    } catch (const EHttpError& e) {
+        EXPECT_EQ(e.Code, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT)) << e.what();
+    }
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    SetEvent(hold);
+
+    start = GetTickCount64();
+    EXPECT_THROW(http.Get(server.Url(L"/loop"), body, 1000, THttpClient::TOverflow::Cut), EHttpError);
+    EXPECT_LT(GetTickCount64() - start, 10000u);
+    size_t loops = 0;
+    for (const std::string& r : server.Requests()) loops += r == "/loop";
+    EXPECT_GT(loops, 1u);
+    EXPECT_LT(loops, 30u);
+    CloseHandle(hold);
 }
 
 // Started as a child process by ProgramEndsWhileAFetchRuns: the program ends (menus freed,
