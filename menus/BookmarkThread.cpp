@@ -189,10 +189,11 @@ void TBookmarkThread::Execute() {
     }
     if (url.empty()) return;  // the item was gone before the fetch began
 
-    THttpClient http;
+    std::unique_ptr<THttpClient> http;
     std::wstring text;
     try {
-        text = http.Get(url, MaxPageBytes);
+        http = std::make_unique<THttpClient>();
+        text = http->Get(url, MaxPageBytes);
     } catch (const std::exception& e) {
         TSharedStep step;
         if (!step) return;
@@ -207,11 +208,11 @@ void TBookmarkThread::Execute() {
         Synchronize([this] { UpdateCaption(); });
     }
 
-    if (!ItemAlive()) return;  // nobody is left to show an icon
+    if (!http || !ItemAlive()) return;  // no client, or nobody left to show an icon
     const std::wstring host = BookmarkHost(url);
     TMemoryStream stream;
     try {
-        http.Get(L"http://" + host + L"/favicon.ico", stream, MaxIconBytes, THttpClient::TOverflow::Refuse);
+        http->Get(L"http://" + host + L"/favicon.ico", stream, MaxIconBytes, THttpClient::TOverflow::Refuse);
     } catch (const std::exception&) {
         return;
     }
