@@ -154,7 +154,8 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         FItems->SetShowFileExt(true);
         LoadFavorites();
         FItems->AddMenuItem(MainTitleID, L"All Files", nullptr, true);
-        RefreshDrives();
+        // A menu without its drives, filter or statistics is not handed to the bar.
+        FillDrives();
     } catch (...) {
         // No half-built menu stays reachable from the listener.
         {
@@ -192,47 +193,55 @@ TFilesMenu::~TFilesMenu() {
 
 void TFilesMenu::RefreshDrives() {
     try {
-        TDKMenuItem* title = FItems->FindItem(MainTitleID);
-        if (!title) throw std::runtime_error("the \"All Files\" title is missing");
-        const int first = title->Index() + 1;
-        for (int i = FItems->Count() - 1; i >= first; --i) FItems->Delete(FItems->GetItem(i));
-
-        // The favourites above stand aside while the drives are listed: a favourite that bears
-        // a drive's name would otherwise be taken for that drive and filled in its place.
-        std::vector<TDKMenuItem*>& children = *FItems->FItems;
-        FItems->ReleaseWindowResources();
-        std::vector<TDKMenuItem*> head(children.begin(), children.begin() + first);
-        children.erase(children.begin(), children.begin() + first);
-        struct PutBack {
-            TDKMenuItem* root;
-            std::vector<TDKMenuItem*>& children;
-            std::vector<TDKMenuItem*>& head;
-            ~PutBack() {
-                root->ReleaseWindowResources();
-                children.insert(children.begin(), head.begin(), head.end());
-                root->FillListView();
-            }
-        };
-        {
-            PutBack putBack{FItems, children, head};
-            PIDLPtr drives = SpecialFolder(CSIDL_DRIVES);
-            FItems->ExposeFolder(drives.get(), false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
-        }
-
-        for (int i = first; i < FItems->Count();) {
-            TDKMenuItem* c = FItems->GetItem(i);
-            if (c->Caption().find(L':') != std::wstring::npos) {
-                c->FOnAfterExpose = [this](TDKMenuItem* s) { AfterExposeFolder(s); };
-                ++i;
-            } else {
-                FItems->Delete(c);
-            }
-        }
-        AddFilter(L"Type Folder or File Name...");
-        AddStatistics();
+        FillDrives();
     } catch (const std::exception& e) {
         Log(4, L"(f4) " + What(e));
     }
+}
+
+void TFilesMenu::FillDrives() {
+    TDKMenuItem* title = FItems->FindItem(MainTitleID);
+    if (!title) throw std::runtime_error("the \"All Files\" title is missing");
+    const int first = title->Index() + 1;
+    for (int i = FItems->Count() - 1; i >= first; --i) FItems->Delete(FItems->GetItem(i));
+
+    // The items above stand aside while the drives are listed: a favourite that bears a
+    // drive's name would otherwise be taken for that drive and filled in its place.
+    std::vector<TDKMenuItem*>& children = *FItems->FItems;
+    FItems->ReleaseWindowResources();
+    std::vector<TDKMenuItem*> head(children.begin(), children.begin() + first);
+    children.erase(children.begin(), children.begin() + first);
+    struct PutBack {
+        TDKMenuItem* root;
+        std::vector<TDKMenuItem*>& children;
+        std::vector<TDKMenuItem*>& head;
+        ~PutBack() {
+            root->ReleaseWindowResources();
+            children.insert(children.begin(), head.begin(), head.end());
+            try {
+                root->FillListView();
+            } catch (const std::exception& e) {
+                Log(4, L"(f4) " + What(e));
+            }
+        }
+    };
+    {
+        PutBack putBack{FItems, children, head};
+        PIDLPtr drives = SpecialFolder(CSIDL_DRIVES);
+        FItems->ExposeFolder(drives.get(), false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+    }
+
+    for (int i = first; i < FItems->Count();) {
+        TDKMenuItem* c = FItems->GetItem(i);
+        if (c->Caption().find(L':') != std::wstring::npos) {
+            c->FOnAfterExpose = [this](TDKMenuItem* s) { AfterExposeFolder(s); };
+            ++i;
+        } else {
+            FItems->Delete(c);
+        }
+    }
+    AddFilter(L"Type Folder or File Name...");
+    AddStatistics();
 }
 
 // ---- commands of files and folders ----

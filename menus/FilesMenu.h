@@ -38,6 +38,9 @@ public:
     static void SetTotalCommanderStart(TFilesShellExecFunc f);
 
 private:
+    // The rebuild itself; errors propagate (RefreshDrives logs them).
+    void FillDrives();
+
     TDKMenuItem* FRenameItem = nullptr;  // the item FileToOperate was taken from
 };
 

@@ -344,6 +344,7 @@ TEST_F(FilesMenuTest, FolderAndFileCommandsFollowTheContent) {
     EXPECT_EQ(Head(folder, 7),
               (std::vector<std::wstring>{L"sub", L"a.txt", L"gone.txt", L"Add to Favorites", L"Open in Total Commander",
                                          L"Create a Folder", L"Rename Folder"}));
+    ASSERT_NE(m.FTCIcon, nullptr);
     EXPECT_EQ(folder->GetItem(4)->Icon(), m.FTCIcon);
     EXPECT_FALSE(folder->GetItem(4)->HasSplitter());
 
