@@ -42,6 +42,19 @@ std::vector<std::wstring> Head(const TDKMenuItem* item, size_t n) {
     return all;
 }
 
+// The names in a folder, "." and ".." left out.
+std::vector<std::wstring> Names(const std::wstring& folder) {
+    std::vector<std::wstring> out;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L"..")) out.push_back(fd.cFileName);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return out;
+}
+
 void Expose(TDKMenuItem* item) {
     if (item->FOnBeforExpose) item->FOnBeforExpose(item);
 }
@@ -386,15 +399,7 @@ TEST_F(FilesMenuTest, CreateAFolderMakesOneNewFolder) {
     WriteFileBytes(here + L"\\New Folder\\kept.txt", "kept");
     Click(folder, L"Create a Folder");  // exists already: nothing happens
     EXPECT_EQ(ReadFileBytes(here + L"\\New Folder\\kept.txt"), "kept");
-    WIN32_FIND_DATAW fd;
-    int entries = 0;
-    HANDLE h = FindFirstFileW((here + L"\\*").c_str(), &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    do {
-        if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L"..")) ++entries;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(Names(here), (std::vector<std::wstring>{L"New Folder"}));
 }
 
 TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
@@ -440,17 +445,12 @@ TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
     rename(c, L"Rename File", L"d.txt");
     EXPECT_EQ(ReadFileBytes(here + L"\\d.txt"), "delta");
     int gammas = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((here + L"\\*").c_str(), &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::wstring gammaName;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ReadFileBytes(here + L"\\" + fd.cFileName) == "gamma") {
+    for (const std::wstring& name : Names(here))
+        if (gui::FileExists(here + L"\\" + name) && ReadFileBytes(here + L"\\" + name) == "gamma") {
             ++gammas;
-            gammaName = fd.cFileName;
+            gammaName = name;
         }
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
     EXPECT_EQ(gammas, 1);
     RecordProperty("collision_result", gui::ToUtf8(gammaName));
 
