@@ -48,11 +48,17 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
         wchar_t tmp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, tmp);
         const std::wstring copy = std::wstring(tmp) + L"places.sqlite";
-        // Declared before the connection so the copy goes after the connection is closed.
+        // The copy and its journals go on every way out, after the connection below is closed;
+        // a journal left by an earlier read would be replayed into the fresh copy.
         struct TCopyGuard {
             std::wstring File;
-            ~TCopyGuard() { DeleteFileW(File.c_str()); }
+            void Remove() const {
+                for (const wchar_t* suffix : {L"", L"-wal", L"-shm", L"-journal"})
+                    DeleteFileW((File + suffix).c_str());
+            }
+            ~TCopyGuard() { Remove(); }
         } copyGuard{copy};
+        copyGuard.Remove();
         // A failed copy must not leave an older copy to be read in its place.
         if (!CopyFileW(source.c_str(), copy.c_str(), FALSE))
             throw std::runtime_error("cannot copy the bookmark database: " +

@@ -85,7 +85,9 @@ struct TRow {
 void WritePlaces(const std::wstring& file, const std::vector<TRow>& rows) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(gui::ToUtf8(file).c_str(), &db), SQLITE_OK);
+    // Firefox keeps its database in write-ahead-log mode.
     std::string sql =
+        "pragma journal_mode = wal;"
         "create table moz_places (id integer primary key, url text);"
         "create table moz_bookmarks (id integer primary key, type integer, fk integer, parent integer,"
         " position integer, title text);";
@@ -173,11 +175,12 @@ TEST_F(FirefoxBookmarks, TreeWithFoldersSeparatorsAndAnEmptyFolderFromAFreshCopy
     WritePlaces(profileDb, kRows);
     // A stale copy from an earlier run is overwritten, not read.
     testing_support::WriteFileBytes(TempCopy(), "stale, not a database");
+    testing_support::WriteFileBytes(TempCopy() + L"-wal", std::string(64, 'w'));
     data_test::LogCapture log;
     TDKMenuItem* ff = Build();
     ASSERT_NE(ff, nullptr);
     EXPECT_EQ(log.Text(), "");
-    EXPECT_FALSE(gui::FileExists(TempCopy()));
+    for (const wchar_t* suffix : {L"", L"-wal", L"-shm"}) EXPECT_FALSE(gui::FileExists(TempCopy() + suffix)) << suffix;
     EXPECT_TRUE(gui::FileExists(profileDb));
 
     ASSERT_EQ(Captions(ff), (std::vector<std::wstring>{L"Alpha", L"Tools", L"Empty", L"Beta"}));
