@@ -23,6 +23,8 @@
 namespace {
 
 const wchar_t* const kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+// Where the shell notes the folder it found.
+const wchar_t* const kFoundFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // Folders of `perFolder` bookmarks each under the bookmarks menu, with a separator every tenth row.
 void WritePlaces(const std::wstring& file, int folders, int perFolder) {
@@ -110,9 +112,11 @@ int main() {
     }
     DKData = std::make_unique<TDKData>(root + L"dk.pdb");
 
-    std::optional<std::wstring> oldAppData;
+    std::optional<std::wstring> oldAppData, oldFound;
     {
         gui::Registry reg(HKEY_CURRENT_USER);
+        if (reg.OpenKey(kFoundFolders, false) && reg.ValueExists(L"AppData")) oldFound = reg.ReadString(L"AppData");
+        reg.CloseKey();
         if (reg.OpenKey(kShellFolders, true)) {
             if (reg.ValueExists(L"AppData")) oldAppData = reg.ReadString(L"AppData");
             reg.WriteExpandString(L"AppData", root + L"AppData");
@@ -148,6 +152,13 @@ int main() {
         if (reg.OpenKey(kShellFolders, false)) {
             if (oldAppData)
                 reg.WriteExpandString(L"AppData", *oldAppData);
+            else
+                reg.DeleteValue(L"AppData");
+        }
+        reg.CloseKey();
+        if (reg.OpenKey(kFoundFolders, false)) {
+            if (oldFound)
+                reg.WriteString(L"AppData", *oldFound);
             else
                 reg.DeleteValue(L"AppData");
         }

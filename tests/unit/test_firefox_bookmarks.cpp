@@ -19,37 +19,49 @@ using testing_support::TempDir;
 
 namespace {
 
-const wchar_t* const kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+// One registry value, put back (or removed) when the object dies.
+class SavedValue {
+public:
+    SavedValue(const std::wstring& key, const std::wstring& name) : key_(key), name_(name) {
+        gui::Registry reg(HKEY_CURRENT_USER, KEY_READ);
+        if (reg.OpenKeyReadOnly(key) && reg.ValueExists(name)) {
+            type_ = reg.GetDataType(name);
+            old_ = reg.ReadString(name);
+        }
+    }
+    ~SavedValue() {
+        gui::Registry reg(HKEY_CURRENT_USER);
+        if (!reg.OpenKey(key_, false)) return;
+        if (!old_)
+            reg.DeleteValue(name_);
+        else if (type_ == REG_EXPAND_SZ)
+            reg.WriteExpandString(name_, *old_);
+        else
+            reg.WriteString(name_, *old_);
+    }
+    SavedValue(const SavedValue&) = delete;
+    SavedValue& operator=(const SavedValue&) = delete;
 
-// Points CSIDL_APPDATA at a folder while it lives (the shell reads the user's folder value).
+private:
+    std::wstring key_, name_;
+    DWORD type_ = REG_NONE;
+    std::optional<std::wstring> old_;
+};
+
+const wchar_t* const kExplorer = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+
+// Points CSIDL_APPDATA at a folder while it lives: the shell reads the user's folder value and
+// notes what it found under "Shell Folders", so both are put back.
 class AppDataRedirect {
 public:
     explicit AppDataRedirect(const std::wstring& folder) {
         gui::Registry reg(HKEY_CURRENT_USER);
-        if (reg.OpenKey(kShellFolders, true)) {
-            if (reg.ValueExists(L"AppData")) {
-                type_ = reg.GetDataType(L"AppData");
-                old_ = reg.ReadString(L"AppData");
-            }
-            reg.WriteExpandString(L"AppData", folder);
-        }
+        if (reg.OpenKey(std::wstring(kExplorer) + L"User Shell Folders", true)) reg.WriteExpandString(L"AppData", folder);
     }
-    ~AppDataRedirect() {
-        gui::Registry reg(HKEY_CURRENT_USER);
-        if (!reg.OpenKey(kShellFolders, false)) return;
-        if (!old_)
-            reg.DeleteValue(L"AppData");
-        else if (type_ == REG_EXPAND_SZ)
-            reg.WriteExpandString(L"AppData", *old_);
-        else
-            reg.WriteString(L"AppData", *old_);
-    }
-    AppDataRedirect(const AppDataRedirect&) = delete;
-    AppDataRedirect& operator=(const AppDataRedirect&) = delete;
 
 private:
-    DWORD type_ = REG_NONE;
-    std::optional<std::wstring> old_;
+    SavedValue user_{std::wstring(kExplorer) + L"User Shell Folders", L"AppData"};
+    SavedValue cached_{std::wstring(kExplorer) + L"Shell Folders", L"AppData"};
 };
 
 // Points GetTempPathW of this process at a folder while it lives.
