@@ -92,8 +92,13 @@ void TInternetMenu::ShellOpen(const std::wstring& Address) {
         ShellExecuteW(gui::App().Handle(), L"open", Address.c_str(), L"", L"", SW_HIDE);
 }
 
+TInternetMenu::TOwnedIcons::~TOwnedIcons() {
+    for (HICON i : Icons) DestroyIcon(i);
+    for (auto& [file, icon] : Sites) DestroyIcon(icon);
+}
+
 HICON TInternetMenu::Keep(HICON Icon) {
-    if (Icon) FIcons.push_back(Icon);
+    if (Icon) FOwnedIcons.Icons.push_back(Icon);
     return Icon;
 }
 
@@ -104,10 +109,10 @@ HICON TInternetMenu::LoadIconFile(const std::wstring& File) {
 // Bookmarks of one site share the icon loaded from its cache file.
 HICON TInternetMenu::SiteIcon(const std::wstring& URL) {
     std::wstring file = SiteIconFileName(WebIconsPath, URL);
-    auto it = FSiteIcons.find(file);
-    if (it != FSiteIcons.end()) return it->second;
+    auto it = FOwnedIcons.Sites.find(file);
+    if (it != FOwnedIcons.Sites.end()) return it->second;
     HICON icon = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-    if (icon) FSiteIcons.emplace(file, icon);
+    if (icon) FOwnedIcons.Sites.emplace(file, icon);
     return icon;
 }
 
@@ -175,10 +180,8 @@ TInternetMenu::TInternetMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
 }
 
 TInternetMenu::~TInternetMenu() {
-    // The windows showing the icons go first.
+    // The windows showing the icons go before the icons.
     Hide();
-    for (HICON i : FIcons) DestroyIcon(i);
-    for (auto& [file, icon] : FSiteIcons) DestroyIcon(icon);
 }
 
 // ---- stored bookmarks and groups ----
@@ -237,15 +240,23 @@ void TInternetMenu::CreateItemClick(TDKMenuItem* Sender) {
     const int id = Sender->MIID();
     switch (id) {
     case CreateGroupID:
-        if (TDKMenuItem* t = FItems->FindItem(FavoritesTitleID)) parent = FItems, index = t->Index() + 1;
+        if (TDKMenuItem* t = FItems->FindItem(FavoritesTitleID)) {
+            parent = FItems;
+            index = t->Index() + 1;
+        }
         break;
     case CreateBookmarkID:
-        if (TDKMenuItem* t = FItems->FindItem(MainTitleID)) parent = FItems, index = t->Index();
+        if (TDKMenuItem* t = FItems->FindItem(MainTitleID)) {
+            parent = FItems;
+            index = t->Index();
+        }
         break;
     case GroupCreateGroupID:
-        parent = Sender->Owner(), index = 0;
+        parent = Sender->Owner();
+        index = 0;
         break;
     case GroupCreateBookmarkID:
+        // After the group's last entry, before its five commands.
         parent = Sender->Owner();
         if (parent) index = parent->Count() - 5;
         break;

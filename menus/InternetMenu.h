@@ -70,8 +70,16 @@ public:
 private:
     std::wstring FImagesPath;  // "\images\" beside the executable
     std::wstring FIEPath;
-    std::vector<HICON> FIcons;                 // owned; the items only show them
-    std::map<std::wstring, HICON> FSiteIcons;  // owned; cached site icons by file name
+    // Icons the menu loaded (site icons by cache file name); the items only show them. Freed
+    // also when the construction fails half-way.
+    struct TOwnedIcons {
+        std::vector<HICON> Icons;
+        std::map<std::wstring, HICON> Sites;
+        TOwnedIcons() = default;
+        TOwnedIcons(const TOwnedIcons&) = delete;
+        TOwnedIcons& operator=(const TOwnedIcons&) = delete;
+        ~TOwnedIcons();
+    } FOwnedIcons;
     void* FFirefoxDB = nullptr;                // sqlite3 connection while the bookmarks are read
     // Ids of the Firefox folders being read, outermost first: a folder that holds one of its
     // own ancestors (a damaged database) is not read again.
