@@ -1,0 +1,137 @@
+// The Firefox bookmark tree of the Internet menu, read from a temporary copy of the first
+// profile's places database.
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "Application.h"
+#include "DKUtils.h"
+#include "IniFile.h"
+#include "InternetMenu.h"
+#include "SysUtils.h"
+#include "sqlite3.h"
+
+namespace {
+
+constexpr int BookmarksMenuFolder = 2;
+
+std::wstring Text16(sqlite3_stmt* Stmt, int Column) {
+    const void* p = sqlite3_column_text16(Stmt, Column);
+    return p ? std::wstring(static_cast<const wchar_t*>(p)) : std::wstring();
+}
+
+[[noreturn]] void Fail(sqlite3* Db, const char* What) {
+    std::string msg = What;
+    if (Db) msg += std::string(": ") + sqlite3_errmsg(Db);
+    throw std::runtime_error(msg);
+}
+
+}  // namespace
+
+void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
+    try {
+        wchar_t buf[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathW(gui::App().Handle(), CSIDL_APPDATA, nullptr, 0, buf))) return;
+        const std::wstring firefox = std::wstring(buf) + L"\\Mozilla\\Firefox\\";
+        std::wstring profile;
+        {
+            gui::IniFile ini(firefox + L"profiles.ini");
+            profile = gui::Trim(ini.ReadString(L"Profile0", L"Path", L""));
+        }
+        if (profile.empty()) return;
+        const std::wstring source = firefox + profile + L"\\places.sqlite";
+        if (!gui::FileExists(source)) return;
+
+        wchar_t tmp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, tmp);
+        const std::wstring copy = std::wstring(tmp) + L"places.sqlite";
+        // The copy and its journals go on every way out, after the connection below is closed;
+        // a journal left by an earlier read would be replayed into the fresh copy.
+        struct TCopyGuard {
+            std::wstring File;
+            void Remove() const {
+                for (const wchar_t* suffix : {L"", L"-wal", L"-shm", L"-journal"})
+                    DeleteFileW((File + suffix).c_str());
+            }
+            ~TCopyGuard() { Remove(); }
+        } copyGuard{copy};
+        copyGuard.Remove();
+        // A failed copy must not leave an older copy to be read in its place.
+        if (!CopyFileW(source.c_str(), copy.c_str(), FALSE))
+            throw std::runtime_error("cannot copy the bookmark database: " +
+                                     gui::ToUtf8(gui::SysErrorMessage(GetLastError())));
+
+        sqlite3* db = nullptr;
+        struct TDbGuard {
+            sqlite3*& Db;
+            void*& Shared;
+            ~TDbGuard() {
+                Shared = nullptr;
+                sqlite3_close(Db);
+            }
+        } dbGuard{db, FFirefoxDB};
+        if (sqlite3_open16(copy.c_str(), &db) != SQLITE_OK) Fail(db, "cannot open the bookmark database");
+        if (sqlite3_exec(db, "pragma synchronous = off", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr) != SQLITE_OK)
+            Fail(db, "cannot set up the bookmark database");
+        FFirefoxDB = db;
+        FFirefoxFolders.clear();
+        LoadFirefoxFolder(Item, BookmarksMenuFolder);
+    } catch (const std::exception& e) {
+        FFirefoxFolders.clear();
+        Log(4, L"(i2) " + gui::FromUtf8(e.what()));
+    }
+}
+
+void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
+    auto* db = static_cast<sqlite3*>(FFirefoxDB);
+    if (!db) return;
+    if (std::find(FFirefoxFolders.begin(), FFirefoxFolders.end(), ParentId) != FFirefoxFolders.end()) return;
+
+    wchar_t sql[300];
+    swprintf(sql, 300,
+             L"select b.id, b.parent, b.type, b.position, b.title, p.url from moz_bookmarks b left join moz_places "
+             L"p on b.fk= p.id where b.parent = %d order by parent, position",
+             ParentId);
+    sqlite3_stmt* raw = nullptr;
+    // A database that cannot be read is reported, not shown as an empty tree.
+    if (sqlite3_prepare16_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK || !raw) {
+        sqlite3_finalize(raw);
+        Fail(db, "cannot read the bookmarks");
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+
+    FFirefoxFolders.push_back(ParentId);
+    struct TPop {
+        std::vector<int>& Path;
+        ~TPop() { Path.pop_back(); }
+    } pop{FFirefoxFolders};
+
+    bool separator = false;
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        std::wstring title = Text16(stmt.get(), 4);
+        if (gui::Trim(title).empty()) {
+            separator = true;
+            continue;
+        }
+        const int id = sqlite3_column_int(stmt.get(), 0);
+        TDKMenuItem* mi = Parent->AddMenuItem(id, title, [this](TDKMenuItem* s) { RunItem(s); }, false, separator,
+                                              true);
+        mi->SetExecPath(Text16(stmt.get(), 5));
+        LoadFirefoxFolder(mi, id);
+        mi->AddMenuItem(0, L"Copy to Favorites Root", [this](TDKMenuItem* s) { CopyToFavoritesClick(s); }, false,
+                        true)
+            ->SetIcon(FFavIcon);
+        if (gui::Trim(mi->ExecPath()).empty()) {
+            mi->SetIcon(FFoldIcon);
+            // Opens the folder's bookmarks, as "Run All in Group" does for stored groups.
+            mi->AddMenuItem(0, L"Open All Bookmarks in Group", [this](TDKMenuItem* s) { RunAllInGroup(s); });
+        }
+        separator = false;
+    }
+    if (rc != SQLITE_DONE) Fail(db, "cannot read the bookmarks");
+}
