@@ -34,10 +34,14 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
-// The application window and the bar: never listed, never handled.
-bool IsOwnShellWindow(HWND W) {
+// The application window, the bar and every other window of this program (menu windows and
+// notifications are unowned popups here): never listed, never handled.
+bool IsOwnWindow(HWND W) {
     if (!W) return false;
-    return W == gui::App().Handle() || W == gui::App().MainForm;
+    if (W == gui::App().Handle() || W == gui::App().MainForm) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(W, &pid);
+    return pid == GetCurrentProcessId();
 }
 
 std::wstring Hex4(unsigned v) {
@@ -188,7 +192,7 @@ BOOL CALLBACK TApplicationsMenu::AddWindowEnumProc(HWND W, LPARAM Menu) {
 
 void TApplicationsMenu::AddWindow(HWND W) {
     bool listed = ((GetWindowLongW(W, GWL_EXSTYLE) & WS_EX_APPWINDOW) && IsWindowVisible(W)) || IsTaskbarWindow(W);
-    if (!listed || IsOwnShellWindow(W)) return;
+    if (!listed || IsOwnWindow(W)) return;
 
     std::wstring exe = GetWindowExeName(W);
     TDKMenuItem* mi =
@@ -221,7 +225,11 @@ void TApplicationsMenu::ActivateWindowClick(TDKMenuItem* Sender) {
     int id = Sender->MIID();
     HWND W = IDWindow(id);
     if (!IsWindow(W)) {
-        FItems->Delete(id);
+        // Sender may be the item whose click or key press is still being handled: remove it
+        // once that is over.
+        gui::App().Queue([this, id] {
+            if (Alive(this)) FItems->Delete(id);
+        });
         return;
     }
     WINDOWPLACEMENT wp{};
@@ -450,7 +458,7 @@ LRESULT CALLBACK ApplicationsNotifyWndProc(HWND hwnd, UINT msg, WPARAM wParam, L
     if (msg != WM_HOOKSHELL || !WindowsEnumerated.load(std::memory_order_acquire)) return result;
     TApplicationsMenu* menu = AppsMenuInstance.load(std::memory_order_acquire);
     HWND W = reinterpret_cast<HWND>(wParam);
-    if (!menu || !menu->Reachable() || IsOwnShellWindow(W)) return result;
+    if (!menu || !menu->Reachable() || IsOwnWindow(W)) return result;
     Log(1, L"a.ApplWndProc ( Hwn: 0x" + Hex4(static_cast<unsigned>(reinterpret_cast<uintptr_t>(hwnd))) +
                L", Msg: 0x" + Hex4(msg) + L", Wpr: 0x" + Hex4(static_cast<unsigned>(wParam)) + L", Lpr: 0x" +
                Hex4(static_cast<unsigned>(lParam)) + L" )");

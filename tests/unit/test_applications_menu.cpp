@@ -348,7 +348,7 @@ TEST_F(ApplicationsMenu, ClickingMinimisesRestoresOrRaisesAndRecordsTheLaunch) {
     PostMessageW(b, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(b); }, 5000));
     if (TDKMenuItem* left = WindowItem(b)) left->FOnClick(left);
-    EXPECT_EQ(WindowItem(b), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return WindowItem(b) == nullptr; }, 2000));
     EXPECT_EQ(Launches(), launches + 2);
 }
 
@@ -529,4 +529,28 @@ TEST_F(ApplicationsMenu, FilterEnterActsOnTheTopWindowAndLaunchesOrderTheWindows
     while (Root()->GetItem(1)->MIID() != TDKPopupMenu::FavoritesTitleID) Root()->Delete(Root()->GetItem(1)->MIID());
     edit->FOnClick(edit);
     EXPECT_EQ(Launches(), launches + 1);
+}
+
+TEST_F(ApplicationsMenu, OwnWindowsAreNotListedAndAnOpenMenuStaysOpen) {
+    TApplicationsMenu& m = Build();
+    TitledWindows apps({UniqueTitle(L"shown")});
+    ASSERT_TRUE(apps.Ready());
+    ASSERT_TRUE(WaitUntil([&] { return WindowItem(apps.Window(0)) != nullptr; }, 5000));
+    // Opening the menu and a window item's submenu makes windows of this program; hk.dll reports
+    // them as new windows, and they must neither be listed nor close the open submenu.
+    m.Popup(100, 100);
+    TDKMenuItem* item = WindowItem(apps.Window(0));
+    RECT r = Root()->RowBounds(item->Index());
+    Root()->OpenChildAt(item, r);
+    ASSERT_NE(item->FormHandle(), nullptr);
+    Pump(600);
+    for (int i = 0; i < Root()->Count(); ++i) {
+        DWORD pid = 0;
+        HWND w = reinterpret_cast<HWND>(static_cast<intptr_t>(Root()->GetItem(i)->MIID()));
+        if (IsWindow(w)) GetWindowThreadProcessId(w, &pid);
+        EXPECT_NE(pid, GetCurrentProcessId()) << gui::ToUtf8(Root()->GetItem(i)->Caption());
+    }
+    EXPECT_TRUE(m.Acitve());
+    EXPECT_NE(item->FormHandle(), nullptr);
+    m.Hide();
 }
