@@ -12,6 +12,7 @@
 #include "Configs.h"
 #include "DKButton.h"
 #include "DKUtils.h"
+#include "Main.h"
 #include "DataTestSupport.h"
 #include "Window.h"
 
@@ -553,4 +554,37 @@ TEST_F(ApplicationsMenu, OwnWindowsAreNotListedAndAnOpenMenuStaysOpen) {
     EXPECT_TRUE(m.Acitve());
     EXPECT_NE(item->FormHandle(), nullptr);
     m.Hide();
+}
+
+TEST_F(ApplicationsMenu, BuiltOnTheMenuThreadItTakesEventsOnceItsButtonHoldsIt) {
+    TitledWindows apps({UniqueTitle(L"threaded")});
+    ASSERT_TRUE(apps.Ready());
+    struct Host : gui::Window {
+        Host() { Create({L"AppsMenuTestHost"}, L"host", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, 100, 19); }
+    } host;
+    TDKButton button(host.Handle());
+    button.SetID(2);
+    button.SetCaption(L"Applications");
+    HWND w = apps.Window(0);
+    // The bar's own building thread; meanwhile this thread keeps handling the window's events.
+    new TCreateMenuThread(&button, [](TDKButton* b) -> TDKPopupMenu* {
+        return new TApplicationsMenu(TMenuOwner{b->Caption(), b->ID(), RGB(1, 2, 3), b});
+    });
+    int n = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::wstring t = apps.Title(0) + L" " + std::to_wstring(++n);
+            SetWindowTextW(w, t.c_str());
+            PostMessageW(ShellNotifyWnd, WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), HSHELL_REDRAW);
+            PostMessageW(ShellNotifyWnd, WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), HSHELL_WINDOWACTIVATED);
+            return button.PopupMenu() != nullptr;
+        },
+        20000));
+    menu.reset(static_cast<TApplicationsMenu*>(button.PopupMenu()));
+    ASSERT_NE(WindowItem(w), nullptr);
+    std::wstring last = apps.Title(0) + L" last";
+    SetWindowTextW(w, last.c_str());
+    EXPECT_TRUE(WaitUntil([&] { return WindowItem(w)->Caption() == last; }, 5000));
+    button.SetPopupMenu(nullptr);
+    menu.reset();
 }
