@@ -396,95 +396,62 @@ TEST_F(ApplicationsMenu, GroupsHideTheOtherProgramsWindowsAndAllApplicationsShow
     } own;
     HWND a1 = mine.Window(0), a2 = mine.Window(1), a3 = mine2.Window(0), b = others.Window(0);
     auto visible = [](HWND w) { return IsWindowVisible(w) != FALSE; };
+    auto mineShown = [&] { return visible(a1) && visible(a2) && visible(a3); };
+    auto mineHidden = [&] { return !visible(a1) && !visible(a2) && !visible(a3); };
 
+    // The first group made on the default database takes the id of "None".
     TApplicationsMenu& m = Build();
-    TDKMenuItem* work = Group(L"Work");
-    AddRunningApp(work, L"titled_windows.exe");
-    // Each program once in the running list, though two processes run the helper.
-    TDKMenuItem* add = work->FindItem(L"Add from Running Applications");
-    int helperRows = 0;
-    for (int i = 0; i < add->Count(); ++i) helperRows += add->GetItem(i)->Caption() == L"titled_windows.exe";
-    EXPECT_EQ(helperRows, 1);
-    ASSERT_EQ(work->Count(), 3);
-    TDKMenuItem* app = work->GetItem(0);
-    EXPECT_EQ(app->Caption(), L"titled_windows.exe");
-    EXPECT_TRUE(app->Loadable());
-    EXPECT_EQ(Captions(app), (std::vector<std::wstring>{L"Delete Application from Group"}));
-    EXPECT_EQ(app->MIID(), 3);  // a fresh stored id
-
-    work->FOnClick(work);
-    EXPECT_TRUE(visible(a1) && visible(a2) && visible(a3));
-    EXPECT_FALSE(visible(b));
-    EXPECT_TRUE(visible(own.Handle()));
-    EXPECT_TRUE(work->Checked());
-    EXPECT_FALSE(Group(L"All Applications")->Checked());
-    EXPECT_FALSE(Root()->GetItem(0)->Checked());
-
-    TDKMenuItem* all = Group(L"All Applications");
-    all->FOnClick(all);
-    EXPECT_TRUE(visible(a1) && visible(b));
-    EXPECT_TRUE(all->Checked() && Root()->GetItem(0)->Checked());
-    EXPECT_FALSE(work->Checked());
-
-    TDKMenuItem* none = Group(L"None");
-    none->FOnClick(none);
-    EXPECT_FALSE(visible(a1) || visible(a2) || visible(a3) || visible(b));
-    EXPECT_TRUE(visible(own.Handle()));
-
-    // A new group takes the next id; chosen, it shows its program only; "None" then hides all,
-    // though the group shares its id with "None".
     TDKMenuItem* groups = m.FindItem(TDKPopupMenu::FavoritesTitleID);
     groups->GetItem(0)->FOnClick(groups->GetItem(0));
     TDKMenuItem* fresh = Root()->GetItem(groups->Index() + 2);
     EXPECT_EQ(fresh->Caption(), L"Type Group Title and Press Enter");
-    EXPECT_EQ(fresh->MIID(), 4);
-    fresh->SetCaption(L"Others");
-    fresh->FOnClick(fresh);
-    EXPECT_FALSE(fresh->Edited());
-    AddRunningApp(fresh, L"other_app.exe");
-    fresh->FOnClick(fresh);
-    EXPECT_TRUE(visible(b));
-    EXPECT_FALSE(visible(a1));
-    none->FOnClick(none);
-    EXPECT_FALSE(visible(b));
-    EXPECT_TRUE(none->Checked());
-    EXPECT_FALSE(fresh->Checked());
-
-    all->FOnClick(all);
-    EXPECT_TRUE(visible(a1) && visible(a2) && visible(a3) && visible(b));
-}
-
-TEST_F(ApplicationsMenu, FirstGroupOnAFreshDatabaseSharesTheIdOfNoneAndStillFilters) {
-    std::wstring other = dir / L"other_app.exe";
-    ASSERT_TRUE(CopyFileW((BinDir() + L"titled_windows.exe").c_str(), other.c_str(), FALSE));
-    TitledWindows mine({UniqueTitle(L"mine")});
-    TitledWindows others({UniqueTitle(L"other")}, other);
-    ASSERT_TRUE(mine.Ready() && others.Ready());
-    HWND a = mine.Window(0), b = others.Window(0);
-    TApplicationsMenu& m = Build();
-    TDKMenuItem* groups = m.FindItem(TDKPopupMenu::FavoritesTitleID);
-    groups->GetItem(0)->FOnClick(groups->GetItem(0));
-    TDKMenuItem* fresh = Root()->GetItem(groups->Index() + 2);
     ASSERT_EQ(fresh->MIID(), 3);
     fresh->SetCaption(L"Mine");
-    fresh->FOnClick(fresh);
+    fresh->FOnClick(fresh);  // Enter
+    EXPECT_FALSE(fresh->Edited());
     AddRunningApp(fresh, L"titled_windows.exe");
+    // Each program once in the running list, though two processes run the helper.
+    TDKMenuItem* add = fresh->FindItem(L"Add from Running Applications");
+    int helperRows = 0;
+    for (int i = 0; i < add->Count(); ++i) helperRows += add->GetItem(i)->Caption() == L"titled_windows.exe";
+    EXPECT_EQ(helperRows, 1);
+    ASSERT_EQ(fresh->Count(), 3);
+    TDKMenuItem* app = fresh->GetItem(0);
+    EXPECT_EQ(app->Caption(), L"titled_windows.exe");
+    EXPECT_TRUE(app->Loadable());
+    EXPECT_EQ(Captions(app), (std::vector<std::wstring>{L"Delete Application from Group"}));
+    EXPECT_EQ(app->MIID(), 4);  // a fresh stored id, not the process id
+    TDKMenuItem* work = Group(L"Work");
+    AddRunningApp(work, L"other_app.exe");
 
+    TDKMenuItem* all = Group(L"All Applications");
+    TDKMenuItem* none = Group(L"None");
     fresh->FOnClick(fresh);
-    EXPECT_TRUE(IsWindowVisible(a));
-    EXPECT_FALSE(IsWindowVisible(b));
+    EXPECT_TRUE(mineShown());
+    EXPECT_FALSE(visible(b));
+    EXPECT_TRUE(visible(own.Handle()));
     EXPECT_TRUE(fresh->Checked());
-    EXPECT_FALSE(Group(L"None")->Checked());
-    TDKMenuItem* media = Group(L"Media");
-    media->FOnClick(media);
-    EXPECT_FALSE(IsWindowVisible(a) || IsWindowVisible(b));
-    EXPECT_TRUE(media->Checked());
+    EXPECT_FALSE(none->Checked() || all->Checked() || Root()->GetItem(0)->Checked());
+
+    all->FOnClick(all);
+    EXPECT_TRUE(mineShown() && visible(b));
+    EXPECT_TRUE(all->Checked() && Root()->GetItem(0)->Checked());
     EXPECT_FALSE(fresh->Checked());
-    Group(L"None")->FOnClick(Group(L"None"));
-    EXPECT_FALSE(IsWindowVisible(a) || IsWindowVisible(b));
-    EXPECT_FALSE(fresh->Checked());
-    Group(L"All Applications")->FOnClick(Group(L"All Applications"));
-    EXPECT_TRUE(IsWindowVisible(a) && IsWindowVisible(b));
+
+    work->FOnClick(work);
+    EXPECT_TRUE(mineHidden());
+    EXPECT_TRUE(visible(b));
+
+    // "None" hides everything, though a group shares its id.
+    none->FOnClick(none);
+    EXPECT_TRUE(mineHidden());
+    EXPECT_FALSE(visible(b));
+    EXPECT_TRUE(visible(own.Handle()));
+    EXPECT_TRUE(none->Checked());
+    EXPECT_FALSE(fresh->Checked() || work->Checked());
+
+    all->FOnClick(all);
+    EXPECT_TRUE(mineShown() && visible(b));
 }
 
 TEST_F(ApplicationsMenu, GroupApplicationsAreStoredAndComeBack) {
