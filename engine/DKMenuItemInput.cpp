@@ -160,9 +160,11 @@ void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
         }
         POINT p{r.right, r.top};
         ClientToScreen(FListView, &p);
+        // A handler may delete the item (remove from a group or from favourites).
+        auto alive = child->LifeToken();
         if (child->FOnClick) child->FOnClick(child);
-        if (child->FOnMouseDown) child->FOnMouseDown(child, TMouseButton::mbLeft, 0, p.x, p.y);
-        if (child->FOnMouseUp) child->FOnMouseUp(child, TMouseButton::mbLeft, 0, p.x, p.y);
+        if (*alive && child->FOnMouseDown) child->FOnMouseDown(child, TMouseButton::mbLeft, 0, p.x, p.y);
+        if (*alive && child->FOnMouseUp) child->FOnMouseUp(child, TMouseButton::mbLeft, 0, p.x, p.y);
         break;
     }
     case VK_ESCAPE:

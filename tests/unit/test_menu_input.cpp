@@ -109,6 +109,24 @@ TEST_F(MenuInput, EditedRowsFireNoClickAndEnterReachesTheDeepestSelection) {
     (void)filter;
 }
 
+TEST_F(MenuInput, EnterOnAnItemWhoseClickDeletesItRunsNothingMoreOnIt) {
+    TDKMenuItem* sub = root->GetItem(1);
+    TDKMenuItem* victim = sub->AddMenuItem(12, L"remove me");
+    sub->AddMenuItem(13, L"stays");
+    int downs = 0;
+    victim->FOnClick = [&](TDKMenuItem* s) { s->FOwner->Delete(s); };
+    victim->FOnMouseDown = [&](TDKMenuItem*, TMouseButton, TShiftState, int, int) { ++downs; };
+    root->ShowAt(100, 100);
+    Select(root, 1);
+    root->OpenChildAt(sub, root->RowBounds(1));
+    Select(sub, 0);
+    WORD key = VK_RETURN;
+    sub->ListKeyDown(key, 0);
+    EXPECT_EQ(downs, 0);
+    ASSERT_EQ(sub->Count(), 1);
+    EXPECT_EQ(sub->GetItem(0)->FMIID, 13);
+}
+
 TEST_F(MenuInput, LeftClosesOnlyBelowTheRootAndEscHidesTheWholeMenu) {
     TDKMenuItem* sub = root->GetItem(0);
     sub->AddMenuItem(7, L"x");
