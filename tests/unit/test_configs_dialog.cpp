@@ -275,6 +275,11 @@ TEST_F(ConfigsDialog, LaidOutAsItsTableOnScreen) {
     EXPECT_TRUE(GetWindowLongW(tb, GWL_STYLE) & TBS_NOTICKS);
 
     // Page "General" first; the list box switches the notebook's page.
+    std::wstring dir = BinDir() + L"..\\artifacts";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    WaitUntil([] { return false; }, 300);
+    EXPECT_TRUE(SaveWindowShot(h, dir + L"\\configs_dialog_general.png"));
     EXPECT_EQ(f.PageIndex(), 0);
     EXPECT_TRUE(IsWindowVisible(C(L"chbAutoHide")));
     EXPECT_FALSE(IsWindowVisible(C(L"cbScheme")));
@@ -306,8 +311,6 @@ TEST_F(ConfigsDialog, LaidOutAsItsTableOnScreen) {
     POINT mid{177 + 7, 90 + 17 * 1 + 7};
     EXPECT_EQ(ChildWindowFromPointEx(C(L"tsView"), mid, CWP_SKIPINVISIBLE), C(L"CheckBox2"));
 
-    std::wstring dir = BinDir() + L"..\\artifacts";
-    CreateDirectoryW(dir.c_str(), nullptr);
     EXPECT_TRUE(SaveWindowShot(h, dir + L"\\configs_dialog.png"));
 }
 
@@ -443,6 +446,53 @@ TEST_F(ConfigsDialog, TrackBarBoxesAndPanelsWriteTheActiveScheme) {
     SendMessageW(p, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 8));
     SendMessageW(p, WM_LBUTTONUP, 0, MAKELPARAM(80, 8));
     EXPECT_EQ(chooserOwners.size(), 2u);
+}
+
+// The platform's chooser itself: owned by the dialog, opened on the panel's colour.
+struct TChooserSeen {
+    HWND Owner = nullptr;
+    int Red = -1, Green = -1, Blue = -1;
+    bool Answered = false;
+};
+TChooserSeen gChooser;
+
+void CALLBACK AnswerChooser(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dlg = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM out) -> BOOL {
+            wchar_t cls[16] = {};
+            GetClassNameW(w, cls, 16);
+            if (std::wstring(cls) == L"#32770" && IsWindowVisible(w)) *reinterpret_cast<HWND*>(out) = w;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&dlg));
+    if (!dlg || gChooser.Answered) return;
+    KillTimer(nullptr, id);
+    gChooser.Answered = true;
+    gChooser.Owner = GetWindow(dlg, GW_OWNER);
+    gChooser.Red = static_cast<int>(GetDlgItemInt(dlg, 706, nullptr, FALSE));
+    gChooser.Green = static_cast<int>(GetDlgItemInt(dlg, 707, nullptr, FALSE));
+    gChooser.Blue = static_cast<int>(GetDlgItemInt(dlg, 708, nullptr, FALSE));
+    PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(ConfigsDialog, RealColorChooserOpensOnThePanelColour) {
+    gui::ColorDialog::SetExecuteHook(nullptr);
+    TfrmConfigs& f = Open();
+    colorEvents = 0;
+    gChooser = {};
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerChooser);
+    ClickPanel(3);  // returns when the chooser has been answered
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(gChooser.Answered);
+    EXPECT_EQ(gChooser.Owner, f.Handle());
+    EXPECT_EQ(gChooser.Red, 1);
+    EXPECT_EQ(gChooser.Green, 2);
+    EXPECT_EQ(gChooser.Blue, 3);
+    // Confirmed unchanged: the colour stays and the bar is told.
+    EXPECT_EQ(Config.Scheme[1].MenuColors[3], RGB(1, 2, 3));
+    EXPECT_EQ(colorEvents, 1);
 }
 
 TEST_F(ConfigsDialog, ClockFormatsAddRenameSelectAndDelete) {
