@@ -532,13 +532,8 @@ void TfrmConfigs::Close() {
 }
 
 void TfrmConfigs::FormClose() {
-    try {
-        if (!FInColorDialog) FColorDialog.reset();  // else it goes with the form
-        OldClockFormats.reset();
-    } catch (...) {
-        if (FConfig.frmConfigs == this) FConfig.frmConfigs = nullptr;
-        throw;
-    }
+    if (!FInColorDialog) FColorDialog.reset();  // else it goes with the form
+    OldClockFormats.reset();
     if (FConfig.frmConfigs == this) FConfig.frmConfigs = nullptr;
 }
 
