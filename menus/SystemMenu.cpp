@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "Application.h"
+#include "ConfigsDialog.h"
 #include "DKUtils.h"
 #include "SysUtils.h"
 
@@ -167,8 +168,7 @@ void TSystemMenu::ExecuteFilterText(TDKMenuItem* Item) {
     DoWinExec(gui::ToAnsi(Item->Caption()), SW_SHOWNORMAL);
 }
 
-// The options dialog is not part of this program yet.
-void TSystemMenu::ConfigureShellClick(TDKMenuItem*) {}
+void TSystemMenu::ConfigureShellClick(TDKMenuItem*) { ShowConfigDialog(Config); }
 
 void TSystemMenu::ShutdownClick(TDKMenuItem* Sender) {
     try {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Configs.h"
+#include "ConfigsDialog.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "SysUtils.h"
@@ -153,6 +154,12 @@ TEST_F(SystemMenu, TreeHoldsToolsFoldersShellCommandsAndSessionGroups) {
     EXPECT_EQ(gui::LowerCase(runs[1]), gui::LowerCase(gui::ExeDir() + L"set_explorer.exe|"));
     TDKMenuItem* cfg = root->FindItem(std::wstring(L"Configure This Shell Replacement"));
     EXPECT_NO_THROW(cfg->FOnClick(cfg));
+    // It opens the options dialog on the settings record.
+    ASSERT_NE(Config.frmConfigs, nullptr);
+    HWND dlg = Config.frmConfigs->Handle();
+    EXPECT_TRUE(IsWindowVisible(dlg));
+    Config.frmConfigs->Close();
+    EXPECT_TRUE(testing_support::WaitUntil([dlg] { return !IsWindow(dlg); }, 5000));
 
     // The session and power commands carry their codes and icons.
     struct {
