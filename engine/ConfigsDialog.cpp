@@ -180,6 +180,7 @@ TfrmConfigs::TfrmConfigs(TConfig& AConfig)
     SetWindowPos(Handle(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2,
                  w, h, SWP_NOZORDER | SWP_NOACTIVATE);
     CreateControls();
+    gui::App().AddDialog(Handle());
 }
 
 TfrmConfigs::~TfrmConfigs() = default;
@@ -591,6 +592,9 @@ LRESULT TfrmConfigs::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CLOSE:
             Close();  // the close box keeps the edits, like "OK"
             return 0;
+        case WM_DESTROY:
+            gui::App().RemoveDialog(Handle());
+            break;
         case WM_RELEASE:
             // Not while the colour chooser runs on this form's stack.
             FReleasePending = FInColorDialog;

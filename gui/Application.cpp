@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include <algorithm>
+
 #include <memory>
 
 #include "SysUtils.h"
@@ -66,6 +68,7 @@ void Application::Run() {
     while (!terminated_) {
         BOOL r = GetMessageW(&msg, nullptr, 0, 0);
         if (r == 0 || r == -1) break;
+        if (DialogMessage(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -87,9 +90,23 @@ void Application::ProcessMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
+        if (DialogMessage(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+}
+
+void Application::AddDialog(HWND wnd) {
+    if (wnd && std::find(dialogs_.begin(), dialogs_.end(), wnd) == dialogs_.end()) dialogs_.push_back(wnd);
+}
+
+void Application::RemoveDialog(HWND wnd) { std::erase(dialogs_, wnd); }
+
+bool Application::DialogMessage(MSG& msg) {
+    if (dialogs_.empty() || !msg.hwnd) return false;
+    HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+    if (std::find(dialogs_.begin(), dialogs_.end(), root) == dialogs_.end()) return false;
+    return IsDialogMessageW(root, &msg) != FALSE;
 }
 
 void Application::Synchronize(const std::function<void()>& fn) {

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <functional>
+#include <vector>
 #include <string>
 
 namespace gui {
@@ -34,6 +35,9 @@ public:
     void Terminate();
     bool Terminated() const { return terminated_; }
     void ProcessMessages();
+    // Windows whose controls take Tab, arrows, Enter and Esc as a dialog's do.
+    void AddDialog(HWND wnd);
+    void RemoveDialog(HWND wnd);
 
     // Runs fn on the GUI thread and waits for it; an exception it throws is rethrown here.
     void Synchronize(const std::function<void()>& fn);
@@ -52,6 +56,8 @@ public:
 private:
     Application() = default;
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+    bool DialogMessage(MSG& msg);
+    std::vector<HWND> dialogs_;
     HWND handle_ = nullptr;
     DWORD mainThread_ = 0;
     bool terminated_ = false;

@@ -5,10 +5,12 @@
 #include <commctrl.h>
 #include <gdiplus.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Application.h"
 #include "ConfigsDialog.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
@@ -72,6 +74,8 @@ void Press(WORD vk, bool up) {
 
 // Saves the window's picture from the screen as a PNG file.
 bool SaveWindowShot(HWND h, const std::wstring& file) {
+    // Under load the controls may not have painted yet.
+    RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     RECT r{};
     GetWindowRect(h, &r);
     int w = r.right - r.left, ht = r.bottom - r.top;
@@ -631,3 +635,28 @@ TEST_F(ConfigsDialog, NoMoreEntriesThanAByteCanIndex) {
 }
 
 }  // namespace
+
+TEST_F(ConfigsDialog, TabMovesBetweenControlsAndEscCancels) {
+    TfrmConfigs& f = Open();
+    HWND h = f.Handle();
+    ASSERT_TRUE(WaitUntil([h] { return GetForegroundWindow() == h; }, 3000));
+    // The program's own loop, which is what routes keys to the dialog.
+    auto pumpUntil = [](const std::function<bool()>& cond) {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 3000; Sleep(20)) {
+            gui::App().ProcessMessages();
+            if (cond()) return true;
+        }
+        return cond();
+    };
+    SetFocus(C(L"btnOK"));
+    Press(VK_TAB, false);
+    Press(VK_TAB, true);
+    EXPECT_TRUE(pumpUntil([this] { return GetFocus() == C(L"btnCancel"); }));
+
+    Type(L"cbScheme", L"Renamed");
+    ASSERT_EQ(Config.Scheme[1].Name, L"Renamed");
+    Press(VK_ESCAPE, false);
+    Press(VK_ESCAPE, true);
+    EXPECT_TRUE(pumpUntil([h] { return !IsWindow(h); }));
+    EXPECT_EQ(Config.Scheme[1].Name, L"Dusk");
+}
