@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 #include "Application.h"
@@ -346,10 +347,17 @@ void TTrayMenu::RemoveTrayItem(TDKMenuItem* Item) {
 
 int TTrayMenu::FindTrayIcon(const TTrayNotifyData& Data) {
     try {
+        // A program often has many icons on one window: each window is asked about once.
+        std::unordered_map<HWND, bool> alive;
         for (int i = FItems->Count() - 3; i >= 1; --i) {
             TDKMenuItem* item = FItems->GetItem(i);
             TTrayIcon* t = TrayData(item);
-            if (!t || !IsWindow(t->Wnd)) RemoveTrayItem(item);
+            bool keep = false;
+            if (t) {
+                auto it = alive.find(t->Wnd);
+                keep = it != alive.end() ? it->second : (alive[t->Wnd] = IsWindow(t->Wnd) != FALSE);
+            }
+            if (!keep) RemoveTrayItem(item);
         }
         for (int i = FItems->Count() - 3; i >= 1; --i) {
             TTrayIcon* t = TrayData(FItems->GetItem(i));
@@ -372,7 +380,18 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
         icon->uVersion = Data.Version();
         std::wstring caption = CaptionOf(Data);
         std::vector<std::wstring> lines = FurtherLines(Data.szTip);
-        std::wstring exe = GetWindowExeName(Data.hWnd);
+        // Another icon of the same window already knows the program (looking it up is slow).
+        std::wstring exe;
+        bool known = false;
+        for (int i = 1; i < FItems->Count() - 2 && !known; ++i) {
+            TDKMenuItem* other = FItems->GetItem(i);
+            TTrayIcon* t = TrayData(other);
+            if (t && t->Wnd == Data.hWnd) {
+                exe = other->ExecPath();
+                known = true;
+            }
+        }
+        if (!known) exe = GetWindowExeName(Data.hWnd);
 
         auto* item = new TDKMenuItem();
         item->FMIID = 0;
