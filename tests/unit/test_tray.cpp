@@ -540,3 +540,37 @@ TEST_F(TrayHost, BuiltOnAWorkerThreadTheMenuTakesRequestsOnlyOnceWhole) {
     EXPECT_EQ(static_cast<int>(TrayItems().size()), accepted);
     EXPECT_EQ(SendBlock(Block(kAdd, owner, id, 7, nullptr, L"after")), 1);
 }
+
+// Shell service objects named under the key are started (names that are no class id are passed
+// over) while the menu is built on a worker thread, and released when the menu goes.
+TEST_F(TrayHost, ShellServiceObjectsNamedInTheRegistryAreStarted) {
+    const std::wstring key = L"SOFTWARE\\OrvaneTests\\ShellServiceObjects" + std::to_wstring(GetCurrentProcessId());
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\not a class id").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    // The web browser object answers IOleCommandTarget.
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\{8856F961-340A-11D0-A96B-00C04FD705A2}").c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    TTrayMenu::SetShellServiceObjectsKey(key);
+    std::atomic<TTrayMenu*> built{nullptr};
+    std::thread worker([&] {
+        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        built = new TTrayMenu(TMenuOwner{L"Tray", 6, RGB(40, 90, 160), nullptr});
+        if (SUCCEEDED(com)) CoUninitialize();
+    });
+    bool ended = WaitUntil([&] { return built.load() != nullptr; }, 60000);
+    worker.join();
+    menu.reset(built.load());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(menu->FTargetArr.size(), 1u);
+    IOleCommandTarget* target = menu->FTargetArr[0];
+    target->AddRef();
+    menu.reset();
+    // Ours is now the last reference.
+    EXPECT_EQ(target->Release(), 0u);
+}
