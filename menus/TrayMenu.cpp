@@ -139,6 +139,9 @@ void PostOld(const TTrayIcon& t, LPARAM event) { PostMessageW(t.Wnd, t.uCallBack
 bool ParseTrayCopyData(const void* Data, size_t Size, TTrayNotifyData& Out) {
     if (!Data || Size < tray_block::MinSize) return false;
     const BYTE* p = static_cast<const BYTE*>(Data);
+    // Wine's own notification call sends a layout of its own to this class: read at these
+    // offsets it would name some unrelated window as the owner.
+    if (ReadU32(p, 0) != tray_block::Signature) return false;
     Out = TTrayNotifyData{};
     Out.Message = ReadU32(p, tray_block::Message);
     Out.hWnd = HandleFrom32<HWND>(ReadU32(p, tray_block::hWnd));

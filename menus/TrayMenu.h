@@ -14,6 +14,7 @@
 // ---- the WM_COPYDATA block (32-bit layout, little-endian, offsets from the block's start) ----
 
 namespace tray_block {
+constexpr DWORD Signature = 0x34753423u;  // at offset 0
 constexpr size_t Message = 4;       // NIM_* code
 constexpr size_t Record = 8;        // the 32-bit NOTIFYICONDATAW starts here
 constexpr size_t hWnd = 12;
@@ -47,7 +48,8 @@ struct TTrayNotifyData {
     std::wstring OwnerText;
 };
 
-// Reads a block of Size bytes; false when it is absent or shorter than the host reads.
+// Reads a block of Size bytes; false when it is absent, shorter than the host reads or not
+// signed as the system signs it.
 bool ParseTrayCopyData(const void* Data, size_t Size, TTrayNotifyData& Out);
 // The tip's lines as a string list splits them (CR LF, LF or CR).
 std::vector<std::wstring> TrayTipLines(const std::wstring& Tip);

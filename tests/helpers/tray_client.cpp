@@ -9,6 +9,8 @@
 //   delete ID             NIM_DELETE
 //   focus ID              NIM_SETFOCUS
 //   short ID BYTES        NIM_ADD in a block cut to BYTES bytes
+//   system ID TIP         NIM_ADD through the system's own Shell_NotifyIconW, with the window's
+//                         handle (low word) as the callback number
 //   title TEXT            the window's text
 //   wait MS               pumps messages for MS milliseconds
 //   expect N MS           pumps until N callback messages came or MS passed
@@ -18,6 +20,7 @@
 // In TIP, \n and \r stand for line breaks. Lines printed (and appended to FILE):
 //   hwnd HEX | reply STEP ID RESULT | msg CALLBACK WPARAM LPARAM (hexadecimal)
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -218,6 +221,16 @@ int main(int argc, char** argv) {
             r.tip = L"short";
             r.size = static_cast<size_t>(std::strtoul(arg(2), nullptr, 0));
             Out("reply short %lu %lld\n", id, static_cast<long long>(Send(r)));
+            a += 3;
+        } else if (step == "system") {
+            NOTIFYICONDATAW nid{};
+            nid.cbSize = sizeof(nid);
+            nid.hWnd = gWnd;
+            nid.uID = id;
+            nid.uFlags = NIF_MESSAGE | NIF_TIP;
+            nid.uCallbackMessage = static_cast<UINT>(reinterpret_cast<UINT_PTR>(gWnd) & 0xFFFF);
+            lstrcpynW(nid.szTip, Widen(arg(2)).c_str(), 128);
+            Out("reply system %lu %d\n", id, Shell_NotifyIconW(NIM_ADD, &nid) ? 1 : 0);
             a += 3;
         } else if (step == "title") {
             SetWindowTextW(gWnd, Widen(arg(1)).c_str());

@@ -574,3 +574,15 @@ TEST_F(TrayHost, ShellServiceObjectsNamedInTheRegistryAreStarted) {
     // Ours is now the last reference.
     EXPECT_EQ(target->Release(), 0u);
 }
+
+// Wine's own notification call sends a layout of its own; read at the Windows offsets it would
+// name a window by its callback number. Only blocks with the Windows signature are taken.
+TEST_F(TrayHost, WinesOwnFormatIsNotTakenForTheWindowsBlock) {
+    Build();
+    // Icon id 1 sits where the Windows block has its message code (1, modify: an unknown icon
+    // is added); the callback number sits where it has the owner window.
+    std::wstring out = RunClient(L"system 1 \"Wine tip\"");
+    ASSERT_TRUE(WaitLines(out, "reply system", 1));
+    EXPECT_EQ(Matching(out, "reply system")[0], "reply system 1 0");
+    EXPECT_TRUE(TrayItems().empty()) << gui::ToUtf8(TrayItems()[0]->Caption());
+}

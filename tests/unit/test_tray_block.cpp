@@ -57,6 +57,10 @@ TEST(TrayBlock, ShortOrMissingBlocksAreRefused) {
     EXPECT_FALSE(ParseTrayCopyData(nullptr, 964, d));
     EXPECT_FALSE(ParseTrayCopyData(b.data(), 0, d));
     EXPECT_FALSE(ParseTrayCopyData(b.data(), 808, d));
+    // Without the signature (Wine's own layout starts with the owner window) it is refused.
+    std::vector<BYTE> unsigned_block = b;
+    Put32(unsigned_block, 0, 0x0001006Au);
+    EXPECT_FALSE(ParseTrayCopyData(unsigned_block.data(), unsigned_block.size(), d));
     // Exactly what the host reads: the version byte is the last one taken.
     b[808] = 4;
     std::vector<BYTE> cut(b.begin(), b.begin() + 809);
@@ -88,11 +92,4 @@ TEST(TrayCaptionRule, FirstTipLineThenWindowTextThenExeName) {
     EXPECT_EQ(TrayCaption(L"\r\nSecond", L"Owner", L"a.exe"), L"a.exe");
     // The window text is taken up to 255 characters.
     EXPECT_EQ(TrayCaption(L"", std::wstring(300, L'w'), L""), std::wstring(255, L'w'));
-}
-
-TEST(TrayCaptionRule, TipLinesSplitLikeAStringList) {
-    EXPECT_EQ(TrayTipLines(L"a\r\nb\nc\rd"), (std::vector<std::wstring>{L"a", L"b", L"c", L"d"}));
-    EXPECT_EQ(TrayTipLines(L"a\r\n"), (std::vector<std::wstring>{L"a"}));
-    EXPECT_EQ(TrayTipLines(L"a\n\nb"), (std::vector<std::wstring>{L"a", L"", L"b"}));
-    EXPECT_TRUE(TrayTipLines(L"").empty());
 }
