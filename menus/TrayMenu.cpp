@@ -272,6 +272,8 @@ TTrayMenu::~TTrayMenu() {
         gui::App().Synchronize([this] { ReleaseShellServiceObjects(); });
     } catch (...) {
     }
+    // No window may paint an icon after it is destroyed.
+    Hide();
     for (int i = 0; i < FItems->Count(); ++i) {
         TDKMenuItem* item = FItems->GetItem(i);
         if (TTrayIcon* t = TrayData(item)) {
