@@ -1,0 +1,79 @@
+// The notification-area host under load: tray_client programs add, modify and delete icons
+// (NIM_ADD, NIM_MODIFY with tip and icon, NIM_DELETE) against the host in this process.
+// Prints one table row per run: clients, icons each, requests, wall time and time per request.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "BenchClock.h"
+#include "DKDataModule.h"
+#include "Platform.h"
+#include "SysUtils.h"
+#include "TrayMenu.h"
+
+namespace {
+
+void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+void Run(int clients, int icons) {
+    wchar_t host[32];
+    swprintf(host, 32, L"%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(TrayWindow)));
+    std::wstring cmd = L"\"" + gui::ExeDir() + L"tray_client.exe\" --host " + host + L" bulk " + std::to_wstring(icons);
+    std::vector<HANDLE> running;
+    double t0 = bench::Now();
+    for (int i = 0; i < clients; ++i) {
+        STARTUPINFOW si{sizeof(si)};
+        si.dwFlags = STARTF_USESTDHANDLES;  // the clients' lines are not wanted here
+        PROCESS_INFORMATION pi{};
+        std::wstring line = cmd;
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            running.push_back(pi.hProcess);
+        }
+    }
+    for (;;) {
+        Pump();
+        bool all = true;
+        for (HANDLE p : running) all = all && WaitForSingleObject(p, 0) == WAIT_OBJECT_0;
+        if (all) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    double ms = bench::Now() - t0;
+    for (HANDLE p : running) CloseHandle(p);
+    int requests = 3 * clients * icons;
+    std::printf("| %7d | %5d | %8d | %9.0f | %11.3f |\n", clients, icons, requests, ms, ms / requests);
+}
+
+}  // namespace
+
+int main() {
+    gui::PlatformScope platform;
+    gui::App().Initialize();
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    std::wstring db = std::wstring(tmp) + L"orv_tray_bench_" + std::to_wstring(GetCurrentProcessId()) + L".pdb";
+    DKData = std::make_unique<TDKData>(db);
+    TTrayMenu::SetProgramStarter([](const std::string&) {});
+    InitializeTrayMenu();
+    {
+        TTrayMenu menu(TMenuOwner{L"Tray", 6, RGB(40, 90, 160), nullptr});
+        std::printf("| clients | icons | requests | wall (ms) | ms/request |\n");
+        std::printf("|---------|-------|----------|-----------|-------------|\n");
+        Run(1, 10);
+        Run(1, 100);
+        Run(1, 500);
+        Run(4, 50);
+        Run(20, 50);
+    }
+    FinalizeTrayMenu();
+    DKData.reset();
+    DeleteFileW(db.c_str());
+    return 0;
+}
