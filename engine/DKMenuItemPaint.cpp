@@ -8,6 +8,7 @@
 #include "Configs.h"
 #include "DKUtils.h"
 #include "MenuForm.h"
+#include "ShellIcon.h"
 #include "SysUtils.h"
 
 using Gdiplus::Color;
@@ -443,7 +444,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     // 7. Icon, turning on the selected row.
     // The picture made from an icon is kept with the window's rows.
     if (child->FIconInGlobList) {
-        int index = static_cast<int>(reinterpret_cast<INT_PTR>(child->FIcon));
+        int index = ShellIconIndex(child);
         auto& pic = FSysIconPictures[index];
         if (!pic) {
             HICON icon = ImageList_GetIcon(SysSmallImageList, index, ILD_NORMAL);

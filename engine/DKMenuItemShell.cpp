@@ -7,7 +7,10 @@
 // id lists. A folder bound off the GUI thread is released before ExposeFolder returns.
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "Application.h"
@@ -15,6 +18,7 @@
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "FileUtils.h"
+#include "ShellIcon.h"
 #include "SysUtils.h"
 #include "Thread.h"
 
@@ -198,44 +202,108 @@ void TDKMenuItem::ExposeFolder(const std::wstring& Path, bool ExposeChildren, SH
     ExposeFolder(list.get(), ExposeChildren, EnumFlag, SortingType);
 }
 
-void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType) {
-    const int id = MenuIdForLog();
+namespace {
+
+// Entries asked of a folder's enumerator at a time.
+constexpr ULONG kEnumBatch = 64;
+
+// Sub-folders filled at once are spread over a few threads when a menu is built off the GUI
+// thread: each entry costs a display-name lookup that waits on the system, and a Start Menu
+// holds thousands of them. The tree is the same as when filled in one go.
+constexpr size_t kFillThreads = 4;
+thread_local bool tFillWorker = false;  // this thread already fills for a pool
+
+// A sub-folder item and the folders (absolute lists) to fill it from, in order.
+struct TSubFolderFill {
+    TDKMenuItem* Child;
+    std::vector<PIDLPtr> Lists;
+};
+
+void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool ExposeChildren, SHCONTF EnumFlag,
+                int SortingType);
+
+// Fills every task's item from its folders; the tasks share no item. The first failure is
+// passed on once all have ended.
+void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
+    std::atomic<size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    auto work = [&] {
+        // Each thread binds its own folders from the id lists.
+        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const bool wasWorker = tFillWorker;
+        tFillWorker = true;
+        for (size_t i = next++; i < tasks.size(); i = next++) {
+            try {
+                for (PIDLPtr& list : tasks[i].Lists) ExposeInto(tasks[i].Child, list.get(), nullptr, true, kAllEntries, 1);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(failureLock);
+                if (!failure) failure = std::current_exception();
+            }
+        }
+        tFillWorker = wasWorker;
+        if (SUCCEEDED(com)) CoUninitialize();
+    };
+    std::vector<std::thread> helpers;
+    const size_t extra = std::min(tasks.size(), kFillThreads) - 1;
+    try {
+        for (size_t i = 0; i < extra; ++i) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer helpers: the calling thread takes what they would have done.
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+// ExposeFolder with the folder of PIDL already bound when Bound is given (a sub-folder is bound
+// from its parent's folder by its relative list: binding the absolute list again from the
+// desktop walks every level above it once more).
+void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool ExposeChildren, SHCONTF EnumFlag,
+                int SortingType) {
+    const int id = self->FPopupMenu ? self->FPopupMenu->FMenuID : 0;
     bool merge = false;
     try {
-        FIsFolder = true;
-        if (!FIcon) {
-            FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(GetShellIconIndex(PIDL, false, false)));
-            FIconInGlobList = true;
+        self->FIsFolder = true;
+        if (!self->FIcon) {
+            self->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(GetShellIconIndex(PIDL, false, false)));
+            self->FIconInGlobList = true;
         }
         // Children with lists of their own: the item was filled before, from another folder.
-        if (FItems)
-            merge = std::any_of(FItems->begin(), FItems->end(), [](TDKMenuItem* c) { return c->FPIDL != nullptr; });
-        if (!FPIDL && PIDL) {
-            if (FExecPath.empty()) FExecPath = L"-";
-            FPIDL = CopyPIDL(PIDL);
+        if (self->FItems)
+            merge = std::any_of(self->FItems->begin(), self->FItems->end(),
+                                [](TDKMenuItem* c) { return c->FPIDL != nullptr; });
+        if (!self->FPIDL && PIDL) {
+            if (self->FExecPath.empty()) self->FExecPath = L"-";
+            self->FPIDL = CopyPIDL(PIDL);
         }
     } catch (const std::exception& e) {
         Log(4, L"(c16) " + What(e) + L" / " + std::to_wstring(id) + L" /");
     }
     if (!PIDL) return;
 
-    ComRef<IShellFolder> desktop;
-    if (!Desktop(desktop)) return;
     ComRef<IShellFolder> folder;
-    if (IsEmptyPIDL(PIDL)) {
-        folder.p = desktop.p;
+    if (Bound) {
+        folder.p = Bound;
         folder.p->AddRef();
-    } else if (FAILED(desktop->BindToObject(PIDL, nullptr, IID_IShellFolder, reinterpret_cast<void**>(folder.out()))) ||
-               !folder) {
-        return;
+    } else {
+        ComRef<IShellFolder> desktop;
+        if (!Desktop(desktop)) return;
+        if (IsEmptyPIDL(PIDL)) {
+            folder.p = desktop.release();
+        } else if (FAILED(desktop->BindToObject(PIDL, nullptr, IID_IShellFolder,
+                                                reinterpret_cast<void**>(folder.out()))) ||
+                   !folder) {
+            return;
+        }
     }
     // The kept folder is the item's own: its relative children resolve their context menus in
     // it. A second folder merged in is only read.
     if (!merge) {
-        if (FCurrIShellFolder) FCurrIShellFolder->Release();
-        FCurrIShellFolder = folder.p;
-        FCurrIShellFolder->AddRef();
-        FShellFolderThread = GetCurrentThreadId();
+        if (self->FCurrIShellFolder) self->FCurrIShellFolder->Release();
+        self->FCurrIShellFolder = folder.p;
+        self->FCurrIShellFolder->AddRef();
+        self->FShellFolderThread = GetCurrentThreadId();
     }
     // Off the GUI thread only the id lists are kept; the GUI thread binds its own folder.
     struct ReleaseOffGui {
@@ -247,74 +315,124 @@ void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF 
                 self->FShellFolderThread = 0;
             }
         }
-    } releaseOffGui{this};
+    } releaseOffGui{self};
+
+    // Only the outermost fill of a worker thread spreads out; the GUI thread keeps the folders it
+    // binds, so it fills in one go.
+    const bool spread = ExposeChildren && !tFillWorker && !gui::App().OnMainThread();
+    std::vector<TSubFolderFill> subFolders;
 
     IShellFolder* sf = folder.p;
     ComRef<IEnumIDList> en;
     if (sf->EnumObjects(AppWindow(), EnumFlag, en.out()) != S_OK || !en) return;
-    for (;;) {
-        LPITEMIDLIST raw = nullptr;
-        if (en->Next(1, &raw, nullptr) != S_OK || !raw) break;
-        PIDLPtr entry(raw);
-        std::wstring caption;
-        if (FShowFileExt && IsFileItem(sf, entry.get())) {
-            caption = GetDisplayName(sf, entry.get(), true);
-            size_t slash = caption.rfind(L'\\');
-            if (slash != std::wstring::npos) caption = caption.substr(slash + 1);
-        } else {
-            caption = GetDisplayName(sf, entry.get(), false);
-        }
-        const bool isFolder = IsBrowsableFolder(sf, entry.get());
-        TDKMenuItem* child = nullptr;
-        if (FItems)
-            for (TDKMenuItem* c : *FItems)
-                if (c->FCaption == caption && c->FIsFolder == isFolder) {
-                    child = c;
-                    break;
-                }
-        if (child && !isFolder) continue;  // a file of the same name shows once
-        PIDLPtr full(ConcatPIDLs(PIDL, entry.get()));
-        if (!full) continue;
-        if (!child) {
-            auto fresh = std::make_unique<TDKMenuItem>();
-            fresh->FCaption = caption;
-            if (merge) {
-                // Its folder is not this item's own folder: the child holds an absolute list.
-                fresh->FPIDL = CopyPIDL(full.get());
-                fresh->FExecPath = L"-";
+    LPITEMIDLIST batch[kEnumBatch];
+    bool more = true;
+    while (more) {
+        ULONG got = 0;
+        HRESULT hr = en->Next(kEnumBatch, batch, &got);
+        if (FAILED(hr)) break;
+        if (got > kEnumBatch) got = 0;  // a broken answer: take nothing from it
+        more = hr == S_OK && got == kEnumBatch;
+        // Each list is owned from here on, even when the loop below leaves early.
+        std::vector<PIDLPtr> lists;
+        lists.reserve(got);
+        for (ULONG i = 0; i < got; ++i) lists.emplace_back(batch[i]);
+        for (PIDLPtr& entry : lists) {
+            if (!entry) continue;
+            std::wstring caption;
+            if (self->FShowFileExt && IsFileItem(sf, entry.get())) {
+                caption = GetDisplayName(sf, entry.get(), true);
+                size_t slash = caption.rfind(L'\\');
+                if (slash != std::wstring::npos) caption = caption.substr(slash + 1);
             } else {
-                fresh->FPIDL = entry.release();
+                caption = GetDisplayName(sf, entry.get(), false);
             }
-            fresh->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(GetShellIconIndex(full.get(), false, false)));
-            fresh->FIconInGlobList = true;
-            fresh->FFiltered = FFiltered;
-            fresh->FIsFavorite = FIsFavorite;
-            child = fresh.get();
-            Add(fresh.release());
-        }
-        if (!isFolder) {
-            child->FOnClick = [child](TDKMenuItem* Sender) { child->DoExecItemIDList(Sender); };
-        } else if (ExposeChildren) {
-            child->ExposeFolder(full.get(), true, kAllEntries, 1);
-        } else {
-            child->FIsFolder = true;
-            child->FOnBeforExpose = [child](TDKMenuItem* Sender) { child->DoExposeItemIDList(Sender); };
-            child->FOnAfterExpose = FOnAfterExpose;
-            // A folder met again in a second folder keeps its one placeholder.
-            if (child->Count() == 0) child->AddMenuItem(0, L"Empty");
+            const bool isFolder = IsBrowsableFolder(sf, entry.get());
+            TDKMenuItem* child = nullptr;
+            if (self->FItems)
+                for (TDKMenuItem* c : *self->FItems)
+                    if (c->FCaption == caption && c->FIsFolder == isFolder) {
+                        child = c;
+                        break;
+                    }
+            if (child && !isFolder) continue;  // a file of the same name shows once
+            PIDLPtr full(ConcatPIDLs(PIDL, entry.get()));
+            if (!full) continue;
+            // Bound before the list may move into the child below.
+            ComRef<IShellFolder> sub;
+            if (isFolder && ExposeChildren && !spread &&
+                (FAILED(sf->BindToObject(entry.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(sub.out()))) ||
+                 !sub))
+                sub.p = nullptr;
+            if (!child) {
+                auto fresh = std::make_unique<TDKMenuItem>();
+                fresh->FCaption = caption;
+                if (merge) {
+                    // Its folder is not this item's own folder: the child holds an absolute list.
+                    fresh->FPIDL = CopyPIDL(full.get());
+                    fresh->FExecPath = L"-";
+                } else {
+                    fresh->FPIDL = entry.release();
+                }
+                // Looked up when the row is first painted.
+                fresh->FIcon = reinterpret_cast<HICON>(ShellIconPending);
+                fresh->FIconInGlobList = true;
+                fresh->FFiltered = self->FFiltered;
+                fresh->FIsFavorite = self->FIsFavorite;
+                child = fresh.get();
+                self->Add(fresh.release());
+            }
+            if (!isFolder) {
+                child->FOnClick = [child](TDKMenuItem* Sender) { child->DoExecItemIDList(Sender); };
+            } else if (ExposeChildren && spread) {
+                // Marked a folder now, as its own fill would, so later entries match it as one.
+                child->FIsFolder = true;
+                auto same = std::find_if(subFolders.begin(), subFolders.end(),
+                                         [child](const TSubFolderFill& t) { return t.Child == child; });
+                if (same == subFolders.end()) same = subFolders.insert(subFolders.end(), TSubFolderFill{child, {}});
+                same->Lists.push_back(std::move(full));
+            } else if (ExposeChildren) {
+                // A sub-folder that cannot be bound here gets the desktop's try, as before.
+                ExposeInto(child, full.get(), sub.p, true, kAllEntries, 1);
+            } else {
+                child->FIsFolder = true;
+                child->FOnBeforExpose = [child](TDKMenuItem* Sender) { child->DoExposeItemIDList(Sender); };
+                child->FOnAfterExpose = self->FOnAfterExpose;
+                // A folder met again in a second folder keeps its one placeholder.
+                if (child->Count() == 0) child->AddMenuItem(0, L"Empty");
+            }
         }
     }
 
-    if (SortingType == 1 && Count() > 0) {
+    if (!subFolders.empty()) FillSubFolders(subFolders);
+
+    if (SortingType == 1 && self->Count() > 0) {
         try {
-            ReleaseWindowResources();
-            std::stable_sort(FItems->begin(), FItems->end(),
-                             [](TDKMenuItem* a, TDKMenuItem* b) { return CompareFolderItems(a, b) < 0; });
-            FillListView();
+            self->ReleaseWindowResources();
+            std::stable_sort(self->FItems->begin(), self->FItems->end(), [](TDKMenuItem* a, TDKMenuItem* b) {
+                return TDKMenuItem::CompareFolderItems(a, b) < 0;
+            });
+            self->FillListView();
         } catch (const std::exception& e) {
             Log(4, L"(c17) " + What(e) + L" / " + std::to_wstring(id) + L" /");
         }
     }
+}
+
+}  // namespace
+
+void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType) {
+    ExposeInto(this, PIDL, nullptr, ExposeChildren, EnumFlag, SortingType);
+}
+
+int ShellIconIndex(TDKMenuItem* Item) {
+    INT_PTR value = reinterpret_cast<INT_PTR>(Item->FIcon);
+    if (value != ShellIconPending) return static_cast<int>(value);
+    PIDLPtr parent, full;
+    Item->GetFullPIDL(parent, full);
+    int index = full ? GetShellIconIndex(full.get(), false, false) : 0;
+    Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(index));
+    return index;
 }
 
 int TDKMenuItem::CompareFolderItems(const TDKMenuItem* Left, const TDKMenuItem* Right) {

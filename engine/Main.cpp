@@ -2,6 +2,10 @@
 
 #include <objbase.h>
 
+#include <system_error>
+#include <thread>
+#include <vector>
+
 #include "Application.h"
 #include "BarLayout.h"
 #include "Configs.h"
@@ -64,6 +68,20 @@ BOOL CALLBACK RemaximizeWindowProc(HWND wnd, LPARAM) {
 }  // namespace
 
 const TBarButtonInfo& BarButtonInfo(int id) { return kButtons[id]; }
+
+namespace {
+
+// Starts the monitor off the GUI thread: creating a process takes tens of milliseconds that the
+// bar need not wait for, and nothing looks at the result.
+void StartMonitor() {
+    try {
+        std::thread([] { StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL); }).detach();
+    } catch (const std::system_error&) {
+        StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+    }
+}
+
+}  // namespace
 
 void StartHelperProgram(const std::wstring& commandLine, int show) {
     // As WinExec would, but without waiting for the program to become idle: the bar must not
@@ -152,7 +170,7 @@ void TOrvane::FormCreate() {
         gui::App().Terminate();
         return;
     }
-    StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+    StartMonitor();
     FWinKeyPressed = false;
     FFullScreenMode = false;
 
@@ -197,6 +215,9 @@ void TOrvane::FormCreate() {
     SetWindowPos(Handle(), nullptr, 0, 0, width, BAR_HEIGHT, SWP_NOZORDER | SWP_NOACTIVATE);
     ButtonList = std::make_unique<std::vector<TDKButton*>>();
     TScheme& scheme = Config.ActiveScheme();
+    // The menu-building threads start once the bar shows: started here they would compete with
+    // the bar's own start-up for the processor and the system.
+    std::vector<TDKButton*> menuButtons;
     for (int id = 0; id < MENU_COUNT; ++id) {
         if (!scheme.MenuEnabling[static_cast<size_t>(id)]) continue;
         auto* b = new TDKButton(Handle());
@@ -204,14 +225,24 @@ void TOrvane::FormCreate() {
         ButtonList->push_back(b);
         if (id < 8) {
             b->SetCaption(kButtons[id].Caption);
-            new TCreateMenuThread(b, kButtons[id].MenuClass);
+            menuButtons.push_back(b);
         }
     }
     Config.OnColorChanged = [this](void* sender) { ColorChanged(sender); };
 
+    bool laidOut = false;
     try {
         WMDisplayChange();
         ClockTimerTimer();
+        laidOut = true;
+    } catch (const std::exception& e) {
+        Log(4, L"(m3) " + ExceptionText(e));
+    }
+    // Laid out and with its clock: the bar can show; what follows does not change it.
+    Show(SW_SHOWNOACTIVATE);
+    for (TDKButton* b : menuButtons) new TCreateMenuThread(b, kButtons[b->ID()].MenuClass);
+    if (!laidOut) return;  // a failed step skips the rest, as it always did
+    try {
         RunStartupPrograms(ExplorerWasRunning);
     } catch (const std::exception& e) {
         Log(4, L"(m3) " + ExceptionText(e));

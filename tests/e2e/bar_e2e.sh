@@ -40,8 +40,27 @@ ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
 cleanup() { wineserver -k >/dev/null 2>&1; }
 trap cleanup EXIT
 
+# A Start Menu big enough that the Programs menu is still being built for a few seconds after the
+# bar shows (plain files: made here in a moment, listed like shortcuts).
+big="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Big"
+for g in $(seq 500); do mkdir -p "$big/Group $g" && (cd "$big/Group $g" && touch $(printf 'Program_%d.txt ' $(seq 20))); done
+
 # --- a normal start
 start_bar
+# A click on "Programs" as soon as the bar shows: the menu is not there yet, so the green
+# notification says so and no menu opens.
+end=$((SECONDS + 30))
+until xdotool search --onlyvisible --name '^Orvane$' >/dev/null 2>&1 || [ $SECONDS -ge $end ]; do sleep 0.01; done
+xdotool mousemove 60 9 click 1
+if wait_for 10 probe_has '^notification .* visible 1$'; then
+  built=$(grep -c 'Programs menu has been created' "$app/orvane.log")
+  [ "$built" -eq 0 ] && ok "an early click on Programs shows the wait notification" ||
+    fail "the notification came after the Programs menu was built"
+  probe info | grep -q '^menu ' && fail "a menu opened before it was built" || ok "no menu opened by the early click"
+else
+  fail "no notification after an early click: $(grep ' menu ' "$app/orvane.log" | tr '\n' ' ')"
+fi
+xdotool mousemove 640 500
 wait_for 30 probe_has '^bar 0 0 1280 19 topmost 1 visible 1$' && ok "bar at 0,0, 1280 x 19, topmost" ||
   fail "bar: $(probe info | grep '^bar')"
 info=$(probe info)
@@ -54,6 +73,10 @@ wait_for 20 probe_has '^monitor$' && ok "the monitor runs" || fail "no monitor w
 # Once the menus are built, a click opens a menu under its button and a second one closes it.
 menus_built() { [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; }
 wait_for 60 menus_built && ok "eight menus built" || fail "menus: $(grep -c ' menu has been created' "$app/orvane.log")"
+rm -rf "$big"  # the later starts need not wait for it
+# The notification fades out by itself.
+wait_for 30 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^notification .* visible 1$')" ||
+  fail "the wait notification stays"
 xdotool mousemove 60 9 click 1
 wait_for 10 probe_has '^menu [01] 21 ' && ok "Programs opens under its button" || fail "no menu: $(probe info | grep '^menu')"
 sleep 0.5

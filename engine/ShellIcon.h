@@ -1,0 +1,14 @@
+#pragma once
+// Shell entries get their system image-list index when their row is first painted, not when the
+// menu is built: the lookup reads the entry (a shortcut and its target's icon), and a Start Menu
+// can hold thousands of entries that are never shown.
+#include <windows.h>
+
+class TDKMenuItem;
+
+// FIcon of an item with FIconInGlobList before its index has been looked up.
+constexpr INT_PTR ShellIconPending = -1;
+
+// The image-list index of Item's icon; a pending one is looked up now (from the item's full id
+// list) and kept.
+int ShellIconIndex(TDKMenuItem* Item);
