@@ -59,6 +59,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ActivatePrevInstance();
     }
 
+    // A menu still being built uses the modules and the data module below: it ends first. One
+    // that hangs leaves only the settings to write.
+    if (!WaitForMenuBuilders(30000)) {
+        FinalizeConfigs();
+        ExitProcess(0);
+    }
     // Site fetches still running must be out of the log, settings and graphics before those go.
     TBookmarkThread::EndAll();
     for (auto it = std::rbegin(kModules); it != std::rend(kModules); ++it) it->end();

@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -30,7 +32,56 @@ TOrvane* Orvane = nullptr;
 
 namespace {
 
+// Buttons whose menus are still being built: their threads use them until they end, so the
+// teardown must not free them before that.
+std::mutex gBuildingLock;
+std::vector<TDKButton*> gBuilding;
+HANDLE gBuildEnded = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+
+}  // namespace
+
+// Waits, serving the builders' calls to this thread, until no menu is being built or the
+// time is up.
+bool WaitForMenuBuilders(DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        {
+            std::lock_guard lock(gBuildingLock);
+            if (gBuilding.empty()) return true;
+        }
+        ULONGLONG now = GetTickCount64();
+        if (now >= end) return false;
+        if (MsgWaitForMultipleObjects(1, &gBuildEnded, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE) ==
+            WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        }
+    }
+}
+
+namespace {
+
 constexpr int FilterEditID = 50009;
+
+bool StillBuilding(TDKButton* b) {
+    std::lock_guard lock(gBuildingLock);
+    return std::find(gBuilding.begin(), gBuilding.end(), b) != gBuilding.end();
+}
+
+// Frees the buttons and their menus; a button whose menu is still being built is left to the
+// ending process.
+void FreeButtons(std::vector<TDKButton*>& buttons) {
+    WaitForMenuBuilders(5000);
+    for (TDKButton* b : buttons) {
+        if (StillBuilding(b)) continue;
+        if (TDKPopupMenu* m = b->PopupMenu()) {
+            b->SetPopupMenu(nullptr);
+            delete m;
+        }
+        delete b;
+    }
+    buttons.clear();
+}
 
 // Builds provider T for a button: the menu learns the button's caption, id and colour.
 template <class T>
@@ -102,6 +153,10 @@ void StartHelperProgram(const std::wstring& commandLine, int show) {
 
 TCreateMenuThread::TCreateMenuThread(TDKButton* DkBtn, TMenuClass MenuClass) : FDkBtn(DkBtn), FMenuClass(MenuClass) {
     FreeOnTerminate = true;
+    {
+        std::lock_guard lock(gBuildingLock);
+        gBuilding.push_back(DkBtn);
+    }
     Start();
 }
 
@@ -123,6 +178,11 @@ void TCreateMenuThread::Execute() {
     }
     Log(2, caption + L" menu has been created");
     (void)com;
+    {
+        std::lock_guard lock(gBuildingLock);
+        std::erase(gBuilding, FDkBtn);
+    }
+    SetEvent(gBuildEnded);
 }
 
 // ---------------------------------------------------------------- bar form
@@ -151,7 +211,7 @@ TOrvane::~TOrvane() {
     gui::App().OnDeactivate = nullptr;
     gui::App().OnException = nullptr;
     if (ButtonList) {
-        for (TDKButton* b : *ButtonList) delete b;
+        FreeButtons(*ButtonList);
         ButtonList.reset();
     }
     if (gui::App().MainForm == Handle()) gui::App().MainForm = nullptr;
@@ -389,13 +449,7 @@ BOOL TOrvane::WMQueryEndSession() {
     RemoveMouseHook();
     RemoveKeyBoardHook();
     if (ButtonList) {
-        for (TDKButton* b : *ButtonList) {
-            if (TDKPopupMenu* m = b->PopupMenu()) {
-                b->SetPopupMenu(nullptr);
-                delete m;
-            }
-            delete b;
-        }
+        FreeButtons(*ButtonList);
         ButtonList.reset();
     }
     gui::App().Terminate();

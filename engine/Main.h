@@ -17,6 +17,10 @@ class TDKPopupMenu;
 constexpr UINT WM_HOOKKEYBOARD = WM_USER + 2;
 constexpr UINT WM_HOOKMOUSE = WM_USER + 3;
 
+// Waits (serving calls the builders make to the GUI thread) until no menu is being built;
+// false when the time ran out first.
+bool WaitForMenuBuilders(DWORD timeoutMs);
+
 // Builds a provider menu for its button; the provider's constructor runs inside.
 using TMenuClass = TDKPopupMenu* (*)(TDKButton* AOwner);
 

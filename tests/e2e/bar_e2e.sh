@@ -43,7 +43,10 @@ trap cleanup EXIT
 # A Start Menu big enough that the Programs menu is still being built for a few seconds after the
 # bar shows (plain files: made here in a moment, listed like shortcuts).
 big="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Big"
-for g in $(seq 500); do mkdir -p "$big/Group $g" && (cd "$big/Group $g" && touch $(printf 'Program_%d.txt ' $(seq 20))); done
+make_big() {
+  for g in $(seq 500); do mkdir -p "$big/Group $g" && (cd "$big/Group $g" && touch $(printf 'Program_%d.txt ' $(seq 20))); done
+}
+make_big
 
 # --- a normal start
 start_bar
@@ -135,6 +138,24 @@ rgb=$(pixel "$out/bar.png" 70 3)
 [ "$rgb" != "$(pixel "$out/bar.png" 70 60)" ] && ok "bar painted ($rgb)" || fail "bar not painted"
 probe endsession >/dev/null
 wait_for 20 ended || fail "auto-hide run did not end"
+
+# --- the session ends while the Programs menu is still being built: the teardown waits for it
+printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
+make_big
+: >"$app/orvane.log"
+start_bar
+wait_for 30 probe_has '^bar 0 0 1280 19 ' || fail "no bar for the early session end"
+building=$(grep -c "Programs menu has been created" "$app/orvane.log")
+ans=$(probe endsession)
+[ "$ans" = "answer 0" ] && ok "session end refused while a menu is built" || fail "early session end: $ans"
+wait_for 60 log_has " Program closed successfully..." && ok "closing line logged after an early session end" ||
+  fail "no closing line after an early session end"
+wait_for 60 ended && ok "program ended after an early session end" || fail "program did not end after an early session end"
+[ "$building" -eq 0 ] && ok "the session ended while Programs was being built" ||
+  echo "note: Programs was built before the session end"
+grep -q '^\[ClockFormats\]' "$app/orvane.ini" && ok "settings written after an early session end" ||
+  fail "no settings after an early session end"
+rm -rf "$big"
 
 # --- an unusable data file: the red notification, then the program ends
 printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
