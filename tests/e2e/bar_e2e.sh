@@ -6,39 +6,11 @@
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:?output dir}
-here=$(cd "$(dirname "$0")/../.." && pwd)
-source "$here/scripts/wine-env.sh"
-rm -rf "$out"
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-export WINEPREFIX=$out/prefix
-bash "$here/scripts/wine-prefix.sh" "$WINEPREFIX" || { echo "FAIL: no prefix"; exit 1; }
-wineserver -p >/dev/null 2>&1
-wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1
-
-app=$out/app
-mkdir -p "$app"
-cp "$build"/bin/{orvane.exe,hk.dll,dkmonitor.exe,set_explorer.exe,bar_probe.exe} "$app"/
-cp -r "$build/bin/images" "$app"/
-: >"$app/orvane.log"
-printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
-
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
-ok() { echo "ok: $*"; }
-probe() { (cd "$app" && wine64 bar_probe.exe "$@" 2>/dev/null | tr -d '\r'); }
+extra_exes=""
+source "$(dirname "$0")/bar_app.sh"
 start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
-wait_for() {  # wait_for <seconds> <command...>: true once the command succeeds
-  local end=$((SECONDS + $1)); shift
-  while [ $SECONDS -lt $end ]; do "$@" && return 0; sleep 0.2; done
-  return 1
-}
-probe_has() { probe info | grep -qE "$1"; }
-log_has() { grep -qF -- "$1" "$app/orvane.log"; }
 pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
 ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
-cleanup() { wineserver -k >/dev/null 2>&1; }
-trap cleanup EXIT
 
 # A Start Menu big enough that the Programs menu is still being built for a few seconds after the
 # bar shows (plain files: made here in a moment, listed like shortcuts).
@@ -74,7 +46,6 @@ log_has "Program start... ( " && ok "start line logged" || fail "no start line"
 wait_for 20 probe_has '^monitor$' && ok "the monitor runs" || fail "no monitor window"
 
 # Once the menus are built, a click opens a menu under its button and a second one closes it.
-menus_built() { [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; }
 wait_for 60 menus_built && ok "eight menus built" || fail "menus: $(grep -c ' menu has been created' "$app/orvane.log")"
 rm -rf "$big"  # the later starts need not wait for it
 # The notification fades out by itself.

@@ -6,40 +6,12 @@
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:?output dir}
-here=$(cd "$(dirname "$0")/../.." && pwd)
-source "$here/scripts/wine-env.sh"
-rm -rf "$out"
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-export WINEPREFIX=$out/prefix
-bash "$here/scripts/wine-prefix.sh" "$WINEPREFIX" || { echo "FAIL: no prefix"; exit 1; }
-wineserver -p >/dev/null 2>&1
-wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1
-
-app=$out/app
-mkdir -p "$app"
-cp "$build"/bin/{orvane.exe,hk.dll,dkmonitor.exe,set_explorer.exe,bar_probe.exe,tray_client.exe} "$app"/
-cp -r "$build/bin/images" "$app"/
-: >"$app/orvane.log"
-printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
-
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
-ok() { echo "ok: $*"; }
-probe() { (cd "$app" && wine64 bar_probe.exe "$@" 2>/dev/null | tr -d '\r'); }
-wait_for() {  # wait_for <seconds> <command...>: true once the command succeeds
-  local end=$((SECONDS + $1)); shift
-  while [ $SECONDS -lt $end ]; do "$@" && return 0; sleep 0.2; done
-  return 1
-}
-probe_has() { probe info | grep -qE "$1"; }
+extra_exes="tray_client"
+source "$(dirname "$0")/bar_app.sh"
 client_has() { grep -qF -- "$1" "$out/client.txt" 2>/dev/null; }
-cleanup() { wineserver -k >/dev/null 2>&1; }
-trap cleanup EXIT
 
 (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) &
 bar_pid=$!
-menus_built() { [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; }
 wait_for 90 menus_built && ok "menus built" || fail "menus: $(grep -c ' menu has been created' "$app/orvane.log")"
 
 # The client finds the bar's "Shell_TrayWnd" by its class, adds a two-line tip, and waits for
