@@ -8,36 +8,19 @@
 
 #include "Application.h"
 #include "BenchClock.h"
+#include "BenchFiles.h"
 #include "DKComponents.h"
 #include "DKUtils.h"
 #include "FilesMenu.h"
 
 namespace {
 
+using bench::Remove;
+using bench::Touch;
+
 using bench::Measure;
 
-void Touch(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-}
 
-void Remove(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring p = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                Remove(p);
-            else
-                DeleteFileW(p.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 TMenuOwner Owner() { return TMenuOwner{L"Files", 1, RGB(200, 160, 60), nullptr}; }
 

@@ -14,12 +14,16 @@
 
 #include "Application.h"
 #include "BenchClock.h"
+#include "BenchFiles.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "FileUtils.h"
 #include "ProgramMenu.h"
 
 namespace {
+
+using bench::Remove;
+using bench::Touch;
 
 using bench::Now;
 
@@ -51,23 +55,6 @@ bool MakeLinks(const std::wstring& root, int folders, int each) {
     return true;
 }
 
-void Remove(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring p = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                Remove(p);
-            else
-                DeleteFileW(p.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 // One folder of the tree: its bound folder, absolute list and entries.
 struct TreeFolder {

@@ -12,17 +12,17 @@
 #include "DKUtils.h"
 #include "PlainMenu.h"
 #include "BenchClock.h"
+#include "BenchFiles.h"
 
 namespace {
+
+using bench::Remove;
+using bench::Touch;
 
 using bench::Measure;
 using bench::Now;
 using bench::Result;
 
-void Touch(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-}
 
 // n files and n/10 sub-folders of 10 files each.
 void Fill(const std::wstring& dir, int n) {
@@ -35,23 +35,6 @@ void Fill(const std::wstring& dir, int n) {
     }
 }
 
-void Remove(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring p = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                Remove(p);
-            else
-                DeleteFileW(p.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 }  // namespace
 
