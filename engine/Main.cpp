@@ -36,7 +36,8 @@ namespace {
 // teardown must not free them before that.
 std::mutex gBuildingLock;
 std::vector<TDKButton*> gBuilding;
-HANDLE gBuildEnded = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+// Set while no menu is being built.
+HANDLE gNoBuilders = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 }  // namespace
 
@@ -51,7 +52,7 @@ bool WaitForMenuBuilders(DWORD timeoutMs) {
         }
         ULONGLONG now = GetTickCount64();
         if (now >= end) return false;
-        if (MsgWaitForMultipleObjects(1, &gBuildEnded, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE) ==
+        if (MsgWaitForMultipleObjects(1, &gNoBuilders, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE) ==
             WAIT_OBJECT_0 + 1) {
             MSG msg;
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
@@ -156,6 +157,7 @@ TCreateMenuThread::TCreateMenuThread(TDKButton* DkBtn, TMenuClass MenuClass) : F
     {
         std::lock_guard lock(gBuildingLock);
         gBuilding.push_back(DkBtn);
+        ResetEvent(gNoBuilders);
     }
     Start();
 }
@@ -181,8 +183,8 @@ void TCreateMenuThread::Execute() {
     {
         std::lock_guard lock(gBuildingLock);
         std::erase(gBuilding, FDkBtn);
+        if (gBuilding.empty()) SetEvent(gNoBuilders);
     }
-    SetEvent(gBuildEnded);
 }
 
 // ---------------------------------------------------------------- bar form

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "IconsToFile.h"
+#include "Main.h"
 #include "Registry.h"
 #include "StringList.h"
 #include "SysUtils.h"
@@ -35,20 +37,6 @@ constexpr const wchar_t* kDefaultSSOKey = L"SOFTWARE\\Microsoft\\Windows\\Curren
 std::wstring& SSOKey() {
     static std::wstring key = kDefaultSSOKey;
     return key;
-}
-
-void RealStartProgram(const std::string& commandLine) {
-    // As WinExec with SW_HIDE, without waiting for the program to become idle.
-    std::string line = commandLine;
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
 }
 
 TTrayMenu::TProgramStarter& ProgramStarter() {
@@ -247,9 +235,15 @@ TTrayMenu::TTrayMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
             static const char* const kRegistrations[] = {
                 "regsvr32 /i /s shell32.dll", "regsvr32 /s stobject.dll", "regsvr32 /s netshell.dll",
                 "regsvr32 /s netcfgx.dll", "regsvr32 /s netman.dll"};
-            for (const char* line : kRegistrations) {
-                if (ProgramStarter()) ProgramStarter()(line);
-                else RealStartProgram(line);
+            if (ProgramStarter()) {
+                for (const char* line : kRegistrations) ProgramStarter()(line);
+            } else {
+                // In this order and without waiting for them; started once the bar's menus are
+                // built, since each start of a program costs the menus' builders dearly under load.
+                std::thread([] {
+                    WaitForMenuBuilders(10000);
+                    for (const char* line : kRegistrations) StartHelperProgram(gui::FromAnsi(line), SW_HIDE);
+                }).detach();
             }
         } catch (const std::exception& e) {
             Log(4, L"(t9) " + What(e));
