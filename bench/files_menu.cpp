@@ -17,10 +17,7 @@ namespace {
 
 using bench::Remove;
 using bench::Touch;
-
 using bench::Measure;
-
-
 
 TMenuOwner Owner() { return TMenuOwner{L"Files", 1, RGB(200, 160, 60), nullptr}; }
 

@@ -23,38 +23,7 @@
 namespace {
 
 using bench::Remove;
-using bench::Touch;
-
 using bench::Now;
-
-// One shortcut made through the shell, copied to every place (making each costs far more).
-bool MakeLinks(const std::wstring& root, int folders, int each) {
-    wchar_t sys[MAX_PATH];
-    GetSystemDirectoryW(sys, MAX_PATH);
-    std::wstring exe = std::wstring(sys) + L"\\notepad.exe";
-    CreateDirectoryW(root.c_str(), nullptr);
-    std::wstring model = root + L".lnk";
-    IShellLinkW* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link))))
-        return false;
-    link->SetPath(exe.c_str());
-    IPersistFile* file = nullptr;
-    bool saved = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                 SUCCEEDED(file->Save(model.c_str(), TRUE));
-    if (file) file->Release();
-    link->Release();
-    if (!saved) return false;
-    for (int f = 0; f < folders; ++f) {
-        std::wstring dir = root + L"\\Group " + std::to_wstring(f);
-        CreateDirectoryW(dir.c_str(), nullptr);
-        for (int i = 0; i < each; ++i)
-            CopyFileW(model.c_str(), (dir + L"\\Program " + std::to_wstring(i) + L".lnk").c_str(), FALSE);
-    }
-    DeleteFileW(model.c_str());
-    return true;
-}
-
 
 // One folder of the tree: its bound folder, absolute list and entries.
 struct TreeFolder {
@@ -79,7 +48,7 @@ int main(int argc, char** argv) {
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
     std::wstring root = std::wstring(tmp) + L"orv_bench_costs_" + std::to_wstring(GetCurrentProcessId());
-    if (!MakeLinks(root, folders, each)) return 1;
+    if (bench::MakeShortcutTree(root, folders, each) < 0) return 1;
 
     std::vector<Row> rows;
     IShellFolder* desktop = nullptr;

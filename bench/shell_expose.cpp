@@ -18,11 +18,9 @@ namespace {
 
 using bench::Remove;
 using bench::Touch;
-
 using bench::Measure;
 using bench::Now;
 using bench::Result;
-
 
 // n files and n/10 sub-folders of 10 files each.
 void Fill(const std::wstring& dir, int n) {
@@ -34,7 +32,6 @@ void Fill(const std::wstring& dir, int n) {
         for (int i = 0; i < 10; ++i) Touch(sub + L"\\f" + std::to_wstring(i) + L".doc");
     }
 }
-
 
 }  // namespace
 
