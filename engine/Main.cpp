@@ -39,29 +39,6 @@ std::vector<TDKButton*> gBuilding;
 // Set while no menu is being built.
 HANDLE gNoBuilders = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
-}  // namespace
-
-// Waits, serving the builders' calls to this thread, until no menu is being built or the
-// time is up.
-bool WaitForMenuBuilders(DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        {
-            std::lock_guard lock(gBuildingLock);
-            if (gBuilding.empty()) return true;
-        }
-        ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        if (MsgWaitForMultipleObjects(1, &gNoBuilders, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE) ==
-            WAIT_OBJECT_0 + 1) {
-            MSG msg;
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-        }
-    }
-}
-
-namespace {
-
 constexpr int FilterEditID = 50009;
 
 bool StillBuilding(TDKButton* b) {
@@ -134,6 +111,8 @@ void StartMonitor() {
 }
 
 }  // namespace
+
+bool WaitForMenuBuilders(DWORD timeoutMs) { return gui::WaitServingSentMessages(gNoBuilders, timeoutMs); }
 
 void StartHelperProgram(const std::wstring& commandLine, int show) {
     // As WinExec would, but without waiting for the program to become idle: the bar must not

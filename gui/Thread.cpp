@@ -27,18 +27,29 @@ void Thread::Start() {
 DWORD Thread::WaitFor() {
     if (!handle_) return 0;
     if (App().OnMainThread()) {
-        for (;;) {
-            DWORD r = MsgWaitForMultipleObjects(1, &handle_, FALSE, INFINITE, QS_SENDMESSAGE);
-            if (r != WAIT_OBJECT_0 + 1) break;
-            MSG msg;
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // serves sent messages
-        }
+        WaitServingSentMessages(handle_, INFINITE);
     } else {
         WaitForSingleObject(handle_, INFINITE);
     }
     DWORD code = 0;
     GetExitCodeThread(handle_, &code);
     return code;
+}
+
+bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            ULONGLONG now = GetTickCount64();
+            left = now >= end ? 0 : static_cast<DWORD>(end - now);
+        }
+        DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // serves sent messages
+    }
 }
 
 void Thread::Synchronize(const std::function<void()>& fn) { App().Synchronize(fn); }

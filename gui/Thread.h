@@ -9,6 +9,10 @@
 
 namespace gui {
 
+// Waits for the handle while serving messages that other threads send to this one (their
+// Synchronize calls); false when the time ran out first.
+bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs);
+
 class Thread {
 public:
     Thread() = default;
