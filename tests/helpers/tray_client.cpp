@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "TestIcons.h"
+
 namespace {
 
 constexpr UINT kCallback = WM_APP + 1;
@@ -96,21 +98,7 @@ std::wstring Widen(const char* s) {
     return r;
 }
 
-HICON MakeIcon(DWORD id) {
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB};
-    void* bits = nullptr;
-    HBITMAP color = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!color) return nullptr;
-    auto* px = static_cast<DWORD*>(bits);
-    for (int i = 0; i < 256; ++i) px[i] = 0xFF000000u | ((id * 0x3B5F1u) & 0xFFFFFFu);
-    HBITMAP mask = CreateBitmap(16, 16, 1, 1, nullptr);
-    ICONINFO ii{TRUE, 0, 0, mask, color};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(color);
-    DeleteObject(mask);
-    return icon;
-}
+HICON MakeIcon(DWORD id) { return testing_support::SolidIcon32(16, 0xFF000000u | ((id * 0x3B5F1u) & 0xFFFFFFu)); }
 
 void Put32(std::vector<BYTE>& b, size_t off, DWORD v) {
     for (int i = 0; i < 4; ++i) b[off + static_cast<size_t>(i)] = static_cast<BYTE>(v >> (8 * i));

@@ -11,6 +11,7 @@
 #include "IconsToFile.h"
 #include "Registry.h"
 #include "SysUtils.h"
+#include "TestIcons.h"
 #include "TestSupport.h"
 
 using testing_support::BinDir;
@@ -42,20 +43,7 @@ TMemoryStream MakePng(int w, int h, F fn) {
     return out;
 }
 
-// A one-colour 32-bit icon.
-HICON SolidIcon(int size, DWORD argb) {
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB};
-    void* bits = nullptr;
-    HBITMAP colour = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    for (int i = 0; i < size * size; ++i) static_cast<DWORD*>(bits)[i] = argb;
-    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-    ICONINFO ii{TRUE, 0, 0, mask, colour};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(colour);
-    DeleteObject(mask);
-    return icon;
-}
+HICON SolidIcon(int size, DWORD argb) { return testing_support::SolidIcon32(size, argb); }
 
 HWND MakeWindow(DWORD style, DWORD ex = 0, HWND owner = nullptr) {
     return CreateWindowExW(ex, L"STATIC", L"w", style, 10, 10, 100, 60, owner, nullptr, GetModuleHandleW(nullptr), nullptr);

@@ -5,6 +5,7 @@
 
 #include "IconsToFile.h"
 #include "SysUtils.h"
+#include "TestIcons.h"
 #include "TestSupport.h"
 
 using testing_support::ReadFileBytes;
@@ -16,21 +17,7 @@ namespace {
 DWORD SourcePixel(int x, int y) { return 0xFF000000u | (static_cast<DWORD>(x * 16) << 16) | (static_cast<DWORD>(y * 16) << 8) | 0x80u; }
 
 // A 16 x 16 icon of opaque 32-bit pixels with a gradient.
-HICON MakeColourIcon() {
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB};
-    void* bits = nullptr;
-    HBITMAP colour = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    auto* px = static_cast<DWORD*>(bits);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) px[y * 16 + x] = SourcePixel(x, y);
-    HBITMAP mask = CreateBitmap(16, 16, 1, 1, nullptr);
-    ICONINFO ii{TRUE, 0, 0, mask, colour};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(colour);
-    DeleteObject(mask);
-    return icon;
-}
+HICON MakeColourIcon() { return testing_support::MakeIcon32(16, SourcePixel); }
 
 
 template <typename T>

@@ -13,6 +13,7 @@
 #include "DKComponents.h"
 #include "DataTestSupport.h"
 #include "SysUtils.h"
+#include "TestIcons.h"
 #include "TestSupport.h"
 #include "TrayMenu.h"
 
@@ -59,18 +60,7 @@ LRESULT SendBlock(const std::vector<BYTE>& b) {
 }
 
 HICON SolidIcon(COLORREF rgb) {
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB};
-    void* bits = nullptr;
-    HBITMAP color = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    auto* px = static_cast<DWORD*>(bits);
-    for (int i = 0; i < 256; ++i) px[i] = 0xFF000000u | (GetRValue(rgb) << 16) | (GetGValue(rgb) << 8) | GetBValue(rgb);
-    HBITMAP mask = CreateBitmap(16, 16, 1, 1, nullptr);
-    ICONINFO ii{TRUE, 0, 0, mask, color};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(color);
-    DeleteObject(mask);
-    return icon;
+    return testing_support::SolidIcon32(16, 0xFF000000u | (GetRValue(rgb) << 16) | (GetGValue(rgb) << 8) | GetBValue(rgb));
 }
 
 bool IconAlive(HICON h) {
