@@ -14,6 +14,7 @@
 #include "DKUtils.h"
 #include "Main.h"
 #include "DataTestSupport.h"
+#include "MenuTestSupport.h"
 #include "Window.h"
 
 using data_test::RawDb;
@@ -68,11 +69,7 @@ private:
 
 int Id(HWND w) { return static_cast<int>(reinterpret_cast<intptr_t>(w)); }
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 // Root captions with the window items left out.
 std::vector<std::wstring> FixedCaptions(const TDKMenuItem* root) {

@@ -14,6 +14,7 @@
 
 #include "Configs.h"
 #include "DataTestSupport.h"
+#include "MenuTestSupport.h"
 #include "FilesMenu.h"
 #include "Registry.h"
 #include "SysUtils.h"
@@ -30,11 +31,7 @@ const wchar_t* const kTCKey = L"Software\\Ghisler\\Total Commander";
 std::wstring Lower(const std::wstring& s) { return gui::AnsiLowerCase(s); }
 std::wstring NoSlash(const std::wstring& p) { return Lower(gui::ExcludeTrailingBackslash(p)); }
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 std::vector<std::wstring> Head(const TDKMenuItem* item, size_t n) {
     std::vector<std::wstring> all = Captions(item);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DataTestSupport.h"
+#include "MenuTestSupport.h"
 #include "InternetMenu.h"
 #include "Registry.h"
 #include "sqlite3.h"
@@ -20,11 +21,7 @@ using Strings = std::vector<std::wstring>;
 
 namespace {
 
-Strings Captions(const TDKMenuItem* item) {
-    Strings out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 void Click(TDKMenuItem* item) {
     ASSERT_TRUE(item && item->FOnClick);

@@ -7,6 +7,7 @@
 
 #include "DKComponents.h"
 #include "DataTestSupport.h"
+#include "MenuTestSupport.h"
 
 using data_test::At;
 using data_test::RawDb;
@@ -24,11 +25,7 @@ struct TRun {
     std::wstring File, Params, Dir;
 };
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 TDKMenuItem* Command(TDKMenuItem* item, const std::wstring& caption) {
     TDKMenuItem* c = item->FindItem(caption);

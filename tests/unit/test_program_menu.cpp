@@ -10,6 +10,7 @@
 #include "DKDataModule.h"
 #include "ProgramMenu.h"
 #include "SysUtils.h"
+#include "MenuTestSupport.h"
 #include "TestSupport.h"
 
 using testing_support::BinDir;
@@ -21,11 +22,7 @@ void MakeFile(const std::wstring& path) { testing_support::WriteFileBytes(path, 
 
 std::wstring Lower(std::wstring s) { return gui::LowerCase(s); }
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 // Every file has exactly one placeholder and an expose handler; folders have neither.
 void CheckPlaceholders(const TDKMenuItem* item, int& files) {

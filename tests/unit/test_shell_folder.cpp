@@ -8,6 +8,7 @@
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "SysUtils.h"
+#include "MenuTestSupport.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 
@@ -31,11 +32,7 @@ void MakeShortcut(const std::wstring& lnk, const std::wstring& target) {
     link->Release();
 }
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 std::wstring NoSlash(const std::wstring& p) { return Lower(gui::ExcludeTrailingBackslash(p)); }
 

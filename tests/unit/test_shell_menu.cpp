@@ -5,6 +5,7 @@
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "SysUtils.h"
+#include "MenuTestSupport.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 
@@ -12,11 +13,7 @@ using testing_support::TempDir;
 
 namespace {
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 int Pos(const TDKMenuItem* item) { return static_cast<int>(reinterpret_cast<INT_PTR>(item->Data())); }
 
 TEST(ShellMenu, ConvertsAMenuHandle) {

@@ -11,17 +11,14 @@
 #include "DKUtils.h"
 #include "SysUtils.h"
 #include "SystemMenu.h"
+#include "MenuTestSupport.h"
 #include "TestSupport.h"
 
 using testing_support::TempDir;
 
 namespace {
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 // A stand-in for the monitor program's window; posted messages are read back with PeekMessage.
 struct TMonitorWindow {

@@ -14,6 +14,7 @@
 #include "DataTestSupport.h"
 #include "SysUtils.h"
 #include "TestIcons.h"
+#include "MenuTestSupport.h"
 #include "TestSupport.h"
 #include "TrayMenu.h"
 
@@ -88,11 +89,7 @@ HWND OwnerWindow(const std::wstring& title) {
                            GetModuleHandleW(nullptr), nullptr);
 }
 
-std::vector<std::wstring> Captions(const TDKMenuItem* item) {
-    std::vector<std::wstring> out;
-    for (int i = 0; i < item->Count(); ++i) out.push_back(item->GetItem(i)->Caption());
-    return out;
-}
+using testing_support::Captions;
 
 TTrayIcon* Record(const TDKMenuItem* item) { return static_cast<TTrayIcon*>(item->Data()); }
 
