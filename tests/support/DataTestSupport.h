@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "DKDataModule.h"
 #include "DKUtils.h"
@@ -77,5 +79,16 @@ public:
 private:
     std::wstring path_;
 };
+
+// A stored row with its children, as the menus hand them to the database.
+inline TStoredItem Node(int miid, const std::wstring& caption, const std::wstring& path = L"",
+                        std::vector<TStoredItem> items = {}) {
+    TStoredItem n;
+    n.MIID = miid;
+    n.Caption = caption;
+    n.ExecPath = path;
+    n.Items = std::move(items);
+    return n;
+}
 
 }  // namespace data_test

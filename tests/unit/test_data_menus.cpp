@@ -13,15 +13,7 @@ using testing_support::TempDir;
 
 namespace {
 
-TStoredItem Node(int miid, const std::wstring& caption, const std::wstring& path = L"",
-                 std::vector<TStoredItem> items = {}) {
-    TStoredItem n;
-    n.MIID = miid;
-    n.Caption = caption;
-    n.ExecPath = path;
-    n.Items = std::move(items);
-    return n;
-}
+using data_test::Node;
 
 // An item the menus build at run time (title, command): never written.
 TStoredItem RunTime(const std::wstring& caption, std::vector<TStoredItem> items = {}) {

@@ -28,15 +28,7 @@ void Click(TDKMenuItem* item) {
     item->FOnClick(item);
 }
 
-TStoredItem Stored(int id, const std::wstring& caption, const std::wstring& url = L"",
-                   std::vector<TStoredItem> children = {}) {
-    TStoredItem s;
-    s.MIID = id;
-    s.Caption = caption;
-    s.ExecPath = url;
-    s.Items = std::move(children);
-    return s;
-}
+using data_test::Node;
 
 // A registry value put back as it was when the object dies; keys that it made are removed.
 class SavedValue {
@@ -152,9 +144,9 @@ TEST_F(InternetMenu, StoredBookmarksAndANewOneInsideAGroup) {
         std::wstring File;
         ~Remove() { DeleteFileW(File.c_str()); }
     } cleanup{icons + L"bexample.ico"};
-    TStoredItem root = Stored(-1, L"");
+    TStoredItem root = Node(-1, L"");
     root.Loadable = false;
-    root.Items = {Stored(5, L"News", L"", {Stored(6, L"A", L"http://a.example/"), Stored(7, L"B", L"https://b.example/x")})};
+    root.Items = {Node(5, L"News", L"", {Node(6, L"A", L"http://a.example/"), Node(7, L"B", L"https://b.example/x")})};
     DKData->SaveMenuRows(3, root);
 
     TDKMenuItem* group = NewMenu()->GetItem(1);
