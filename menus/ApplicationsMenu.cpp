@@ -225,11 +225,8 @@ void TApplicationsMenu::ActivateWindowClick(TDKMenuItem* Sender) {
     int id = Sender->MIID();
     HWND W = IDWindow(id);
     if (!IsWindow(W)) {
-        // Sender may be the item whose click or key press is still being handled: remove it
-        // once that is over.
-        gui::App().Queue([this, id] {
-            if (Alive(this)) FItems->Delete(id);
-        });
+        // The window is gone: so goes its item (the menu runs no more of a deleted item's handlers).
+        FItems->Delete(id);
         return;
     }
     WINDOWPLACEMENT wp{};

@@ -283,6 +283,11 @@ TEST_F(ApplicationsMenu, EventsForGoneWindowsAndTheSweepAfterActivation) {
     PostShell(stay, HSHELL_WINDOWACTIVATED);
     EXPECT_EQ(Root()->FindItem(0x7FFF0000), nullptr);
 
+    // Running the item of a window that has gone takes the item away at once.
+    TDKMenuItem* orphan = Root()->InsertMenuItem(1, 0x7FFF0004, L"orphan", nullptr, false, false, true);
+    menu->ActivateWindowClick(orphan);
+    EXPECT_EQ(Root()->FindItem(0x7FFF0004), nullptr);
+
     // A created event for a listed window does not list it twice.
     int before2 = Root()->Count();
     PostShell(stay, HSHELL_WINDOWCREATED);
