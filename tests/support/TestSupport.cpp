@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstdio>
 #include <vector>
 
 #include "Application.h"
@@ -69,14 +70,20 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 std::wstring BinDir() { return gui::ExeDir(); }
 
 HANDLE StartProcess(const std::wstring& commandLine, const std::wstring& workDir) {
-    STARTUPINFOW si{sizeof(si)};
-    PROCESS_INFORMATION pi{};
-    std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
+    // Wine on a loaded machine now and then fails a process start that succeeds a moment later.
+    for (int attempt = 1;; ++attempt) {
+        STARTUPINFOW si{sizeof(si)};
+        PROCESS_INFORMATION pi{};
+        std::wstring cmd = commandLine;
+        if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
+            CloseHandle(pi.hThread);
+            return pi.hProcess;
+        }
+        std::fprintf(stderr, "process start failed (error %lu, attempt %d)\n", GetLastError(), attempt);
+        if (attempt == 3) return nullptr;
+        Sleep(200);
+    }
 }
 
 int WaitProcess(HANDLE process, DWORD timeoutMs) {
