@@ -7,6 +7,7 @@
 #include "ApplicationsMenu.h"
 #include "BookmarkThread.h"
 #include "Configs.h"
+#include "DKButton.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "FilesMenu.h"
@@ -42,6 +43,7 @@ std::wstring StartLine() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     gui::PlatformScope platform;
+    std::thread fontWarmUp = TDKButton::WarmUpCaptionFont();
 
     gui::Application& app = gui::App();
     app.Initialize();
@@ -58,6 +60,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     } else {
         ActivatePrevInstance();
     }
+    if (fontWarmUp.joinable()) fontWarmUp.join();
 
     // A menu still being built uses the modules and the data module below: it ends first. One
     // that hangs leaves only the settings to write.

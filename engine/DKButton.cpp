@@ -1,5 +1,7 @@
 #include "DKButton.h"
 
+#include <system_error>
+
 #include "BarLayout.h"
 #include "Configs.h"
 #include "DKComponents.h"
@@ -8,12 +10,25 @@
 
 namespace {
 Gdiplus::Color Opaque(COLORREF c) { return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c)); }
+constexpr const wchar_t* kCaptionFace = L"Times New Roman";
+constexpr float kCaptionPixels = 13.0f;
 }  // namespace
+
+std::thread TDKButton::WarmUpCaptionFont() {
+    try {
+        return std::thread([] {
+            Gdiplus::FontFamily family(kCaptionFace);
+            Gdiplus::Font font(&family, kCaptionPixels, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
+        });
+    } catch (const std::system_error&) {
+        return {};
+    }
+}
 
 TDKButton::TDKButton(HWND AOwner) : FOwnerForm(AOwner) {
     FBrush = std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(255, 0, 0, 0));
-    FFontFamily = std::make_unique<Gdiplus::FontFamily>(L"Times New Roman");
-    FFont = std::make_unique<Gdiplus::Font>(FFontFamily.get(), 13.0f, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
+    FFontFamily = std::make_unique<Gdiplus::FontFamily>(kCaptionFace);
+    FFont = std::make_unique<Gdiplus::Font>(FFontFamily.get(), kCaptionPixels, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
     FPen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
     FMenuIsShown = false;
     Create({L"TDKButton", CS_DBLCLKS}, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, BAR_HEIGHT, AOwner);

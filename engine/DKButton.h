@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "Window.h"
 
@@ -35,6 +36,10 @@ public:
 
     std::function<void(TDKButton*)> OnEnter;
     std::function<void(TDKButton*)> OnLeave;
+    // Makes the caption font once on a thread of its own, so the font system's start-up runs
+    // beside the program's other start-up work instead of in the first button's constructor.
+    // Join the thread before GDI+ ends; it is empty when no thread could start.
+    static std::thread WarmUpCaptionFont();
     // Opaque colours of the gradient, for painting and for tests.
     static void GradientColors(COLORREF base, bool highlighted, COLORREF& top, COLORREF& bottom);
 

@@ -447,7 +447,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         int index = ShellIconIndex(child);
         auto& pic = FSysIconPictures[index];
         if (!pic) {
-            HICON icon = ImageList_GetIcon(SysSmallImageList, index, ILD_NORMAL);
+            HICON icon = ImageList_GetIcon(SysSmallImageList(), index, ILD_NORMAL);
             pic = IconPicture(icon);
             if (icon) DestroyIcon(icon);
         }

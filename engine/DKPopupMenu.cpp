@@ -33,11 +33,12 @@ HICON LoadIconFile(const std::wstring& file) {
 
 // The absolute item id list of a display name, or null when the shell does not know it.
 LPITEMIDLIST ParsePath(const std::wstring& path) {
-    if (!DesktopFolder || path.empty()) return nullptr;
+    IShellFolder* desktop = DesktopFolder();
+    if (!desktop || path.empty()) return nullptr;
     std::wstring buf = path;
     LPITEMIDLIST pidl = nullptr;
     ULONG eaten = 0, attrs = 0;
-    if (FAILED(DesktopFolder->ParseDisplayName(nullptr, nullptr, buf.data(), &eaten, &pidl, &attrs))) return nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, buf.data(), &eaten, &pidl, &attrs))) return nullptr;
     return pidl;
 }
 

@@ -1,7 +1,7 @@
 #include "DKUtils.h"
 
-HIMAGELIST SysSmallImageList = nullptr;
-IShellFolder* DesktopFolder = nullptr;
+#include <atomic>
+#include <mutex>
 
 static COLORREF ResolveColor(COLORREF c) {
     // A system-colour reference carries 0x80 in its top byte and the colour index below.
@@ -27,16 +27,42 @@ COLORREF LightenColor(COLORREF Color, BYTE Percent) {
     return RGB(r, g, b);
 }
 
+namespace {
+
+std::mutex gShellLock;
+std::atomic<HIMAGELIST> gSmallImages{nullptr};
+std::atomic<IShellFolder*> gDesktop{nullptr};
+
+}  // namespace
+
+HIMAGELIST SysSmallImageList() {
+    if (HIMAGELIST list = gSmallImages.load(std::memory_order_acquire)) return list;
+    std::lock_guard lock(gShellLock);
+    if (!gSmallImages.load(std::memory_order_relaxed)) {
+        SHFILEINFOW info{};
+        gSmallImages.store(reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"C:\\", 0, &info, sizeof(info),
+                                                                        SHGFI_SYSICONINDEX | SHGFI_SMALLICON)),
+                           std::memory_order_release);
+    }
+    return gSmallImages.load(std::memory_order_relaxed);
+}
+
+IShellFolder* DesktopFolder() {
+    if (IShellFolder* folder = gDesktop.load(std::memory_order_acquire)) return folder;
+    std::lock_guard lock(gShellLock);
+    if (!gDesktop.load(std::memory_order_relaxed)) {
+        IShellFolder* folder = nullptr;
+        if (SUCCEEDED(SHGetDesktopFolder(&folder))) gDesktop.store(folder, std::memory_order_release);
+    }
+    return gDesktop.load(std::memory_order_relaxed);
+}
+
 void InitializeDKUtils() {
-    SHFILEINFOW info{};
-    SysSmallImageList = reinterpret_cast<HIMAGELIST>(
-        SHGetFileInfoW(L"C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
-    if (FAILED(SHGetDesktopFolder(&DesktopFolder))) DesktopFolder = nullptr;
+    // Nothing to make here: the shell state comes on first use.
 }
 
 void FinalizeDKUtils() {
-    if (DesktopFolder) DesktopFolder->Release();
-    DesktopFolder = nullptr;
-    if (SysSmallImageList) ImageList_Destroy(SysSmallImageList);
-    SysSmallImageList = nullptr;
+    std::lock_guard lock(gShellLock);
+    if (IShellFolder* folder = gDesktop.exchange(nullptr)) folder->Release();
+    if (HIMAGELIST list = gSmallImages.exchange(nullptr)) ImageList_Destroy(list);
 }

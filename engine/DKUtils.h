@@ -13,9 +13,10 @@ void Log(BYTE level, const std::wstring& text);
 // The log file: the executable's path with ".log".
 std::wstring LogFileName();
 
-// Process-wide shell state, set up by InitializeDKUtils.
-extern HIMAGELIST SysSmallImageList;
-extern IShellFolder* DesktopFolder;
+// Process-wide shell state, each made on first use (from any thread) so that the shell's own
+// start-up is not paid before the bar shows; given back by FinalizeDKUtils.
+HIMAGELIST SysSmallImageList();
+IShellFolder* DesktopFolder();
 
 // Shading of a colour (system colour references resolved first); Percent 0..100.
 COLORREF DarkenColor(COLORREF Color, BYTE Percent);
@@ -64,8 +65,9 @@ HICON GetShellSmallIcon(const std::wstring& Path);
 bool IsTaskbarWindow(HWND Wnd);
 // Lower-case full path of the executable that owns the window, or empty.
 std::wstring GetWindowExeName(HWND Wnd);
-// A hidden message-only popup of the class, registered (again) with WndProc when needed.
-HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc);
+// A hidden top-level popup of the class and size (so broadcasts and FindWindow reach it), the
+// class registered (again) with WndProc when needed.
+HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc, int Width = 0, int Height = 0);
 std::wstring GetWindowCaption(HWND Wnd);
 bool ForceForegroundWindow(HWND Wnd);
 // Terminates every process of that executable name; whether the last termination succeeded.

@@ -25,10 +25,10 @@ std::wstring GetWindowCaption(HWND Wnd) {
 HICON GetShellSmallIcon(const std::wstring& Path) {
     SHFILEINFOW info{};
     if (Path.compare(0, 3, L"::{") == 0) {
-        if (DesktopFolder) {
+        if (IShellFolder* desktop = DesktopFolder()) {
             LPITEMIDLIST list = nullptr;
             std::wstring name = Path;
-            DesktopFolder->ParseDisplayName(gui::App().Handle(), nullptr, name.data(), nullptr, &list, nullptr);
+            desktop->ParseDisplayName(gui::App().Handle(), nullptr, name.data(), nullptr, &list, nullptr);
             if (list) {
                 SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof(info),
                                SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON |
@@ -41,7 +41,7 @@ HICON GetShellSmallIcon(const std::wstring& Path) {
                        SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
     }
     if (info.hIcon) DestroyIcon(info.hIcon);
-    return ImageList_GetIcon(SysSmallImageList, info.iIcon, ILD_NORMAL);
+    return ImageList_GetIcon(SysSmallImageList(), info.iIcon, ILD_NORMAL);
 }
 
 bool IsTaskbarWindow(HWND Wnd) {
@@ -73,7 +73,7 @@ std::wstring GetWindowExeName(HWND Wnd) {
     return result;
 }
 
-HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc) {
+HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc, int Width, int Height) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW wc{};
     bool registered = GetClassInfoW(instance, ClassName.c_str(), &wc);
@@ -85,7 +85,7 @@ HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc) {
         nc.lpszClassName = ClassName.c_str();
         RegisterClassW(&nc);
     }
-    return CreateWindowExW(WS_EX_TOOLWINDOW, ClassName.c_str(), L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+    return CreateWindowExW(WS_EX_TOOLWINDOW, ClassName.c_str(), L"", WS_POPUP, 0, 0, Width, Height, nullptr, nullptr,
                            instance, nullptr);
 }
 

@@ -100,11 +100,18 @@ const TBarButtonInfo& BarButtonInfo(int id) { return kButtons[id]; }
 
 namespace {
 
-// Starts the monitor off the GUI thread: creating a process takes tens of milliseconds that the
-// bar need not wait for, and nothing looks at the result.
-void StartMonitor() {
+// Work the bar's start-up does not wait for, begun once the menus are built: each program started
+// under Wine meanwhile costs the bar and the builders dearly. The monitor then starts, and the
+// system image list, first needed when a menu paints its icons, is made.
+void AfterMenusBuilt() {
+    auto work = [] {
+        WaitForMenuBuilders(10000);
+        if (gui::App().Terminated()) return;
+        StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+        SysSmallImageList();
+    };
     try {
-        std::thread([] { StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL); }).detach();
+        std::thread(work).detach();
     } catch (const std::system_error&) {
         StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
     }
@@ -211,7 +218,6 @@ void TOrvane::FormCreate() {
         gui::App().Terminate();
         return;
     }
-    StartMonitor();
     FWinKeyPressed = false;
     FFullScreenMode = false;
 
@@ -281,7 +287,12 @@ void TOrvane::FormCreate() {
     }
     // Laid out and with its clock: the bar can show; what follows does not change it.
     Show(SW_SHOWNOACTIVATE);
+    // Under Wine the window reaches the X server only when this thread next looks for messages:
+    // look now, or the bar appears only once the threads below are made.
+    MSG pending;
+    PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE);
     for (TDKButton* b : menuButtons) new TCreateMenuThread(b, kButtons[b->ID()].MenuClass);
+    AfterMenusBuilt();
     if (!laidOut) return;  // a failed step skips the rest, as it always did
     try {
         RunStartupPrograms(ExplorerWasRunning);

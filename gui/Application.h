@@ -3,6 +3,7 @@
 // activation and exception events, and the doors for work sent to the GUI thread.
 #include <windows.h>
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <vector>
@@ -60,7 +61,8 @@ private:
     std::vector<HWND> dialogs_;
     HWND handle_ = nullptr;
     DWORD mainThread_ = 0;
-    bool terminated_ = false;
+    // Read by threads that must not start work for a program that is ending.
+    std::atomic<bool> terminated_{false};
     bool active_ = false;
 };
 

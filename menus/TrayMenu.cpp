@@ -204,8 +204,8 @@ LRESULT CALLBACK TrayWndProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) 
 }
 
 void InitializeTrayMenu() {
-    TrayWindow = CreateUtilityWindow(L"Shell_TrayWnd", TrayWndProc);
-    SetWindowPos(TrayWindow, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), 30, SWP_NOREDRAW | SWP_NOZORDER);
+    // Made at its size: resizing it afterwards costs Wine another round with the X server.
+    TrayWindow = CreateUtilityWindow(L"Shell_TrayWnd", TrayWndProc, GetSystemMetrics(SM_CXSCREEN), 30);
 }
 
 void FinalizeTrayMenu() {

@@ -100,7 +100,6 @@ bool IsAbove(HWND upper, HWND lower) {
 class ApplicationsMenu : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!SysSmallImageList) InitializeDKUtils();
         DKData = std::make_unique<TDKData>(dir / L"dk.pdb");
         ASSERT_TRUE(DKData->Connected());
         DKData->FillDefaultDB();

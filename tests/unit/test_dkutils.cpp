@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "Application.h"
 #include "DKUtils.h"
@@ -199,7 +201,6 @@ TEST(Icons, BlackBecomesTransparent) {
 }
 
 TEST(Icons, ShellSmallIcons) {
-    if (!SysSmallImageList) InitializeDKUtils();
     TempDir dir(L"ssi");
     testing_support::WriteFileBytes(dir / L"real.txt", "x");
     HICON missing = GetShellSmallIcon(L"C:\\no\\such\\folder\\ghost.txt");
@@ -210,6 +211,39 @@ TEST(Icons, ShellSmallIcons) {
     ASSERT_NE(computer, nullptr);
     EXPECT_NE(IconPixels(computer), IconPixels(missing));
     for (HICON i : {missing, real, computer}) DestroyIcon(i);
+}
+
+// The menu builders ask for the shell state at once on first use: one list and one folder for all,
+// and new ones after the module end gave them back.
+TEST(Icons, ShellStateMadeOnceUnderRace) {
+    FinalizeDKUtils();
+    std::vector<HIMAGELIST> lists(8);
+    std::vector<IShellFolder*> folders(8);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < lists.size(); ++i)
+        threads.emplace_back([&, i] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            folders[i] = DesktopFolder();
+            lists[i] = SysSmallImageList();
+            CoUninitialize();
+        });
+    for (auto& t : threads) t.join();
+    ASSERT_NE(lists[0], nullptr);
+    ASSERT_NE(folders[0], nullptr);
+    for (size_t i = 1; i < lists.size(); ++i) {
+        EXPECT_EQ(lists[i], lists[0]);
+        EXPECT_EQ(folders[i], folders[0]);
+    }
+    EXPECT_GT(ImageList_GetImageCount(lists[0]), 0);
+    FinalizeDKUtils();
+    IShellFolder* again = DesktopFolder();
+    ASSERT_NE(again, nullptr);
+    ULONG eaten = 0;
+    LPITEMIDLIST list = nullptr;
+    std::wstring c = L"C:\\";
+    EXPECT_EQ(again->ParseDisplayName(nullptr, nullptr, c.data(), &eaten, &list, nullptr), S_OK);
+    CoTaskMemFree(list);
+    EXPECT_NE(SysSmallImageList(), nullptr);
 }
 
 TEST(Windows, TaskbarWindowRules) {

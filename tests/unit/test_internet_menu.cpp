@@ -80,7 +80,6 @@ std::wstring ReadValue(HKEY root, const std::wstring& key, const std::wstring& n
 class InternetMenu : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!SysSmallImageList) InitializeDKUtils();
         DKData = std::make_unique<TDKData>(dir / L"dk.pdb");
         ASSERT_TRUE(DKData->Connected());
         TInternetMenu::SetShellOpen([this](const std::wstring& a) { opened.push_back(a); });

@@ -36,7 +36,6 @@ void Describe(TDKMenuItem* item, const std::wstring& indent, std::vector<std::ws
 class ShellFill : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!SysSmallImageList) InitializeDKUtils();
         // Two folders merged as the Programs menu merges the common and the user's folders:
         // many sub-folders (more than the helper threads), one present in both, nested levels,
         // a file in both.

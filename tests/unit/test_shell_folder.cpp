@@ -165,8 +165,7 @@ TEST_F(ShellFolder, OnDemandFolderIsReadAtEachOpening) {
 
 // Shell entries draw their picture from the system image list.
 TEST_F(ShellFolder, RowsShowSystemImageListIcons) {
-    if (!SysSmallImageList) InitializeDKUtils();
-    ASSERT_NE(SysSmallImageList, nullptr);
+    ASSERT_NE(SysSmallImageList(), nullptr);
     MakeFile(dir / L"a.txt");
     root->ExposeFolder(dir.Path(), false, 224, 1);
     root->ShowAt(100, 100);
