@@ -43,10 +43,11 @@ std::wstring StartLine() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     gui::PlatformScope platform;
-    std::thread fontWarmUp = TDKButton::WarmUpCaptionFont();
 
     gui::Application& app = gui::App();
     app.Initialize();
+    // After the first window: the display driver is then up, so the thread only makes the font.
+    std::thread fontWarmUp = TDKButton::WarmUpCaptionFont();
     for (const Module& m : kModules) m.start();
 
     if (IsFirstInstance()) {

@@ -42,7 +42,7 @@ for run in $(seq "$runs"); do
   until [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; do sleep 0.005; done
   ms "$t0" >>"$out/menus.txt"
   (cd "$app" && wine64 bar_probe.exe endsession >/dev/null 2>&1)
-  sleep 1
+  sleep 3  # the programs it starts once its menus are built settle before the next run
 done
 wineserver -k >/dev/null 2>&1
 
