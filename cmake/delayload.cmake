@@ -25,7 +25,7 @@ function(orvane_delay_imports out_var)
     endforeach()
     set(def_file ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
     file(WRITE ${def_file}.new "${def}")
-    file(COPY_FILE ${def_file}.new ${def_file} ONLY_IF_DIFFERENT)
+    configure_file(${def_file}.new ${def_file} COPYONLY)  # rewritten only when it changes
     set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
     add_custom_command(OUTPUT ${lib}
       COMMAND ${MINGW_DLLTOOL} --input-def ${def_file} --dllname ${dll}.dll --output-delaylib ${lib}
