@@ -26,7 +26,6 @@ TMenuOwner Owner() { return TMenuOwner{L"Files", 1, RGB(200, 160, 60), nullptr};
 int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     gui::App().Initialize();
-    InitializeDKUtils();
     InitializeFilesMenu();
     std::printf("%-50s %10s %10s\n", "operation", "mean ms", "best ms");
 

@@ -161,7 +161,6 @@ void PopularRows() {
 int main() {
     gui::PlatformScope platform;
     gui::App().Initialize();
-    InitializeDKUtils();
 
     Header("Filter per keystroke (goal: under 2 ms over 10,000 items)");
     for (int total : {1000, 10000, 100000}) FilterRows(total);

@@ -96,7 +96,6 @@ int CountItems(const TDKMenuItem* item) {
 int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     gui::App().Initialize();
-    InitializeDKUtils();
 
     wchar_t tmp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, tmp);

@@ -77,7 +77,6 @@ void JoinAll(std::vector<std::thread>& threads) {
 int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     gui::App().Initialize();
-    InitializeDKUtils();
     InitializeFilesMenu();
     InitializeApplicationsMenu();
     InitializeTrayMenu();

@@ -43,7 +43,6 @@ struct Row {
 int main(int argc, char** argv) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     gui::App().Initialize();
-    InitializeDKUtils();
     int folders = argc > 1 ? std::atoi(argv[1]) : 200, each = argc > 2 ? std::atoi(argv[2]) : 10;
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);

@@ -38,7 +38,6 @@ void Fill(const std::wstring& dir, int n) {
 int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     gui::App().Initialize();
-    InitializeDKUtils();
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
     std::wstring base = std::wstring(tmp) + L"orv_bench_shell_" + std::to_wstring(GetCurrentProcessId());

@@ -33,28 +33,30 @@ std::mutex gShellLock;
 std::atomic<HIMAGELIST> gSmallImages{nullptr};
 std::atomic<IShellFolder*> gDesktop{nullptr};
 
+// The object in slot, made by make on the first call that finds none.
+template <class T, class Make>
+T MadeOnce(std::atomic<T>& slot, Make make) {
+    if (T made = slot.load(std::memory_order_acquire)) return made;
+    std::lock_guard lock(gShellLock);
+    if (!slot.load(std::memory_order_relaxed)) slot.store(make(), std::memory_order_release);
+    return slot.load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 HIMAGELIST SysSmallImageList() {
-    if (HIMAGELIST list = gSmallImages.load(std::memory_order_acquire)) return list;
-    std::lock_guard lock(gShellLock);
-    if (!gSmallImages.load(std::memory_order_relaxed)) {
+    return MadeOnce(gSmallImages, [] {
         SHFILEINFOW info{};
-        gSmallImages.store(reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"C:\\", 0, &info, sizeof(info),
-                                                                        SHGFI_SYSICONINDEX | SHGFI_SMALLICON)),
-                           std::memory_order_release);
-    }
-    return gSmallImages.load(std::memory_order_relaxed);
+        return reinterpret_cast<HIMAGELIST>(
+            SHGetFileInfoW(L"C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    });
 }
 
 IShellFolder* DesktopFolder() {
-    if (IShellFolder* folder = gDesktop.load(std::memory_order_acquire)) return folder;
-    std::lock_guard lock(gShellLock);
-    if (!gDesktop.load(std::memory_order_relaxed)) {
+    return MadeOnce(gDesktop, [] {
         IShellFolder* folder = nullptr;
-        if (SUCCEEDED(SHGetDesktopFolder(&folder))) gDesktop.store(folder, std::memory_order_release);
-    }
-    return gDesktop.load(std::memory_order_relaxed);
+        return SUCCEEDED(SHGetDesktopFolder(&folder)) ? folder : nullptr;
+    });
 }
 
 void InitializeDKUtils() {
