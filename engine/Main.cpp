@@ -100,18 +100,15 @@ const TBarButtonInfo& BarButtonInfo(int id) { return kButtons[id]; }
 
 namespace {
 
-// Work the bar's start-up does not wait for, begun once the menus are built: each program started
-// under Wine meanwhile costs the bar and the builders dearly. The monitor then starts, and the
-// system image list, first needed when a menu paints its icons, is made.
+// Once the menus are built the monitor starts, and the system image list, first needed when a
+// menu paints its icons, is made.
 void AfterMenusBuilt() {
-    auto work = [] {
-        WaitForMenuBuilders(10000);
-        if (gui::App().Terminated()) return;
-        StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
-        SysSmallImageList();
-    };
     try {
-        std::thread(work).detach();
+        RunWhenMenusBuilt([] {
+            if (gui::App().Terminated()) return;
+            StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+            SysSmallImageList();
+        });
     } catch (const std::system_error&) {
         StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
     }
@@ -120,6 +117,13 @@ void AfterMenusBuilt() {
 }  // namespace
 
 bool WaitForMenuBuilders(DWORD timeoutMs) { return gui::WaitServingSentMessages(gNoBuilders, timeoutMs); }
+
+void RunWhenMenusBuilt(std::function<void()> work) {
+    std::thread([work = std::move(work)] {
+        WaitForMenuBuilders(10000);
+        work();
+    }).detach();
+}
 
 void StartHelperProgram(const std::wstring& commandLine, int show) {
     // As WinExec would, but without waiting for the program to become idle: the bar must not

@@ -2,6 +2,7 @@
 // The bar form and the threads that build its menus.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ constexpr UINT WM_HOOKMOUSE = WM_USER + 3;
 // Waits (serving calls the builders make to the GUI thread) until no menu is being built;
 // false when the time ran out first.
 bool WaitForMenuBuilders(DWORD timeoutMs);
+// Runs work on a thread of its own once no menu is being built (or after 10 s): each program
+// started under Wine meanwhile costs the bar's start-up and the builders dearly. Throws
+// std::system_error when no thread can start.
+void RunWhenMenusBuilt(std::function<void()> work);
 
 // Builds a provider menu for its button; the provider's constructor runs inside.
 using TMenuClass = TDKPopupMenu* (*)(TDKButton* AOwner);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -238,12 +237,10 @@ TTrayMenu::TTrayMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
             if (ProgramStarter()) {
                 for (const char* line : kRegistrations) ProgramStarter()(line);
             } else {
-                // In this order and without waiting for them; started once the bar's menus are
-                // built, since each start of a program costs the menus' builders dearly under load.
-                std::thread([] {
-                    WaitForMenuBuilders(10000);
+                // In this order and without waiting for them, once the bar's menus are built.
+                RunWhenMenusBuilt([] {
                     for (const char* line : kRegistrations) StartHelperProgram(gui::FromAnsi(line), SW_HIDE);
-                }).detach();
+                });
             }
         } catch (const std::exception& e) {
             Log(4, L"(t9) " + What(e));
