@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
 #include "ColorDialog.h"
 #include "Configs.h"
 #include "StringList.h"
@@ -77,10 +78,7 @@ protected:
 
 private:
     ~TfrmConfigs() override;
-    struct FontDeleter {
-        void operator()(HFONT f) const { DeleteObject(f); }
-    };
-    using FontPtr = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+    using FontPtr = gui::FontHandle;
 
     void CreateControls();
     HWND Add(const std::wstring& Name, const wchar_t* Class, const std::wstring& Text, DWORD Style, int X, int Y,

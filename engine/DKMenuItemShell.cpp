@@ -26,28 +26,11 @@ namespace {
 
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 
-// A COM reference released when it goes.
 template <class T>
-struct ComRef {
-    T* p = nullptr;
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef() {
-        if (p) p->Release();
-    }
-    T** out() { return &p; }
-    T* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-    T* release() {
-        T* r = p;
-        p = nullptr;
-        return r;
-    }
-};
+using ComRef = gui::ComPtr<T>;
 
 // The desktop folder for the calling thread's apartment.
-bool Desktop(ComRef<IShellFolder>& out) { return SUCCEEDED(SHGetDesktopFolder(out.out())) && out; }
+bool Desktop(ComRef<IShellFolder>& out) { return SUCCEEDED(SHGetDesktopFolder(out.put())) && out; }
 
 bool IsEmptyPIDL(LPCITEMIDLIST list) { return list && list->mkid.cb == 0; }
 
@@ -55,7 +38,7 @@ std::wstring ParsingName(LPCITEMIDLIST full) {
     if (!full) return L"";
     ComRef<IShellFolder> desktop;
     if (!Desktop(desktop)) return L"";
-    return GetDisplayName(desktop.p, full, true);
+    return GetDisplayName(desktop.get(), full, true);
 }
 
 HWND AppWindow() { return gui::App().Handle(); }
@@ -284,15 +267,14 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
 
     ComRef<IShellFolder> folder;
     if (Bound) {
-        folder.p = Bound;
-        folder.p->AddRef();
+        folder = ComRef<IShellFolder>::Share(Bound);
     } else {
         ComRef<IShellFolder> desktop;
         if (!Desktop(desktop)) return;
         if (IsEmptyPIDL(PIDL)) {
-            folder.p = desktop.release();
+            folder = std::move(desktop);
         } else if (FAILED(desktop->BindToObject(PIDL, nullptr, IID_IShellFolder,
-                                                reinterpret_cast<void**>(folder.out()))) ||
+                                                reinterpret_cast<void**>(folder.put()))) ||
                    !folder) {
             return;
         }
@@ -301,7 +283,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
     // it. A second folder merged in is only read.
     if (!merge) {
         if (self->FCurrIShellFolder) self->FCurrIShellFolder->Release();
-        self->FCurrIShellFolder = folder.p;
+        self->FCurrIShellFolder = folder.get();
         self->FCurrIShellFolder->AddRef();
         self->FShellFolderThread = GetCurrentThreadId();
     }
@@ -322,9 +304,9 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
     const bool spread = ExposeChildren && !tFillWorker && !gui::App().OnMainThread();
     std::vector<TSubFolderFill> subFolders;
 
-    IShellFolder* sf = folder.p;
+    IShellFolder* sf = folder.get();
     ComRef<IEnumIDList> en;
-    if (sf->EnumObjects(AppWindow(), EnumFlag, en.out()) != S_OK || !en) return;
+    if (sf->EnumObjects(AppWindow(), EnumFlag, en.put()) != S_OK || !en) return;
     LPITEMIDLIST batch[kEnumBatch];
     bool more = true;
     while (more) {
@@ -361,9 +343,9 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
             // Bound before the list may move into the child below.
             ComRef<IShellFolder> sub;
             if (isFolder && ExposeChildren && !spread &&
-                (FAILED(sf->BindToObject(entry.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(sub.out()))) ||
+                (FAILED(sf->BindToObject(entry.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(sub.put()))) ||
                  !sub))
-                sub.p = nullptr;
+                sub.reset();
             if (!child) {
                 auto fresh = std::make_unique<TDKMenuItem>();
                 fresh->FCaption = caption;
@@ -393,7 +375,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                 same->Lists.push_back(std::move(full));
             } else if (ExposeChildren) {
                 // A sub-folder that cannot be bound here gets the desktop's try, as before.
-                ExposeInto(child, full.get(), sub.p, true, kAllEntries, 1);
+                ExposeInto(child, full.get(), sub.get(), true, kAllEntries, 1);
             } else {
                 child->FIsFolder = true;
                 child->FOnBeforExpose = [child](TDKMenuItem* Sender) { child->DoExposeItemIDList(Sender); };
@@ -486,8 +468,7 @@ IContextMenu* TDKMenuItem::GetContextMenu() {
     LPCITEMIDLIST child = nullptr;
     PIDLPtr parent, full;
     if (FOwner && FOwner->FCurrIShellFolder && FOwner->FShellFolderThread == thread && FExecPath.empty()) {
-        folder.p = FOwner->FCurrIShellFolder;
-        folder.p->AddRef();
+        folder = ComRef<IShellFolder>::Share(FOwner->FCurrIShellFolder);
         child = FPIDL;
     } else {
         // Bound here from the full list, so a relative item works without its owner's folder.
@@ -499,9 +480,9 @@ IContextMenu* TDKMenuItem::GetContextMenu() {
         ComRef<IShellFolder> desktop;
         if (!Desktop(desktop)) return nullptr;
         if (IsEmptyPIDL(folderList.get())) {
-            folder.p = desktop.release();
+            folder = std::move(desktop);
         } else if (FAILED(desktop->BindToObject(folderList.get(), nullptr, IID_IShellFolder,
-                                                reinterpret_cast<void**>(folder.out()))) ||
+                                                reinterpret_cast<void**>(folder.put()))) ||
                    !folder) {
             return nullptr;
         }
@@ -509,7 +490,7 @@ IContextMenu* TDKMenuItem::GetContextMenu() {
     }
     ComRef<IContextMenu> menu;
     if (FAILED(folder->GetUIObjectOf(AppWindow(), 1, &child, IID_IContextMenu, nullptr,
-                                     reinterpret_cast<void**>(menu.out()))) ||
+                                     reinterpret_cast<void**>(menu.put()))) ||
         !menu)
         return nullptr;
     IContextMenu* better = nullptr;

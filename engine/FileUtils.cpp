@@ -51,11 +51,6 @@ void FreePIDL(LPITEMIDLIST list) {
     m->Release();
 }
 
-void PIDLDeleter::operator()(ITEMIDLIST* list) const noexcept {
-    ShellMalloc m;
-    if (m.p) m.p->Free(list);
-}
-
 LPITEMIDLIST NextPIDL(LPCITEMIDLIST item) {
     return reinterpret_cast<LPITEMIDLIST>(const_cast<BYTE*>(reinterpret_cast<const BYTE*>(item)) + ItemCount(item));
 }

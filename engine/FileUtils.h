@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "Handles.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,8 +41,5 @@ bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<w
 bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
                  bool RenameOnCollision);
 
-// Owner of a list from the shell allocator.
-struct PIDLDeleter {
-    void operator()(ITEMIDLIST* list) const noexcept;
-};
-using PIDLPtr = std::unique_ptr<ITEMIDLIST, PIDLDeleter>;
+using gui::PIDLDeleter;
+using gui::PIDLPtr;

@@ -1,3 +1,4 @@
+#include "Handles.h"
 #include "TransparentMessage.h"
 
 #include <memory>
@@ -11,10 +12,7 @@ namespace {
 
 constexpr UINT CM_RELEASE = WM_APP + 0x106;  // frees a closed form outside its own handlers
 
-struct FontDeleter {
-    void operator()(HFONT f) const { DeleteObject(f); }
-};
-using FontPtr = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+using FontPtr = gui::FontHandle;
 
 FontPtr TahomaFont(bool bold) {
     return FontPtr(CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,

@@ -1,3 +1,4 @@
+#include "Handles.h"
 #include "About.h"
 
 #include <shellapi.h>
@@ -18,10 +19,7 @@ TAboutOpenFunc& Opener() {
     return f;
 }
 
-struct FontDeleter {
-    void operator()(HFONT f) const { DeleteObject(f); }
-};
-using FontPtr = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+using FontPtr = gui::FontHandle;
 
 FontPtr MakeFont(const TAboutLabel& l) {
     return FontPtr(CreateFontW(l.FontHeight, 0, 0, 0, l.Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
