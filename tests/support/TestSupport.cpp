@@ -147,6 +147,59 @@ std::vector<DWORD> IconPixels(HICON icon, int* width) {
     return px;
 }
 
+int GdiObjectCount() {
+    DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (n) return static_cast<int>(n);
+    // A handle without its generation bits names whatever lives at its index.
+    int count = 0;
+    for (UINT_PTR i = 1; i <= 0xFFFF; ++i)
+        if (GetObjectType(reinterpret_cast<HGDIOBJ>(i))) ++count;
+    return count;
+}
+
+namespace {
+bool IsIcon(HICON h) {
+    ICONINFO ii{};
+    if (!GetIconInfo(h, &ii)) return false;
+    if (ii.hbmColor) DeleteObject(ii.hbmColor);
+    if (ii.hbmMask) DeleteObject(ii.hbmMask);
+    return true;
+}
+}  // namespace
+
+int UserObjectCount() {
+    DWORD n = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    if (n) return static_cast<int>(n);
+    // Wine's USER handles are 0x20 + 2 * index in their low word; a zero high word matches any
+    // generation. Windows of other processes are left out.
+    int count = 0;
+    const DWORD self = GetCurrentProcessId();
+    for (UINT_PTR i = 0; i < 0x7FF0; ++i) {
+        const UINT_PTR value = 0x20 + 2 * i;
+        HWND wnd = reinterpret_cast<HWND>(value);
+        if (IsWindow(wnd)) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(wnd, &pid);
+            if (pid == self) ++count;
+        } else if (IsMenu(reinterpret_cast<HMENU>(value)) || IsIcon(reinterpret_cast<HICON>(value))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+int KernelHandleCount() {
+    DWORD n = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &n) && n) return static_cast<int>(n);
+    // Wine answers 0: its handles are multiples of 4 and any open one has information.
+    int count = 0;
+    for (UINT_PTR value = 4; value <= 0x40000; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
 }  // namespace testing_support
 
 int main(int argc, char** argv) {

@@ -39,4 +39,12 @@ HWND FindProcessWindow(DWORD pid, const wchar_t* className);
 // An icon's colour pixels as 32-bit top-down rows, and its width.
 std::vector<DWORD> IconPixels(HICON icon, int* width = nullptr);
 
+// Live GDI objects (bitmaps, fonts, DCs...) and USER objects (windows, menus, icons, cursors)
+// of this process, for leak checks: compare a count after many rounds with the one before.
+// Wine answers GetGuiResources with 0; there the handle tables are walked instead.
+int GdiObjectCount();
+int UserObjectCount();
+// Open kernel handles of this process.
+int KernelHandleCount();
+
 }  // namespace testing_support

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "Application.h"
 #include "IniFile.h"
@@ -142,4 +143,29 @@ TEST(Application, DefaultTitleFromExecutableName) {
     EXPECT_EQ(gui::Application::DefaultTitle(L"C:\\x.y\\dk.backup.exe"), L"dk");
     EXPECT_EQ(gui::Application::DefaultTitle(L"aBCD"), L"abcd");
     EXPECT_EQ(gui::App().Title(), L"test_gui");
+}
+
+// The leak checks of other tests rest on these counts following what this process holds.
+TEST(HandleCounts, FollowIconsBitmapsWindowsAndHandles) {
+    using namespace testing_support;
+    const int gdi = GdiObjectCount(), user = UserObjectCount(), kernel = KernelHandleCount();
+    std::vector<HICON> icons;
+    std::vector<HBITMAP> bitmaps;
+    std::vector<HANDLE> events;
+    for (int i = 0; i < 20; ++i) {
+        icons.push_back(CreateIcon(nullptr, 16, 16, 1, 1, std::vector<BYTE>(32, 0xFF).data(), std::vector<BYTE>(32).data()));
+        bitmaps.push_back(CreateBitmap(8, 8, 1, 32, nullptr));
+        events.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    }
+    HWND wnd = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_GE(GdiObjectCount(), gdi + 20);
+    EXPECT_GE(UserObjectCount(), user + 21);
+    EXPECT_GE(KernelHandleCount(), kernel + 20);
+    for (HICON i : icons) DestroyIcon(i);
+    for (HBITMAP b : bitmaps) DeleteObject(b);
+    for (HANDLE e : events) CloseHandle(e);
+    DestroyWindow(wnd);
+    EXPECT_LE(GdiObjectCount(), gdi + 2);
+    EXPECT_LE(UserObjectCount(), user + 2);
+    EXPECT_LE(KernelHandleCount(), kernel + 2);
 }

@@ -72,16 +72,7 @@ bool IconAlive(HICON h) {
     return true;
 }
 
-// Live GDI objects of this process. Wine answers GetGuiResources with 0; there the handle
-// table is walked instead (a handle without its generation bits names whatever lives at its index).
-int GdiObjectCount() {
-    DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (n) return static_cast<int>(n);
-    int count = 0;
-    for (UINT_PTR i = 1; i <= 0xFFFF; ++i)
-        if (GetObjectType(reinterpret_cast<HGDIOBJ>(i))) ++count;
-    return count;
-}
+using testing_support::GdiObjectCount;
 
 // A plain window of this thread, as the owner of icons sent from the test itself.
 HWND OwnerWindow(const std::wstring& title) {
