@@ -134,6 +134,38 @@ TEST_F(HkLibrary, KeyPressRepeatAndReleaseCarryKeystrokeFlags) {
     EXPECT_EQ(rec.Count(HK_WM_KEYBOARD), 0u);
 }
 
+// Win+letter opens a menu whose filter box then has the focus: neither the Windows key nor
+// the letter may arrive there, even when the letter is let go after the Windows key.
+TEST_F(HkLibrary, KeysUnderTheWindowsKeyReachOnlyTheBar) {
+    Recorder rec;
+    HWND top = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"hk typing", WS_POPUP | WS_VISIBLE, 300, 300, 200, 40,
+                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 40, top, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(top);
+    SetFocus(edit);
+    ASSERT_TRUE(setKeyboard(rec.Handle()));
+    Settle(rec, 50);
+    auto text = [&] {
+        wchar_t buf[32] = {};
+        GetWindowTextW(edit, buf, 32);
+        return std::wstring(buf);
+    };
+    SendKey(VK_LWIN, false);
+    SendKey('Q', false);
+    SendKey(VK_LWIN, true);
+    SendKey('Q', true);
+    SendKey('N', false);
+    SendKey('N', true);
+    ASSERT_TRUE(WaitUntil([&] { return Of(rec.got, HK_WM_KEYBOARD, 'N').size() >= 2 && !text().empty(); }, 3000));
+    WaitUntil([] { return false; }, 100);
+    EXPECT_EQ(text(), L"n");
+    EXPECT_EQ(Of(rec.got, HK_WM_KEYBOARD, VK_LWIN).size(), 2u);
+    EXPECT_EQ(Of(rec.got, HK_WM_KEYBOARD, 'Q').size(), 2u);
+    removeKeyboard();
+    DestroyWindow(top);
+}
+
 TEST_F(HkLibrary, MouseMovesPostTheCursorY) {
     POINT before{};
     GetCursorPos(&before);

@@ -2,7 +2,9 @@
 // posted to the bar's windows.
 //
 // Keyboard and mouse use low-level hooks; their procedures run on the thread that installed
-// them (it must pump messages, which the bar's GUI thread does).
+// them (it must pump messages, which the bar's GUI thread does). The Windows keys and every key
+// pressed while one is held are the bar's shortcuts: they are posted to the bar and kept from all
+// windows, or the letter that opens a menu would also be typed into it.
 //
 // Shell events come from a watcher thread that compares the top-level window list, the
 // foreground window and the window titles every HK_SHELL_POLL_MS. RegisterShellHookWindow is a
@@ -23,6 +25,7 @@ HMODULE g_module = nullptr;
 HHOOK g_keyboardHook = nullptr;
 HWND g_keyboardWnd = nullptr;
 bool g_keyDown[256] = {};
+bool g_keyKept[256] = {};  // pressed while a Windows key was held: its release is kept back too
 HHOOK g_mouseHook = nullptr;
 HWND g_mouseWnd = nullptr;
 
@@ -38,6 +41,14 @@ LPARAM KeystrokeFlags(DWORD scanCode, bool extended, bool altDown, bool wasDown,
     return static_cast<LPARAM>(f);
 }
 
+bool IsWinKey(BYTE vk) { return vk == VK_LWIN || vk == VK_RWIN; }
+
+// Shift, Ctrl and Alt reach the windows as they are: holding one back could leave it stuck down.
+bool IsModifier(BYTE vk) {
+    return vk == VK_SHIFT || vk == VK_LSHIFT || vk == VK_RSHIFT || vk == VK_CONTROL || vk == VK_LCONTROL ||
+           vk == VK_RCONTROL || vk == VK_MENU || vk == VK_LMENU || vk == VK_RMENU;
+}
+
 LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
     if (code == HC_ACTION && g_keyboardWnd) {
         const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
@@ -45,10 +56,15 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
         BYTE vk = static_cast<BYTE>(k->vkCode);
         // Low-level input carries no previous state; keep our own so auto-repeat shows.
         bool wasDown = g_keyDown[vk];
+        bool winHeld = g_keyDown[VK_LWIN] || g_keyDown[VK_RWIN];
         g_keyDown[vk] = !release;
+        // A kept key stays kept until released, whenever the Windows key is let go.
+        bool keep = IsWinKey(vk) || g_keyKept[vk] || (!release && winHeld && !IsModifier(vk));
+        if (!IsWinKey(vk)) g_keyKept[vk] = keep && !release;
         PostMessageW(g_keyboardWnd, HK_WM_KEYBOARD, vk,
                      KeystrokeFlags(k->scanCode, (k->flags & LLKHF_EXTENDED) != 0,
                                     (k->flags & LLKHF_ALTDOWN) != 0, wasDown, release));
+        if (keep) return 1;
     }
     return CallNextHookEx(g_keyboardHook, code, wp, lp);
 }
@@ -148,6 +164,7 @@ __declspec(dllexport) BOOL WINAPI SetKeyBoardHook(HWND wnd) {
     g_keyboardWnd = wnd;
     if (!g_keyboardHook) {
         for (bool& d : g_keyDown) d = false;
+        for (bool& d : g_keyKept) d = false;
         g_keyboardHook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardProc, g_module, 0);
     }
     return g_keyboardHook != nullptr;
