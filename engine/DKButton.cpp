@@ -103,6 +103,10 @@ void TDKButton::ButtonMouseLeave(void*) {
 }
 
 void TDKButton::DoClick(void*) {
+    if (OnClick) {
+        OnClick(this);
+        return;
+    }
     TDKPopupMenu* menu = PopupMenu();
     if (!menu) {
         ShowTransparentMessage(L"Wait a moment, please...", L"Menu " + FCaption + L" is being built", 2);

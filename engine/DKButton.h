@@ -34,6 +34,8 @@ public:
     void DoMouseEnter(void* Sender);
     void ButtonMouseLeave(void* Sender);
 
+    // When set, a click runs this instead of toggling the menu (the clock's handler).
+    std::function<void(TDKButton*)> OnClick;
     std::function<void(TDKButton*)> OnEnter;
     std::function<void(TDKButton*)> OnLeave;
     // Makes the caption font once on a thread of its own, so the font system's start-up runs

@@ -277,6 +277,8 @@ void TOrvane::FormCreate() {
         if (id < 8) {
             b->SetCaption(kButtons[id].Caption);
             menuButtons.push_back(b);
+        } else {
+            b->OnClick = [this](TDKButton*) { ClockButtonClick(); };
         }
     }
     Config.OnColorChanged = [this](void* sender) { ColorChanged(sender); };

@@ -69,6 +69,7 @@ public:
     void DKApplicationEventsException(const std::string& senderClass, const std::string& message);
     void ColorChanged(void* sender);
     void btnQuitClick();
+    void ClockButtonClick() {}
     bool FormCloseQuery() const { return false; }
 
     void SlideIn();
