@@ -50,6 +50,8 @@ struct TMenuEdit {
     int Tag = 0;  // the row's position
     bool MouseInside = false;
     COLORREF TextColor = 8421504;  // grey until the filter has run
+    // The filter box still shows its hint (nothing typed yet): the first character replaces it.
+    bool ShowsHint = false;
     ~TMenuEdit();
 };
 

@@ -110,6 +110,7 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
         return;
     HWND box = d->Edit->Handle;
     d->Edit->TextColor = 0;
+    d->Edit->ShowsHint = FilterStr.empty();
     SetFocus(box);
     if (FilterStr.empty()) {
         int len = GetWindowTextLengthW(box);

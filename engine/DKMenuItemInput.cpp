@@ -413,6 +413,7 @@ void TDKMenuItem::CreateEditBoxes() {
         RECT b = RowBounds(r);
         auto edit = std::make_unique<TMenuEdit>();
         edit->Tag = r;
+        edit->ShowsHint = child->FMIID == TDKPopupMenu::FilterEditID;
         edit->Brush = CreateSolidBrush(LightenColor(FColor, 80));
         edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
                                        b.left + 28, b.top + 3, b.right - b.left - 29, b.bottom - b.top - 2, FListView,
@@ -447,6 +448,7 @@ void TDKMenuItem::EditChange(TMenuEdit* Edit) {
     TDKMenuItem* child = EditChild(this, Edit);
     if (!child) return;
     std::wstring text = EditText(Edit->Handle);
+    Edit->ShowsHint = false;
     child->SetCaption(text);
     LVITEMW lv{};
     lv.pszText = const_cast<wchar_t*>(child->FCaption.c_str());
@@ -469,8 +471,9 @@ void TDKMenuItem::EditKeyDown(TMenuEdit* Edit, WORD& Key, TShiftState Shift) {
 }
 
 void TDKMenuItem::EditKeyPress(TMenuEdit* Edit, wchar_t& Key) {
-    (void)Edit;
     if (Key == 13 || Key == 27) Key = 0;
+    // Wherever a click put the caret, a typed character or Backspace takes the whole hint.
+    else if (Edit->ShowsHint && (Key >= 32 || Key == 8)) SendMessageW(Edit->Handle, EM_SETSEL, 0, -1);
 }
 
 void TDKMenuItem::EditDblClick(TMenuEdit* Edit) { SendMessageW(Edit->Handle, EM_SETSEL, 0, -1); }
