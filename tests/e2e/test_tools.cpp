@@ -108,7 +108,8 @@ TEST(SetExplorer, RestoresShellValueEndsTheBarAndStartsTheShell) {
                                    L" --start \"\\\"" + BinDir() + L"fake_bar.exe\\\" --mark \\\"" + mark + L"\\\"\"",
                                BinDir());
     ASSERT_NE(tool, nullptr);
-    EXPECT_EQ(WaitProcess(tool, 10000), 0);
+    // The fake bar ignores the session end as well: it is terminated once the wait runs out.
+    EXPECT_EQ(WaitProcess(tool, 20000), 0);
     CloseHandle(tool);
 
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER).value_or(L""), L"explorer.exe");

@@ -1,6 +1,6 @@
 // set_explorer.exe: restores the default shell. Writes "explorer.exe" as the Winlogon Shell value
-// (current user, and the machine where the account may), ends the running bar (it refuses to
-// close, so its process is terminated) and starts explorer.exe.
+// (current user, and the machine where the account may), ends the running bar as a session end
+// would (it refuses to close otherwise) and starts explorer.exe.
 //
 // Started without arguments by the bar. Two switches exist for the tests:
 //   --start <command line>  start this instead of explorer.exe
@@ -9,15 +9,21 @@
 #include <shellapi.h>
 
 #include <cwchar>
-#include <set>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "Handles.h"
 
 namespace {
 
 const wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 const wchar_t kShell[] = L"explorer.exe";
 // Window classes of the bar: its form and its application window.
-const wchar_t* const kBarClasses[] = {L"TOrvane", L"TOrvaneApplication"};
+const wchar_t kBarForm[] = L"TOrvane";
+const wchar_t* const kBarClasses[] = {kBarForm, L"TOrvaneApplication"};
+// How long the bar may take to save and end before it is terminated.
+constexpr DWORD kEndTimeoutMs = 10000;
 
 bool WriteShellValue(HKEY root) {
     HKEY key = nullptr;
@@ -31,7 +37,7 @@ bool WriteShellValue(HKEY root) {
 
 struct BarSearch {
     DWORD onlyPid;  // 0: any process
-    std::set<DWORD> pids;
+    std::map<DWORD, std::vector<HWND>> forms;  // bar processes and their form windows
 };
 
 BOOL CALLBACK CollectBarWindow(HWND w, LPARAM lp) {
@@ -42,24 +48,42 @@ BOOL CALLBACK CollectBarWindow(HWND w, LPARAM lp) {
         if (wcscmp(cls, c) != 0) continue;
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
-        if (pid && pid != GetCurrentProcessId() && (!s->onlyPid || pid == s->onlyPid)) s->pids.insert(pid);
+        if (!pid || pid == GetCurrentProcessId() || (s->onlyPid && pid != s->onlyPid)) continue;
+        auto& forms = s->forms[pid];
+        if (wcscmp(c, kBarForm) == 0) forms.push_back(w);
     }
     return TRUE;
 }
 
-// Ends every process that owns a bar window; returns how many were ended.
+// Ends every process that owns a bar window the way a session end does, so that its own teardown
+// saves the settings and the menus; one that has not ended within kEndTimeoutMs is terminated.
+// Returns how many ended.
 int EndBar(DWORD onlyPid) {
     BarSearch s{onlyPid, {}};
     EnumWindows(CollectBarWindow, reinterpret_cast<LPARAM>(&s));
-    int ended = 0;
-    for (DWORD pid : s.pids) {
-        HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    const ULONGLONG deadline = GetTickCount64() + kEndTimeoutMs;
+    auto left = [&] {
+        ULONGLONG now = GetTickCount64();
+        return static_cast<DWORD>(now < deadline ? deadline - now : 0);
+    };
+    std::vector<gui::KernelHandle> bars;
+    for (const auto& [pid, forms] : s.forms) {
+        gui::KernelHandle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
         if (!p) continue;
-        if (TerminateProcess(p, 0)) {
-            WaitForSingleObject(p, 5000);
-            ++ended;
+        // The bar answers the query with a refusal once its teardown is done, then ends.
+        for (HWND f : forms) {
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutW(f, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, left(), &answer);
         }
-        CloseHandle(p);
+        bars.push_back(std::move(p));
+    }
+    int ended = 0;
+    for (const gui::KernelHandle& p : bars) {
+        if (WaitForSingleObject(p.get(), left()) != WAIT_OBJECT_0) {
+            if (!TerminateProcess(p.get(), 0)) continue;
+            WaitForSingleObject(p.get(), 5000);
+        }
+        ++ended;
     }
     return ended;
 }
@@ -71,8 +95,7 @@ bool Start(std::wstring commandLine) {
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, winDir, &si, &pi))
         return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    gui::KernelHandle thread(pi.hThread), process(pi.hProcess);
     return true;
 }
 
