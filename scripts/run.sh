@@ -12,11 +12,22 @@ export WINEPREFIX=$build/runprefix
 bash "$root/scripts/wine-prefix.sh" "$WINEPREFIX"
 
 xvfb_pid=""
+shell_pid=""
+# Ends the shell as its Quit button does, so that it saves its settings and menus; Wine and
+# whatever the shell started go after that.
+end_shell() {
+  [ -n "$shell_pid" ] && kill -0 "$shell_pid" 2>/dev/null || return 0
+  (cd "$build/bin" && timeout 30 wine64 set_explorer.exe) >/dev/null 2>&1 || true
+  for _ in $(seq 100); do kill -0 "$shell_pid" 2>/dev/null || break; sleep 0.1; done
+}
 cleanup() {
+  end_shell
   wineserver -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 if [ -z "${DISPLAY:-}" ]; then
   for n in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
