@@ -65,6 +65,45 @@ xdotool key Escape
 wait_for 10 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^menu ')" &&
   ok "Esc hides the menu" || fail "after Esc: $(probe info | grep '^menu')"
 
+# A click on the clock does nothing: no notification (once the earlier one has gone).
+no_notification() { ! probe info | grep -q '^notification .* visible 1$'; }
+xdotool mousemove 1200 9
+wait_for 30 no_notification || fail "a notification stays"
+xdotool click 1
+sleep 1.5
+no_notification && ok "a click on the clock shows nothing" ||
+  fail "a click on the clock showed a notification: $(probe info | grep ^notification)"
+
+# Typing into the Programs filter box, then Enter runs the best match: the favourite Notepad.
+# Opened with a click and clicked into the middle of its hint first, then with Win+P.
+edit_line() { probe rows | grep -m1 '^edit '; }
+edit_text() { edit_line | cut -d' ' -f6-; }
+edit_is() { [ "$(edit_text)" = "$1" ]; }
+notepads() { xdotool search --onlyvisible --name 'Notepad' 2>/dev/null | wc -l; }
+more_notepads() { [ "$(notepads)" -gt "$1" ]; }
+type_note() {  # type_note <how the filter box got the focus>
+  local before
+  before=$(notepads)
+  xdotool type --delay 150 note
+  wait_for 10 edit_is note && ok "$1: the filter box holds what was typed" || fail "$1: the filter box holds '$(edit_text)'"
+  xdotool key Return
+  wait_for 20 more_notepads "$before" && ok "$1: Enter started Notepad" || fail "$1: no Notepad after Enter"
+}
+xdotool mousemove 60 9 click 1
+if wait_for 10 edit_line >/dev/null; then
+  read -r _ l t _ b hint < <(edit_line)
+  xdotool mousemove $((l + 45)) $(((t + b) / 2)) click 1
+  sleep 0.5
+  type_note "after a click into the hint '$hint'"
+else
+  fail "Programs has no filter box: $(probe rows | head -5 | tr '\n' ' ')"
+fi
+xdotool mousemove 400 500 key super+p
+wait_for 10 probe_has '^menu [01] 21 ' || fail "Win+P did not open Programs"
+sleep 0.5
+type_note "after Win+P"
+(cd "$app" && wine64 taskkill /f /im notepad.exe >/dev/null 2>&1)
+
 # A second start ends at once, writes no second start line and writes the settings file again.
 rm -f "$app/orvane.ini"
 (cd "$app" && timeout 30 wine64 orvane.exe >/dev/null 2>&1)
@@ -94,6 +133,29 @@ wait_for 10 log_has " Program closed successfully..." && ok "closing line logged
 wait_for 20 ended && ok "program ended" || fail "program did not end"
 rows=$(probe count dk.pdb "select count(*) from MenuItems")
 [ "${rows:-0}" -gt 0 ] && ok "the menus' stored items are in dk.pdb ($rows rows)" || fail "no stored items"
+
+# --- quitting keeps the user's settings: auto-hide set in the options dialog opened from the
+# System menu, then Win+Esc (the bar starts set_explorer, which ends it)
+# row_of <start of a caption> (long captions are cut): "X Y" of the first visible row so captioned.
+row_of() { probe rows | awk -v c="$1" '$1 == "row" { t = $0; sub(/^row -?[0-9]+ -?[0-9]+ /, "", t); if (index(t, c) == 1) { print $2, $3; f = 1; exit } } END { exit !f }'; }
+click_at() { [ -n "$1" ] && xdotool mousemove "$1" "$2" sleep 0.2 click 1; }
+auto_hide="Auto-hide the menu ( requires program restart )"
+printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
+: >"$app/orvane.log"
+start_bar
+wait_for 60 menus_built || fail "menus not built for the quit run"
+xdotool mousemove 780 9 click 1
+wait_for 10 row_of "Configure This Shell" >/dev/null || fail "System menu: $(probe rows | head -3 | tr '\n' ' ')"
+click_at $(row_of "Configure This Shell")
+wait_for 10 probe find "$auto_hide" >/dev/null || fail "no options dialog"
+click_at $(probe find "$auto_hide")
+click_at $(probe find OK)
+xdotool mousemove 400 9 sleep 0.5 key super+Escape
+wait_for 30 ended && ok "Win+Esc ended the bar" || fail "the bar still runs after Win+Esc"
+log_has " Program closed successfully..." && ok "the bar tore down as at a session end" || fail "no closing line after Win+Esc"
+grep -q '^HideMenu=1' "$app/orvane.ini" && ok "the changed setting is in orvane.ini" ||
+  fail "orvane.ini after Win+Esc: $(tr '\r\n' '  ' <"$app/orvane.ini" | head -c 200)"
+ended || kill "$bar_pid" 2>/dev/null
 
 # --- auto-hide: the bar waits above the screen and slides in when the pointer touches the top
 printf '[General]\r\nLogPriority=1\r\nHideMenu=1\r\n' >"$app/orvane.ini"

@@ -1,10 +1,14 @@
 // Reports what the running bar shows, as a user's tools would see it, for the end-to-end test.
 //   bar_probe info        the bar window, its buttons, the work area, notification windows
+//   bar_probe rows        every row of the visible menus: "row X Y caption" (X, Y the row's
+//                         middle on the screen) and "edit L T R B text" for the rows' edit boxes
+//   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
 //   bar_probe count F Q   prints the integer that query Q gives on the database file F
 //   bar_probe cover S     an ordinary window over the top of the screen for S seconds (the
 //                         pointer hooks see input only over a window of the session)
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,12 +67,86 @@ void Info() {
     }
 }
 
+// The list views live in the bar's process: their rows are read through memory lent there.
+void Rows() {
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
+        if (!IsWindowVisible(w)) continue;
+        HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr);
+        if (!list) continue;
+        DWORD pid = 0;
+        GetWindowThreadProcessId(list, &pid);
+        HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (!proc) continue;
+        struct Remote {
+            LVITEMW item;
+            RECT rect;
+            wchar_t text[260];
+        };
+        auto* remote = static_cast<Remote*>(VirtualAllocEx(proc, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
+        int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int i = 0; remote && i < n; ++i) {
+            Remote local{};
+            local.item.cchTextMax = 260;
+            local.item.pszText = remote->text;
+            local.rect.left = LVIR_BOUNDS;
+            WriteProcessMemory(proc, remote, &local, sizeof local, nullptr);
+            SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&remote->item));
+            SendMessageW(list, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&remote->rect));
+            ReadProcessMemory(proc, remote, &local, sizeof local, nullptr);
+            POINT mid{local.rect.left + 60, (local.rect.top + local.rect.bottom) / 2};
+            ClientToScreen(list, &mid);
+            std::printf("row %ld %ld %ls\n", mid.x, mid.y, local.text);
+        }
+        if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+        CloseHandle(proc);
+        for (HWND e = FindWindowExW(list, nullptr, L"Edit", nullptr); e; e = FindWindowExW(list, e, L"Edit", nullptr)) {
+            if (!IsWindowVisible(e)) continue;
+            RECT r;
+            GetWindowRect(e, &r);
+            wchar_t text[260] = {};
+            // Another process's edit box: GetWindowText would give its creation text.
+            DWORD_PTR got = 0;
+            SendMessageTimeoutW(e, WM_GETTEXT, 260, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &got);
+            std::printf("edit %ld %ld %ld %ld %ls\n", r.left, r.top, r.right, r.bottom, text);
+        }
+    }
+}
+
+struct Found {
+    const wchar_t* text;
+    HWND w;
+};
+
+BOOL CALLBACK FindTitled(HWND w, LPARAM lp) {
+    auto* f = reinterpret_cast<Found*>(lp);
+    wchar_t text[260] = {};
+    GetWindowTextW(w, text, 260);
+    if (IsWindowVisible(w) && lstrcmpW(text, f->text) == 0) f->w = w;
+    else if (IsWindowVisible(w)) EnumChildWindows(w, FindTitled, lp);
+    return f->w == nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     if (std::strcmp(argv[1], "info") == 0) {
         Info();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "rows") == 0) {
+        Rows();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "find") == 0 && argc > 2) {
+        wchar_t text[260] = {};
+        MultiByteToWideChar(CP_ACP, 0, argv[2], -1, text, 260);
+        Found f{text, nullptr};
+        EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&f));
+        if (!f.w) return 1;
+        RECT r;
+        GetWindowRect(f.w, &r);
+        std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
         return 0;
     }
     if (std::strcmp(argv[1], "endsession") == 0) {
