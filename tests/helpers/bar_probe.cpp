@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Handles.h"
 #include "sqlite3.h"
 
 namespace {
@@ -75,8 +76,9 @@ void Rows() {
         if (!list) continue;
         DWORD pid = 0;
         GetWindowThreadProcessId(list, &pid);
-        HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-        if (!proc) continue;
+        gui::KernelHandle owner(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+        if (!owner) continue;
+        HANDLE proc = owner.get();
         struct Remote {
             LVITEMW item;
             RECT rect;
@@ -98,7 +100,6 @@ void Rows() {
             std::printf("row %ld %ld %ls\n", mid.x, mid.y, local.text);
         }
         if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-        CloseHandle(proc);
         for (HWND e = FindWindowExW(list, nullptr, L"Edit", nullptr); e; e = FindWindowExW(list, e, L"Edit", nullptr)) {
             if (!IsWindowVisible(e)) continue;
             RECT r;
