@@ -106,11 +106,11 @@ void AfterMenusBuilt() {
     try {
         RunWhenMenusBuilt([] {
             if (gui::App().Terminated()) return;
-            StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+            StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
             SysSmallImageList();
         });
     } catch (const std::system_error&) {
-        StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+        StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
     }
 }
 
@@ -124,6 +124,9 @@ void RunWhenMenusBuilt(std::function<void()> work) {
         work();
     }).detach();
 }
+
+// Quoted: an unquoted path with blanks ("C:\\Program Files\\...") is tried piece by piece.
+static void StartSetExplorer() { StartHelperProgram(L"\"" + gui::ExeDir() + L"set_explorer.exe\"", SW_HIDE); }
 
 void StartHelperProgram(const std::wstring& commandLine, int show) {
     // As WinExec would, but without waiting for the program to become idle: the bar must not
@@ -396,7 +399,7 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
     if (key == VK_ESCAPE) DKApplicationEventsDeactivate();
     if (!FWinKeyPressed || released || repeated) return;
     if (key == VK_ESCAPE) {
-        StartHelperProgram(gui::ExeDir() + L"set_explorer.exe", SW_HIDE);
+        StartSetExplorer();
         return;
     }
     for (int id = 0; id < 8; ++id) {
@@ -439,7 +442,7 @@ void TOrvane::ColorChanged(void*) {
     for (TDKButton* b : *ButtonList) InvalidateRect(b->Handle(), nullptr, FALSE);
 }
 
-void TOrvane::btnQuitClick() { StartHelperProgram(gui::ExeDir() + L"set_explorer.exe", SW_HIDE); }
+void TOrvane::btnQuitClick() { StartSetExplorer(); }
 
 BOOL TOrvane::WMQueryEndSession() {
     RemoveMouseHook();

@@ -186,7 +186,7 @@ void TSystemMenu::ShutdownClick(TDKMenuItem* Sender) {
         UINT flag = 0;
         switch (code) {
             case 2:
-                DoWinExec("tsdiscon.exe", SW_HIDE);
+                DoWinExec("\"tsdiscon.exe\"", SW_HIDE);
                 break;
             case 4:
                 if (Calls().LockWorkStation)
