@@ -20,12 +20,10 @@ FontPtr TahomaFont(bool bold) {
 }
 
 void DrawLine(HDC dc, COLORREF color, std::initializer_list<POINT> pts) {
-    HPEN pen = CreatePen(PS_SOLID, 1, color);
-    HGDIOBJ old = SelectObject(dc, pen);
+    gui::PenHandle pen(CreatePen(PS_SOLID, 1, color));
+    gui::SelectScope use(dc, pen.get());
     std::vector<POINT> v(pts);
     Polyline(dc, v.data(), static_cast<int>(v.size()));
-    SelectObject(dc, old);
-    DeleteObject(pen);
 }
 
 // A raised frame: top and left edges in one colour, bottom and right in the other, width
@@ -82,7 +80,20 @@ bool TranspCloseQuery(TTranspState& s) {
 }
 
 void TranspPointerOver(TTranspState& s) {
+    if (s.Dragging) return;
     s.AlphaBlendValue = TRANSP_HOVER_ALPHA;
+    TranspStartHold(s);
+}
+
+void TranspDragStart(TTranspState& s) {
+    s.AlphaBlendValue = TRANSP_HOVER_ALPHA;
+    s.FFormStatus = fsVisible;
+    s.TimerEnabled = false;
+    s.Dragging = true;
+}
+
+void TranspDragEnd(TTranspState& s) {
+    s.Dragging = false;
     TranspStartHold(s);
 }
 
@@ -177,10 +188,14 @@ void TfrmShowMessTransp::Close() {
     FormClose();
 }
 
-void TfrmShowMessTransp::FormClose() {
+void TfrmShowMessTransp::StorePosition() {
     RECT r = BoundsRect();
     Config.TipWindow.Top = r.top;
     Config.TipWindow.Left = r.left;
+}
+
+void TfrmShowMessTransp::FormClose() {
+    StorePosition();
     FReleased = true;
     tmrTranspForm.SetEnabled(false);
     PostMessageW(Handle(), CM_RELEASE, 0, 0);
@@ -203,9 +218,8 @@ LRESULT TfrmShowMessTransp::WMNCHitTest(WPARAM wp, LPARAM lp) {
 void TfrmShowMessTransp::FormPaint(HDC dc) {
     RECT rc;
     GetClientRect(Handle(), &rc);
-    HBRUSH b = CreateSolidBrush(FColor);
-    FillRect(dc, &rc, b);
-    DeleteObject(b);
+    gui::BrushHandle b(CreateSolidBrush(FColor));
+    FillRect(dc, &rc, b.get());
     Frame3D(dc, rc, LightenColor(FColor, 60), DarkenColor(FColor, 60), 2);
 
     SetBkMode(dc, TRANSPARENT);
@@ -240,8 +254,19 @@ LRESULT TfrmShowMessTransp::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         break;
     case WM_MOUSELEAVE:
         FTracking = false;
-        FormMouseLeave();
+        // Dragging by the caption the system answers for puts the pointer outside the client area.
+        if (!FState.Dragging) FormMouseLeave();
         return 0;
+    case WM_ENTERSIZEMOVE:
+        TranspDragStart(FState);
+        ApplyState();
+        break;
+    case WM_EXITSIZEMOVE:
+        TranspDragEnd(FState);
+        ApplyState();
+        StorePosition();  // where it was released, even if it is never closed
+        FTracking = false;
+        break;
     case WM_CLOSE:
         Close();
         return 0;

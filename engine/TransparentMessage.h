@@ -28,6 +28,7 @@ struct TTranspState {
     UINT Interval = TRANSP_STEP_MS;
     bool TimerEnabled = true;
     bool TimerRestart = false;  // the hold starts over: the timer is to be restarted
+    bool Dragging = false;
 };
 
 // One tick of the fade timer; true when the form is to be closed.
@@ -38,6 +39,9 @@ void TranspStartHold(TTranspState& s);
 bool TranspCloseQuery(TTranspState& s);
 // The pointer moves over the window.
 void TranspPointerOver(TTranspState& s);
+// Dragged: shown at the hover alpha, no fade and no hold running, until released; then held.
+void TranspDragStart(TTranspState& s);
+void TranspDragEnd(TTranspState& s);
 // Hit-test answer: with the left button down the client area acts as the caption (dragging).
 LRESULT TranspHitTest(LRESULT defaultResult, bool leftButtonDown);
 // Background by kind: 1 light red, anything else light green.
@@ -78,6 +82,7 @@ private:
     LRESULT WMNCHitTest(WPARAM wp, LPARAM lp);
     void StartHold();
     void ApplyState();
+    void StorePosition();
 
     std::wstring lbMessageTitle;
     std::wstring lbTranspText;
