@@ -1,5 +1,6 @@
 // Reports what the running bar shows, as a user's tools would see it, for the end-to-end test.
 //   bar_probe info        the bar window, its buttons, the work area, notification windows
+//   bar_probe alpha       the blend value of each notification window, one line each
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
 //   bar_probe count F Q   prints the integer that query Q gives on the database file F
 //   bar_probe cover S     an ordinary window over the top of the screen for S seconds (the
@@ -69,6 +70,15 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     if (std::strcmp(argv[1], "info") == 0) {
         Info();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "alpha") == 0) {
+        for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr)) {
+            BYTE alpha = 0;
+            GetLayeredWindowAttributes(w, nullptr, &alpha, nullptr);
+            std::printf("alpha %d\n", alpha);
+        }
         return 0;
     }
     if (std::strcmp(argv[1], "endsession") == 0) {
