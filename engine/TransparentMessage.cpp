@@ -1,6 +1,8 @@
 #include "Handles.h"
 #include "TransparentMessage.h"
 
+#include <windowsx.h>
+
 #include <memory>
 #include <vector>
 
@@ -95,10 +97,6 @@ void TranspDragStart(TTranspState& s) {
 void TranspDragEnd(TTranspState& s) {
     s.Dragging = false;
     TranspStartHold(s);
-}
-
-LRESULT TranspHitTest(LRESULT defaultResult, bool leftButtonDown) {
-    return leftButtonDown && defaultResult == HTCLIENT ? HTCAPTION : defaultResult;
 }
 
 COLORREF TranspBackground(BYTE Kind) { return Kind == 1 ? 12171775 : 12254914; }
@@ -212,7 +210,21 @@ LRESULT TfrmShowMessTransp::WMNCHitTest(WPARAM wp, LPARAM lp) {
     if (FReleased) return r;
     TranspPointerOver(FState);
     ApplyState();
-    return TranspHitTest(r, (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0);
+    return r;
+}
+
+// Dragged by the window itself, not by answering HTCAPTION: the system's move loop takes the
+// pointer out of the client area, which reads as the pointer leaving and starts the fade-out.
+void TfrmShowMessTransp::DragTo(POINT cursor) {
+    SetWindowPos(Handle(), nullptr, cursor.x - FGrip.x, cursor.y - FGrip.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TfrmShowMessTransp::EndDrag() {
+    TranspDragEnd(FState);
+    ApplyState();
+    StorePosition();  // where it was released, even if it is never closed
+    FTracking = false;
 }
 
 void TfrmShowMessTransp::FormPaint(HDC dc) {
@@ -247,26 +259,35 @@ LRESULT TfrmShowMessTransp::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_NCHITTEST:
         return WMNCHitTest(wp, lp);
     case WM_MOUSEMOVE:
-        if (!FTracking) {
+        if (FState.Dragging && !(wp & MK_LBUTTON)) {
+            EndDrag();  // released where we did not see it
+        } else if (FState.Dragging) {
+            // The message's point, not GetCursorPos, which can lag behind it.
+            POINT c{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+            ClientToScreen(Handle(), &c);
+            DragTo(c);
+        } else if (!FTracking) {
             TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, Handle(), 0};
             FTracking = TrackMouseEvent(&t) != FALSE;
         }
         break;
     case WM_MOUSELEAVE:
         FTracking = false;
-        // Dragging by the caption the system answers for puts the pointer outside the client area.
         if (!FState.Dragging) FormMouseLeave();
         return 0;
-    case WM_ENTERSIZEMOVE:
+    case WM_LBUTTONDOWN:
+        if (FReleased) break;
+        FGrip = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};  // no border: client and window corners meet
         TranspDragStart(FState);
         ApplyState();
-        break;
-    case WM_EXITSIZEMOVE:
-        TranspDragEnd(FState);
-        ApplyState();
-        StorePosition();  // where it was released, even if it is never closed
-        FTracking = false;
-        break;
+        SetCapture(Handle());
+        return 0;
+    case WM_LBUTTONUP:
+        if (FState.Dragging) {
+            EndDrag();
+            ReleaseCapture();
+        }
+        return 0;
     case WM_CLOSE:
         Close();
         return 0;

@@ -42,8 +42,6 @@ void TranspPointerOver(TTranspState& s);
 // Dragged: shown at the hover alpha, no fade and no hold running, until released; then held.
 void TranspDragStart(TTranspState& s);
 void TranspDragEnd(TTranspState& s);
-// Hit-test answer: with the left button down the client area acts as the caption (dragging).
-LRESULT TranspHitTest(LRESULT defaultResult, bool leftButtonDown);
 // Background by kind: 1 light red, anything else light green.
 COLORREF TranspBackground(BYTE Kind);
 
@@ -80,6 +78,8 @@ private:
     void pbApplicationIconPaint(HDC dc);
     void tmrTranspFormTimer();
     LRESULT WMNCHitTest(WPARAM wp, LPARAM lp);
+    void DragTo(POINT cursor);
+    void EndDrag();
     void StartHold();
     void ApplyState();
     void StorePosition();
@@ -91,6 +91,7 @@ private:
     gui::Timer tmrTranspForm{TRANSP_STEP_MS};
     bool FReleased = false;   // closed for real; waiting to be destroyed
     bool FTracking = false;   // asked for the pointer-leave notice
+    POINT FGrip{};            // where the pointer holds the window while it is dragged
 };
 
 // Shows a notification and returns at once; it does not take the focus.
