@@ -88,8 +88,7 @@ void TranspPointerOver(TTranspState& s) {
 }
 
 void TranspDragStart(TTranspState& s) {
-    s.AlphaBlendValue = TRANSP_HOVER_ALPHA;
-    s.FFormStatus = fsVisible;
+    TranspPointerOver(s);
     s.TimerEnabled = false;
     s.Dragging = true;
 }
