@@ -17,6 +17,7 @@
 #include "ApplicationsMenu.h"
 #include "FilesMenu.h"
 #include "FormatDateTime.h"
+#include "Handles.h"
 #include "HelpMenu.h"
 #include "InternetMenu.h"
 #include "NetworkMenu.h"
@@ -138,8 +139,7 @@ void StartHelperProgram(const std::wstring& commandLine, int show) {
     si.wShowWindow = static_cast<WORD>(show);
     PROCESS_INFORMATION pi{};
     if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        gui::KernelHandle thread(pi.hThread), process(pi.hProcess);
     }
 }
 
