@@ -52,8 +52,11 @@ bool IsDirectory(const std::wstring& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The folder of a file path, without the trailing backslash unless it is a drive's root.
+// The folder of a file path, without the trailing backslash unless it is a drive's root; none
+// for anything else (a URL's leading part is no folder, and an invalid one can fail the start).
 std::wstring FileDir(const std::wstring& path) {
+    bool drive = path.size() > 2 && iswalpha(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    if (!drive && path.rfind(L"\\\\", 0) != 0) return {};
     size_t p = path.find_last_of(L"\\/");
     if (p == std::wstring::npos) return {};
     std::wstring dir = path.substr(0, p);

@@ -160,7 +160,7 @@ bool KillProcessByName(const std::wstring& Name) {
 }
 
 std::wstring GetAppPath(const std::wstring& ExeName) {
-    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS);
+    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_READ);
     if (!reg.OpenKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + ExeName, false)) return {};
     std::wstring path;
     try {

@@ -17,6 +17,7 @@
 #include "ApplicationsMenu.h"
 #include "FilesMenu.h"
 #include "FormatDateTime.h"
+#include "Handles.h"
 #include "HelpMenu.h"
 #include "InternetMenu.h"
 #include "NetworkMenu.h"
@@ -106,11 +107,11 @@ void AfterMenusBuilt() {
     try {
         RunWhenMenusBuilt([] {
             if (gui::App().Terminated()) return;
-            StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+            StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
             SysSmallImageList();
         });
     } catch (const std::system_error&) {
-        StartHelperProgram(L"dkmonitor.exe", SW_SHOWNORMAL);
+        StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
     }
 }
 
@@ -125,6 +126,9 @@ void RunWhenMenusBuilt(std::function<void()> work) {
     }).detach();
 }
 
+// Quoted: an unquoted path with blanks ("C:\\Program Files\\...") is tried piece by piece.
+static void StartSetExplorer() { StartHelperProgram(L"\"" + gui::ExeDir() + L"set_explorer.exe\"", SW_HIDE); }
+
 void StartHelperProgram(const std::wstring& commandLine, int show) {
     // As WinExec would, but without waiting for the program to become idle: the bar must not
     // wait for the monitor's start-up before it shows.
@@ -135,8 +139,7 @@ void StartHelperProgram(const std::wstring& commandLine, int show) {
     si.wShowWindow = static_cast<WORD>(show);
     PROCESS_INFORMATION pi{};
     if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        gui::KernelHandle thread(pi.hThread), process(pi.hProcess);
     }
 }
 
@@ -398,7 +401,7 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
     if (key == VK_ESCAPE) DKApplicationEventsDeactivate();
     if (!FWinKeyPressed || released || repeated) return;
     if (key == VK_ESCAPE) {
-        StartHelperProgram(gui::ExeDir() + L"set_explorer.exe", SW_HIDE);
+        StartSetExplorer();
         return;
     }
     for (int id = 0; id < 8; ++id) {
@@ -441,7 +444,7 @@ void TOrvane::ColorChanged(void*) {
     for (TDKButton* b : *ButtonList) InvalidateRect(b->Handle(), nullptr, FALSE);
 }
 
-void TOrvane::btnQuitClick() { StartHelperProgram(gui::ExeDir() + L"set_explorer.exe", SW_HIDE); }
+void TOrvane::btnQuitClick() { StartSetExplorer(); }
 
 BOOL TOrvane::WMQueryEndSession() {
     RemoveMouseHook();

@@ -1,6 +1,8 @@
 // The user's startup programs, started once when the bar has been created.
 #include "DKUtils.h"
 
+#include <set>
+
 #include "Registry.h"
 #include "StringList.h"
 #include "SysUtils.h"
@@ -13,7 +15,7 @@ const wchar_t kPolicies[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Poli
 
 class StartupRunner {
 public:
-    explicit StartupRunner(const TStartupSources& sources) : sources_(sources), reg_(HKEY_CURRENT_USER, KEY_ALL_ACCESS) {}
+    explicit StartupRunner(const TStartupSources& sources) : sources_(sources), reg_(HKEY_CURRENT_USER, KEY_READ) {}
 
     void Run(bool explorerWasRunning) {
         if (explorerWasRunning) {
@@ -22,8 +24,8 @@ public:
             return;
         }
         reg_.SetRoot(sources_.LocalMachine);
-        RunRegistryValues(kRunOnce, true);
-        RunRegistryValues(kRun, false);
+        RunMachineValues(kRunOnce, true);
+        RunMachineValues(kRun, false);
         reg_.SetRoot(sources_.CurrentUser);
         RunRegistryValues(kRun, false);
         RunStartupFolder(CSIDL_STARTUP, sources_.UserStartup);
@@ -45,15 +47,43 @@ private:
         WinExec(ansi.c_str(), SW_SHOWNORMAL);
     }
 
+    // 32-bit installers write the machine's entries into the 32-bit view: both views are read,
+    // and an entry both show (a key the views share) runs once.
+    void RunMachineValues(const std::wstring& key, bool Delete) {
+        started_.clear();
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            reg_.SetView(view);
+            RunRegistryValues(key, Delete);
+        }
+        reg_.SetView(0);
+        started_.clear();
+    }
+
+    // A value of another type than a string ends the whole run.
+    std::wstring ReadCommand(const std::wstring& name) {
+        std::wstring text = reg_.ReadString(name);
+        if (reg_.GetDataType(name) != REG_EXPAND_SZ) return text;
+        DWORD n = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+        std::wstring expanded(n, L'\0');
+        if (!n || !ExpandEnvironmentStringsW(text.c_str(), expanded.data(), n)) return text;
+        expanded.resize(n - 1);
+        return expanded;
+    }
+
     void RunRegistryValues(const std::wstring& key, bool Delete) {
+        // Run-once values are deleted, which needs the right to set values. Where that is refused
+        // (a standard user in the machine's keys) they are left for one who may delete them.
+        reg_.SetAccess(Delete ? KEY_READ | KEY_SET_VALUE : KEY_READ);
         if (reg_.OpenKey(key, Delete)) {
             names_.lines = reg_.GetValueNames();
             for (const std::wstring& name : names_.lines) {
-                Exec(reg_.ReadString(name));  // a value of another type ends the whole run
+                std::wstring command = ReadCommand(name);
+                if (started_.insert(name + L'\n' + command).second) Exec(command);
                 if (Delete) reg_.DeleteValue(name);
             }
         }
         reg_.CloseKey();
+        reg_.SetAccess(KEY_READ);
     }
 
     void RunStartupFolder(int csidl, const std::wstring& overridePath) {
@@ -80,7 +110,7 @@ private:
 
     void RunPolicyRun(const std::wstring& key) {
         if (!reg_.OpenKey(key, false)) return;
-        std::wstring text = reg_.ReadString(L"Run") + L" ";
+        std::wstring text = ReadCommand(L"Run") + L" ";
         size_t start = 0;
         for (size_t blank; (blank = text.find(L' ', start)) != std::wstring::npos; start = blank + 1) {
             std::wstring one = text.substr(start, blank - start);
@@ -92,6 +122,7 @@ private:
     TStartupSources sources_;
     gui::Registry reg_;
     gui::StringList names_;
+    std::set<std::wstring> started_;  // name and command of the entries run from the current key
 };
 
 }  // namespace

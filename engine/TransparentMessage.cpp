@@ -1,6 +1,8 @@
 #include "Handles.h"
 #include "TransparentMessage.h"
 
+#include <windowsx.h>
+
 #include <memory>
 #include <vector>
 
@@ -20,12 +22,10 @@ FontPtr TahomaFont(bool bold) {
 }
 
 void DrawLine(HDC dc, COLORREF color, std::initializer_list<POINT> pts) {
-    HPEN pen = CreatePen(PS_SOLID, 1, color);
-    HGDIOBJ old = SelectObject(dc, pen);
+    gui::PenHandle pen(CreatePen(PS_SOLID, 1, color));
+    gui::SelectScope use(dc, pen.get());
     std::vector<POINT> v(pts);
     Polyline(dc, v.data(), static_cast<int>(v.size()));
-    SelectObject(dc, old);
-    DeleteObject(pen);
 }
 
 // A raised frame: top and left edges in one colour, bottom and right in the other, width
@@ -82,12 +82,20 @@ bool TranspCloseQuery(TTranspState& s) {
 }
 
 void TranspPointerOver(TTranspState& s) {
+    if (s.Dragging) return;
     s.AlphaBlendValue = TRANSP_HOVER_ALPHA;
     TranspStartHold(s);
 }
 
-LRESULT TranspHitTest(LRESULT defaultResult, bool leftButtonDown) {
-    return leftButtonDown && defaultResult == HTCLIENT ? HTCAPTION : defaultResult;
+void TranspDragStart(TTranspState& s) {
+    TranspPointerOver(s);
+    s.TimerEnabled = false;
+    s.Dragging = true;
+}
+
+void TranspDragEnd(TTranspState& s) {
+    s.Dragging = false;
+    TranspStartHold(s);
 }
 
 COLORREF TranspBackground(BYTE Kind) { return Kind == 1 ? 12171775 : 12254914; }
@@ -177,10 +185,14 @@ void TfrmShowMessTransp::Close() {
     FormClose();
 }
 
-void TfrmShowMessTransp::FormClose() {
+void TfrmShowMessTransp::StorePosition() {
     RECT r = BoundsRect();
     Config.TipWindow.Top = r.top;
     Config.TipWindow.Left = r.left;
+}
+
+void TfrmShowMessTransp::FormClose() {
+    StorePosition();
     FReleased = true;
     tmrTranspForm.SetEnabled(false);
     PostMessageW(Handle(), CM_RELEASE, 0, 0);
@@ -197,15 +209,28 @@ LRESULT TfrmShowMessTransp::WMNCHitTest(WPARAM wp, LPARAM lp) {
     if (FReleased) return r;
     TranspPointerOver(FState);
     ApplyState();
-    return TranspHitTest(r, (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0);
+    return r;
+}
+
+// Dragged by the window itself, not by answering HTCAPTION: the system's move loop takes the
+// pointer out of the client area, which reads as the pointer leaving and starts the fade-out.
+void TfrmShowMessTransp::DragTo(POINT cursor) {
+    SetWindowPos(Handle(), nullptr, cursor.x - FGrip.x, cursor.y - FGrip.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TfrmShowMessTransp::EndDrag() {
+    TranspDragEnd(FState);
+    ApplyState();
+    StorePosition();  // where it was released, even if it is never closed
+    FTracking = false;
 }
 
 void TfrmShowMessTransp::FormPaint(HDC dc) {
     RECT rc;
     GetClientRect(Handle(), &rc);
-    HBRUSH b = CreateSolidBrush(FColor);
-    FillRect(dc, &rc, b);
-    DeleteObject(b);
+    gui::BrushHandle b(CreateSolidBrush(FColor));
+    FillRect(dc, &rc, b.get());
     Frame3D(dc, rc, LightenColor(FColor, 60), DarkenColor(FColor, 60), 2);
 
     SetBkMode(dc, TRANSPARENT);
@@ -233,14 +258,34 @@ LRESULT TfrmShowMessTransp::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_NCHITTEST:
         return WMNCHitTest(wp, lp);
     case WM_MOUSEMOVE:
-        if (!FTracking) {
+        if (FState.Dragging && !(wp & MK_LBUTTON)) {
+            EndDrag();  // released where we did not see it
+        } else if (FState.Dragging) {
+            // The message's point, not GetCursorPos, which can lag behind it.
+            POINT c{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+            ClientToScreen(Handle(), &c);
+            DragTo(c);
+        } else if (!FTracking) {
             TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, Handle(), 0};
             FTracking = TrackMouseEvent(&t) != FALSE;
         }
         break;
     case WM_MOUSELEAVE:
         FTracking = false;
-        FormMouseLeave();
+        if (!FState.Dragging) FormMouseLeave();
+        return 0;
+    case WM_LBUTTONDOWN:
+        if (FReleased) break;
+        FGrip = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};  // no border: client and window corners meet
+        TranspDragStart(FState);
+        ApplyState();
+        SetCapture(Handle());
+        return 0;
+    case WM_LBUTTONUP:
+        if (FState.Dragging) {
+            EndDrag();
+            ReleaseCapture();
+        }
         return 0;
     case WM_CLOSE:
         Close();

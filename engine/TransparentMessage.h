@@ -28,6 +28,7 @@ struct TTranspState {
     UINT Interval = TRANSP_STEP_MS;
     bool TimerEnabled = true;
     bool TimerRestart = false;  // the hold starts over: the timer is to be restarted
+    bool Dragging = false;
 };
 
 // One tick of the fade timer; true when the form is to be closed.
@@ -38,8 +39,9 @@ void TranspStartHold(TTranspState& s);
 bool TranspCloseQuery(TTranspState& s);
 // The pointer moves over the window.
 void TranspPointerOver(TTranspState& s);
-// Hit-test answer: with the left button down the client area acts as the caption (dragging).
-LRESULT TranspHitTest(LRESULT defaultResult, bool leftButtonDown);
+// Dragged: shown at the hover alpha, no fade and no hold running, until released; then held.
+void TranspDragStart(TTranspState& s);
+void TranspDragEnd(TTranspState& s);
 // Background by kind: 1 light red, anything else light green.
 COLORREF TranspBackground(BYTE Kind);
 
@@ -76,8 +78,11 @@ private:
     void pbApplicationIconPaint(HDC dc);
     void tmrTranspFormTimer();
     LRESULT WMNCHitTest(WPARAM wp, LPARAM lp);
+    void DragTo(POINT cursor);
+    void EndDrag();
     void StartHold();
     void ApplyState();
+    void StorePosition();
 
     std::wstring lbMessageTitle;
     std::wstring lbTranspText;
@@ -86,6 +91,7 @@ private:
     gui::Timer tmrTranspForm{TRANSP_STEP_MS};
     bool FReleased = false;   // closed for real; waiting to be destroyed
     bool FTracking = false;   // asked for the pointer-leave notice
+    POINT FGrip{};            // where the pointer holds the window while it is dragged
 };
 
 // Shows a notification and returns at once; it does not take the focus.

@@ -6,29 +6,38 @@
 
 namespace gui {
 
+namespace {
+Registry::AccessCheck gAccessCheck = nullptr;
+}
+
+void Registry::SetAccessCheck(AccessCheck check) { gAccessCheck = check; }
+
+HKEY Registry::Open(const std::wstring& path, bool create, REGSAM access) const {
+    access |= view_;
+    HKEY k = nullptr;
+    LONG rc = gAccessCheck ? gAccessCheck(root_, path, access) : ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS)
+        rc = create ? RegCreateKeyExW(root_, path.c_str(), 0, nullptr, 0, access, nullptr, &k, nullptr)
+                    : RegOpenKeyExW(root_, path.c_str(), 0, access, &k);
+    return rc == ERROR_SUCCESS ? k : nullptr;
+}
+
 bool Registry::OpenKey(const std::wstring& path, bool create) {
     CloseKey();
-    HKEY k = nullptr;
-    LONG rc = create ? RegCreateKeyExW(root_, path.c_str(), 0, nullptr, 0, access_, nullptr, &k, nullptr)
-                     : RegOpenKeyExW(root_, path.c_str(), 0, access_, &k);
-    if (rc != ERROR_SUCCESS) return false;
-    key_ = k;
-    return true;
+    key_ = Open(path, create, access_);
+    return key_ != nullptr;
 }
 
 bool Registry::OpenKeyReadOnly(const std::wstring& path) {
     CloseKey();
-    HKEY k = nullptr;
-    if (RegOpenKeyExW(root_, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-    key_ = k;
-    return true;
+    key_ = Open(path, false, KEY_READ);
+    return key_ != nullptr;
 }
 
 bool Registry::KeyExists(const std::wstring& path) const {
-    HKEY k = nullptr;
-    if (RegOpenKeyExW(root_, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-    RegCloseKey(k);
-    return true;
+    HKEY k = Open(path, false, KEY_READ);
+    if (k) RegCloseKey(k);
+    return k != nullptr;
 }
 
 bool Registry::DeleteKey(const std::wstring& path) {

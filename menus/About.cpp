@@ -30,8 +30,9 @@ FontPtr MakeFont(const TAboutLabel& l) {
 // A frame of Width lines along R, drawn inside it: top and left in TopColor, bottom and right
 // in BottomColor.
 void Frame3D(HDC DC, RECT R, COLORREF TopColor, COLORREF BottomColor, int Width) {
-    HBRUSH top = CreateSolidBrush(TopColor);
-    HBRUSH bottom = CreateSolidBrush(BottomColor);
+    gui::BrushHandle topBrush(CreateSolidBrush(TopColor));
+    gui::BrushHandle bottomBrush(CreateSolidBrush(BottomColor));
+    HBRUSH top = topBrush.get(), bottom = bottomBrush.get();
     for (int i = 0; i < Width && R.right - R.left > 1 && R.bottom - R.top > 1; ++i) {
         RECT t{R.left, R.top, R.right - 1, R.top + 1};
         RECT l{R.left, R.top, R.left + 1, R.bottom - 1};
@@ -43,8 +44,6 @@ void Frame3D(HDC DC, RECT R, COLORREF TopColor, COLORREF BottomColor, int Width)
         FillRect(DC, &r, bottom);
         InflateRect(&R, -1, -1);
     }
-    DeleteObject(top);
-    DeleteObject(bottom);
 }
 
 }  // namespace
@@ -120,9 +119,7 @@ TfrmAbout::TfrmAbout(const std::wstring& VersionFile) : FVersionFile(VersionFile
     FormCreate();
 }
 
-TfrmAbout::~TfrmAbout() {
-    if (FIcon) DestroyIcon(FIcon);
-}
+TfrmAbout::~TfrmAbout() = default;
 
 void TfrmAbout::Destroyed() {
     --gOpenBoxes;
@@ -143,12 +140,10 @@ const TAboutLabel* TfrmAbout::Label(const std::wstring& Name) const {
 
 SIZE TfrmAbout::MeasureText(const TAboutLabel& l) const {
     SIZE sz{};
-    HDC dc = GetDC(Handle());
+    gui::WindowDC dc(Handle());
     FontPtr font = MakeFont(l);
-    HGDIOBJ old = SelectObject(dc, font.get());
-    GetTextExtentPoint32W(dc, l.Caption.c_str(), static_cast<int>(l.Caption.size()), &sz);
-    SelectObject(dc, old);
-    ReleaseDC(Handle(), dc);
+    gui::SelectScope use(dc.get(), font.get());
+    GetTextExtentPoint32W(dc.get(), l.Caption.c_str(), static_cast<int>(l.Caption.size()), &sz);
     return sz;
 }
 
@@ -168,26 +163,25 @@ void TfrmAbout::FormCreate() {
     const TAboutLabel& prog = Lbl(L"lblProgName");
     ver.Left = prog.Left + prog.Width - ver.Width;
 
-    SHFILEINFOW fi{};
-    if (SHGetFileInfoW(gui::ExeFileName().c_str(), 0, &fi, sizeof(fi), SHGFI_ICON | SHGFI_LARGEICON) && fi.hIcon)
-        FIcon = fi.hIcon;
+    // The program's first icon, large, as the shell shows it for the executable.
+    std::wstring program = FVersionFile.empty() ? gui::ExeFileName() : FVersionFile;
+    HICON large = nullptr;
+    if (ExtractIconExW(program.c_str(), 0, &large, nullptr, 1) == 1) FIcon.reset(large);
 }
 
 void TfrmAbout::DrawLabel(HDC DC, const TAboutLabel& l) const {
     RECT r = l.BoundsRect();
     if (!l.Transparent) {
-        HBRUSH b = CreateSolidBrush(l.Color);
-        FillRect(DC, &r, b);
-        DeleteObject(b);
+        gui::BrushHandle b(CreateSolidBrush(l.Color));
+        FillRect(DC, &r, b.get());
     }
     if (l.Caption.empty()) return;
     FontPtr font = MakeFont(l);
-    HGDIOBJ old = SelectObject(DC, font.get());
+    gui::SelectScope use(DC, font.get());
     SetBkMode(DC, TRANSPARENT);
     SetTextColor(DC, RGB(0, 0, 0));
     UINT fmt = DT_LEFT | DT_NOPREFIX | (l.WordWrap ? DT_WORDBREAK : DT_SINGLELINE);
     DrawTextW(DC, l.Caption.c_str(), static_cast<int>(l.Caption.size()), &r, fmt);
-    SelectObject(DC, old);
 }
 
 // Each tile with its 3D frame, in creation order, so a later tile covers the frames below it;
@@ -224,7 +218,8 @@ void TfrmAbout::FormKeyPress(wchar_t& Key) {
     if (Key == 13 || Key == 27) Close();
 }
 
-void TfrmAbout::FormClose() { Destroy(); }
+// Not Destroy(): the window's destruction deletes this box, which must not be read after it.
+void TfrmAbout::FormClose() { DestroyWindow(Handle()); }
 
 void TfrmAbout::lblMailClick() {
     if (Opener())
@@ -256,21 +251,21 @@ LRESULT TfrmAbout::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(Handle(), &ps);
         // Drawn off screen in one go: tiles, their frames, the icon, then the texts.
-        HDC mem = CreateCompatibleDC(dc);
-        HBITMAP bmp = CreateCompatibleBitmap(dc, ClientWidth, ClientHeight);
-        HGDIOBJ oldBmp = SelectObject(mem, bmp);
-        RECT all{0, 0, ClientWidth, ClientHeight};
-        FillRect(mem, &all, GetSysColorBrush(COLOR_BTNFACE));
-        FormPaint(mem);
-        if (FIcon) DrawIconEx(mem, 11, 23, FIcon, 32, 32, 0, nullptr, DI_NORMAL);
-        RECT bevel{8, 232, 8 + 266, 234};
-        DrawEdge(mem, &bevel, BDR_SUNKENOUTER, BF_TOP | BF_BOTTOM);
-        for (const TAboutLabel& l : FLabels)
-            if (l.Transparent) DrawLabel(mem, l);
-        BitBlt(dc, 0, 0, ClientWidth, ClientHeight, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, oldBmp);
-        DeleteObject(bmp);
-        DeleteDC(mem);
+        {
+            gui::MemoryDCHandle memDC(CreateCompatibleDC(dc));
+            gui::BitmapHandle bmp(CreateCompatibleBitmap(dc, ClientWidth, ClientHeight));
+            HDC mem = memDC.get();
+            gui::SelectScope use(mem, bmp.get());
+            RECT all{0, 0, ClientWidth, ClientHeight};
+            FillRect(mem, &all, GetSysColorBrush(COLOR_BTNFACE));
+            FormPaint(mem);
+            if (FIcon) DrawIconEx(mem, 11, 23, FIcon.get(), 32, 32, 0, nullptr, DI_NORMAL);
+            RECT bevel{8, 232, 8 + 266, 234};
+            DrawEdge(mem, &bevel, BDR_SUNKENOUTER, BF_TOP | BF_BOTTOM);
+            for (const TAboutLabel& l : FLabels)
+                if (l.Transparent) DrawLabel(mem, l);
+            BitBlt(dc, 0, 0, ClientWidth, ClientHeight, mem, 0, 0, SRCCOPY);
+        }
         EndPaint(Handle(), &ps);
         return 0;
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
 #include "Window.h"
 
 // The file version of the executable (FileName empty) or of FileName as "a.b.c.d" from its
@@ -40,8 +41,8 @@ public:
     static inline const wchar_t* MailAddress = L"mailto:support@orvane.example";
     static inline const wchar_t* SiteAddress = L"https://orvane.example/";
 
-    // Creates the box (hidden) centred on the desktop; VersionFile names the file whose version
-    // is shown (empty: the executable). Heap-allocate it: it deletes itself when closed.
+    // Creates the box (hidden) centred on the desktop; VersionFile names the program whose version
+    // and icon are shown (empty: the executable). Heap-allocate it: it deletes itself when closed.
     explicit TfrmAbout(const std::wstring& VersionFile = L"");
 
     // Shows the box without waiting for it.
@@ -80,6 +81,6 @@ private:
 
     std::wstring FVersionFile;
     std::vector<TAboutLabel> FLabels;
-    HICON FIcon = nullptr;  // owned
+    gui::IconHandle FIcon;
     bool FClosing = false;
 };

@@ -24,18 +24,17 @@ double RealWindowsVersion() {
 double WinVersion() { return Calls().WindowsVersion ? Calls().WindowsVersion() : RealWindowsVersion(); }
 
 bool RealEnableShutdownPrivilege() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    gui::KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
     TOKEN_PRIVILEGES tp{};
     bool ok = LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &tp.Privileges[0].Luid);
     if (ok) {
         tp.PrivilegeCount = 1;
         tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         SetLastError(0);
-        AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
+        AdjustTokenPrivileges(token.get(), FALSE, &tp, 0, nullptr, nullptr);
         ok = GetLastError() == 0;  // ERROR_NOT_ALL_ASSIGNED: the account lacks it
     }
-    CloseHandle(token);
     return ok;
 }
 
@@ -72,7 +71,7 @@ void ExposeSpecial(TDKMenuItem* Item, int csidl, bool children) {
 void TSystemMenu::SetSystemCalls(TSystemCalls c) { Calls() = std::move(c); }
 
 HICON TSystemMenu::OwnIcon(HICON Icon) {
-    if (Icon) FOwnedIcons.push_back(Icon);
+    if (Icon) FOwnedIcons.emplace_back(Icon);
     return Icon;
 }
 
@@ -153,7 +152,6 @@ TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
 TSystemMenu::~TSystemMenu() {
     // The windows that draw these icons go with the base; the icons outlive them only here.
     Hide();
-    for (HICON h : FOwnedIcons) DestroyIcon(h);
 }
 
 void TSystemMenu::AddToolItem(TDKMenuItem* Parent, const std::wstring& Caption, const std::wstring& Path) {
@@ -186,7 +184,7 @@ void TSystemMenu::ShutdownClick(TDKMenuItem* Sender) {
         UINT flag = 0;
         switch (code) {
             case 2:
-                DoWinExec("tsdiscon.exe", SW_HIDE);
+                DoWinExec("\"tsdiscon.exe\"", SW_HIDE);
                 break;
             case 4:
                 if (Calls().LockWorkStation)

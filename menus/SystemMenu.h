@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DKComponents.h"
+#include "Handles.h"
 
 // The system calls behind the session and power commands. Tests replace them; an empty member
 // uses the real call.
@@ -36,5 +37,5 @@ public:
 private:
     void AddToolItem(TDKMenuItem* Parent, const std::wstring& Caption, const std::wstring& Path);
     HICON OwnIcon(HICON Icon);
-    std::vector<HICON> FOwnedIcons;  // items only borrow their icons
+    std::vector<gui::IconHandle> FOwnedIcons;  // items only borrow their icons
 };

@@ -232,8 +232,8 @@ TTrayMenu::TTrayMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         }
         try {
             static const char* const kRegistrations[] = {
-                "regsvr32 /i /s shell32.dll", "regsvr32 /s stobject.dll", "regsvr32 /s netshell.dll",
-                "regsvr32 /s netcfgx.dll", "regsvr32 /s netman.dll"};
+                "\"regsvr32\" /i /s shell32.dll", "\"regsvr32\" /s stobject.dll", "\"regsvr32\" /s netshell.dll",
+                "\"regsvr32\" /s netcfgx.dll", "\"regsvr32\" /s netman.dll"};
             if (ProgramStarter()) {
                 for (const char* line : kRegistrations) ProgramStarter()(line);
             } else {

@@ -1,25 +1,34 @@
 #!/usr/bin/env python3
-"""Writes the simple 16x16 32-bit icons the menus load at run time into images/."""
+"""Writes the simple 16x16 32-bit icons the menus load at run time into images/, and the
+program's own icon (16x16 and 32x32) into app/ for its resources."""
 import os
 import struct
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "images")
 
 
-def ico(pixels):
-    """pixels: 16 rows (top first) of 16 (r, g, b, a) tuples -> bytes of a .ico file."""
-    rows = []
-    for row in reversed(pixels):  # bottom-up DIB
-        rows.append(b"".join(struct.pack("<BBBB", b, g, r, a) for (r, g, b, a) in row))
-    xor = b"".join(rows)
-    and_mask = b"\x00\x00\x00\x00" * 16  # 16 rows, 32-bit aligned, alpha decides
-    header = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, len(xor) + len(and_mask), 0, 0, 0, 0)
-    image = header + xor + and_mask
-    return struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(image), 22) + image
+def ico(*images):
+    """images: square pictures, each rows (top first) of (r, g, b, a) tuples -> bytes of a .ico file."""
+    blobs = []
+    for pixels in images:
+        n = len(pixels)
+        rows = []
+        for row in reversed(pixels):  # bottom-up DIB
+            rows.append(b"".join(struct.pack("<BBBB", b, g, r, a) for (r, g, b, a) in row))
+        xor = b"".join(rows)
+        and_mask = b"\x00" * (((n + 31) // 32) * 4 * n)  # rows 32-bit aligned; alpha decides
+        header = struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, len(xor) + len(and_mask), 0, 0, 0, 0)
+        blobs.append((n, header + xor + and_mask))
+    out = struct.pack("<HHH", 0, 1, len(blobs))
+    offset = 6 + 16 * len(blobs)
+    for n, blob in blobs:
+        out += struct.pack("<BBBBHHII", n, n, 0, 0, 1, 32, len(blob), offset)
+        offset += len(blob)
+    return out + b"".join(blob for _, blob in blobs)
 
 
-def canvas():
-    return [[(0, 0, 0, 0)] * 16 for _ in range(16)]
+def canvas(n=16):
+    return [[(0, 0, 0, 0)] * n for _ in range(n)]
 
 
 def rect(p, x0, y0, x1, y1, c):
@@ -107,6 +116,23 @@ LETTER = {
     "U": ["##  ##", "##  ##", "##  ##", "##  ##", "##  ##", " #### "],
 }
 
+BAR_COLOURS = [(230, 80, 60), (240, 170, 40), (120, 190, 60), (60, 150, 220),
+               (140, 90, 200), (220, 90, 160), (60, 180, 170), (150, 150, 150)]
+
+
+def program(n):
+    """The bar with its eight coloured buttons across the top and a menu open below it."""
+    p = canvas(n)
+    u = n // 16
+    rect(p, 0, 0, n - 1, n - 1, (40, 44, 52, 255))
+    for i, colour in enumerate(BAR_COLOURS):
+        rect(p, 2 * i * u, u, (2 * i + 2) * u - 1, 4 * u - 1, colour + (255,))
+    rect(p, 2 * u, 5 * u, 9 * u - 1, 14 * u - 1, (235, 235, 225, 255))
+    for row in (6, 8, 10, 12):
+        rect(p, 3 * u, row * u, 8 * u - 1, row * u + u - 1, (90, 110, 150, 255))
+    return p
+
+
 ICONS = {
     "folder.ico": folder(),
     "favorites.ico": favorites(),
@@ -135,3 +161,5 @@ if __name__ == "__main__":
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(ico(pixels))
+    with open(os.path.join(ROOT, "..", "app", "orvane.ico"), "wb") as f:
+        f.write(ico(program(16), program(32)))

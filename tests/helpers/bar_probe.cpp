@@ -3,6 +3,7 @@
 //   bar_probe rows        every row of the visible menus: "row X Y caption" (X, Y the row's
 //                         middle on the screen) and "edit L T R B text" for the rows' edit boxes
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
+//   bar_probe alpha       the blend value of each notification window, one line each
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
 //   bar_probe count F Q   prints the integer that query Q gives on the database file F
 //   bar_probe cover S     an ordinary window over the top of the screen for S seconds (the
@@ -148,6 +149,15 @@ int main(int argc, char** argv) {
         RECT r;
         GetWindowRect(f.w, &r);
         std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "alpha") == 0) {
+        for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr)) {
+            BYTE alpha = 0;
+            GetLayeredWindowAttributes(w, nullptr, &alpha, nullptr);
+            std::printf("alpha %d\n", alpha);
+        }
         return 0;
     }
     if (std::strcmp(argv[1], "endsession") == 0) {

@@ -1,6 +1,6 @@
 // Records that it was started: writes %ORV_PROBE_DIR%\<tag>.started, where the tag is its first
 // argument or, without one, its own file name without extension. The file holds the current
-// folder, a line break and the command line.
+// folder, a line break and the command line. Each start also adds one byte to <tag>.runs.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -31,6 +31,12 @@ int main() {
     DWORD put = 0;
     WriteFile(f, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &put, nullptr);
     CloseHandle(f);
+    HANDLE runs = CreateFileW((std::wstring(dir) + L"\\" + tag + L".runs").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (runs != INVALID_HANDLE_VALUE) {
+        WriteFile(runs, "1", 1, &put, nullptr);
+        CloseHandle(runs);
+    }
     // Appears complete or not at all.
     MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     return 0;

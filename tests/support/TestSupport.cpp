@@ -12,6 +12,7 @@
 #include "Application.h"
 #include "SysUtils.h"
 #include "Platform.h"
+#include "Registry.h"
 
 namespace testing_support {
 
@@ -199,6 +200,20 @@ int KernelHandleCount() {
     }
     return count;
 }
+
+namespace {
+HKEY gMachineRoot = HKEY_LOCAL_MACHINE;
+}
+
+StandardUserRegistry::StandardUserRegistry(HKEY machine) {
+    gMachineRoot = machine;
+    gui::Registry::SetAccessCheck([](HKEY root, const std::wstring&, REGSAM access) -> LONG {
+        const REGSAM reading = KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+        return root == gMachineRoot && (access & ~reading) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    });
+}
+
+StandardUserRegistry::~StandardUserRegistry() { gui::Registry::SetAccessCheck(nullptr); }
 
 }  // namespace testing_support
 

@@ -39,6 +39,16 @@ HWND FindProcessWindow(DWORD pid, const wchar_t* className);
 // An icon's colour pixels as 32-bit top-down rows, and its width.
 std::vector<DWORD> IconPixels(HICON icon, int* width = nullptr);
 
+// While it lives the registry layer refuses, as Windows refuses a standard user, any key of the
+// machine (or of a stand-in for it) opened for more than reading.
+class StandardUserRegistry {
+public:
+    explicit StandardUserRegistry(HKEY machine = HKEY_LOCAL_MACHINE);
+    ~StandardUserRegistry();
+    StandardUserRegistry(const StandardUserRegistry&) = delete;
+    StandardUserRegistry& operator=(const StandardUserRegistry&) = delete;
+};
+
 // Live GDI objects (bitmaps, fonts, DCs...) and USER objects (windows, menus, icons, cursors)
 // of this process, for leak checks: compare a count after many rounds with the one before.
 // Wine answers GetGuiResources with 0; there the handle tables are walked instead.

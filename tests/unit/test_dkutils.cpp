@@ -354,7 +354,10 @@ TEST(Registry, AppPathsLookup) {
         ASSERT_TRUE(r.OpenKey(key, true));
         r.WriteString(L"", L"\"%programfiles%\\" + exe + L"\"");
     }
-    EXPECT_TRUE(gui::SameText(GetAppPath(exe), file));
+    {
+        testing_support::StandardUserRegistry standardUser;  // reading is all it asks for
+        EXPECT_TRUE(gui::SameText(GetAppPath(exe), file));
+    }
     DeleteFileW(file.c_str());
     EXPECT_EQ(GetAppPath(exe), L"");  // registered but missing on disk
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());

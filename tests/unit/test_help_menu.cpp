@@ -8,6 +8,7 @@
 
 #include "About.h"
 #include "DataTestSupport.h"
+#include "Handles.h"
 #include "HelpMenu.h"
 #include "SysUtils.h"
 
@@ -168,6 +169,27 @@ TEST_F(HelpMenu, AboutShowsTheVersionRightAlignedUnderTheName) {
     EXPECT_EQ(GetPixel(dc, 40, 12), static_cast<COLORREF>(7995324));  // lblGreen, inside
     EXPECT_EQ(GetPixel(dc, 40, 0), LightenColor(7995324, 40));
     EXPECT_EQ(GetPixel(dc, 40, 78), DarkenColor(7995324, 40));
+
+    // Its picture is the program's first icon, drawn at 11,23 over the green tile.
+    HICON icon = nullptr;
+    ASSERT_EQ(ExtractIconExW((BinDir() + L"orvane.exe").c_str(), 0, &icon, nullptr, 1), 1u);
+    gui::IconHandle owned(icon);
+    gui::MemoryDCHandle want(CreateCompatibleDC(dc));
+    gui::BitmapHandle bits(CreateCompatibleBitmap(dc, 32, 32));
+    gui::SelectScope use(want.get(), bits.get());
+    RECT square{0, 0, 32, 32};
+    gui::BrushHandle green(CreateSolidBrush(7995324));
+    FillRect(want.get(), &square, green.get());
+    DrawIconEx(want.get(), 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    int differ = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            COLORREF a = GetPixel(dc, 11 + x, 23 + y), b = GetPixel(want.get(), x, y);
+            if (abs(GetRValue(a) - GetRValue(b)) + abs(GetGValue(a) - GetGValue(b)) + abs(GetBValue(a) - GetBValue(b)) > 6)
+                ++differ;
+        }
+    EXPECT_EQ(differ, 0);
+    EXPECT_NE(GetPixel(dc, 11 + 2, 23 + 6), GetPixel(dc, 11 + 30, 23 + 6));  // the bar's coloured buttons
     ReleaseDC(h, dc);
 
     // Esc closes the box, and it frees itself.
@@ -248,3 +270,20 @@ TEST_F(HelpMenu, AboutClosesOnTypedEscAndOnAMouseClick) {
 }
 
 }  // namespace
+
+TEST_F(HelpMenu, AboutOpenedAndClosedFiftyTimesLeavesNoHandlesBehind) {
+    auto round = [] {
+        auto* box = new TfrmAbout(BinDir() + L"orvane.exe");
+        box->ShowBox();
+        HWND h = box->Handle();
+        UpdateWindow(h);
+        SendMessageW(h, WM_CHAR, 27, 0);
+        return WaitUntil([h] { return !IsWindow(h); }, 3000);
+    };
+    ASSERT_TRUE(round());  // fonts and the like made once
+    int gdi = testing_support::GdiObjectCount(), user = testing_support::UserObjectCount();
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(round()) << i;
+    EXPECT_EQ(TfrmAbout::OpenCount(), 0);
+    EXPECT_LE(testing_support::GdiObjectCount(), gdi + 3);
+    EXPECT_LE(testing_support::UserObjectCount(), user + 3);
+}

@@ -254,12 +254,17 @@ TEST_F(PopupMenu, RunItemSplitsParametersAndRecordsThePath) {
     m.RunItem(lng);
     EXPECT_EQ(runs.back().Params, L"/" + std::wstring(99, L'p'));
 
+    TDKMenuItem* url = m.Items()->AddMenuItem(0, L"Site");
+    url->SetExecPath(L"http://www.example.com/index.html");
+    m.RunItem(url);
+    EXPECT_EQ(runs.back().Dir, L"");  // a URL has no working folder
+
     TDKMenuItem* blank = m.Items()->AddMenuItem(0, L"Blank");
     blank->SetExecPath(L"   ");
     size_t before = runs.size();
     m.RunItem(blank);
     EXPECT_EQ(runs.size(), before);
-    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 3);
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 4);
 }
 
 TEST_F(PopupMenu, RunAllInGroupRunsTheFavouritesInOrder) {

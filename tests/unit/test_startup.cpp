@@ -57,6 +57,7 @@ protected:
         return r.OpenKey(key, false) && r.ValueExists(name);
     }
     std::wstring Record(const std::wstring& tag) { return dir_ / (L"records\\" + tag + L".started"); }
+    size_t Runs(const std::wstring& tag) { return testing_support::ReadFileBytes(dir_ / (L"records\\" + tag + L".runs")).size(); }
     bool Started(const std::wstring& tag) { return gui::FileExists(Record(tag)); }
     bool WaitStarted(std::initializer_list<const wchar_t*> tags) {
         return WaitUntil([&] {
@@ -88,10 +89,63 @@ TEST_F(StartupFixture, LogOnStartRunsEverySourceAndDeletesRunOnce) {
     SetValue(cu_, kRunOnce, L"cu_once", Probe() + L" cu_once");
     RunStartupPrograms(false, sources_);
     ASSERT_TRUE(WaitStarted({L"lm_once", L"lm_run", L"cu_run", L"cu_once"}));
+    Sleep(500);
+    // Both views of the machine's keys show this stand-in's one key: each entry runs once.
+    EXPECT_EQ(Runs(L"lm_once"), 1u);
+    EXPECT_EQ(Runs(L"lm_run"), 1u);
     EXPECT_FALSE(HasValue(lm_, kRunOnce, L"lm_once"));
     EXPECT_FALSE(HasValue(cu_, kRunOnce, L"cu_once"));
     EXPECT_TRUE(HasValue(lm_, kRun, L"lm_run"));
     EXPECT_TRUE(HasValue(cu_, kRun, L"cu_run"));
+}
+
+TEST_F(StartupFixture, AStandardUserRunsTheMachinesEntriesAndLeavesItsRunOnce) {
+    SetValue(lm_, kRunOnce, L"lm_once", Probe() + L" lm_once");
+    SetValue(lm_, kRun, L"lm_run", Probe() + L" lm_run");
+    SetValue(cu_, kRunOnce, L"cu_once", Probe() + L" cu_once");
+    {
+        testing_support::StandardUserRegistry standardUser(lm_);
+        RunStartupPrograms(false, sources_);
+    }
+    // Reading asks for no more than reading; the run-once values it may not delete stay unrun.
+    ASSERT_TRUE(WaitStarted({L"lm_run", L"cu_once"}));
+    Sleep(500);
+    EXPECT_FALSE(Started(L"lm_once"));
+    EXPECT_TRUE(HasValue(lm_, kRunOnce, L"lm_once"));
+    EXPECT_FALSE(HasValue(cu_, kRunOnce, L"cu_once"));
+}
+
+// The prefix's real machine keys: the 32-bit view is where 32-bit installers write.
+TEST_F(StartupFixture, MachineRunEntriesOfBothViewsRunOnceWithVariablesExpanded) {
+    const std::wstring id = std::to_wstring(GetCurrentProcessId());
+    const std::wstring expandTag = L"orv_expand_" + id;
+    wchar_t windows[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"SystemRoot", windows, MAX_PATH);
+    std::wstring expandExe = ProbeCopy(windows, expandTag + L".exe");
+    HKEY run32 = nullptr, run64 = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRun, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                              &run32, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRun, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                              &run64, nullptr), ERROR_SUCCESS);
+    auto put = [](HKEY key, const std::wstring& name, DWORD type, const std::wstring& data) {
+        RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    };
+    const std::wstring name32 = L"orv32_" + id, nameExpand = L"orv_expand_" + id;
+    put(run32, name32, REG_SZ, Probe() + L" lm32_run");
+    put(run64, nameExpand, REG_EXPAND_SZ, L"\"%SystemRoot%\\" + expandTag + L".exe\"");
+    sources_.LocalMachine = HKEY_LOCAL_MACHINE;
+    RunStartupPrograms(false, sources_);
+    bool started = WaitStarted({L"lm32_run", expandTag.c_str()});
+    Sleep(500);
+    RegDeleteValueW(run32, name32.c_str());
+    RegDeleteValueW(run64, nameExpand.c_str());
+    RegCloseKey(run32);
+    RegCloseKey(run64);
+    DeleteFileW(expandExe.c_str());
+    ASSERT_TRUE(started);
+    EXPECT_EQ(Runs(L"lm32_run"), 1u);
+    EXPECT_EQ(Runs(expandTag), 1u);
 }
 
 TEST_F(StartupFixture, WithExplorerRunningOnlyTheUsersRunOnceRunsAndStays) {

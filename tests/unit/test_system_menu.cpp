@@ -193,7 +193,7 @@ TEST_F(SystemMenu, SessionCommandsTellTheMonitorOnlyBeforeTheSessionEnds) {
     EXPECT_EQ(Click(7), (V{"priv", "notice 1,0", "exit 18 131072"}));
     EXPECT_EQ(Click(8), (V{"priv", "notice 1,0", "exit 17 131072"}));
     EXPECT_EQ(Click(4), (V{"lock"}));
-    EXPECT_EQ(Click(2), (V{"exec tsdiscon.exe 0"}));
+    EXPECT_EQ(Click(2), (V{"exec \"tsdiscon.exe\" 0"}));
     EXPECT_EQ(Click(5), (V{"priv", "suspend 010"}));
     EXPECT_EQ(Click(6), (V{"priv", "suspend 110"}));
     // None of the others posted a notice.
@@ -211,7 +211,7 @@ TEST_F(SystemMenu, WithoutThePrivilegeOnlyLockAndSwitchUserRun) {
     for (int code : {3, 5, 6, 7, 8}) EXPECT_EQ(Click(code), (V{"priv"})) << code;
     EXPECT_EQ(monitor.TakeNotice(), "");
     EXPECT_EQ(Click(4), (V{"lock"}));
-    EXPECT_EQ(Click(2), (V{"exec tsdiscon.exe 0"}));
+    EXPECT_EQ(Click(2), (V{"exec \"tsdiscon.exe\" 0"}));
 }
 
 TEST_F(SystemMenu, OutcomesAreLogged) {

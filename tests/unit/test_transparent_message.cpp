@@ -69,9 +69,16 @@ TEST(TranspState, PointerHoldsAtTwoHundredAndDragsFromAnywhere) {
     EXPECT_EQ(s.Interval, TRANSP_HOLD_MS);
     EXPECT_TRUE(s.TimerRestart);
 
-    EXPECT_EQ(TranspHitTest(HTCLIENT, true), HTCAPTION);
-    EXPECT_EQ(TranspHitTest(HTCLIENT, false), HTCLIENT);
-    EXPECT_EQ(TranspHitTest(HTNOWHERE, true), HTNOWHERE);
+    // Dragged: shown, no fade and no pointer hold until released; then held again.
+    TranspDragStart(s);
+    EXPECT_FALSE(s.TimerEnabled);
+    s.AlphaBlendValue = 0;
+    TranspPointerOver(s);
+    EXPECT_EQ(s.AlphaBlendValue, 0);
+    TranspDragEnd(s);
+    EXPECT_EQ(s.FFormStatus, fsVisible);
+    EXPECT_TRUE(s.TimerEnabled);
+    EXPECT_EQ(s.Interval, TRANSP_HOLD_MS);
 
     EXPECT_EQ(TranspBackground(1), 0xB9B9FFu);
     EXPECT_EQ(TranspBackground(0), 0xBAFEC2u);
@@ -170,7 +177,7 @@ TEST(TfrmShowMessTransp, PointerOverHoldsAndLeavingFadesOutFrom120) {
     EXPECT_EQ(f->Color(), 0xB9B9FFu);
     WaitUntil([] { return false; }, 100);
     LRESULT hit = SendMessageW(w, WM_NCHITTEST, 0, MAKELPARAM(at.x + 100, at.y + 80));
-    EXPECT_TRUE(hit == HTCLIENT || hit == HTCAPTION);
+    EXPECT_EQ(hit, HTCLIENT);
     EXPECT_EQ(f->State().FFormStatus, fsVisible);
     EXPECT_EQ(f->State().AlphaBlendValue, 200);
     EXPECT_EQ(ShownAlpha(w), 200);
@@ -215,4 +222,41 @@ TEST(TfrmShowMessTransp, ModalCallReturnsOnceFadedOut) {
     EXPECT_LT(took, 4000u);
     EXPECT_EQ(Config.TipWindow.Left, at.x);
     EXPECT_EQ(Config.TipWindow.Top, at.y);
+}
+
+// A real drag with the pointer, longer than the hold: shown throughout, kept where released.
+TEST(TfrmShowMessTransp, DraggedByThePointerStaysShownAndKeepsWhereItIsReleased) {
+    Config.TipWindow.Left = 300;
+    Config.TipWindow.Top = 300;
+    ShowTransparentMessage(L"Drag", L"me", 2);
+    HWND w = OurNotification();
+    ASSERT_NE(w, nullptr);
+    auto press = [](DWORD flags) {
+        INPUT in{};
+        in.type = INPUT_MOUSE;
+        in.mi.dwFlags = flags;
+        SendInput(1, &in, sizeof(in));
+    };
+    SetCursorPos(420, 390);
+    WaitUntil([] { return false; }, 300);
+    press(MOUSEEVENTF_LEFTDOWN);
+    BYTE least = 255;
+    for (int i = 1; i <= 16; ++i) {
+        SetCursorPos(420 + 10 * i, 390 + 12 * i);
+        WaitUntil([] { return false; }, 250);
+        least = std::min(least, ShownAlpha(w));
+    }
+    press(MOUSEEVENTF_LEFTUP);
+    WaitUntil([] { return false; }, 200);
+    ASSERT_TRUE(IsWindow(w));
+    EXPECT_GE(least, TRANSP_HOVER_ALPHA);
+    RECT r{};
+    GetWindowRect(w, &r);
+    EXPECT_EQ(r.left, 460);
+    EXPECT_EQ(r.top, 492);
+    EXPECT_EQ(Config.TipWindow.Left, 460);
+    EXPECT_EQ(Config.TipWindow.Top, 492);
+    SetCursorPos(1200, 1000);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(w); }, 8000));
+    EXPECT_EQ(Config.TipWindow.Left, 460);
 }

@@ -220,9 +220,9 @@ TEST_F(TrayHost, BuiltMenuHasTitleAndFilterStartsRegistrationsAndAnnouncesItself
     EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Tray Icons", L"Filter", L"Type Program Name..."}));
     EXPECT_EQ(m.Items()->GetItem(0)->MIID(), TDKPopupMenu::MainTitleID);
     EXPECT_TRUE(m.Items()->GetItem(0)->GroupTitle());
-    EXPECT_EQ(started, (std::vector<std::string>{"regsvr32 /i /s shell32.dll", "regsvr32 /s stobject.dll",
-                                                 "regsvr32 /s netshell.dll", "regsvr32 /s netcfgx.dll",
-                                                 "regsvr32 /s netman.dll"}));
+    EXPECT_EQ(started, (std::vector<std::string>{"\"regsvr32\" /i /s shell32.dll", "\"regsvr32\" /s stobject.dll",
+                                                 "\"regsvr32\" /s netshell.dll", "\"regsvr32\" /s netcfgx.dll",
+                                                 "\"regsvr32\" /s netman.dll"}));
     EXPECT_TRUE(m.FTargetArr.empty());
     EXPECT_TRUE(WaitUntil([] { return heard.load() == 1; }, 5000));
     // Enter in the filter box with no icons does nothing.
