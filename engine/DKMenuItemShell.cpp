@@ -252,10 +252,13 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
             self->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(GetShellIconIndex(PIDL, false, false)));
             self->FIconInGlobList = true;
         }
-        // Children with lists of their own: the item was filled before, from another folder.
-        if (self->FItems)
-            merge = std::any_of(self->FItems->begin(), self->FItems->end(),
-                                [](TDKMenuItem* c) { return c->FPIDL != nullptr; });
+        // Entries are relative only to the item's own folder. Any other folder merged in (also
+        // after an own folder that left no children) gives them absolute lists.
+        if (self->FPIDL && PIDL) {
+            PIDLPtr parent, own;
+            self->GetFullPIDL(parent, own);
+            merge = !SamePIDL(own.get(), PIDL);
+        }
         if (!self->FPIDL && PIDL) {
             if (self->FExecPath.empty()) self->FExecPath = L"-";
             self->FPIDL = CopyPIDL(PIDL);

@@ -112,6 +112,12 @@ LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list, size_t available) {
     return size ? CopyBytes(list, size) : nullptr;
 }
 
+bool SamePIDL(LPCITEMIDLIST a, LPCITEMIDLIST b) {
+    if (!a || !b) return a == b;
+    UINT size = GetPIDLSize(a);
+    return size == GetPIDLSize(b) && std::memcmp(a, b, size) == 0;
+}
+
 static LPITEMIDLIST Join(LPCITEMIDLIST first, UINT firstSize, LPCITEMIDLIST second, UINT secondSize) {
     UINT head = first ? firstSize - 2 : 0;
     LPITEMIDLIST out = CreatePIDL(head + secondSize);
