@@ -232,16 +232,21 @@ void TDKPopupMenu::SortByPopularity() {
     if (first >= last) return;
     gui::StringList L = DKData ? DKData->GetSortedList(FMenuID) : gui::StringList();
     std::unordered_map<std::wstring, unsigned> rank;
-    for (int i = L.Count() - 1; i >= 0; --i) rank[gui::AnsiLowerCase(L[i])] = static_cast<unsigned>(i);
+    for (int i = L.Count() - 1; i >= 0; --i)
+        if (!gui::Trim(L[i]).empty()) rank[gui::AnsiLowerCase(L[i])] = static_cast<unsigned>(i);
+    // Section titles and the filter box keep their places; only the items between them move.
+    std::vector<int> slots;
     std::vector<std::pair<unsigned, TDKMenuItem*>> keyed;
     for (int i = first; i <= last; ++i) {
         TDKMenuItem* c = FItems->GetItem(i);
+        if (c->GroupTitle() || (c->MIID() >= FavoritesTitleID && c->MIID() <= FilterEditID)) continue;
         auto it = rank.find(gui::AnsiLowerCase(c->ExecPath()));
+        slots.push_back(i);
         keyed.emplace_back(it == rank.end() ? 0xFFFFFFFFu : it->second, c);
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](auto& a, auto& b) { return a.first < b.first; });
     FItems->ReleaseWindowResources();
-    for (int i = first; i <= last; ++i) (*FItems->FItems)[i] = keyed[static_cast<size_t>(i - first)].second;
+    for (size_t k = 0; k < slots.size(); ++k) (*FItems->FItems)[static_cast<size_t>(slots[k])] = keyed[k].second;
     FItems->FillListView();
 }
 
