@@ -186,9 +186,9 @@ public:
     TDragPosition FDragPosition;
     void* FData = nullptr;
     LPITEMIDLIST FPIDL = nullptr;             // owned, shell allocator
-    IShellFolder* FCurrIShellFolder = nullptr;  // owned reference
+    gui::ComPtr<IShellFolder> FCurrIShellFolder;
     bool FIsFolder = false;
-    IContextMenu* FContextMenu = nullptr;  // owned reference
+    gui::ComPtr<IContextMenu> FContextMenu;
     bool FShowFileExt = false;
     TMonDirThread* FMonDirThread = nullptr;
     TFilterEvent FOnEditChanged;

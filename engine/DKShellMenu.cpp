@@ -1,6 +1,7 @@
 // Shell context menus as menu items: the item's shell commands are queried into a popup menu
 // handle, converted to children, submenus filled on demand, commands invoked and recorded.
 #include <string>
+#include <utility>
 
 #include "Application.h"
 #include "DKComponents.h"
@@ -21,11 +22,9 @@ HMENU& HandleSlot(const TDKPopupMenu* Menu) {
 }
 
 void SetHandle(const TDKPopupMenu* Menu, HMENU H) {
-    HMENU& slot = HandleSlot(Menu);
-    HMENU old = slot;
-    slot = H;
     // Rows of the earlier query were removed with that exposure; its handle is not read again.
-    if (old && old != H) DestroyMenu(old);
+    gui::MenuHandle old(std::exchange(HandleSlot(Menu), H));
+    if (old.get() == H) old.release();
 }
 
 // Predefined menu-bitmap values (HBMMENU_*) stand for pictures the system draws itself.

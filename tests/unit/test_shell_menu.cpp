@@ -151,7 +151,7 @@ TEST_F(ShellMenuOfFile, TheShellsCommandsBecomeItems) {
 TEST_F(ShellMenuOfFile, CommandsAreInvokedOnTheFileAndRecorded) {
     ASSERT_NE(file, nullptr);
     auto* fake = new FakeContextMenu();  // the item holds the reference from here on
-    file->FContextMenu = fake;
+    file->FContextMenu.reset(fake);
     file->FContextMenuThread = GetCurrentThreadId();
     QueryShellCommands(file);
     ASSERT_EQ(Captions(file), (std::vector<std::wstring>{L"Run", L"Send to"}));
