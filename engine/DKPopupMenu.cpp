@@ -286,14 +286,26 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
         SetPIDL(Item, ParsePath(Item->ExecPath()));
         if (IsDirectory(Item->ExecPath())) {
             if (Item->FPIDL) Item->ExposeFolder(Item->FPIDL, false, 0xE0, 1);
+            // Rows queried while the menu is built belong to the building thread's shell objects:
+            // the thread that shows them queries its own when the window opens.
+            auto requery = [this](TDKMenuItem* s) {
+                if (s->FCommandsThread == GetCurrentThreadId()) return;
+                if (s->Folder())
+                    for (int i = s->Count() - 1; i >= 0; --i)
+                        if (!s->GetItem(i)->IsFile()) s->Delete(s->GetItem(i));
+                ExposeItemMenu(s);
+            };
             for (int i = 0; i < Item->Count(); ++i) {
                 TDKMenuItem* c = Item->GetItem(i);
-                if (c->Folder())
+                if (c->Folder()) {
                     c->FOnAfterExpose = [this](TDKMenuItem* s) { AfterExposeFolder(s); };
-                else
+                } else {
                     ExposeItemMenu(c);
+                    c->FOnBeforExpose = requery;
+                }
             }
             ExposeItemMenu(Item);
+            Item->FOnBeforExpose = requery;
         } else {
             Item->FOnClick = [Item](TDKMenuItem* s) { Item->DoExecItemIDList(s); };
             Item->FIcon = GetShellSmallIcon(Item->ExecPath());
