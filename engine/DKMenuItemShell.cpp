@@ -434,6 +434,7 @@ void TDKMenuItem::DoExecItemIDList(TDKMenuItem* /*Sender*/) {
     if (FPopupMenu) FPopupMenu->Hide();
     PIDLPtr parent, full;
     GetFullPIDL(parent, full);
+    if (!full) return;  // nothing to open, nothing to record
     std::wstring dir = parent ? ParsingName(parent.get()) : std::wstring();
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
