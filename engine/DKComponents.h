@@ -188,9 +188,9 @@ public:
     TDragPosition FDragPosition;
     void* FData = nullptr;
     LPITEMIDLIST FPIDL = nullptr;             // owned, shell allocator
-    IShellFolder* FCurrIShellFolder = nullptr;  // owned reference
+    gui::ComPtr<IShellFolder> FCurrIShellFolder;
     bool FIsFolder = false;
-    IContextMenu* FContextMenu = nullptr;  // owned reference
+    gui::ComPtr<IContextMenu> FContextMenu;
     bool FShowFileExt = false;
     TMonDirThread* FMonDirThread = nullptr;
     TFilterEvent FOnEditChanged;
@@ -313,6 +313,12 @@ public:
     DWORD FContextMenuThread = 0;
     // Shared with the running watcher; the watcher reaches the item only through it.
     std::shared_ptr<TMonDirLink> FMonDirLink;
+    // The context-menu object that made this item's command rows, and its thread: a row's command
+    // number means something to that object only.
+    gui::ComPtr<IContextMenu> FCommandsMenu;
+    DWORD FCommandsThread = 0;
+    // An icon this item made for itself (a shell command's picture), freed with the item.
+    gui::IconHandle FOwnIcon;
 
     void ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
     void ExposeFolder(const std::wstring& Path, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);

@@ -419,6 +419,8 @@ int TDKData::InsertExecTime(int MID, const std::wstring& Path) {
 }
 
 void TDKData::SaveExecTime(int MID, const std::wstring& Caption, const std::wstring& Path, int) {
+    // A launch without a path names nothing; its row would rank section titles among the items.
+    if (gui::Trim(Path).empty()) return;
     std::lock_guard<std::recursive_mutex> guard(FLock);
     try {
         RequireConnection();

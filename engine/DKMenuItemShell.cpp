@@ -68,14 +68,8 @@ constexpr SHCONTF kAllEntries = 224;  // folders, non-folders, hidden
 // set when the item lets go, which wakes the watcher at once.
 struct TMonDirLink {
     TDKMenuItem* Item = nullptr;
-    HANDLE Stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    TMonDirLink() = default;
-    TMonDirLink(const TMonDirLink&) = delete;
-    TMonDirLink& operator=(const TMonDirLink&) = delete;
-    ~TMonDirLink() {
-        if (Stop) CloseHandle(Stop);
-    }
-    bool Stopped() const { return !Stop || WaitForSingleObject(Stop, 0) == WAIT_OBJECT_0; }
+    gui::KernelHandle Stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    bool Stopped() const { return !Stop || WaitForSingleObject(Stop.get(), 0) == WAIT_OBJECT_0; }
 };
 
 class TMonDirThread : public gui::Thread {
@@ -89,21 +83,16 @@ public:
 
 protected:
     void Execute() override {
-        HANDLE h = FindFirstChangeNotificationW(FPath.c_str(), FALSE,
-                                                FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME);
-        struct Closer {
-            HANDLE h;
-            ~Closer() {
-                if (h != INVALID_HANDLE_VALUE && h) FindCloseChangeNotification(h);
-            }
-        } closer{h};
+        gui::ChangeNotificationHandle notification(FindFirstChangeNotificationW(
+            FPath.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME));
+        HANDLE h = notification.get();
         while (!Terminated() && !FLink->Stopped()) {
             if (h == INVALID_HANDLE_VALUE || !h) {
                 // No file-system folder behind the item: only wait for the end.
-                WaitForSingleObject(FLink->Stop, 1000);
+                WaitForSingleObject(FLink->Stop.get(), 1000);
                 continue;
             }
-            HANDLE waits[2] = {FLink->Stop, h};
+            HANDLE waits[2] = {FLink->Stop.get(), h};
             DWORD r = WaitForMultipleObjects(2, waits, FALSE, 1000);
             if (r == WAIT_OBJECT_0) break;
             if (r == WAIT_OBJECT_0 + 1) {
@@ -111,7 +100,7 @@ protected:
                 break;
             }
             if (r == WAIT_FAILED) {
-                WaitForSingleObject(FLink->Stop, 1000);
+                WaitForSingleObject(FLink->Stop.get(), 1000);
                 FindNextChangeNotification(h);
             }
         }
@@ -139,7 +128,7 @@ void TDKMenuItem::StartFolderWatch() {
 void TDKMenuItem::StopFolderWatch() {
     if (!FMonDirLink) return;
     FMonDirLink->Item = nullptr;
-    if (FMonDirLink->Stop) SetEvent(FMonDirLink->Stop);
+    if (FMonDirLink->Stop) SetEvent(FMonDirLink->Stop.get());
     FMonDirLink.reset();
     FMonDirThread = nullptr;  // the watcher ends on its own and frees itself
 }
@@ -252,10 +241,13 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
             self->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(GetShellIconIndex(PIDL, false, false)));
             self->FIconInGlobList = true;
         }
-        // Children with lists of their own: the item was filled before, from another folder.
-        if (self->FItems)
-            merge = std::any_of(self->FItems->begin(), self->FItems->end(),
-                                [](TDKMenuItem* c) { return c->FPIDL != nullptr; });
+        // Entries are relative only to the item's own folder. Any other folder merged in (also
+        // after an own folder that left no children) gives them absolute lists.
+        if (self->FPIDL && PIDL) {
+            PIDLPtr parent, own;
+            self->GetFullPIDL(parent, own);
+            merge = !SamePIDL(own.get(), PIDL);
+        }
         if (!self->FPIDL && PIDL) {
             if (self->FExecPath.empty()) self->FExecPath = L"-";
             self->FPIDL = CopyPIDL(PIDL);
@@ -282,9 +274,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
     // The kept folder is the item's own: its relative children resolve their context menus in
     // it. A second folder merged in is only read.
     if (!merge) {
-        if (self->FCurrIShellFolder) self->FCurrIShellFolder->Release();
-        self->FCurrIShellFolder = folder.get();
-        self->FCurrIShellFolder->AddRef();
+        self->FCurrIShellFolder = folder;
         self->FShellFolderThread = GetCurrentThreadId();
     }
     // Off the GUI thread only the id lists are kept; the GUI thread binds its own folder.
@@ -292,8 +282,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         TDKMenuItem* self;
         ~ReleaseOffGui() {
             if (!gui::App().OnMainThread() && self->FCurrIShellFolder) {
-                self->FCurrIShellFolder->Release();
-                self->FCurrIShellFolder = nullptr;
+                self->FCurrIShellFolder.reset();
                 self->FShellFolderThread = 0;
             }
         }
@@ -445,6 +434,7 @@ void TDKMenuItem::DoExecItemIDList(TDKMenuItem* /*Sender*/) {
     if (FPopupMenu) FPopupMenu->Hide();
     PIDLPtr parent, full;
     GetFullPIDL(parent, full);
+    if (!full) return;  // nothing to open, nothing to record
     std::wstring dir = parent ? ParsingName(parent.get()) : std::wstring();
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
@@ -462,13 +452,13 @@ void TDKMenuItem::DoExecItemIDList(TDKMenuItem* /*Sender*/) {
 IContextMenu* TDKMenuItem::GetContextMenu() {
     if (!FPIDL) return nullptr;
     const DWORD thread = GetCurrentThreadId();
-    if (FContextMenu && FContextMenuThread == thread) return FContextMenu;
+    if (FContextMenu && FContextMenuThread == thread) return FContextMenu.get();
 
     ComRef<IShellFolder> folder;
     LPCITEMIDLIST child = nullptr;
     PIDLPtr parent, full;
     if (FOwner && FOwner->FCurrIShellFolder && FOwner->FShellFolderThread == thread && FExecPath.empty()) {
-        folder = ComRef<IShellFolder>::Share(FOwner->FCurrIShellFolder);
+        folder = FOwner->FCurrIShellFolder;
         child = FPIDL;
     } else {
         // Bound here from the full list, so a relative item works without its owner's folder.
@@ -498,9 +488,8 @@ IContextMenu* TDKMenuItem::GetContextMenu() {
         better = nullptr;
         if (FAILED(menu->QueryInterface(IID_IContextMenu2, reinterpret_cast<void**>(&better)))) better = nullptr;
     }
-    if (FContextMenu) FContextMenu->Release();
     // Without the second or third version the plain menu still queries and invokes.
-    FContextMenu = better ? better : menu.release();
+    FContextMenu.reset(better ? better : menu.release());
     FContextMenuThread = thread;
-    return FContextMenu;
+    return FContextMenu.get();
 }

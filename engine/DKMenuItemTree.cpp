@@ -33,14 +33,8 @@ TDKMenuItem::~TDKMenuItem() {
         CoTaskMemFree(FPIDL);
         FPIDL = nullptr;
     }
-    if (FCurrIShellFolder) {
-        FCurrIShellFolder->Release();
-        FCurrIShellFolder = nullptr;
-    }
-    if (FContextMenu) {
-        FContextMenu->Release();
-        FContextMenu = nullptr;
-    }
+    FCurrIShellFolder.reset();
+    FContextMenu.reset();
     FItems.reset();
 }
 

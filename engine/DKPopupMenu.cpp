@@ -235,16 +235,21 @@ void TDKPopupMenu::SortByPopularity() {
     if (first >= last) return;
     gui::StringList L = DKData ? DKData->GetSortedList(FMenuID) : gui::StringList();
     std::unordered_map<std::wstring, unsigned> rank;
-    for (int i = L.Count() - 1; i >= 0; --i) rank[gui::AnsiLowerCase(L[i])] = static_cast<unsigned>(i);
+    for (int i = L.Count() - 1; i >= 0; --i)
+        if (!gui::Trim(L[i]).empty()) rank[gui::AnsiLowerCase(L[i])] = static_cast<unsigned>(i);
+    // Section titles and the filter box keep their places; only the items between them move.
+    std::vector<int> slots;
     std::vector<std::pair<unsigned, TDKMenuItem*>> keyed;
     for (int i = first; i <= last; ++i) {
         TDKMenuItem* c = FItems->GetItem(i);
+        if (c->GroupTitle() || (c->MIID() >= FavoritesTitleID && c->MIID() <= FilterEditID)) continue;
         auto it = rank.find(gui::AnsiLowerCase(c->ExecPath()));
+        slots.push_back(i);
         keyed.emplace_back(it == rank.end() ? 0xFFFFFFFFu : it->second, c);
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](auto& a, auto& b) { return a.first < b.first; });
     FItems->ReleaseWindowResources();
-    for (int i = first; i <= last; ++i) (*FItems->FItems)[i] = keyed[static_cast<size_t>(i - first)].second;
+    for (size_t k = 0; k < slots.size(); ++k) (*FItems->FItems)[static_cast<size_t>(slots[k])] = keyed[k].second;
     FItems->FillListView();
 }
 
@@ -284,14 +289,26 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
         SetPIDL(Item, ParsePath(Item->ExecPath()));
         if (IsDirectory(Item->ExecPath())) {
             if (Item->FPIDL) Item->ExposeFolder(Item->FPIDL, false, 0xE0, 1);
+            // Rows queried while the menu is built belong to the building thread's shell objects:
+            // the thread that shows them queries its own when the window opens.
+            auto requery = [this](TDKMenuItem* s) {
+                if (s->FCommandsThread == GetCurrentThreadId()) return;
+                if (s->Folder())
+                    for (int i = s->Count() - 1; i >= 0; --i)
+                        if (!s->GetItem(i)->IsFile()) s->Delete(s->GetItem(i));
+                ExposeItemMenu(s);
+            };
             for (int i = 0; i < Item->Count(); ++i) {
                 TDKMenuItem* c = Item->GetItem(i);
-                if (c->Folder())
+                if (c->Folder()) {
                     c->FOnAfterExpose = [this](TDKMenuItem* s) { AfterExposeFolder(s); };
-                else
+                } else {
                     ExposeItemMenu(c);
+                    c->FOnBeforExpose = requery;
+                }
             }
             ExposeItemMenu(Item);
+            Item->FOnBeforExpose = requery;
         } else {
             Item->FOnClick = [Item](TDKMenuItem* s) { Item->DoExecItemIDList(s); };
             Item->FIcon = GetShellSmallIcon(Item->ExecPath());

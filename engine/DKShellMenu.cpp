@@ -1,6 +1,7 @@
 // Shell context menus as menu items: the item's shell commands are queried into a popup menu
 // handle, converted to children, submenus filled on demand, commands invoked and recorded.
 #include <string>
+#include <utility>
 
 #include "Application.h"
 #include "DKComponents.h"
@@ -21,11 +22,9 @@ HMENU& HandleSlot(const TDKPopupMenu* Menu) {
 }
 
 void SetHandle(const TDKPopupMenu* Menu, HMENU H) {
-    HMENU& slot = HandleSlot(Menu);
-    HMENU old = slot;
-    slot = H;
     // Rows of the earlier query were removed with that exposure; its handle is not read again.
-    if (old && old != H) DestroyMenu(old);
+    gui::MenuHandle old(std::exchange(HandleSlot(Menu), H));
+    if (old.get() == H) old.release();
 }
 
 // Predefined menu-bitmap values (HBMMENU_*) stand for pictures the system draws itself.
@@ -41,14 +40,30 @@ HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu) { return HandleSlot(Menu)
 void ReleaseShellContextMenu(const TDKPopupMenu* Menu) { SetHandle(Menu, nullptr); }
 
 void QueryShellCommands(TDKMenuItem* Item) {
+    Item->FCommandsMenu.reset();
+    Item->FCommandsThread = 0;
     IContextMenu* cm = Item->ContextMenu();
     if (!cm) return;
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
     SetHandle(Item->PopupMenu(), menu);
     if (FAILED(cm->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL))) return;
+    Item->FCommandsMenu = gui::ComPtr<IContextMenu>::Share(cm);
+    Item->FCommandsThread = GetCurrentThreadId();
     AddItemsFromHMENU(menu, Item);
 }
+
+namespace {
+
+// The item whose query made Row (the row itself or an owner, however deep the row lies), and the
+// object that made it, when that object lives on this thread; none otherwise.
+TDKMenuItem* CommandsOwner(TDKMenuItem* Row) {
+    TDKMenuItem* x = Row;
+    while (x && !x->FCommandsMenu) x = x->Owner();
+    return x && x->FCommandsThread == GetCurrentThreadId() ? x : nullptr;
+}
+
+}  // namespace
 
 void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item) {
     wchar_t buffer[256];
@@ -75,9 +90,10 @@ void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item) {
         mi->FCaption = caption;
         mi->FData = reinterpret_cast<void*>(static_cast<INT_PTR>(i));
         if (mii.hbmpUnchecked)
-            mi->FIcon = BlackToTransparentIcon(mii.hbmpUnchecked);
+            mi->FOwnIcon.reset(BlackToTransparentIcon(mii.hbmpUnchecked));
         else if (mii.hbmpItem && IsRealBitmap(mii.hbmpItem))
-            mi->FIcon = BlackToTransparentIcon(mii.hbmpItem);
+            mi->FOwnIcon.reset(BlackToTransparentIcon(mii.hbmpItem));
+        mi->FIcon = mi->FOwnIcon.get();
         if (mii.hSubMenu) {
             mi->FOnBeforExpose = ShellCommandClick;
             mi->AddMenuItem(0, L"Empty");
@@ -97,22 +113,17 @@ void ShellCommandClick(TDKMenuItem* Sender) {
         // A submenu entry about to open: let the extension fill it, then convert it.
         try {
             TDKMenuItem* owner = Sender->Owner();
-            IContextMenu* cm = owner ? owner->ContextMenu() : nullptr;
-            if (!cm) return;
-            IContextMenu2* cm2 = nullptr;
-            IContextMenu3* cm3 = nullptr;
-            if (FAILED(cm->QueryInterface(IID_IContextMenu3, reinterpret_cast<void**>(&cm3)))) cm3 = nullptr;
-            if (!cm3 && FAILED(cm->QueryInterface(IID_IContextMenu2, reinterpret_cast<void**>(&cm2)))) cm2 = nullptr;
+            TDKMenuItem* x = owner ? CommandsOwner(owner) : nullptr;
+            if (!x || x != owner) return;  // an entry of a submenu's submenu keeps its placeholder
+            auto cm3 = x->FCommandsMenu.as<IContextMenu3>();
+            auto cm2 = cm3 ? gui::ComPtr<IContextMenu2>() : x->FCommandsMenu.as<IContextMenu2>();
             if (!cm3 && !cm2) return;
             const int pos = static_cast<int>(reinterpret_cast<INT_PTR>(Sender->Data()));
             HMENU h = GetSubMenu(ShellContextMenuHandle(Sender->PopupMenu()), pos);
-            if (cm3) {
+            if (cm3)
                 cm3->HandleMenuMsg(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(h), pos);
-                cm3->Release();
-            } else {
+            else
                 cm2->HandleMenuMsg(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(h), pos);
-                cm2->Release();
-            }
             Sender->Clear();
             if (h) AddItemsFromHMENU(h, Sender);
         } catch (const std::exception& e) {
@@ -120,6 +131,8 @@ void ShellCommandClick(TDKMenuItem* Sender) {
         }
         return;
     }
+    // A submenu entry whose fill found nothing has no command behind it.
+    if (Sender->MIID() < 1) return;
     try {
         CMINVOKECOMMANDINFO info{};
         info.cbSize = sizeof(info);
@@ -127,11 +140,10 @@ void ShellCommandClick(TDKMenuItem* Sender) {
         info.hwnd = gui::App().Handle();
         info.lpVerb = MAKEINTRESOURCEA(Sender->MIID() - 1);
         info.nShow = SW_SHOWNORMAL;
-        // The file or folder item whose menu holds the command, however deep the entry lies.
-        TDKMenuItem* x = Sender;
-        while (x && !x->ContextMenu()) x = x->Owner();
+        // Only the object that made the row knows its command number.
+        TDKMenuItem* x = CommandsOwner(Sender);
         if (!x) return;
-        x->ContextMenu()->InvokeCommand(&info);
+        if (FAILED(x->FCommandsMenu->InvokeCommand(&info))) return;
         if (DKData)
             DKData->SaveExecTime(Sender->PopupMenu() ? Sender->PopupMenu()->FMenuID : 0, x->Caption(),
                                  x->GetFileName(), -1);

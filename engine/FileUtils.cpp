@@ -9,12 +9,9 @@ namespace {
 
 // The shell allocator, released when the holder dies.
 struct ShellMalloc {
-    IMalloc* p = nullptr;
+    gui::ComPtr<IMalloc> p;
     ShellMalloc() {
-        if (FAILED(SHGetMalloc(&p))) p = nullptr;
-    }
-    ~ShellMalloc() {
-        if (p) p->Release();
+        if (FAILED(SHGetMalloc(p.put()))) p.reset();
     }
 };
 
@@ -44,11 +41,10 @@ double WindowsVersion() {
 
 void FreePIDL(LPITEMIDLIST list) {
     if (!list) return;
-    IMalloc* m = nullptr;
-    HRESULT hr = SHGetMalloc(&m);
+    gui::ComPtr<IMalloc> m;
+    HRESULT hr = SHGetMalloc(m.put());
     if (FAILED(hr) || !m) throw std::system_error(hr, std::system_category(), "SHGetMalloc");
     m->Free(list);
-    m->Release();
 }
 
 LPITEMIDLIST NextPIDL(LPCITEMIDLIST item) {
@@ -110,6 +106,12 @@ LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list) {
 LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list, size_t available) {
     UINT size = GetPIDLSizeChecked(list, available);
     return size ? CopyBytes(list, size) : nullptr;
+}
+
+bool SamePIDL(LPCITEMIDLIST a, LPCITEMIDLIST b) {
+    if (!a || !b) return a == b;
+    UINT size = GetPIDLSize(a);
+    return size == GetPIDLSize(b) && std::memcmp(a, b, size) == 0;
 }
 
 static LPITEMIDLIST Join(LPCITEMIDLIST first, UINT firstSize, LPCITEMIDLIST second, UINT secondSize) {

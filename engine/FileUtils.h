@@ -22,6 +22,8 @@ LPITEMIDLIST GetLastPIDLItem(LPITEMIDLIST list);
 LPITEMIDLIST CreatePIDL(UINT size);
 LPITEMIDLIST CopyPIDL(LPCITEMIDLIST list);
 LPITEMIDLIST ConcatPIDLs(LPCITEMIDLIST first, LPCITEMIDLIST second);
+// Byte for byte the same list (nil equals only nil).
+bool SamePIDL(LPCITEMIDLIST a, LPCITEMIDLIST b);
 
 // Lists whose bytes come from outside the shell (a buffer of `available` bytes) are walked
 // only inside that buffer: 0 / nil when the terminator is not reached inside it or an item is

@@ -148,8 +148,8 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         FilesMenuRefreshPending = false;
     }
     try {
-        FTCIcon = static_cast<HICON>(LoadImageW(nullptr, (gui::ExeDir() + L"images\\tc.ico").c_str(), IMAGE_ICON, 16,
-                                                16, LR_LOADFROMFILE));
+        FTCIcon.reset(static_cast<HICON>(LoadImageW(nullptr, (gui::ExeDir() + L"images\\tc.ico").c_str(), IMAGE_ICON,
+                                                    16, 16, LR_LOADFROMFILE)));
         TCPath = FindTotalCommander();
         FItems->SetShowFileExt(true);
         LoadFavorites();
@@ -162,8 +162,6 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
             std::lock_guard<std::recursive_mutex> g(FilesMenuLock);
             if (FilesMenuInstance == this) FilesMenuInstance = nullptr;
         }
-        if (FTCIcon) DestroyIcon(FTCIcon);
-        FTCIcon = nullptr;
         throw;
     }
     std::lock_guard<std::recursive_mutex> g(FilesMenuLock);
@@ -185,8 +183,7 @@ TFilesMenu::~TFilesMenu() {
             FilesMenuRefreshPending = false;
         }
     }
-    if (FTCIcon) DestroyIcon(FTCIcon);
-    FTCIcon = nullptr;
+    FTCIcon.reset();
 }
 
 // ---- drives ----
@@ -257,7 +254,7 @@ void TFilesMenu::ExposeItemMenu(TDKMenuItem* Item) {
         TDKMenuItem* tc = Item->InsertMenuItem(
             P, 0, L"Open in Total Commander", [this](TDKMenuItem* s) { OpenInTotalCommanderClick(s); }, false,
             Item->IsFavorite());
-        tc->SetIcon(FTCIcon);
+        tc->SetIcon(FTCIcon.get());
         std::wstring path = Item->GetFileName();
         if (Item->Folder()) {
             if (gui::DirectoryExists(path)) {
@@ -311,11 +308,13 @@ void TFilesMenu::EndRename(TDKMenuItem* Item) {
     // Only an entry of a real folder has a file behind it: a group or a favourite keeps its
     // new caption and nothing on disk changes.
     std::wstring folder = owner->GetFileName();
-    if (!gui::DirectoryExists(folder) || !IsPlainFileName(Item->Caption())) return;
+    if (!gui::DirectoryExists(folder)) return;
     if (from.empty() || GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     std::wstring to = JoinPath(folder, Item->Caption());
     if (to == from) return;
-    ShellRename(gui::App().Handle(), from, to, true);
+    // A refused name leaves the file as it was, and so the row.
+    if (!IsPlainFileName(Item->Caption()) || !ShellRename(gui::App().Handle(), from, to, true))
+        Item->SetCaption(gui::ExtractFileName(gui::ExcludeTrailingBackslash(from)));
 }
 
 // ---- path box ----

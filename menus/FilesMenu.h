@@ -18,7 +18,7 @@ public:
     explicit TFilesMenu(const TMenuOwner& AOwner);
     ~TFilesMenu() override;
 
-    HICON FTCIcon = nullptr;    // owned; null when "tc.ico" is missing
+    gui::IconHandle FTCIcon;    // null when "tc.ico" is missing
     std::wstring TCPath;        // Total Commander's executable, or empty
     std::wstring FileToOperate;  // what the running rename started from
 

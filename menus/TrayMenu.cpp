@@ -71,10 +71,11 @@ void ReadOwnerText(TTrayNotifyData& Data) {
 
 std::wstring CaptionOf(TTrayNotifyData& Data) {
     ReadOwnerText(Data);
-    std::wstring exe;
-    if (gui::Trim(Data.szTip).empty() && gui::Trim(Data.OwnerText).empty())
-        exe = gui::ExtractFileName(GetWindowExeName(Data.hWnd));
-    return TrayCaption(Data.szTip, Data.OwnerText, exe);
+    // The program's name is looked up (slow) only when tip and window text give no caption,
+    // which a tip with a blank first line does too.
+    std::wstring caption = TrayCaption(Data.szTip, Data.OwnerText, L"");
+    if (caption != L"Unknown icon...") return caption;
+    return TrayCaption(Data.szTip, Data.OwnerText, gui::ExtractFileName(GetWindowExeName(Data.hWnd)));
 }
 
 // Lines 1 to the last of a tip, trimmed; none for a blank or one-line tip.

@@ -204,5 +204,36 @@ read -r r g b <<<"$rgb"
 probe info | grep -q '^bar none$' && ok "no bar" || probe info | grep -q 'visible 0' || fail "a bar appeared"
 wait_for 30 ended && ok "program ended after the notification" || fail "program still runs"
 
+# --- Programs > Desktop with an empty user Desktop: the Public Desktop's document opens and is
+# recorded under its own path (a copy of startup_probe stands for the document).
+pubdoc="$WINEPREFIX/drive_c/users/Public/Desktop/orv_pubdoc.exe"
+userdesk=$(ls -d "$WINEPREFIX"/drive_c/users/*/Desktop | grep -v /Public/ | head -1)
+mkdir -p "$WINEPREFIX/drive_c/users/Public/Desktop" "$WINEPREFIX/drive_c/orvprobe"
+rm -f "$WINEPREFIX/drive_c/orvprobe/orv_pubdoc.started"
+cp "$build/bin/startup_probe.exe" "$pubdoc"
+[ -z "$(ls -A "$userdesk" 2>/dev/null)" ] || fail "the user Desktop is not empty: $(ls "$userdesk")"
+rm -f "$app/dk.pdb"
+printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
+: >"$app/orvane.log"
+ORV_PROBE_DIR='C:\orvprobe' start_bar
+wait_for 60 menus_built || fail "menus not built for the Desktop check"
+xdotool mousemove 60 9 click 1
+wait_for 10 probe_has '^menu ' || fail "Programs did not open for the Desktop check"
+read -r mx my _ < <(probe info | awk '/^menu/ { print $2, $3; exit }')
+# Rows of 21 pixels: Favorites, All Programs, Start Menu, Desktop.
+xdotool mousemove $((mx + 60)) $((my + 3 * 21 + 10)) sleep 0.2 click 1
+wait_for 10 bash -c "[ \$(cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -c '^menu ') -ge 2 ]" ||
+  fail "the Desktop submenu did not open"
+read -r sx sy _ < <(probe info | awk -v x="$mx" '/^menu/ && $2 > x + 100 { print $2, $3; exit }')
+xdotool mousemove $((sx + 60)) $((sy + 10)) sleep 0.2 click 1
+wait_for 20 test -f "$WINEPREFIX/drive_c/orvprobe/orv_pubdoc.started" &&
+  ok "the Public Desktop's document opens from Programs > Desktop" || fail "the document did not open"
+rec=$(probe count dk.pdb "select count(*) from ItemsPath where Path = 'c:\\users\\public\\desktop\\orv_pubdoc.exe'")
+[ "${rec:-0}" -eq 1 ] && ok "the launch is recorded under the document's own path" ||
+  fail "no launch under the document's path ($(probe count dk.pdb "select count(*) from ItemsPath") paths recorded)"
+probe endsession >/dev/null
+wait_for 20 ended || fail "the Desktop run did not end"
+rm -f "$pubdoc"
+
 echo "$fails failure(s)"
 [ $fails -eq 0 ]

@@ -352,6 +352,15 @@ TEST_F(ApplicationsMenu, ClickingMinimisesRestoresOrRaisesAndRecordsTheLaunch) {
     if (TDKMenuItem* left = WindowItem(b)) left->FOnClick(left);
     EXPECT_TRUE(WaitUntil([&] { return WindowItem(b) == nullptr; }, 2000));
     EXPECT_EQ(Launches(), launches + 2);
+
+    // A window whose program cannot be read: its click records nothing, and ordering the windows
+    // afterwards keeps them between their title and the groups.
+    ia->SetExecPath(L"");
+    ia->FOnClick(ia);
+    EXPECT_EQ(Launches(), launches + 2);
+    menu->SortByPopularity();
+    EXPECT_EQ(Root()->GetItem(0)->MIID(), TDKPopupMenu::MainTitleID);
+    EXPECT_LT(ia->Index(), Root()->FindItem(TDKPopupMenu::FavoritesTitleID)->Index());
 }
 
 TEST_F(ApplicationsMenu, WindowCommandsActOnTheWindow) {

@@ -354,8 +354,8 @@ TEST_F(FilesMenuTest, FolderAndFileCommandsFollowTheContent) {
     EXPECT_EQ(Head(folder, 7),
               (std::vector<std::wstring>{L"sub", L"a.txt", L"gone.txt", L"Add to Favorites", L"Open in Total Commander",
                                          L"Create a Folder", L"Rename Folder"}));
-    ASSERT_NE(m.FTCIcon, nullptr);
-    EXPECT_EQ(folder->GetItem(4)->Icon(), m.FTCIcon);
+    ASSERT_NE(m.FTCIcon.get(), nullptr);
+    EXPECT_EQ(folder->GetItem(4)->Icon(), m.FTCIcon.get());
     EXPECT_FALSE(folder->GetItem(4)->HasSplitter());
 
     // A sub-folder behaves alike.
@@ -451,10 +451,15 @@ TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
     EXPECT_EQ(gammas, 1);
     RecordProperty("collision_result", gui::ToUtf8(gammaName));
 
-    // A typed name that leaves the folder is not a rename.
+    // A typed name that leaves the folder is not a rename; nor is one the file system refuses.
+    // The row shows the file's own name again at once.
     rename(d, L"Rename File", L"..\\out.txt");
     EXPECT_EQ(ReadFileBytes(here + L"\\d.txt"), "delta");
     EXPECT_FALSE(gui::FileExists(dir / L"out.txt"));
+    EXPECT_EQ(d->Caption(), L"d.txt");
+    rename(d, L"Rename File", L"bad<na>me:?*|\".txt");
+    EXPECT_EQ(ReadFileBytes(here + L"\\d.txt"), "delta");
+    EXPECT_EQ(d->Caption(), L"d.txt");
 }
 
 TEST_F(FilesMenuTest, TotalCommanderFoundRunningThenRegisteredThenNot) {

@@ -223,6 +223,10 @@ TEST_F(PopupMenu, SortByPopularityPutsThisWeeksLaunchesFirst) {
     launch(At(2026, 3, 8, 8), L"c:\\e.exe /x", 2);
     launch(At(2026, 3, 10, 8), L"C:\\a.exe", 1);
     launch(At(2026, 2, 20, 8), L"C:\\b.exe", 5);  // weeks ago: does not count
+    // A launch without a path is not recorded, so titles (which have none) never rank.
+    launch(At(2026, 3, 10, 9), L"", 4);
+    launch(At(2026, 3, 10, 9), L"  ", 4);
+    EXPECT_EQ(Count("select count(*) from ItemsPath where trim(Path) = ''"), 0);
     now = At(2026, 3, 10, 12);
     m.SortByPopularity();
     EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Favorites", L"Programs", L"c", L"e", L"a", L"b",

@@ -3,6 +3,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -141,6 +142,68 @@ TEST_F(ProgramMenu, SectionsMergeBothFoldersAndFilesGetPlaceholders) {
     tool->FOnBeforExpose(tool);
     EXPECT_EQ(tool->FindItem(std::wstring(L"Empty")), nullptr);
     EXPECT_GT(tool->Count(), 0);
+}
+
+// The prefix's own folders: an empty user Desktop before the Public Desktop, and an empty
+// all-users Startup before the user's. Each entry names, opens and records its own file.
+TEST_F(ProgramMenu, EntriesAfterAnEmptyFirstFolderOpenTheirOwnFiles) {
+    auto special = [](int csidl) {
+        wchar_t b[MAX_PATH] = {};
+        SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, b);
+        return std::wstring(b);
+    };
+    const std::wstring userDesk = special(CSIDL_DESKTOPDIRECTORY), pubDesk = special(CSIDL_COMMON_DESKTOPDIRECTORY);
+    const std::wstring commonStartup = special(CSIDL_COMMON_STARTUP), userStartup = special(CSIDL_STARTUP);
+    for (const std::wstring& empty : {userDesk, commonStartup}) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((empty + L"\\*").c_str(), &fd);
+        int entries = 0;
+        if (h != INVALID_HANDLE_VALUE) {
+            do entries += fd.cFileName[0] != L'.';
+            while (FindNextFileW(h, &fd));
+            FindClose(h);
+        }
+        ASSERT_EQ(entries, 0) << gui::ToUtf8(empty);
+    }
+    const std::wstring doc = pubDesk + L"\\orv_pubdoc.exe", shortcut = userStartup + L"\\orv_userstart.exe";
+    ASSERT_TRUE(CopyFileW((BinDir() + L"startup_probe.exe").c_str(), doc.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((BinDir() + L"startup_probe.exe").c_str(), shortcut.c_str(), FALSE));
+    struct Cleanup {
+        std::wstring a, b;
+        ~Cleanup() {
+            DeleteFileW(a.c_str());
+            DeleteFileW(b.c_str());
+            SetEnvironmentVariableW(L"ORV_PROBE_DIR", nullptr);
+        }
+    } cleanup{doc, shortcut};
+    const std::wstring records = dir / L"records";
+    CreateDirectoryW(records.c_str(), nullptr);
+    SetEnvironmentVariableW(L"ORV_PROBE_DIR", records.c_str());
+    folders = TProgramFolders{};
+    folders.QuickLaunch = dir / L"no\\Quick Launch";
+    Build();
+
+    auto entry = [](TDKMenuItem* in, const std::wstring& stem) -> TDKMenuItem* {
+        for (int i = 0; in && i < in->Count(); ++i)
+            if (Lower(in->GetItem(i)->Caption()).rfind(stem, 0) == 0) return in->GetItem(i);
+        return nullptr;
+    };
+    TDKMenuItem* startup = entry(Section(L"Start Menu"), L"startup");
+    for (auto [item, path] : {std::pair{entry(Section(L"Desktop"), L"orv_pubdoc"), doc},
+                              std::pair{entry(startup, L"orv_userstart"), shortcut}}) {
+        ASSERT_NE(item, nullptr) << gui::ToUtf8(path);
+        EXPECT_EQ(Lower(item->GetFileName()), Lower(path));
+        item->FOnClick(item);
+        std::wstring stem = path.substr(path.rfind(L'\\') + 1);
+        stem.resize(stem.size() - 4);
+        EXPECT_TRUE(testing_support::WaitUntil([&] { return gui::FileExists(records + L"\\" + stem + L".started"); },
+                                               20000))
+            << gui::ToUtf8(path);
+    }
+    std::vector<std::wstring> recorded;
+    for (auto& row : DKData->RecentRows(0)) recorded.push_back(row.Path);
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(recorded, (std::vector<std::wstring>{Lower(doc), Lower(shortcut)}));
 }
 
 TEST_F(ProgramMenu, QuickLaunchFolderIsListed) {

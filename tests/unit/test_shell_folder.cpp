@@ -93,7 +93,7 @@ TEST_F(ShellFolder, UserAndCommonFoldersMerge) {
 
     // The merged folder keeps its own bound folder, in which its relative children live.
     IPersistFolder2* persist = nullptr;
-    ASSERT_NE(shared->FCurrIShellFolder, nullptr);
+    ASSERT_NE(shared->FCurrIShellFolder.get(), nullptr);
     ASSERT_TRUE(SUCCEEDED(
         shared->FCurrIShellFolder->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&persist))));
     LPITEMIDLIST bound = nullptr;
@@ -204,7 +204,7 @@ TEST_F(ShellFolder, ExposedOnAWorkerThreadUsableOnTheGuiThread) {
         CoUninitialize();
     });
     worker.join();
-    EXPECT_EQ(root->FCurrIShellFolder, nullptr);
+    EXPECT_EQ(root->FCurrIShellFolder.get(), nullptr);
     ASSERT_EQ(Captions(root), (std::vector<std::wstring>{L"inner", L"doc.txt"}));
     TDKMenuItem* deep = root->GetItem(0)->GetItem(0);
     EXPECT_EQ(deep->GetItem(0), nullptr);

@@ -2,6 +2,8 @@
 // commands, a submenu filled on opening, and a command invoked and recorded as a launch.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "SysUtils.h"
@@ -55,6 +57,8 @@ TEST(ShellMenu, ConvertsAMenuHandle) {
 class FakeContextMenu final : public IContextMenu3 {
 public:
     std::vector<int> Verbs;
+    // "Run" carries a picture, as many shell commands do.
+    gui::BitmapHandle Picture{CreateBitmap(13, 13, 1, 32, nullptr)};
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (riid == IID_IUnknown || riid == IID_IContextMenu || riid == IID_IContextMenu2 ||
             riid == IID_IContextMenu3) {
@@ -73,13 +77,16 @@ public:
     }
     HRESULT STDMETHODCALLTYPE QueryContextMenu(HMENU m, UINT index, UINT first, UINT, UINT) override {
         firstId = first;
+        queried = true;
         InsertMenuW(m, index, MF_BYPOSITION | MF_STRING, first, L"&Run");
+        SetMenuItemBitmaps(m, index, MF_BYPOSITION, Picture.get(), Picture.get());
         InsertMenuW(m, index + 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         InsertMenuW(m, index + 2, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(CreatePopupMenu()), L"Send &to");
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 2);
     }
     HRESULT STDMETHODCALLTYPE InvokeCommand(CMINVOKECOMMANDINFO* info) override {
-        if (!IS_INTRESOURCE(info->lpVerb)) return E_INVALIDARG;
+        // A command number means nothing to an object that made no rows.
+        if (!IS_INTRESOURCE(info->lpVerb) || !queried) return E_FAIL;
         Verbs.push_back(LOWORD(info->lpVerb));
         return S_OK;
     }
@@ -97,6 +104,7 @@ public:
 private:
     ULONG refs = 1;
     UINT firstId = 0;
+    bool queried = false;
 };
 
 class ShellMenuOfFile : public ::testing::Test {
@@ -151,7 +159,7 @@ TEST_F(ShellMenuOfFile, TheShellsCommandsBecomeItems) {
 TEST_F(ShellMenuOfFile, CommandsAreInvokedOnTheFileAndRecorded) {
     ASSERT_NE(file, nullptr);
     auto* fake = new FakeContextMenu();  // the item holds the reference from here on
-    file->FContextMenu = fake;
+    file->FContextMenu.reset(fake);
     file->FContextMenuThread = GetCurrentThreadId();
     QueryShellCommands(file);
     ASSERT_EQ(Captions(file), (std::vector<std::wstring>{L"Run", L"Send to"}));
@@ -177,6 +185,69 @@ TEST_F(ShellMenuOfFile, CommandsAreInvokedOnTheFileAndRecorded) {
     EXPECT_EQ(rows[0].Caption, L"notes.txt");
     EXPECT_EQ(rows[0].Path, gui::AnsiLowerCase(dir / L"notes.txt"));
     EXPECT_EQ(DKData->PopularRows(1).size(), 1u);
+}
+
+// A favourite folder built off the GUI thread: its file's rows are queried again on the GUI
+// thread when shown, so a click runs the row's own verb on the object that listed it.
+TEST_F(ShellMenuOfFile, FavouriteFolderBuiltOnAWorkerRunsRowsOnTheObjectThatListedThem) {
+    TDKMenuItem* fav = menu->RootItem()->AddMenuItem(7, L"cm");
+    fav->SetExecPath(dir.Path());
+    std::thread([&] {
+        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        menu->InitStoredItem(fav);
+        if (SUCCEEDED(com)) CoUninitialize();
+    }).join();
+    TDKMenuItem* notes = fav->FindItem(std::wstring(L"notes.txt"));
+    ASSERT_NE(notes, nullptr);
+    auto* fake = new FakeContextMenu();  // this thread's object, held by the item from here on
+    notes->FContextMenu.reset(fake);
+    notes->FContextMenuThread = GetCurrentThreadId();
+
+    notes->ShowAt(200, 200);
+    ASSERT_EQ(Captions(notes), (std::vector<std::wstring>{L"Run", L"Send to"}));
+    TDKMenuItem* run = notes->GetItem(0);
+    run->FOnClick(run);
+    notes->CloseWindow();
+    EXPECT_EQ(fake->Verbs, std::vector<int>{0});
+    EXPECT_EQ(DKData->RecentRows(1).size(), 1u);
+}
+
+// A submenu entry whose fill found nothing runs no command and records nothing; a command the
+// object refuses is no launch either.
+TEST_F(ShellMenuOfFile, NothingRunNothingRecorded) {
+    auto* fake = new FakeContextMenu();
+    file->FContextMenu.reset(fake);
+    file->FContextMenuThread = GetCurrentThreadId();
+    QueryShellCommands(file);
+    TDKMenuItem* sendTo = file->GetItem(1);
+    sendTo->Clear();  // as after a fill that found nothing
+    ShellCommandClick(sendTo);
+    TDKMenuItem* stranger = file->AddMenuItem(0, L"stranger");
+    stranger->FMIID = 5;
+    stranger->FCommandsMenu = gui::ComPtr<IContextMenu>(new FakeContextMenu());  // never queried
+    stranger->FCommandsThread = GetCurrentThreadId();
+    ShellCommandClick(stranger);
+    EXPECT_TRUE(fake->Verbs.empty());
+    EXPECT_TRUE(DKData->RecentRows(1).empty());
+}
+
+// Opening a file's command submenu again and again: the rows' pictures go with the rows.
+TEST_F(ShellMenuOfFile, ReopeningTheCommandsLeaksNoHandles) {
+    file->FContextMenu.reset(new FakeContextMenu());
+    file->FContextMenuThread = GetCurrentThreadId();
+    file->AddMenuItem(0, L"Empty");
+    file->FOnBeforExpose = [this](TDKMenuItem* s) { menu->ExposeItemMenu(s); };
+    auto open = [&] {
+        file->ShowAt(200, 200);
+        file->CloseWindow();
+    };
+    open();
+    ASSERT_EQ(file->Count(), 3);  // "Add to Favorites", "Run", "Send to"
+    ASSERT_NE(file->GetItem(1)->Icon(), nullptr);
+    const int gdi = testing_support::GdiObjectCount(), user = testing_support::UserObjectCount();
+    for (int i = 0; i < 500; ++i) open();
+    EXPECT_LE(testing_support::GdiObjectCount(), gdi + 5);
+    EXPECT_LE(testing_support::UserObjectCount(), user + 5);
 }
 
 }  // namespace

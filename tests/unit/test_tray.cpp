@@ -3,6 +3,8 @@
 // click forwards, purging, and icon copies under concurrent load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <memory>
 #include <sstream>
@@ -375,6 +377,28 @@ TEST_F(TrayHost, CaptionsFallBackAndUnknownOwnersAreRefused) {
     EXPECT_EQ(ItemOf(titled, 1)->Count(), 1);
     EXPECT_EQ(SendBlock(Block(kModify, titled, 1, 4, nullptr, L"One line")), 1);
     EXPECT_EQ(ItemOf(titled, 1)->FItems, nullptr);
+    // A tip with text only after a blank first line: the program's name, not "Unknown icon...".
+    EXPECT_EQ(SendBlock(Block(kAdd, titled, 3, 7, nullptr, L"\r\nBattery 80%")), 1);
+    EXPECT_EQ(ItemOf(titled, 3)->Caption(), gui::ExtractFileName(gui::LowerCase(gui::ExeFileName())));
+}
+
+// An icon whose program cannot be read: its release records nothing and moves no section, and
+// the purge that follows keeps the filter title and box.
+TEST_F(TrayHost, AReleaseWithoutAProgramRecordsNothing) {
+    TTrayMenu& m = Build();
+    HWND unread = Owner(L""), leaving = Owner(L"");
+    ASSERT_EQ(SendBlock(Block(kAdd, unread, 1, 7, nullptr, L"Unread")), 1);
+    ItemOf(unread, 1)->FExecPath.clear();
+    for (int i = 0; i < 3; ++i) ItemOf(unread, 1)->FOnMouseUp(ItemOf(unread, 1), TMouseButton::mbLeft, 0, 5, 5);
+    EXPECT_EQ(Launches(), 0);
+    ASSERT_EQ(SendBlock(Block(kAdd, leaving, 1, 7, nullptr, L"Leaving")), 1);
+    DestroyWindow(leaving);
+    owners.erase(std::find(owners.begin(), owners.end(), leaving));
+    ASSERT_EQ(SendBlock(Block(kAdd, unread, 2, 7, nullptr, L"Later")), 1);
+    std::vector<std::wstring> c = Captions(m.Items());
+    EXPECT_EQ(std::vector<std::wstring>(c.begin() + 3, c.end()),
+              (std::vector<std::wstring>{L"Filter", L"Type Program Name..."}));
+    EXPECT_EQ(c[0], L"Tray Icons");
 }
 
 TEST_F(TrayHost, IconsAreCheckedCopiedAndDestroyedWithTheirItems) {
