@@ -6,6 +6,7 @@
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "SysUtils.h"
 
 namespace {
@@ -131,10 +132,13 @@ void ShellCommandClick(TDKMenuItem* Sender) {
         TDKMenuItem* x = Sender;
         while (x && !x->ContextMenu()) x = x->Owner();
         if (!x) return;
-        x->ContextMenu()->InvokeCommand(&info);
-        if (DKData)
-            DKData->SaveExecTime(Sender->PopupMenu() ? Sender->PopupMenu()->FMenuID : 0, x->Caption(),
-                                 x->GetFileName(), -1);
+        // The command may run a modal loop in which the items go (a device change rebuilds the
+        // Files menu): the menu is held and the launch record taken from copies.
+        auto menu = gui::ComPtr<IContextMenu>::Share(x->ContextMenu());
+        const int menuId = Sender->PopupMenu() ? Sender->PopupMenu()->FMenuID : 0;
+        const std::wstring caption = x->Caption(), file = x->GetFileName();
+        menu->InvokeCommand(&info);
+        if (DKData) DKData->SaveExecTime(menuId, caption, file, -1);
     } catch (const std::exception& e) {
         Log(4, L"(c11) " + What(e));
     }
