@@ -19,6 +19,7 @@ using std::min;
 #include <vector>
 
 #include "FileUtils.h"
+#include "Handles.h"
 #include "Timer.h"
 
 class TDKMenuItem;
@@ -46,7 +47,7 @@ struct TDragPosition {
 // A single-line edit box laid over a row (filter box, renaming). Owns its window and brush.
 struct TMenuEdit {
     HWND Handle = nullptr;
-    HBRUSH Brush = nullptr;
+    gui::BrushHandle Brush;
     int Tag = 0;  // the row's position
     bool MouseInside = false;
     COLORREF TextColor = 8421504;  // grey until the filter has run

@@ -7,6 +7,7 @@
 #include "Application.h"
 #include "Configs.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "MenuForm.h"
 #include "MenuLayout.h"
 #include "SysUtils.h"
@@ -59,7 +60,6 @@ TDKMenuItem* MenuItemOfList(HWND hwnd) {
 
 TMenuEdit::~TMenuEdit() {
     if (Handle) DestroyWindow(Handle);
-    if (Brush) DeleteObject(Brush);
 }
 
 namespace {
@@ -70,9 +70,7 @@ const gui::WindowClass kFormClass{L"TDKMenuForm", CS_DBLCLKS};
 // The list's font: "Times New Roman", 11 points; captions are measured with it.
 HFONT ListFont() {
     static HFONT font = [] {
-        HDC dc = GetDC(nullptr);
-        int h = -MulDiv(11, GetDeviceCaps(dc, LOGPIXELSY), 72);
-        ReleaseDC(nullptr, dc);
+        int h = -MulDiv(11, GetDeviceCaps(gui::WindowDC(nullptr).get(), LOGPIXELSY), 72);
         return CreateFontW(h, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            DEFAULT_QUALITY, DEFAULT_PITCH, L"Times New Roman");
     }();
@@ -89,7 +87,12 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         if (!item || item != Item || Filling) break;
         switch (hdr->code) {
         case NM_CLICK:
-            item->ListClick();
+            // On Windows the list took the button-up itself: the row's release comes from here.
+            PressEndedAtCursor(item, TMouseButton::mbLeft);
+            if (MenuItemOfList(hdr->hwndFrom) == item) item->ListClick();
+            return 0;
+        case NM_RCLICK:
+            PressEndedAtCursor(item, TMouseButton::mbRight);
             return 0;
         case NM_DBLCLK:
             item->ListDblClick();
@@ -262,9 +265,9 @@ void TDKMenuItem::FillListView() {
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
     try {
         FForm->Filling = true;
-        HDC dc = GetDC(FListView);
-        HGDIOBJ old = SelectObject(dc, ListFont());
-        auto measure = [dc](const std::wstring& s) {
+        gui::WindowDC listDC(FListView);
+        gui::SelectScope font(listDC.get(), ListFont());
+        auto measure = [dc = listDC.get()](const std::wstring& s) {
             SIZE size{};
             GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
             return static_cast<int>(size.cx);
@@ -303,8 +306,6 @@ void TDKMenuItem::FillListView() {
                 SendMessageW(FListView, LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&lv));
             }
         }
-        SelectObject(dc, old);
-        ReleaseDC(FListView, dc);
 
         RECT wr = FForm->BoundsRect();
         left = wr.left;
