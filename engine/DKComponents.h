@@ -205,10 +205,10 @@ public:
     std::unique_ptr<TMenuForm> FForm;  // the window showing the children
     HWND FListView = nullptr;          // child of FForm, destroyed with it
     int FColumnIndex = 0;
-    HIMAGELIST FImageList = nullptr;
+    gui::ImageListHandle FImageList;
     std::unique_ptr<gui::Timer> FHoldMouseTimer;
     std::unique_ptr<gui::Timer> FRotateIconTimer;
-    HMENU FUpPopupMenu = nullptr;
+    gui::MenuHandle FUpPopupMenu;
     // Drawing state: off-screen picture (a premultiplied 32-bit DIB that GDI+ draws on).
     std::unique_ptr<Gdiplus::Bitmap> BackGround;
     HDC DC = nullptr;

@@ -213,7 +213,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
             SetLastError(0);
             if (SetWindowLongW(h, GWL_EXSTYLE, ex | WS_EX_LAYERED) == 0 && GetLastError() != 0)
                 MessageBoxW(nullptr, gui::SysErrorMessage(GetLastError()).c_str(), L"Orvane", MB_OK);
-            FImageList = ImageList_Create(1, 20, ILC_COLOR32, 0, 1);
+            FImageList.reset(ImageList_Create(1, 20, ILC_COLOR32, 0, 1));
         } catch (const std::exception& e) {
             Log(4, L"(c14) /" + std::to_wstring(id) + L"/ " + What(e));
         }
@@ -226,7 +226,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                                             0, 0, 230, 17, h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
                 SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
-                SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList));
+                SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.get()));
                 SendMessageW(FListView, WM_SETFONT, reinterpret_cast<WPARAM>(ListFont()), FALSE);
                 RegisterList(FListView, this);
                 SetWindowSubclass(FListView, ListProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -241,7 +241,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                 HandlerScope s;
                 RotateIconTimerTick();
             };
-            FUpPopupMenu = CreatePopupMenu();
+            FUpPopupMenu.reset(CreatePopupMenu());
         } catch (const std::exception& e) {
             Log(4, L"(c3) /" + std::to_wstring(id) + L"/ " + What(e));
         }
@@ -460,16 +460,14 @@ void TDKMenuItem::DestroyWindowParts() {
     std::shared_ptr<gui::Timer> hold(FHoldMouseTimer.release()), rotate(FRotateIconTimer.release());
     if (hold) hold->SetEnabled(false);
     if (rotate) rotate->SetEnabled(false);
-    HIMAGELIST images = FImageList;
-    HMENU popup = FUpPopupMenu;
-    FImageList = nullptr;
-    FUpPopupMenu = nullptr;
+    auto images = std::make_shared<gui::ImageListHandle>(std::move(FImageList));
+    auto popup = std::make_shared<gui::MenuHandle>(std::move(FUpPopupMenu));
     FListView = nullptr;
     DeferFree([form, hold, rotate, images, popup]() mutable {
         form.reset();  // destroys the list with the window
         hold.reset();
         rotate.reset();
-        if (images) ImageList_Destroy(images);
-        if (popup) DestroyMenu(popup);
+        images.reset();
+        popup.reset();
     });
 }
