@@ -211,9 +211,9 @@ public:
     gui::MenuHandle FUpPopupMenu;
     // Drawing state: off-screen picture (a premultiplied 32-bit DIB that GDI+ draws on).
     std::unique_ptr<Gdiplus::Bitmap> BackGround;
-    HDC DC = nullptr;
+    gui::BitmapHandle bmp;  // before the DC, so the DC goes first
     HBITMAP bmp_old = nullptr;
-    HBITMAP bmp = nullptr;
+    gui::MemoryDCHandle DC;
     std::unique_ptr<Gdiplus::Pen> pen;
     std::unique_ptr<Gdiplus::FontFamily> FontFamily;
     std::unique_ptr<Gdiplus::Font> Font;

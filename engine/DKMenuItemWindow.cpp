@@ -349,12 +349,12 @@ void TDKMenuItem::FillListView() {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bmp) throw std::runtime_error("the menu picture cannot be made");
     BackGround = std::make_unique<Gdiplus::Bitmap>(width, height + 1, width * 4, PixelFormat32bppPARGB,
                                                    static_cast<BYTE*>(bits));
-    DC = CreateCompatibleDC(nullptr);
-    bmp_old = static_cast<HBITMAP>(SelectObject(DC, bmp));
+    DC.reset(CreateCompatibleDC(nullptr));
+    bmp_old = static_cast<HBITMAP>(SelectObject(DC.get(), bmp.get()));
     Graphics = std::make_unique<Gdiplus::Graphics>(BackGround.get());
     Graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
     pen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
@@ -410,16 +410,12 @@ void TDKMenuItem::ReleaseWindowResources() {
         pen.reset();
         Graphics.reset();
         if (DC) {
-            SelectObject(DC, bmp_old);
-            DeleteDC(DC);
-            DC = nullptr;
+            SelectObject(DC.get(), bmp_old);
+            DC.reset();
             bmp_old = nullptr;
         }
         BackGround.reset();
-        if (bmp) {
-            DeleteObject(bmp);
-            bmp = nullptr;
-        }
+        bmp.reset();
         sz = SIZE{0, 0};
     } catch (const std::exception& e) {
         Log(4, L"(c7) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
