@@ -43,9 +43,7 @@ bool AppActive() {
     if (fg) GetWindowThreadProcessId(fg, &pid);
     return pid == GetCurrentProcessId();
 }
-}  // namespace
 
-namespace {
 unsigned ButtonBit(TMouseButton b) { return 1u << static_cast<unsigned>(b); }
 
 // The drag no longer points into this window: no drop mark, and its clicks count again.
