@@ -71,11 +71,11 @@ int main() {
         Result one = Measure(200, [&] { root->UpdateWindow(5, false); });
         HWND form = root->FormHandle();
         Result handWhole = Measure(100, [&] {
-            UpdateLayeredWindow(form, nullptr, &root->pt1, &root->sz, root->DC, &root->pt2, 0, &root->bf, ULW_ALPHA);
+            UpdateLayeredWindow(form, nullptr, &root->pt1, &root->sz, root->DC.get(), &root->pt2, 0, &root->bf, ULW_ALPHA);
         });
         RECT dirty = root->RowBounds(5);
         Result handRow = Measure(100, [&] {
-            UPDATELAYEREDWINDOWINFO info{sizeof(info), nullptr, &root->pt1, &root->sz, root->DC, &root->pt2, 0,
+            UPDATELAYEREDWINDOWINFO info{sizeof(info), nullptr, &root->pt1, &root->sz, root->DC.get(), &root->pt2, 0,
                                          &root->bf, ULW_ALPHA, &dirty};
             UpdateLayeredWindowIndirect(form, &info);
         });

@@ -6,6 +6,7 @@
 #include "Configs.h"
 #include "DKComponents.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "TransparentMessage.h"
 
 namespace {
@@ -65,11 +66,11 @@ void TDKButton::ButtonPaint(HDC dc) {
     int w = rc.right, h = rc.bottom;
     if (w <= 0 || h <= 0) return;
     // Painted off screen first so the bar never flickers.
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
+    gui::MemoryDCHandle mem(CreateCompatibleDC(dc));
+    gui::BitmapHandle bmp(CreateCompatibleBitmap(dc, w, h));
+    gui::SelectScope selected(mem.get(), bmp.get());
     {
-        Gdiplus::Graphics g(mem);
+        Gdiplus::Graphics g(mem.get());
         g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
         COLORREF color = Config.ActiveScheme().MenuColors[static_cast<size_t>(FID) % MENU_COUNT];
         COLORREF top, bottom;
@@ -82,10 +83,7 @@ void TDKButton::ButtonPaint(HDC dc) {
         g.DrawString(FCaption.c_str(), static_cast<INT>(FCaption.size()), FFont.get(), Gdiplus::PointF(9.0f, 1.0f),
                      FBrush.get());
     }
-    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
+    BitBlt(dc, 0, 0, w, h, mem.get(), 0, 0, SRCCOPY);
 }
 
 void TDKButton::DoMouseEnter(void*) {

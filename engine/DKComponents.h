@@ -19,6 +19,7 @@ using std::min;
 #include <vector>
 
 #include "FileUtils.h"
+#include "Handles.h"
 #include "Timer.h"
 
 class TDKMenuItem;
@@ -46,7 +47,7 @@ struct TDragPosition {
 // A single-line edit box laid over a row (filter box, renaming). Owns its window and brush.
 struct TMenuEdit {
     HWND Handle = nullptr;
-    HBRUSH Brush = nullptr;
+    gui::BrushHandle Brush;
     int Tag = 0;  // the row's position
     bool MouseInside = false;
     COLORREF TextColor = 8421504;  // grey until the filter has run
@@ -206,15 +207,15 @@ public:
     std::unique_ptr<TMenuForm> FForm;  // the window showing the children
     HWND FListView = nullptr;          // child of FForm, destroyed with it
     int FColumnIndex = 0;
-    HIMAGELIST FImageList = nullptr;
+    gui::ImageListHandle FImageList;
     std::unique_ptr<gui::Timer> FHoldMouseTimer;
     std::unique_ptr<gui::Timer> FRotateIconTimer;
-    HMENU FUpPopupMenu = nullptr;
+    gui::MenuHandle FUpPopupMenu;
     // Drawing state: off-screen picture (a premultiplied 32-bit DIB that GDI+ draws on).
     std::unique_ptr<Gdiplus::Bitmap> BackGround;
-    HDC DC = nullptr;
+    gui::BitmapHandle bmp;  // before the DC, so the DC goes first
     HBITMAP bmp_old = nullptr;
-    HBITMAP bmp = nullptr;
+    gui::MemoryDCHandle DC;
     std::unique_ptr<Gdiplus::Pen> pen;
     std::unique_ptr<Gdiplus::FontFamily> FontFamily;
     std::unique_ptr<Gdiplus::Font> Font;

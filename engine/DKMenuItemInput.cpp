@@ -43,6 +43,19 @@ bool AppActive() {
     if (fg) GetWindowThreadProcessId(fg, &pid);
     return pid == GetCurrentProcessId();
 }
+
+unsigned ButtonBit(TMouseButton b) { return 1u << static_cast<unsigned>(b); }
+
+// The drag no longer points into this window: no drop mark, and its clicks count again.
+void ClearDropPosition(TDKMenuItem* item) {
+    if (!item || item->FDragPosition.Row < 0.0f) return;
+    item->FDragPosition.Row = -1.0f;
+    item->UpdateWindow(-1, false);
+}
+
+// Windows whose rows are made anew at each opening (shell folders, statistics, a favourite's
+// commands): an item dropped there would be gone at the next opening.
+bool RowsRebuiltOnOpening(const TDKMenuItem* item) { return item->FOnBeforExpose || item->IsFile(); }
 }  // namespace
 
 namespace menu_window {
@@ -59,11 +72,39 @@ void CancelDrag(TDKMenuItem* source) {
     TDKMenuItem* target = d.Target;
     d = DragState{};
     source->FDragPosition.Row = -1.0f;
-    if (target && target != source) {
-        target->FDragPosition.Row = -1.0f;
-        target->UpdateWindow(-1, false);
-    }
+    if (target != source) ClearDropPosition(target);
     if (source->FListView && GetCapture() == source->FListView) ReleaseCapture();
+}
+
+// The drag is over, dropped or not: every window it touched goes back to no drag.
+void EndDrag(TDKMenuItem* source) {
+    TDKMenuItem* target = Drag().Target;
+    Drag() = DragState{};
+    source->ListEndDrag();
+    if (source->FForm) source->FForm->PendingUps &= ~ButtonBit(TMouseButton::mbLeft);  // the drop was its release
+    if (target != source) ClearDropPosition(target);
+    source->UpdateWindow(-1, false);
+}
+
+void PressStarted(TDKMenuItem* item, TMouseButton button) {
+    if (item->FForm) item->FForm->PendingUps |= ButtonBit(button);
+}
+
+void PressEnded(TDKMenuItem* item, TMouseButton button, TShiftState shift, POINT listPoint) {
+    if (!item->FForm || !(item->FForm->PendingUps & ButtonBit(button))) return;
+    item->FForm->PendingUps &= ~ButtonBit(button);
+    if (button == TMouseButton::mbRight) {
+        if (item->FUpPopupMenu) item->UpPopupMenuPopup();
+    } else {
+        item->ListMouseUp(button, shift, listPoint.x, listPoint.y);
+    }
+}
+
+void PressEndedAtCursor(TDKMenuItem* item, TMouseButton button) {
+    POINT p{};
+    GetCursorPos(&p);
+    if (item->FListView) ScreenToClient(item->FListView, &p);
+    PressEnded(item, button, KeyShift(), p);
 }
 
 TShiftState KeyShift() {
@@ -288,6 +329,11 @@ void TDKMenuItem::UpPopupMenuPopup() {
 // ---- drag and drop ----
 
 void TDKMenuItem::ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept) {
+    if (RowsRebuiltOnOpening(this)) {
+        Accept = false;
+        ClearDropPosition(this);
+        return;
+    }
     RECT r{};
     TDKMenuItem* O = ItemAtCursor(&r);
     // Position from the cursor, the same point that found the row.
@@ -312,6 +358,7 @@ void TDKMenuItem::ListDragOver(TDKMenuItem* Source, int X, int Y, bool& Accept) 
         int row = RowAt(X, Y);
         if (row >= 0) ListSelectItem(row, true);
     } else {
+        FDragPosition.Row = -1.0f;  // no mark where nothing can be dropped
         UpdateWindow(-1, false);
     }
 }
@@ -327,7 +374,7 @@ void TDKMenuItem::ListDragDrop(TDKMenuItem* Source, int X, int Y) {
     if (srow < 0 || !d || d->ItemIndex < 0 || d->ItemIndex >= Source->Count()) return;
     int s = d->ItemIndex;
     TDKMenuItem* S = (*Source->FItems)[s];
-    if (IsInside(S)) {
+    if (IsInside(S) || RowsRebuiltOnOpening(this)) {
         FDragPosition.Row = -1.0f;
         UpdateWindow(-1, false);
         return;
@@ -414,7 +461,7 @@ void TDKMenuItem::CreateEditBoxes() {
         auto edit = std::make_unique<TMenuEdit>();
         edit->Tag = r;
         edit->ShowsHint = child->FMIID == TDKPopupMenu::FilterEditID;
-        edit->Brush = CreateSolidBrush(LightenColor(FColor, 80));
+        edit->Brush.reset(CreateSolidBrush(LightenColor(FColor, 80)));
         edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
                                        b.left + 28, b.top + 3, b.right - b.left - 29, b.bottom - b.top - 2, FListView,
                                        nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -510,10 +557,8 @@ LPARAM OnRowLabel(TDKMenuItem* item, POINT pt, LPARAM lp) {
     RECT b = item->RowBounds(row);
     return MAKELPARAM(b.left + 2, pt.y);
 }
-}  // namespace
 
-LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
-    HandlerScope scope;
+LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     TDKMenuItem* item = MenuItemOfList(hwnd);
     if (!item) return DefSubclassProc(hwnd, msg, wp, lp);
     POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
@@ -527,7 +572,10 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
             HWND under = WindowFromPoint(sp);
             TDKMenuItem* target = nullptr;
             for (HWND h = under; h && !target; h = GetParent(h)) target = MenuItemOfList(h);
-            if (target != drag.Target) drag.Accept = false;
+            if (target != drag.Target) {
+                drag.Accept = false;
+                ClearDropPosition(drag.Target);  // the window the drag leaves
+            }
             drag.Target = target;
             if (target) {
                 POINT tp = sp;
@@ -578,50 +626,44 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
                 target->ListDragDrop(item, tp.x, tp.y);
             }
             if (MenuItemOfList(hwnd) == item) {
-                item->ListEndDrag();
-                drag = DragState{};
+                EndDrag(item);
                 ReleaseCapture();
-                item->UpdateWindow(-1, false);
             }
             return 0;
         }
-        item->ListMouseUp(TMouseButton::mbLeft, MouseShift(wp), pt.x, pt.y);
+        PressEnded(item, TMouseButton::mbLeft, MouseShift(wp), pt);
         if (MenuItemOfList(hwnd) != item) return 0;
         return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+    // The list's own handling of a press may take the release out of the queue (its drag
+    // detection) and report a click instead: PressEnded gives the row its release either way.
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
+        PressStarted(item, TMouseButton::mbLeft);
         item->ListMouseDown(TMouseButton::mbLeft, MouseShift(wp) | (msg == WM_LBUTTONDBLCLK ? ssDouble : 0), pt.x,
                             pt.y);
         if (MenuItemOfList(hwnd) != item) return 0;
         return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_RBUTTONDOWN:
+        PressStarted(item, TMouseButton::mbRight);
         item->ListMouseDown(TMouseButton::mbRight, MouseShift(wp), pt.x, pt.y);
         if (MenuItemOfList(hwnd) != item) return 0;
         return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_MBUTTONDOWN:
+        PressStarted(item, TMouseButton::mbMiddle);
         item->ListMouseDown(TMouseButton::mbMiddle, MouseShift(wp), pt.x, pt.y);
         break;
     case WM_MBUTTONUP:
-        item->ListMouseUp(TMouseButton::mbMiddle, MouseShift(wp), pt.x, pt.y);
+        PressEnded(item, TMouseButton::mbMiddle, MouseShift(wp), pt);
         break;
     case WM_RBUTTONUP:
+        PressEnded(item, TMouseButton::mbRight, MouseShift(wp), pt);
+        return 0;
     case WM_CONTEXTMENU:
         // The list's context menu has no entries: a right click only reaches the row's child.
-        if (msg == WM_RBUTTONUP) {
-            if (item->FUpPopupMenu) item->UpPopupMenuPopup();
-            return 0;
-        }
+        PressEndedAtCursor(item, TMouseButton::mbRight);
         return 0;
     case WM_CAPTURECHANGED:
-        if (drag.Source == item && reinterpret_cast<HWND>(lp) != hwnd) {
-            item->ListEndDrag();
-            TDKMenuItem* target = drag.Target;
-            drag = DragState{};
-            if (target && target != item) {
-                target->FDragPosition.Row = -1.0f;
-                target->UpdateWindow(-1, false);
-            }
-        }
+        if (drag.Source == item && reinterpret_cast<HWND>(lp) != hwnd) EndDrag(item);
         break;
     case WM_COMMAND:
         if (HIWORD(wp) == EN_CHANGE) {
@@ -636,7 +678,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
             HDC dc = reinterpret_cast<HDC>(wp);
             SetTextColor(dc, edit->TextColor);
             SetBkColor(dc, LightenColor(item->FColor, 80));
-            return reinterpret_cast<LRESULT>(edit->Brush);
+            return reinterpret_cast<LRESULT>(edit->Brush.get());
         }
         break;
     }
@@ -647,9 +689,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
-LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
-    HandlerScope scope;
-    auto* edit = reinterpret_cast<TMenuEdit*>(ref);
+LRESULT EditMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, TMenuEdit* edit) {
     TDKMenuItem* item = edit ? EditOwner(edit) : nullptr;
     if (!item || EditChild(item, edit) == nullptr) {
         if (msg == WM_NCDESTROY) {
@@ -701,6 +741,24 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
         break;
     }
     return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+// A handler's exception goes to the application's handler here: unwinding through the
+// system's frames would end the program.
+LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    HandlerScope scope;
+    LRESULT r = 0;
+    gui::Guarded("TListView", [&] { r = ListMessage(hwnd, msg, wp, lp); });
+    return r;
+}
+
+LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+    HandlerScope scope;
+    LRESULT r = 0;
+    gui::Guarded("TEdit", [&] { r = EditMessage(hwnd, msg, wp, lp, reinterpret_cast<TMenuEdit*>(ref)); });
+    return r;
 }
 
 }  // namespace menu_window

@@ -319,7 +319,7 @@ const std::vector<DWORD>& SubmenuMark(COLORREF c) {
 DWORD TDKMenuItem::PicturePixel(int x, int y) const {
     if (!bmp || x < 0 || y < 0 || x >= sz.cx || y >= sz.cy) return 0;
     DIBSECTION ds{};
-    if (!GetObjectW(bmp, sizeof(ds), &ds) || !ds.dsBm.bmBits) return 0;
+    if (!GetObjectW(bmp.get(), sizeof(ds), &ds) || !ds.dsBm.bmBits) return 0;
     GdiFlush();
     DWORD p = static_cast<const DWORD*>(ds.dsBm.bmBits)[static_cast<size_t>(y) * sz.cx + x];
     DWORD a = p >> 24;
@@ -353,7 +353,7 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     info.cbSize = sizeof(info);
     info.pptDst = &pt1;
     info.psize = &sz;
-    info.hdcSrc = DC;
+    info.hdcSrc = DC.get();
     info.pptSrc = &pt2;
     info.pblend = &bf;
     info.dwFlags = ULW_ALPHA;
@@ -363,7 +363,7 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
         info.prcDirty = &dirty;
     }
     if (!UpdateLayeredWindowIndirect(FForm->Handle(), &info))
-        UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &sz, DC, &pt2, 0, &bf, ULW_ALPHA);
+        UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &sz, DC.get(), &pt2, 0, &bf, ULW_ALPHA);
 }
 
 void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected) {
@@ -382,7 +382,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     Canvas cv;
     {
         DIBSECTION ds{};
-        if (!bmp || !GetObjectW(bmp, sizeof(ds), &ds) || !ds.dsBm.bmBits) return;
+        if (!bmp || !GetObjectW(bmp.get(), sizeof(ds), &ds) || !ds.dsBm.bmBits) return;
         cv.bits = static_cast<DWORD*>(ds.dsBm.bmBits);
         cv.w = sz.cx, cv.h = sz.cy;
         cv.clip = RECT{std::max(L, 0), std::max(Tp, 0), std::min<int>(R, sz.cx), std::min<int>(B, sz.cy)};

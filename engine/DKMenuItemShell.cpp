@@ -443,8 +443,12 @@ void TDKMenuItem::DoExecItemIDList(TDKMenuItem* /*Sender*/) {
     info.lpDirectory = parent ? dir.c_str() : nullptr;
     info.nShow = SW_SHOW;
     info.lpIDList = full.get();
+    // The call may run a modal loop in which this item goes (a device change rebuilds the Files
+    // menu): the launch record is taken from copies.
+    const int menuId = FPopupMenu ? FPopupMenu->FMenuID : 0;
+    const std::wstring caption = FCaption, path = ParsingName(full.get());
     ShellExecuteExW(&info);
-    if (DKData) DKData->SaveExecTime(FPopupMenu ? FPopupMenu->FMenuID : 0, FCaption, ParsingName(full.get()), -1);
+    if (DKData) DKData->SaveExecTime(menuId, caption, path, -1);
 }
 
 // ---- context menu ----

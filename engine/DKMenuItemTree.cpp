@@ -81,14 +81,28 @@ TDKMenuItem* NewItem(int MIID, const std::wstring& Caption, TDKNotifyEvent OnCli
     mi->FOnClick = std::move(OnClick);
     return mi;
 }
+
+// Links a new item with link(item). Once it is in the owner's child list the list owns it, also
+// when the refill of the owner's window throws afterwards.
+template <class F>
+TDKMenuItem* Adopt(TDKMenuItem* owner, std::unique_ptr<TDKMenuItem> mi, F&& link) {
+    TDKMenuItem* raw = mi.get();
+    try {
+        link(raw);
+    } catch (...) {
+        for (int i = 0; i < owner->Count(); ++i)
+            if (owner->GetItem(i) == raw) mi.release();
+        throw;
+    }
+    return mi.release();
+}
 }  // namespace
 
 TDKMenuItem* TDKMenuItem::AddMenuItem(int MIID, const std::wstring& Caption, TDKNotifyEvent OnClick, bool GroupTitle,
                                       bool HasSplitter, bool Filtered, bool Edited, bool Checked) {
     std::unique_ptr<TDKMenuItem> mi(
         NewItem(MIID, Caption, std::move(OnClick), GroupTitle, HasSplitter, Filtered, Edited, Checked));
-    Add(mi.get());
-    return mi.release();
+    return Adopt(this, std::move(mi), [this](TDKMenuItem* item) { Add(item); });
 }
 
 TDKMenuItem* TDKMenuItem::InsertMenuItem(int Index, int MIID, const std::wstring& Caption, TDKNotifyEvent OnClick,
@@ -96,8 +110,7 @@ TDKMenuItem* TDKMenuItem::InsertMenuItem(int Index, int MIID, const std::wstring
                                          bool Checked) {
     std::unique_ptr<TDKMenuItem> mi(
         NewItem(MIID, Caption, std::move(OnClick), GroupTitle, HasSplitter, Filtered, Edited, Checked));
-    Insert(Index, mi.get());
-    return mi.release();
+    return Adopt(this, std::move(mi), [this, Index](TDKMenuItem* item) { Insert(Index, item); });
 }
 
 void TDKMenuItem::Delete(int aMIID) {

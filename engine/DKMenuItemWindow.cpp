@@ -7,6 +7,7 @@
 #include "Application.h"
 #include "Configs.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "MenuForm.h"
 #include "MenuLayout.h"
 #include "SysUtils.h"
@@ -59,7 +60,6 @@ TDKMenuItem* MenuItemOfList(HWND hwnd) {
 
 TMenuEdit::~TMenuEdit() {
     if (Handle) DestroyWindow(Handle);
-    if (Brush) DeleteObject(Brush);
 }
 
 namespace {
@@ -70,9 +70,7 @@ const gui::WindowClass kFormClass{L"TDKMenuForm", CS_DBLCLKS};
 // The list's font: "Times New Roman", 11 points; captions are measured with it.
 HFONT ListFont() {
     static HFONT font = [] {
-        HDC dc = GetDC(nullptr);
-        int h = -MulDiv(11, GetDeviceCaps(dc, LOGPIXELSY), 72);
-        ReleaseDC(nullptr, dc);
+        int h = -MulDiv(11, GetDeviceCaps(gui::WindowDC(nullptr).get(), LOGPIXELSY), 72);
         return CreateFontW(h, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            DEFAULT_QUALITY, DEFAULT_PITCH, L"Times New Roman");
     }();
@@ -89,7 +87,12 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         if (!item || item != Item || Filling) break;
         switch (hdr->code) {
         case NM_CLICK:
-            item->ListClick();
+            // On Windows the list took the button-up itself: the row's release comes from here.
+            PressEndedAtCursor(item, TMouseButton::mbLeft);
+            if (MenuItemOfList(hdr->hwndFrom) == item) item->ListClick();
+            return 0;
+        case NM_RCLICK:
+            PressEndedAtCursor(item, TMouseButton::mbRight);
             return 0;
         case NM_DBLCLK:
             item->ListDblClick();
@@ -210,7 +213,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
             SetLastError(0);
             if (SetWindowLongW(h, GWL_EXSTYLE, ex | WS_EX_LAYERED) == 0 && GetLastError() != 0)
                 MessageBoxW(nullptr, gui::SysErrorMessage(GetLastError()).c_str(), L"Orvane", MB_OK);
-            FImageList = ImageList_Create(1, 20, ILC_COLOR32, 0, 1);
+            FImageList.reset(ImageList_Create(1, 20, ILC_COLOR32, 0, 1));
         } catch (const std::exception& e) {
             Log(4, L"(c14) /" + std::to_wstring(id) + L"/ " + What(e));
         }
@@ -223,7 +226,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                                             0, 0, 230, 17, h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
                 SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
-                SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList));
+                SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.get()));
                 SendMessageW(FListView, WM_SETFONT, reinterpret_cast<WPARAM>(ListFont()), FALSE);
                 RegisterList(FListView, this);
                 SetWindowSubclass(FListView, ListProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -238,7 +241,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                 HandlerScope s;
                 RotateIconTimerTick();
             };
-            FUpPopupMenu = CreatePopupMenu();
+            FUpPopupMenu.reset(CreatePopupMenu());
         } catch (const std::exception& e) {
             Log(4, L"(c3) /" + std::to_wstring(id) + L"/ " + What(e));
         }
@@ -262,9 +265,9 @@ void TDKMenuItem::FillListView() {
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
     try {
         FForm->Filling = true;
-        HDC dc = GetDC(FListView);
-        HGDIOBJ old = SelectObject(dc, ListFont());
-        auto measure = [dc](const std::wstring& s) {
+        gui::WindowDC listDC(FListView);
+        gui::SelectScope font(listDC.get(), ListFont());
+        auto measure = [dc = listDC.get()](const std::wstring& s) {
             SIZE size{};
             GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
             return static_cast<int>(size.cx);
@@ -303,8 +306,6 @@ void TDKMenuItem::FillListView() {
                 SendMessageW(FListView, LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&lv));
             }
         }
-        SelectObject(dc, old);
-        ReleaseDC(FListView, dc);
 
         RECT wr = FForm->BoundsRect();
         left = wr.left;
@@ -348,12 +349,12 @@ void TDKMenuItem::FillListView() {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bmp) throw std::runtime_error("the menu picture cannot be made");
     BackGround = std::make_unique<Gdiplus::Bitmap>(width, height + 1, width * 4, PixelFormat32bppPARGB,
                                                    static_cast<BYTE*>(bits));
-    DC = CreateCompatibleDC(nullptr);
-    bmp_old = static_cast<HBITMAP>(SelectObject(DC, bmp));
+    DC.reset(CreateCompatibleDC(nullptr));
+    bmp_old = static_cast<HBITMAP>(SelectObject(DC.get(), bmp.get()));
     Graphics = std::make_unique<Gdiplus::Graphics>(BackGround.get());
     Graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
     pen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
@@ -409,16 +410,12 @@ void TDKMenuItem::ReleaseWindowResources() {
         pen.reset();
         Graphics.reset();
         if (DC) {
-            SelectObject(DC, bmp_old);
-            DeleteDC(DC);
-            DC = nullptr;
+            SelectObject(DC.get(), bmp_old);
+            DC.reset();
             bmp_old = nullptr;
         }
         BackGround.reset();
-        if (bmp) {
-            DeleteObject(bmp);
-            bmp = nullptr;
-        }
+        bmp.reset();
         sz = SIZE{0, 0};
     } catch (const std::exception& e) {
         Log(4, L"(c7) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
@@ -459,16 +456,14 @@ void TDKMenuItem::DestroyWindowParts() {
     std::shared_ptr<gui::Timer> hold(FHoldMouseTimer.release()), rotate(FRotateIconTimer.release());
     if (hold) hold->SetEnabled(false);
     if (rotate) rotate->SetEnabled(false);
-    HIMAGELIST images = FImageList;
-    HMENU popup = FUpPopupMenu;
-    FImageList = nullptr;
-    FUpPopupMenu = nullptr;
+    auto images = std::make_shared<gui::ImageListHandle>(std::move(FImageList));
+    auto popup = std::make_shared<gui::MenuHandle>(std::move(FUpPopupMenu));
     FListView = nullptr;
     DeferFree([form, hold, rotate, images, popup]() mutable {
         form.reset();  // destroys the list with the window
         hold.reset();
         rotate.reset();
-        if (images) ImageList_Destroy(images);
-        if (popup) DestroyMenu(popup);
+        images.reset();
+        popup.reset();
     });
 }

@@ -7,6 +7,7 @@
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "SysUtils.h"
 
 namespace {
@@ -143,10 +144,13 @@ void ShellCommandClick(TDKMenuItem* Sender) {
         // Only the object that made the row knows its command number.
         TDKMenuItem* x = CommandsOwner(Sender);
         if (!x) return;
-        if (FAILED(x->FCommandsMenu->InvokeCommand(&info))) return;
-        if (DKData)
-            DKData->SaveExecTime(Sender->PopupMenu() ? Sender->PopupMenu()->FMenuID : 0, x->Caption(),
-                                 x->GetFileName(), -1);
+        // The command may run a modal loop in which the items go (a device change rebuilds the
+        // Files menu): the menu is held and the launch record taken from copies.
+        auto menu = x->FCommandsMenu;
+        const int menuId = Sender->PopupMenu() ? Sender->PopupMenu()->FMenuID : 0;
+        const std::wstring caption = x->Caption(), file = x->GetFileName();
+        if (FAILED(menu->InvokeCommand(&info))) return;
+        if (DKData) DKData->SaveExecTime(menuId, caption, file, -1);
     } catch (const std::exception& e) {
         Log(4, L"(c11) " + What(e));
     }

@@ -14,6 +14,7 @@
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "ApplicationsMenu.h"
 #include "FilesMenu.h"
 #include "FormatDateTime.h"
@@ -41,6 +42,12 @@ std::vector<TDKButton*> gBuilding;
 HANDLE gNoBuilders = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 constexpr int FilterEditID = 50009;
+
+void BuilderDone(TDKButton* b) {
+    std::lock_guard lock(gBuildingLock);
+    std::erase(gBuilding, b);
+    if (gBuilding.empty()) SetEvent(gNoBuilders);
+}
 
 bool StillBuilding(TDKButton* b) {
     std::lock_guard lock(gBuildingLock);
@@ -152,7 +159,14 @@ TCreateMenuThread::TCreateMenuThread(TDKButton* DkBtn, TMenuClass MenuClass) : F
         gBuilding.push_back(DkBtn);
         ResetEvent(gNoBuilders);
     }
-    Start();
+    try {
+        Start();
+    } catch (const std::exception& e) {
+        // Never built: the button stays without a menu and the session end does not wait for it.
+        BuilderDone(DkBtn);
+        Log(4, L"(m2) / " + DkBtn->Caption() + L" /" + ExceptionText(e));
+        throw;
+    }
 }
 
 void TCreateMenuThread::Execute() {
@@ -173,11 +187,7 @@ void TCreateMenuThread::Execute() {
     }
     Log(2, caption + L" menu has been created");
     (void)com;
-    {
-        std::lock_guard lock(gBuildingLock);
-        std::erase(gBuilding, FDkBtn);
-        if (gBuilding.empty()) SetEvent(gNoBuilders);
-    }
+    BuilderDone(FDkBtn);
 }
 
 // ---------------------------------------------------------------- bar form
@@ -300,7 +310,13 @@ void TOrvane::FormCreate() {
     // look now, or the bar appears only once the threads below are made.
     MSG pending;
     PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE);
-    for (TDKButton* b : menuButtons) new TCreateMenuThread(b, kButtons[b->ID()].MenuClass);
+    for (TDKButton* b : menuButtons) {
+        try {
+            new TCreateMenuThread(b, kButtons[b->ID()].MenuClass);
+        } catch (const std::system_error&) {
+            // Logged by the thread object; the button shows "being built" when clicked.
+        }
+    }
     AfterMenusBuilt();
     if (!laidOut) return;  // a failed step skips the rest, as it always did
     try {
@@ -447,6 +463,10 @@ void TOrvane::ColorChanged(void*) {
 void TOrvane::btnQuitClick() { StartSetExplorer(); }
 
 BOOL TOrvane::WMQueryEndSession() {
+    // The teardown's wait for menu builders serves sent messages: a second query lands inside it.
+    static bool ending = false;
+    if (ending) return FALSE;
+    ending = true;
     RemoveMouseHook();
     RemoveKeyBoardHook();
     if (ButtonList) {
@@ -481,9 +501,8 @@ LRESULT TOrvane::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         RECT rc;
         GetClientRect(Handle(), &rc);
         COLORREF c = Config.ActiveScheme().MenuColors[8];
-        HBRUSH br = CreateSolidBrush(c);
-        FillRect(reinterpret_cast<HDC>(wp), &rc, br);
-        DeleteObject(br);
+        gui::BrushHandle br(CreateSolidBrush(c));
+        FillRect(reinterpret_cast<HDC>(wp), &rc, br.get());
         return 1;
     }
     }

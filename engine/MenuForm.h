@@ -11,6 +11,7 @@ public:
     explicit TMenuForm(TDKMenuItem* item) : Item(item) {}
     TDKMenuItem* Item;  // null once the item let go of the window
     bool Filling = false;  // rows are being rebuilt: list notifications are ignored
+    unsigned PendingUps = 0;  // buttons pressed on the list whose release the row has not had
 
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -47,6 +48,13 @@ struct DragState {
 DragState& Drag();
 // Ends the running drag without a drop (its source window goes away).
 void CancelDrag(TDKMenuItem* source);
+
+// A button pressed on an item's list; the row gets its release once, whether the list passes on
+// the button-up or (as its drag detection on Windows does) reports a click instead.
+void PressStarted(TDKMenuItem* item, TMouseButton button);
+void PressEnded(TDKMenuItem* item, TMouseButton button, TShiftState shift, POINT listPoint);
+// The same from a notification that carries no point: the cursor's.
+void PressEndedAtCursor(TDKMenuItem* item, TMouseButton button);
 
 TShiftState KeyShift();
 TShiftState MouseShift(WPARAM wp);

@@ -68,11 +68,20 @@ void Application::Run() {
     while (!terminated_) {
         BOOL r = GetMessageW(&msg, nullptr, 0, 0);
         if (r == 0 || r == -1) break;
-        if (DialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        Dispatch(msg);
     }
     terminated_ = true;
+}
+
+void Application::Dispatch(MSG& msg) {
+    // Our window procedures catch their own; this is for whatever the system calls on our behalf.
+    try {
+        if (DialogMessage(msg)) return;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    } catch (...) {
+        HandleException("TApplication");
+    }
 }
 
 void Application::Terminate() {
@@ -90,9 +99,7 @@ void Application::ProcessMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
-        if (DialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        Dispatch(msg);
     }
 }
 

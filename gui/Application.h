@@ -58,6 +58,7 @@ private:
     Application() = default;
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
     bool DialogMessage(MSG& msg);
+    void Dispatch(MSG& msg);
     std::vector<HWND> dialogs_;
     HWND handle_ = nullptr;
     DWORD mainThread_ = 0;
@@ -68,13 +69,15 @@ private:
 
 inline Application& App() { return Application::Instance(); }
 
-// Runs fn, handing any exception to the application's exception event.
+// Runs fn, handing any exception to the application's exception event; true when none came.
 template <class F>
-void Guarded(const char* senderClass, F&& fn) {
+bool Guarded(const char* senderClass, F&& fn) {
     try {
         fn();
+        return true;
     } catch (...) {
         App().HandleException(senderClass);
+        return false;
     }
 }
 

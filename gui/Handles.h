@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <memory>
 #include <utility>
@@ -91,6 +92,13 @@ struct Menu {
     static void close(HMENU h) noexcept { DestroyMenu(h); }
 };
 
+struct ImageList {
+    using handle_type = HIMAGELIST;
+    static HIMAGELIST none() noexcept { return nullptr; }
+    static bool valid(HIMAGELIST h) noexcept { return h != nullptr; }
+    static void close(HIMAGELIST h) noexcept { ImageList_Destroy(h); }
+};
+
 }  // namespace handle_traits
 
 using IconHandle = UniqueHandle<handle_traits::Icon>;
@@ -103,6 +111,7 @@ using MemoryDCHandle = UniqueHandle<handle_traits::MemoryDC>;
 using KernelHandle = UniqueHandle<handle_traits::Kernel>;
 using ChangeNotificationHandle = UniqueHandle<handle_traits::ChangeNotification>;
 using MenuHandle = UniqueHandle<handle_traits::Menu>;
+using ImageListHandle = UniqueHandle<handle_traits::ImageList>;
 
 // An item-id list from the shell allocator (which is the COM task allocator).
 struct PIDLDeleter {

@@ -2,37 +2,41 @@
 
 #include <process.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "Application.h"
 
 namespace gui {
 
 Thread::~Thread() {
-    if (handle_) {
-        // Only a finished (or never started) thread may be freed by its owner.
-        if (!FreeOnTerminate && !finished_) {
-            terminated_ = true;
-            WaitFor();
-        }
-        CloseHandle(handle_);
+    // Only a finished (or never started) thread may be freed by its owner.
+    if (handle_ && !FreeOnTerminate && !finished_) {
+        terminated_ = true;
+        WaitFor();
     }
 }
 
 void Thread::Start() {
     if (handle_) return;
     unsigned id = 0;
-    handle_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Entry, this, 0, &id));
+    // Made suspended: a thread that frees itself may end before the handle and id are kept.
+    auto h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Entry, this, CREATE_SUSPENDED, &id));
+    if (!h) throw std::system_error(errno, std::generic_category(), "the thread cannot be started");
+    handle_.reset(h);
     id_ = id;
+    ResumeThread(h);
 }
 
 DWORD Thread::WaitFor() {
     if (!handle_) return 0;
     if (App().OnMainThread()) {
-        WaitServingSentMessages(handle_, INFINITE);
+        WaitServingSentMessages(handle_.get(), INFINITE);
     } else {
-        WaitForSingleObject(handle_, INFINITE);
+        WaitForSingleObject(handle_.get(), INFINITE);
     }
     DWORD code = 0;
-    GetExitCodeThread(handle_, &code);
+    GetExitCodeThread(handle_.get(), &code);
     return code;
 }
 

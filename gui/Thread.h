@@ -7,6 +7,8 @@
 #include <exception>
 #include <functional>
 
+#include "Handles.h"
+
 namespace gui {
 
 // Waits for the handle while serving messages that other threads send to this one (their
@@ -20,6 +22,7 @@ public:
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
+    // Throws std::system_error when no thread can be made; the object is then the caller's.
     void Start();
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
@@ -27,7 +30,7 @@ public:
     DWORD WaitFor();
     bool Finished() const { return finished_; }
 
-    HANDLE Handle() const { return handle_; }
+    HANDLE Handle() const { return handle_.get(); }
     DWORD ThreadId() const { return id_; }
     std::exception_ptr FatalException() const { return fatal_; }
 
@@ -43,7 +46,7 @@ protected:
 
 private:
     static unsigned __stdcall Entry(void* self);
-    HANDLE handle_ = nullptr;
+    KernelHandle handle_;
     DWORD id_ = 0;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};

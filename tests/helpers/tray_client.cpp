@@ -22,6 +22,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,7 @@ HWND gHost = nullptr;
 HWND gWnd = nullptr;
 FILE* gLog = nullptr;
 int gReceived = 0;
-LPARAM gLast = -1;
+std::vector<LPARAM> gSeen;  // every callback's lParam, in order
 
 void Out(const char* fmt, ...) {
     char buf[512];
@@ -60,7 +61,7 @@ void Out(const char* fmt, ...) {
 LRESULT CALLBACK ClientProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == kCallback || m == kCallback2) {
         ++gReceived;
-        gLast = lp;
+        gSeen.push_back(lp);
         Out("msg %X %llX %llX\n", m, static_cast<unsigned long long>(wp), static_cast<unsigned long long>(lp));
         return 0;
     }
@@ -232,7 +233,8 @@ int main(int argc, char** argv) {
         } else if (step == "until") {
             LPARAM want = static_cast<LPARAM>(std::strtoull(arg(1), nullptr, 16));
             DWORD start = GetTickCount();
-            while (gLast != want && GetTickCount() - start < std::strtoul(arg(2), nullptr, 0)) Pump(20);
+            auto seen = [&] { return std::find(gSeen.begin(), gSeen.end(), want) != gSeen.end(); };
+            while (!seen() && GetTickCount() - start < std::strtoul(arg(2), nullptr, 0)) Pump(20);
             a += 3;
         } else if (step == "gate") {
             HANDLE ev = OpenEventW(SYNCHRONIZE, FALSE, Widen(arg(1)).c_str());

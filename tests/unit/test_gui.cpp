@@ -111,6 +111,25 @@ TEST(Thread, FreeOnTerminateAndOnTerminateOnGuiThread) {
     EXPECT_EQ(terminateThread, GetCurrentThreadId());
 }
 
+TEST(Thread, SelfFreeingThreadsThatEndAtOnceLeaveNoHandle) {
+    struct Quick : gui::Thread {
+        std::atomic<int>* done = nullptr;
+        ~Quick() override { ++*done; }
+        void Execute() override {}
+    };
+    std::atomic<int> done{0};
+    const int kernel = testing_support::KernelHandleCount();
+    for (int i = 0; i < 1000; ++i) {
+        auto* t = new Quick;
+        t->done = &done;
+        t->FreeOnTerminate = true;
+        t->Start();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return done.load() == 1000; }, 60000));
+    EXPECT_TRUE(WaitUntil([&] { return testing_support::KernelHandleCount() <= kernel + 5; }, 5000))
+        << testing_support::KernelHandleCount() - kernel << " handles more";
+}
+
 TEST(Thread, QueuedWorkRunsLaterOnTheGuiThread) {
     std::atomic<DWORD> ranOn{0};
     std::thread t([&] { gui::App().Queue([&] { ranOn = GetCurrentThreadId(); }); });

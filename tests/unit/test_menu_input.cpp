@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
+#include "Application.h"
 #include "Configs.h"
 #include "DKComponents.h"
+#include "DKUtils.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 
@@ -350,5 +353,151 @@ TEST_F(MenuInput, EditBoxKeysAndIconTurn) {
     EXPECT_EQ(root->RowData(5)->Edit, nullptr);
 }
 
-}  // namespace
+TEST_F(MenuInput, HandlerExceptionsAreLoggedAndTheMenuGoesOn) {
+    std::string caught;
+    gui::App().OnException = [&](const std::string& cls, const std::string& msg) { caught += cls + ":" + msg + ";"; };
+    testing_support::WriteFileBytes(LogFileName(), "");
+    int clicks = 0;
+    root->GetItem(0)->FOnClick = [](TDKMenuItem*) { throw std::runtime_error("click boom"); };
+    root->GetItem(1)->FOnMouseUp = [](TDKMenuItem*, TMouseButton, TShiftState, int, int) {
+        throw std::runtime_error("up boom");
+    };
+    root->GetItem(2)->FOnClick = [&](TDKMenuItem*) { ++clicks; };
+    TDKMenuItem* filter = root->AddMenuItem(50009, L"", nullptr, false, false, false, true);
+    filter->FOnEditChanged = [](TDKMenuItem*, const std::wstring&) { throw std::runtime_error("filter boom"); };
+    root->ShowAt(100, 100);
+    auto click = [&](int row) {
+        Point(root, row);
+        RECT b = root->RowBounds(row);
+        LPARAM at = MAKELPARAM(b.left + 60, b.top + 10);
+        SendMessageW(root->FListView, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(root->FListView, WM_LBUTTONUP, 0, at);
+    };
+    click(0);
+    click(1);
+    HWND edit = root->RowData(5)->Edit->Handle;
+    SendMessageW(edit, WM_CHAR, 'x', 0);  // a filter keystroke
+    Select(root, 0);
+    SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);  // Enter acts on the selected row
+    EXPECT_NE(testing_support::ReadFileBytes(LogFileName()).find("(c20) click boom"), std::string::npos);
+    EXPECT_EQ(caught, "TListView:up boom;TListView:filter boom;TEdit:click boom;");
+    click(2);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_NE(root->FormHandle(), nullptr);
+    gui::App().OnException = nullptr;
+    DeleteFileW(LogFileName().c_str());
+}
 
+TEST_F(MenuInput, EveryPressOnARowGetsExactlyOneRelease) {
+    std::vector<TMouseButton> ups;
+    int clicks = 0;
+    TDKMenuItem* c = root->GetItem(2);
+    c->FOnMouseUp = [&](TDKMenuItem*, TMouseButton b, TShiftState, int, int) { ups.push_back(b); };
+    c->FOnClick = [&](TDKMenuItem*) { ++clicks; };
+    root->ShowAt(100, 100);
+    HWND list = root->FListView;
+    Point(root, 2);
+    RECT b = root->RowBounds(2);
+    LPARAM at = MAKELPARAM(b.left + 60, b.top + 10);
+    auto notify = [&](UINT code) {
+        NMITEMACTIVATE n{};
+        n.hdr.hwndFrom = list;
+        n.hdr.code = code;
+        n.iItem = 2;
+        n.ptAction = POINT{b.left + 60, b.top + 10};
+        SendMessageW(root->FormHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
+    };
+    using B = TMouseButton;
+    // As on Windows: the list's drag detection took the button-up and reports a click.
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    notify(NM_CLICK);
+    EXPECT_EQ(ups, (std::vector<B>{B::mbLeft}));
+    EXPECT_EQ(clicks, 1);
+    // As under Wine: the button-up comes, and the list reports the click from it.
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(list, WM_LBUTTONUP, 0, at);
+    EXPECT_EQ(ups, (std::vector<B>{B::mbLeft, B::mbLeft}));
+    EXPECT_EQ(clicks, 2);
+    // Right button: the list's handling of the press takes the queued button-up, then reports
+    // NM_RCLICK and WM_CONTEXTMENU; late or repeated reports add nothing.
+    PostMessageW(list, WM_RBUTTONUP, 0, at);
+    SendMessageW(list, WM_RBUTTONDOWN, MK_RBUTTON, at);
+    notify(NM_RCLICK);
+    POINT sp{b.left + 60, b.top + 10};
+    ClientToScreen(list, &sp);
+    SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(sp.x, sp.y));
+    testing_support::WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(ups, (std::vector<B>{B::mbLeft, B::mbLeft, B::mbRight}));
+    EXPECT_EQ(clicks, 2);
+}
+
+TEST_F(MenuInput, ADragLeavesNoDropMarkBehind) {
+    for (int i = 0; i < root->Count(); ++i) root->GetItem(i)->SetDragged(true);
+    TDKMenuItem* group = root->GetItem(0);
+    group->AddMenuItem(20, L"g0")->SetDragged(true);
+    group->AddMenuItem(21, L"g1")->SetDragged(true);
+    int groupClicks = 0, rootClicks = 0;
+    group->GetItem(1)->FOnClick = [&](TDKMenuItem*) { ++groupClicks; };
+    root->GetItem(1)->FOnClick = [&](TDKMenuItem*) { ++rootClicks; };
+    root->ShowAt(100, 100);
+    HWND list = root->FListView;
+    auto moveTo = [&](TDKMenuItem* over, int row, double frac) {
+        Point(over, row, frac);
+        POINT p{};
+        GetCursorPos(&p);
+        ScreenToClient(list, &p);
+        SendMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+        return MAKELPARAM(p.x, p.y);
+    };
+    moveTo(root, 4, 0.5);  // the drag starts on the last row
+    ASSERT_EQ(MenuDragSource(), root);
+    root->OpenChildAt(group, root->RowBounds(0));
+    moveTo(group, 1, 0.3);
+    EXPECT_GE(group->FDragPosition.Row, 1.0f);
+    moveTo(root, 2, 0.7);  // back: the window left has no mark
+    EXPECT_FLOAT_EQ(group->FDragPosition.Row, -1.0f);
+    moveTo(group, 1, 0.3);
+    LPARAM end = moveTo(root, 3, 0.5);
+    SendMessageW(list, WM_LBUTTONUP, 0, end);
+    EXPECT_EQ(MenuDragSource(), nullptr);
+    EXPECT_FLOAT_EQ(group->FDragPosition.Row, -1.0f);
+    EXPECT_FLOAT_EQ(root->FDragPosition.Row, -1.0f);
+    root->OpenChildAt(group, root->RowBounds(group->Index()));  // the drop closed it
+    Point(group, 1);
+    group->ListClick();
+    Point(root, 1);
+    root->ListClick();
+    EXPECT_EQ(groupClicks, 1);
+    EXPECT_EQ(rootClicks, 1);
+}
+
+TEST_F(MenuInput, DropsIntoWindowsRebuiltOnOpeningAreRefused) {
+    menu->AddStatistics();
+    for (int i = 0; i < 5; ++i) root->GetItem(i)->SetDragged(true);
+    TDKMenuItem* commands = root->GetItem(0);  // a favourite's command submenu
+    commands->FOnBeforExpose = [](TDKMenuItem*) {};
+    commands->AddMenuItem(0, L"Open");
+    TDKMenuItem* folder = root->GetItem(1);  // a shell folder
+    wchar_t windir[MAX_PATH]{};
+    GetWindowsDirectoryW(windir, MAX_PATH);
+    folder->FPIDL = ILCreateFromPathW(windir);
+    folder->AddMenuItem(0, L"entry");
+    TDKMenuItem* favourite = root->GetItem(4);
+    for (TDKMenuItem* target : {commands, folder, menu->FindItem(TDKPopupMenu::MostPopularID)}) {
+        ASSERT_NE(target, nullptr);
+        Select(root, 4);
+        target->ShowAt(400, 100);
+        Point(target, 0, 0.3);  // the upper half of the first row
+        bool accept = true;
+        target->ListDragOver(root, 0, 0, accept);
+        EXPECT_FALSE(accept);
+        EXPECT_FLOAT_EQ(target->FDragPosition.Row, -1.0f);
+        target->FDragPosition.Row = 0.3f;
+        target->ListDragDrop(root, 0, 0);
+        EXPECT_EQ(favourite->Owner(), root);
+        EXPECT_EQ(root->GetItem(4), favourite);
+        target->CloseWindow();
+    }
+}
+
+}  // namespace
