@@ -1,5 +1,6 @@
 // The data module on menu items: stored menus and the statistics handlers map item trees onto
 // the module's plain records and back.
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -21,26 +22,38 @@ TDKMenuItem* NewStoredItem(const TStoredItem& row) {
     return mi;
 }
 
+// The loaded rows below parent, level by level through a list of their own (no recursion).
 void AppendStored(TDKMenuItem* parent, const std::vector<TStoredItem>& rows) {
-    for (const TStoredItem& row : rows) {
-        std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
-        parent->Add(mi.get());
-        TDKMenuItem* added = mi.release();
-        AppendStored(added, row.Items);
+    std::vector<std::pair<TDKMenuItem*, const std::vector<TStoredItem>*>> todo{{parent, &rows}};
+    while (!todo.empty()) {
+        auto [target, level] = todo.back();
+        todo.pop_back();
+        for (const TStoredItem& row : *level) {
+            std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
+            target->Add(mi.get());
+            TDKMenuItem* added = mi.release();
+            if (!row.Items.empty()) todo.emplace_back(added, &row.Items);
+        }
     }
 }
 
-TStoredItem ToStored(const TDKMenuItem* item) {
-    TStoredItem s;
-    s.MIID = item->MIID();
-    s.Caption = item->Caption();
-    s.ExecPath = item->ExecPath();
-    s.Checked = item->Checked();
-    s.Loadable = item->Loadable();
-    s.Edited = item->Edited();
-    s.Items.reserve(static_cast<size_t>(item->Count()));
-    for (int i = 0; i < item->Count(); ++i) s.Items.push_back(ToStored(item->GetItem(i)));
-    return s;
+TStoredItem ToStored(const TDKMenuItem* root) {
+    TStoredItem out;
+    std::vector<std::pair<const TDKMenuItem*, TStoredItem*>> todo{{root, &out}};
+    while (!todo.empty()) {
+        auto [item, s] = todo.back();
+        todo.pop_back();
+        s->MIID = item->MIID();
+        s->Caption = item->Caption();
+        s->ExecPath = item->ExecPath();
+        s->Checked = item->Checked();
+        s->Loadable = item->Loadable();
+        s->Edited = item->Edited();
+        // Sized before any child is queued, so the pointers into it stay valid.
+        s->Items.resize(static_cast<size_t>(std::max(0, item->Count())));
+        for (int i = 0; i < item->Count(); ++i) todo.emplace_back(item->GetItem(i), &s->Items[static_cast<size_t>(i)]);
+    }
+    return out;
 }
 
 // Icons fetched for statistics entries, by the list item that shows them: the items do not own
@@ -105,7 +118,8 @@ void FillLines(TDKMenuItem* Sender, const std::vector<TStatLine>& lines) {
 
 int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int InsertIndex) {
     int Highest = -1;
-    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest);
+    bool complete = true;
+    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest, &complete);
     int k = 0;
     for (const TStoredItem& row : loaded) {
         std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
@@ -117,7 +131,7 @@ int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int Inser
         AppendStored(added, row.Items);
     }
     // Only a menu that holds all its stored rows may write them back.
-    if (ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
+    if (complete && ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
         dkmi->PopupMenu()->FStoredLoaded = true;
     return Highest;
 }
