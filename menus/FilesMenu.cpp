@@ -39,6 +39,11 @@ TFilesShellExecFunc& TotalCommanderStart() {
     return f;
 }
 
+TFilesListDrivesFunc& DriveListing() {
+    static TFilesListDrivesFunc f;
+    return f;
+}
+
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 
 // Folder + "\" + name, without doubling the backslash of a drive's root.
@@ -139,6 +144,7 @@ LRESULT CALLBACK FilesWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) 
 
 void TFilesMenu::SetWinExec(TFilesWinExecFunc f) { WinExecStart() = std::move(f); }
 void TFilesMenu::SetTotalCommanderStart(TFilesShellExecFunc f) { TotalCommanderStart() = std::move(f); }
+void TFilesMenu::SetDriveListing(TFilesListDrivesFunc f) { DriveListing() = std::move(f); }
 
 TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     {
@@ -148,13 +154,13 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         FilesMenuRefreshPending = false;
     }
     try {
-        FTCIcon = static_cast<HICON>(LoadImageW(nullptr, (gui::ExeDir() + L"images\\tc.ico").c_str(), IMAGE_ICON, 16,
-                                                16, LR_LOADFROMFILE));
+        FTCIcon.reset(static_cast<HICON>(LoadImageW(nullptr, (gui::ExeDir() + L"images\\tc.ico").c_str(), IMAGE_ICON,
+                                                    16, 16, LR_LOADFROMFILE)));
         TCPath = FindTotalCommander();
         FItems->SetShowFileExt(true);
         LoadFavorites();
         FItems->AddMenuItem(MainTitleID, L"All Files", nullptr, true);
-        // A menu without its drives, filter or statistics is not handed to the bar.
+        // A drive listing that fails is logged and the menu is built around what it gave.
         FillDrives();
     } catch (...) {
         // No half-built menu stays reachable from the listener.
@@ -162,8 +168,6 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
             std::lock_guard<std::recursive_mutex> g(FilesMenuLock);
             if (FilesMenuInstance == this) FilesMenuInstance = nullptr;
         }
-        if (FTCIcon) DestroyIcon(FTCIcon);
-        FTCIcon = nullptr;
         throw;
     }
     std::lock_guard<std::recursive_mutex> g(FilesMenuLock);
@@ -185,8 +189,6 @@ TFilesMenu::~TFilesMenu() {
             FilesMenuRefreshPending = false;
         }
     }
-    if (FTCIcon) DestroyIcon(FTCIcon);
-    FTCIcon = nullptr;
 }
 
 // ---- drives ----
@@ -225,10 +227,17 @@ void TFilesMenu::FillDrives() {
             }
         }
     };
-    {
+    // A listing that fails keeps the drives it gave; the walk, the filter and the statistics
+    // still follow, so the menu is whole and the next device change lists the drives again.
+    try {
         PutBack putBack{FItems, children, head};
         PIDLPtr drives = SpecialFolder(CSIDL_DRIVES);
-        FItems->ExposeFolder(drives.get(), false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+        if (DriveListing())
+            DriveListing()(FItems, drives.get());
+        else
+            FItems->ExposeFolder(drives.get(), false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+    } catch (const std::exception& e) {
+        Log(4, L"(f4) " + What(e));
     }
 
     for (int i = first; i < FItems->Count();) {
@@ -257,7 +266,7 @@ void TFilesMenu::ExposeItemMenu(TDKMenuItem* Item) {
         TDKMenuItem* tc = Item->InsertMenuItem(
             P, 0, L"Open in Total Commander", [this](TDKMenuItem* s) { OpenInTotalCommanderClick(s); }, false,
             Item->IsFavorite());
-        tc->SetIcon(FTCIcon);
+        tc->SetIcon(FTCIcon.get());
         std::wstring path = Item->GetFileName();
         if (Item->Folder()) {
             if (gui::DirectoryExists(path)) {

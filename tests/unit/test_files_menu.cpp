@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -240,6 +241,24 @@ TEST_F(FilesMenuTest, DrivesWithAColonStandBetweenTitleAndFilter) {
     EXPECT_EQ(NoSlash(DriveItem(root, L'C')->GetFileName()), L"c:");
 }
 
+TEST_F(FilesMenuTest, AFailingDriveListingIsLoggedAndTheMenuIsBuiltAroundIt) {
+    // The listing gives its drives, then fails: at construction and again at a device change.
+    TFilesMenu::SetDriveListing([](TDKMenuItem* root, LPCITEMIDLIST drives) {
+        root->ExposeFolder(drives, false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+        throw std::runtime_error("drive Z: does not answer");
+    });
+    data_test::LogCapture log;
+    TFilesMenu& m = NewMenu();
+    m.RefreshDrives();
+    TFilesMenu::SetDriveListing(nullptr);
+    EXPECT_NE(DriveItem(m.Items(), L'C'), nullptr);
+    EXPECT_EQ(Tail(m.Items()), kTail);
+    std::string text = log.Text();
+    size_t first = text.find("> (f4) drive Z: does not answer");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find("> (f4) drive Z: does not answer", first + 1), std::string::npos) << text;
+}
+
 TEST_F(FilesMenuTest, AFavouriteNamedLikeADriveLeavesTheDriveInPlace) {
     {
         TFilesMenu& m = NewMenu();
@@ -354,8 +373,8 @@ TEST_F(FilesMenuTest, FolderAndFileCommandsFollowTheContent) {
     EXPECT_EQ(Head(folder, 7),
               (std::vector<std::wstring>{L"sub", L"a.txt", L"gone.txt", L"Add to Favorites", L"Open in Total Commander",
                                          L"Create a Folder", L"Rename Folder"}));
-    ASSERT_NE(m.FTCIcon, nullptr);
-    EXPECT_EQ(folder->GetItem(4)->Icon(), m.FTCIcon);
+    ASSERT_NE(m.FTCIcon.get(), nullptr);
+    EXPECT_EQ(folder->GetItem(4)->Icon(), m.FTCIcon.get());
     EXPECT_FALSE(folder->GetItem(4)->HasSplitter());
 
     // A sub-folder behaves alike.
