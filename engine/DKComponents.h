@@ -18,6 +18,8 @@ using std::min;
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 #include "FileUtils.h"
 #include "Timer.h"
 
@@ -178,6 +180,7 @@ public:
     std::wstring FExecPath;
     std::unique_ptr<std::vector<TDKMenuItem*>> FItems;  // owns the items it holds
     HICON FIcon = nullptr;  // or a system image-list index when FIconInGlobList
+    gui::IconHandle FOwnIcon;  // an icon made for this item alone (TakeIcon); goes with the item
     bool FIconInGlobList = false;
     COLORREF FColor = 0;
     bool FMultiselctMode = false;
@@ -258,6 +261,8 @@ public:
     void SetExecPath(const std::wstring& v) { FExecPath = v; }
     HICON Icon() const { return FIcon; }
     void SetIcon(HICON v);
+    // Shows an icon made for this item alone; it is destroyed with the item or the next one.
+    void TakeIcon(gui::IconHandle Icon);
     COLORREF Color() const { return FColor; }
     void SetColor(COLORREF v) { FColor = v; }
     void* Data() const { return FData; }

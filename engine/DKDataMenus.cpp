@@ -1,8 +1,6 @@
 // The data module on menu items: stored menus and the statistics handlers map item trees onto
 // the module's plain records and back.
 #include <algorithm>
-#include <map>
-#include <mutex>
 
 #include "DKComponents.h"
 #include "DKDataModule.h"
@@ -56,57 +54,26 @@ TStoredItem ToStored(const TDKMenuItem* root) {
     return out;
 }
 
-// Icons fetched for statistics entries, by the list item that shows them: the items do not own
-// their icons, so each refill destroys those of the entries it throws away.
-std::mutex g_iconLock;
-std::map<const TDKMenuItem*, std::vector<HICON>>& StatIcons() {
-    static std::map<const TDKMenuItem*, std::vector<HICON>> m;
-    return m;
-}
-
-void ReleaseStatIcons(const TDKMenuItem* list) {
-    std::vector<HICON> icons;
-    {
-        std::lock_guard<std::mutex> g(g_iconLock);
-        auto it = StatIcons().find(list);
-        if (it == StatIcons().end()) return;
-        icons.swap(it->second);
-        StatIcons().erase(it);
-    }
-    for (HICON h : icons)
-        if (h) DestroyIcon(h);
-}
-
 int MenuOf(const TDKMenuItem* item) { return item->PopupMenu() ? item->PopupMenu()->MenuID() : 0; }
 
 void FillList(TDKMenuItem* Sender, const TStatList& list, const TDKNotifyEvent& handler) {
     Sender->Clear();
-    ReleaseStatIcons(Sender);
-    std::vector<HICON> icons;
     auto add = [&](TDKMenuItem* target, const TStatRow& row) {
-        auto* mi = new TDKMenuItem();
+        auto mi = std::make_unique<TDKMenuItem>();
         mi->SetMIID(row.PID);
         mi->FCaption = row.Caption;
         mi->SetExecPath(row.Path);
-        mi->FIcon = GetShellSmallIcon(row.Path);
-        icons.push_back(mi->FIcon);
+        mi->TakeIcon(gui::IconHandle(GetShellSmallIcon(row.Path)));
         mi->AddMenuItem(0, TDKData::EmptyCaption);
         mi->FOnBeforExpose = handler;
-        target->Add(mi);
+        target->Add(mi.get());
+        mi.release();
     };
-    try {
-        for (const TStatRow& row : list.Entries) add(Sender, row);
-        if (list.HasMore) {
-            TDKMenuItem* more = Sender->AddMenuItem(0, TDKData::MoreCaption);
-            for (const TStatRow& row : list.More) add(more, row);
-        }
-    } catch (...) {
-        std::lock_guard<std::mutex> g(g_iconLock);
-        StatIcons()[Sender] = std::move(icons);
-        throw;
+    for (const TStatRow& row : list.Entries) add(Sender, row);
+    if (list.HasMore) {
+        TDKMenuItem* more = Sender->AddMenuItem(0, TDKData::MoreCaption);
+        for (const TStatRow& row : list.More) add(more, row);
     }
-    std::lock_guard<std::mutex> g(g_iconLock);
-    StatIcons()[Sender] = std::move(icons);
 }
 
 void FillLines(TDKMenuItem* Sender, const std::vector<TStatLine>& lines) {

@@ -92,13 +92,8 @@ void TInternetMenu::ShellOpen(const std::wstring& Address) {
         ShellExecuteW(gui::App().Handle(), L"open", Address.c_str(), L"", L"", SW_HIDE);
 }
 
-TInternetMenu::TOwnedIcons::~TOwnedIcons() {
-    for (HICON i : Icons) DestroyIcon(i);
-    for (auto& [file, icon] : Sites) DestroyIcon(icon);
-}
-
 HICON TInternetMenu::Keep(HICON Icon) {
-    if (Icon) FOwnedIcons.Icons.push_back(Icon);
+    if (Icon) FOwnedIcons.Icons.emplace_back(Icon);
     return Icon;
 }
 
@@ -110,9 +105,9 @@ HICON TInternetMenu::LoadIconFile(const std::wstring& File) {
 HICON TInternetMenu::SiteIcon(const std::wstring& URL) {
     std::wstring file = SiteIconFileName(WebIconsPath, URL);
     auto it = FOwnedIcons.Sites.find(file);
-    if (it != FOwnedIcons.Sites.end()) return it->second;
+    if (it != FOwnedIcons.Sites.end()) return it->second.get();
     HICON icon = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-    if (icon) FOwnedIcons.Sites.emplace(file, icon);
+    if (icon) FOwnedIcons.Sites.emplace(file, gui::IconHandle(icon));
     return icon;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DKComponents.h"
+#include "Handles.h"
 
 // Opens an address with the shell's "open" verb (ShellExecuteW, application window, SW_HIDE).
 // Tests replace it.
@@ -73,12 +74,8 @@ private:
     // Icons the menu loaded (site icons by cache file name); the items only show them. Freed
     // also when the construction fails half-way.
     struct TOwnedIcons {
-        std::vector<HICON> Icons;
-        std::map<std::wstring, HICON> Sites;
-        TOwnedIcons() = default;
-        TOwnedIcons(const TOwnedIcons&) = delete;
-        TOwnedIcons& operator=(const TOwnedIcons&) = delete;
-        ~TOwnedIcons();
+        std::vector<gui::IconHandle> Icons;
+        std::map<std::wstring, gui::IconHandle> Sites;
     } FOwnedIcons;
     void* FFirefoxDB = nullptr;                // sqlite3 connection while the bookmarks are read
     // Ids of the Firefox folders being read, outermost first: a folder that holds one of its

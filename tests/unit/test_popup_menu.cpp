@@ -333,6 +333,25 @@ TEST_F(PopupMenu, MenusThatNeverLoadedTheirRowsLeaveThemAlone) {
     EXPECT_EQ(Count("select count(*) from MenuItems where MID = 4"), 1);
 }
 
+TEST_F(PopupMenu, IconsOfStoredFilesGoWithTheMenu) {
+    {
+        RawDb raw(dir / L"dk.pdb");
+        ASSERT_TRUE(raw.Exec("with recursive c(n) as (select 1 union all select n + 1 from c where n < 50) "
+                             "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) "
+                             "select 0, n, -1, n, 'file ' || n, '" + gui::ToUtf8(gui::ExeFileName()) + "' from c"));
+    }
+    auto build = [&] {
+        FullMenu({});
+        EXPECT_NE(menu->Items()->GetItem(1)->Icon(), nullptr);
+        menu.reset();
+    };
+    build();
+    const int gdi = testing_support::GdiObjectCount(), user = testing_support::UserObjectCount();
+    for (int i = 0; i < 4; ++i) build();
+    EXPECT_LE(testing_support::GdiObjectCount(), gdi + 4);
+    EXPECT_LE(testing_support::UserObjectCount(), user + 4);
+}
+
 TEST_F(PopupMenu, DeepStoredChainBuildsToTheBoundAndKeepsItsRows) {
     {
         RawDb raw(dir / L"dk.pdb");
