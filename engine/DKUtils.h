@@ -61,6 +61,8 @@ BYTE DetectImageType(const TMemoryStream* Stream);
 void Pick16x16Icon(TIcon& Icon);
 // Small system icon of a path (class-id paths through the desktop folder); caller destroys it.
 HICON GetShellSmallIcon(const std::wstring& Path);
+// The 16 x 16 image of an .ico file, or none.
+gui::IconHandle LoadSmallIconFile(const std::wstring& Path);
 bool IsTaskbarWindow(HWND Wnd);
 // Lower-case full path of the executable that owns the window, or empty.
 std::wstring GetWindowExeName(HWND Wnd);

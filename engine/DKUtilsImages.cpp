@@ -81,6 +81,10 @@ HICON IconFromArgb(int width, int height, const BYTE* rows, int stride) {
 
 }  // namespace
 
+gui::IconHandle LoadSmallIconFile(const std::wstring& Path) {
+    return gui::IconHandle(static_cast<HICON>(LoadImageW(nullptr, Path.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
+}
+
 HICON TIcon::ReleaseHandle() {
     data_.clear();
     return handle_.release();

@@ -234,7 +234,7 @@ void TBookmarkThread::Execute() {
     }
     Pick16x16Icon(icon);
     SaveIconToFile(fileName, icon.Handle(), 4);
-    gui::IconHandle loaded(static_cast<HICON>(LoadImageW(nullptr, fileName.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
+    gui::IconHandle loaded = LoadSmallIconFile(fileName);
     if (!loaded) return;
     // The item owns the icon from here; one that is gone leaves it to be destroyed here.
     Synchronize([this, &loaded] {

@@ -154,8 +154,7 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         FilesMenuRefreshPending = false;
     }
     try {
-        FTCIcon.reset(static_cast<HICON>(LoadImageW(nullptr, (gui::ExeDir() + L"images\\tc.ico").c_str(), IMAGE_ICON,
-                                                    16, 16, LR_LOADFROMFILE)));
+        FTCIcon = LoadSmallIconFile(gui::ExeDir() + L"images\\tc.ico");
         TCPath = FindTotalCommander();
         FItems->SetShowFileExt(true);
         LoadFavorites();

@@ -25,7 +25,6 @@ struct TSystemCalls {
 class TSystemMenu : public TDKPopupMenu {
 public:
     explicit TSystemMenu(const TMenuOwner& AOwner);
-    ~TSystemMenu() override;
     void ExecuteFilterText(TDKMenuItem* Item) override;
     void ShutdownClick(TDKMenuItem* Sender);
     void ConfigureShellClick(TDKMenuItem* Sender);
@@ -35,6 +34,4 @@ public:
 
 private:
     void AddToolItem(TDKMenuItem* Parent, const std::wstring& Caption, const std::wstring& Path);
-    HICON OwnIcon(HICON Icon);
-    std::vector<HICON> FOwnedIcons;  // items only borrow their icons
 };
