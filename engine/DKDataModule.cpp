@@ -8,6 +8,7 @@
 
 #include "Application.h"
 #include "DKUtils.h"
+#include "Registry.h"
 #include "SysUtils.h"
 #include "sqlite3.h"
 
@@ -134,15 +135,14 @@ std::wstring FolderPath(int csidl) {
 
 // The registered path of a program (App Paths), empty when unknown or missing on disk.
 std::wstring RegisteredAppPath(const std::wstring& exeName) {
-    HKEY key = nullptr;
-    std::wstring sub = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-    wchar_t buf[1024] = {};
-    DWORD size = sizeof(buf) - sizeof(wchar_t), type = 0;
-    LONG rc = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
-    std::wstring path(buf);
+    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_READ);
+    if (!reg.OpenKeyReadOnly(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName)) return {};
+    std::wstring path;
+    try {
+        path = reg.ReadString(L"");
+    } catch (const std::runtime_error&) {
+        return {};  // a default value that is no string names no program
+    }
     path.erase(std::remove(path.begin(), path.end(), L'"'), path.end());
     const std::wstring var = L"%programfiles%";
     std::wstring lower = gui::LowerCase(path);
