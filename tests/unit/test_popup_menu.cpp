@@ -381,7 +381,7 @@ TEST_F(PopupMenu, DeepStoredChainBuildsToTheBoundAndKeepsItsRows) {
     CloseHandle(t);
     EXPECT_EQ(depth, static_cast<DWORD>(TDKData::MaxStoredDepth));
     EXPECT_NE(log.Text().find("(d5) "), std::string::npos);
-    // The rows it could not hold are not overwritten by the part it held.
+    // The rows it could not hold stay: the menu does not write its shorter tree over them.
     EXPECT_EQ(Count("select count(*) from MenuItems where MID = 0"), 20000);
 }
 
