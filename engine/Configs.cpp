@@ -64,8 +64,10 @@ void LoadConfig(TConfig& config, const std::wstring& fileName) {
     }
 }
 
+// Changes are made in memory and the file is written once: key by key took most of a minute
+// with hundreds of schemes, and a cut end left the file half rewritten.
 void SaveConfig(TConfig& config, const std::wstring& fileName) {
-    gui::IniFile ini(fileName);
+    gui::MemIniFile ini(fileName);
     ini.WriteInteger(L"TipWindow", L"Top", config.TipWindow.Top);
     ini.WriteInteger(L"TipWindow", L"Left", config.TipWindow.Left);
 
@@ -93,6 +95,7 @@ void SaveConfig(TConfig& config, const std::wstring& fileName) {
     ini.EraseSection(L"ClockFormats");
     for (int i = 0; i < config.ClockFormats.Count(); ++i)
         ini.WriteString(L"ClockFormats", std::to_wstring(i), config.ClockFormats[i]);
+    ini.UpdateFile();
 }
 
 void InitializeConfigs() {

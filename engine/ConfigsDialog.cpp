@@ -77,9 +77,8 @@ LRESULT CALLBACK PanelProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
             HDC dc = BeginPaint(h, &ps);
             RECT r;
             GetClientRect(h, &r);
-            HBRUSH b = CreateSolidBrush(static_cast<COLORREF>(GetWindowLongPtrW(h, GWLP_USERDATA)));
-            FillRect(dc, &r, b);
-            DeleteObject(b);
+            gui::BrushHandle b(CreateSolidBrush(static_cast<COLORREF>(GetWindowLongPtrW(h, GWLP_USERDATA))));
+            FillRect(dc, &r, b.get());
             DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
             EndPaint(h, &ps);
             return 0;
@@ -197,12 +196,12 @@ HWND TfrmConfigs::Add(const std::wstring& Name, const wchar_t* Class, const std:
 
 // Labels size themselves to their text.
 HWND TfrmConfigs::AddLabel(const std::wstring& Name, const std::wstring& Text, int X, int Y, HWND Parent) {
-    HDC dc = GetDC(Handle());
-    HGDIOBJ old = SelectObject(dc, FFont.get());
     SIZE sz{};
-    GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &sz);
-    SelectObject(dc, old);
-    ReleaseDC(Handle(), dc);
+    {
+        gui::WindowDC dc(Handle());
+        gui::SelectScope font(dc.get(), FFont.get());
+        GetTextExtentPoint32W(dc.get(), Text.c_str(), static_cast<int>(Text.size()), &sz);
+    }
     return Add(Name, L"STATIC", Text, SS_LEFT | SS_NOPREFIX, X, Y, sz.cx, sz.cy, Parent, -1);
 }
 

@@ -18,6 +18,8 @@ using std::min;
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 #include "FileUtils.h"
 #include "Handles.h"
 #include "Timer.h"
@@ -181,6 +183,7 @@ public:
     std::wstring FExecPath;
     std::unique_ptr<std::vector<TDKMenuItem*>> FItems;  // owns the items it holds
     HICON FIcon = nullptr;  // or a system image-list index when FIconInGlobList
+    gui::IconHandle FOwnIcon;  // an icon made for this item alone (TakeIcon); goes with the item
     bool FIconInGlobList = false;
     COLORREF FColor = 0;
     bool FMultiselctMode = false;
@@ -261,6 +264,8 @@ public:
     void SetExecPath(const std::wstring& v) { FExecPath = v; }
     HICON Icon() const { return FIcon; }
     void SetIcon(HICON v);
+    // Shows an icon made for this item alone; it is destroyed with the item or the next one.
+    void TakeIcon(gui::IconHandle Icon);
     COLORREF Color() const { return FColor; }
     void SetColor(COLORREF v) { FColor = v; }
     void* Data() const { return FData; }
@@ -318,8 +323,6 @@ public:
     // number means something to that object only.
     gui::ComPtr<IContextMenu> FCommandsMenu;
     DWORD FCommandsThread = 0;
-    // An icon this item made for itself (a shell command's picture), freed with the item.
-    gui::IconHandle FOwnIcon;
 
     void ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
     void ExposeFolder(const std::wstring& Path, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);

@@ -1,7 +1,6 @@
 // The data module on menu items: stored menus and the statistics handlers map item trees onto
 // the module's plain records and back.
-#include <map>
-#include <mutex>
+#include <algorithm>
 
 #include "DKComponents.h"
 #include "DKDataModule.h"
@@ -21,79 +20,60 @@ TDKMenuItem* NewStoredItem(const TStoredItem& row) {
     return mi;
 }
 
+// The loaded rows below parent, level by level through a list of their own (no recursion).
 void AppendStored(TDKMenuItem* parent, const std::vector<TStoredItem>& rows) {
-    for (const TStoredItem& row : rows) {
-        std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
-        parent->Add(mi.get());
-        TDKMenuItem* added = mi.release();
-        AppendStored(added, row.Items);
+    std::vector<std::pair<TDKMenuItem*, const std::vector<TStoredItem>*>> todo{{parent, &rows}};
+    while (!todo.empty()) {
+        auto [target, level] = todo.back();
+        todo.pop_back();
+        for (const TStoredItem& row : *level) {
+            std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
+            target->Add(mi.get());
+            TDKMenuItem* added = mi.release();
+            if (!row.Items.empty()) todo.emplace_back(added, &row.Items);
+        }
     }
 }
 
-TStoredItem ToStored(const TDKMenuItem* item) {
-    TStoredItem s;
-    s.MIID = item->MIID();
-    s.Caption = item->Caption();
-    s.ExecPath = item->ExecPath();
-    s.Checked = item->Checked();
-    s.Loadable = item->Loadable();
-    s.Edited = item->Edited();
-    s.Items.reserve(static_cast<size_t>(item->Count()));
-    for (int i = 0; i < item->Count(); ++i) s.Items.push_back(ToStored(item->GetItem(i)));
-    return s;
-}
-
-// Icons fetched for statistics entries, by the list item that shows them: the items do not own
-// their icons, so each refill destroys those of the entries it throws away.
-std::mutex g_iconLock;
-std::map<const TDKMenuItem*, std::vector<HICON>>& StatIcons() {
-    static std::map<const TDKMenuItem*, std::vector<HICON>> m;
-    return m;
-}
-
-void ReleaseStatIcons(const TDKMenuItem* list) {
-    std::vector<HICON> icons;
-    {
-        std::lock_guard<std::mutex> g(g_iconLock);
-        auto it = StatIcons().find(list);
-        if (it == StatIcons().end()) return;
-        icons.swap(it->second);
-        StatIcons().erase(it);
+TStoredItem ToStored(const TDKMenuItem* root) {
+    TStoredItem out;
+    std::vector<std::pair<const TDKMenuItem*, TStoredItem*>> todo{{root, &out}};
+    while (!todo.empty()) {
+        auto [item, s] = todo.back();
+        todo.pop_back();
+        s->MIID = item->MIID();
+        s->Caption = item->Caption();
+        s->ExecPath = item->ExecPath();
+        s->Checked = item->Checked();
+        s->Loadable = item->Loadable();
+        s->Edited = item->Edited();
+        // Sized before any child is queued, so the pointers into it stay valid.
+        s->Items.resize(static_cast<size_t>(std::max(0, item->Count())));
+        for (int i = 0; i < item->Count(); ++i) todo.emplace_back(item->GetItem(i), &s->Items[static_cast<size_t>(i)]);
     }
-    for (HICON h : icons)
-        if (h) DestroyIcon(h);
+    return out;
 }
 
 int MenuOf(const TDKMenuItem* item) { return item->PopupMenu() ? item->PopupMenu()->MenuID() : 0; }
 
 void FillList(TDKMenuItem* Sender, const TStatList& list, const TDKNotifyEvent& handler) {
     Sender->Clear();
-    ReleaseStatIcons(Sender);
-    std::vector<HICON> icons;
     auto add = [&](TDKMenuItem* target, const TStatRow& row) {
-        auto* mi = new TDKMenuItem();
+        auto mi = std::make_unique<TDKMenuItem>();
         mi->SetMIID(row.PID);
         mi->FCaption = row.Caption;
         mi->SetExecPath(row.Path);
-        mi->FIcon = GetShellSmallIcon(row.Path);
-        icons.push_back(mi->FIcon);
+        mi->TakeIcon(gui::IconHandle(GetShellSmallIcon(row.Path)));
         mi->AddMenuItem(0, TDKData::EmptyCaption);
         mi->FOnBeforExpose = handler;
-        target->Add(mi);
+        target->Add(mi.get());
+        mi.release();
     };
-    try {
-        for (const TStatRow& row : list.Entries) add(Sender, row);
-        if (list.HasMore) {
-            TDKMenuItem* more = Sender->AddMenuItem(0, TDKData::MoreCaption);
-            for (const TStatRow& row : list.More) add(more, row);
-        }
-    } catch (...) {
-        std::lock_guard<std::mutex> g(g_iconLock);
-        StatIcons()[Sender] = std::move(icons);
-        throw;
+    for (const TStatRow& row : list.Entries) add(Sender, row);
+    if (list.HasMore) {
+        TDKMenuItem* more = Sender->AddMenuItem(0, TDKData::MoreCaption);
+        for (const TStatRow& row : list.More) add(more, row);
     }
-    std::lock_guard<std::mutex> g(g_iconLock);
-    StatIcons()[Sender] = std::move(icons);
 }
 
 void FillLines(TDKMenuItem* Sender, const std::vector<TStatLine>& lines) {
@@ -105,7 +85,8 @@ void FillLines(TDKMenuItem* Sender, const std::vector<TStatLine>& lines) {
 
 int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int InsertIndex) {
     int Highest = -1;
-    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest);
+    bool complete = true;
+    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest, &complete);
     int k = 0;
     for (const TStoredItem& row : loaded) {
         std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
@@ -117,7 +98,7 @@ int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int Inser
         AppendStored(added, row.Items);
     }
     // Only a menu that holds all its stored rows may write them back.
-    if (ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
+    if (complete && ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
         dkmi->PopupMenu()->FStoredLoaded = true;
     return Highest;
 }

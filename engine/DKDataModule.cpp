@@ -8,6 +8,7 @@
 
 #include "Application.h"
 #include "DKUtils.h"
+#include "Registry.h"
 #include "SysUtils.h"
 #include "sqlite3.h"
 
@@ -85,7 +86,7 @@ struct StmtUse {
     }
 };
 
-// A statement of its own (one per level of a recursive load).
+// A statement of its own, finalized when it goes.
 struct OwnStmt {
     sqlite3_stmt* s = nullptr;
     ~OwnStmt() {
@@ -134,15 +135,14 @@ std::wstring FolderPath(int csidl) {
 
 // The registered path of a program (App Paths), empty when unknown or missing on disk.
 std::wstring RegisteredAppPath(const std::wstring& exeName) {
-    HKEY key = nullptr;
-    std::wstring sub = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-    wchar_t buf[1024] = {};
-    DWORD size = sizeof(buf) - sizeof(wchar_t), type = 0;
-    LONG rc = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
-    std::wstring path(buf);
+    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_READ);
+    if (!reg.OpenKeyReadOnly(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + exeName)) return {};
+    std::wstring path;
+    try {
+        path = reg.ReadString(L"");
+    } catch (const std::runtime_error&) {
+        return {};  // a default value that is no string names no program
+    }
     path.erase(std::remove(path.begin(), path.end(), L'"'), path.end());
     const std::wstring var = L"%programfiles%";
     std::wstring lower = gui::LowerCase(path);
@@ -267,13 +267,16 @@ void TDKData::Exec(const char* sql) {
 
 // ---- stored menus ----
 
-std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Highest) {
+std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Highest, bool* Complete) {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     RequireConnection();
     Highest = -1;
     std::vector<TStoredItem> items;
-    std::vector<int> path{ParentID};
-    LoadLevel(MenuID, ParentID, path, items, Highest);
+    bool complete = LoadLevels(MenuID, ParentID, items, Highest);
+    if (!complete)
+        Log(4, L"(d5) Menu " + std::to_wstring(MenuID) + L": rows nested deeper than " +
+                   std::to_wstring(MaxStoredDepth) + L" levels are not loaded");
+    if (Complete) *Complete = complete;
     return items;
 }
 
@@ -291,27 +294,53 @@ int TDKData::FillMenuItem(TStoredItem& dkmi, int MenuID, int ParentID, int Inser
     return Highest;
 }
 
-void TDKData::LoadLevel(int MenuID, int ParentID, std::vector<int>& path, std::vector<TStoredItem>& out,
-                        int& Highest) {
-    // Each level has a statement of its own: the outer rows stay open while the inner ones load.
+// Walks the stored tree with a list of its own rather than the stack, so any depth of rows loads
+// without overflowing a thread; the depth bound keeps every later walk of the tree safe too.
+bool TDKData::LoadLevels(int MenuID, int ParentID, std::vector<TStoredItem>& out, int& Highest) {
+    struct Pending {
+        std::vector<TStoredItem>* items;  // filled once, then never grown: pointers into it stay valid
+        int parent;                       // MIID whose children go into items
+        int depth;                        // depth of those children, 1 for ParentID's own
+        size_t up;                        // index of the Pending that holds the parent, or npos
+    };
+    constexpr size_t npos = static_cast<size_t>(-1);
+    std::vector<Pending> seen;  // every level visited, so a row's ancestors can be walked for cycles
+    std::vector<size_t> todo{0};
+    seen.push_back({&out, ParentID, 1, npos});
+    bool complete = true;
     OwnStmt q;
     if (sqlite3_prepare_v2(DKADOConnection, kLoadSQL, -1, &q.s, nullptr) != SQLITE_OK) Fail();
-    BindInt(q.s, ":MID", MenuID);
-    BindInt(q.s, ":ParentID", ParentID);
-    while (Step(DKADOConnection, q.s)) {
-        TStoredItem item;
-        item.MIID = sqlite3_column_int(q.s, 0);
-        if (std::find(path.begin(), path.end(), item.MIID) != path.end()) continue;  // a cycle
-        item.Caption = ColumnText(q.s, 1);
-        item.ExecPath = ColumnText(q.s, 3);
-        item.Checked = sqlite3_column_type(q.s, 4) != SQLITE_NULL && sqlite3_column_int(q.s, 4) != 0;
-        item.Loadable = true;
-        Highest = std::max(Highest, item.MIID);
-        path.push_back(item.MIID);
-        LoadLevel(MenuID, item.MIID, path, item.Items, Highest);
-        path.pop_back();
-        out.push_back(std::move(item));
+    while (!todo.empty()) {
+        size_t at = todo.back();
+        todo.pop_back();
+        Pending level = seen[at];
+        sqlite3_reset(q.s);
+        BindInt(q.s, ":MID", MenuID);
+        BindInt(q.s, ":ParentID", level.parent);
+        while (Step(DKADOConnection, q.s)) {
+            int miid = sqlite3_column_int(q.s, 0);
+            bool cycle = false;
+            for (size_t a = at; a != npos && !cycle; a = seen[a].up) cycle = seen[a].parent == miid;
+            if (cycle) continue;
+            if (level.depth > MaxStoredDepth) {
+                complete = false;
+                break;
+            }
+            TStoredItem item;
+            item.MIID = miid;
+            item.Caption = ColumnText(q.s, 1);
+            item.ExecPath = ColumnText(q.s, 3);
+            item.Checked = sqlite3_column_type(q.s, 4) != SQLITE_NULL && sqlite3_column_int(q.s, 4) != 0;
+            item.Loadable = true;
+            Highest = std::max(Highest, item.MIID);
+            level.items->push_back(std::move(item));
+        }
+        for (TStoredItem& item : *level.items) {
+            seen.push_back({&item.Items, item.MIID, level.depth + 1, at});
+            todo.push_back(seen.size() - 1);
+        }
     }
+    return complete;
 }
 
 void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
@@ -324,7 +353,7 @@ void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
         StmtUse use{q};
         BindInt(q, ":MenuID", MenuID);
         Step(DKADOConnection, q);
-        SaveMenuItem(MenuID, Root, -1, 0);
+        SaveMenuItem(MenuID, Root);
         Exec("commit");
     } catch (...) {
         sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
@@ -332,10 +361,29 @@ void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
     }
 }
 
-void TDKData::SaveMenuItem(int MenuID, const TStoredItem& dki, int OwnerMIID, int Index) {
-    for (size_t i = 0; i < dki.Items.size(); ++i) SaveMenuItem(MenuID, dki.Items[i], dki.MIID, static_cast<int>(i));
-    if (dki.Loadable && !dki.Edited)
-        InsertRow({MenuID, dki.MIID, OwnerMIID, Index, dki.Caption, dki.ExecPath, false});
+// Children before their parent, as the rows were always written; a list of its own instead of
+// the stack, whatever the depth.
+void TDKData::SaveMenuItem(int MenuID, const TStoredItem& Root) {
+    struct Frame {
+        const TStoredItem* item;
+        int owner;
+        int index;
+        size_t next = 0;
+    };
+    std::vector<Frame> stack{{&Root, -1, 0}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next < f.item->Items.size()) {
+            size_t i = f.next++;
+            stack.push_back({&f.item->Items[i], f.item->MIID, static_cast<int>(i)});
+            continue;
+        }
+        const TStoredItem& dki = *f.item;
+        int owner = f.owner, index = f.index;
+        stack.pop_back();
+        if (dki.Loadable && !dki.Edited)
+            InsertRow({MenuID, dki.MIID, owner, index, dki.Caption, dki.ExecPath, false});
+    }
 }
 
 void TDKData::InsertRow(const TMenuItemRow& row) {

@@ -115,8 +115,11 @@ public:
 
     // Stored menus. Loading returns the stored children of ParentID (recursively, in Position
     // order) and sets Highest to the highest MIID loaded, -1 when none. A row whose MIID already
-    // stands on the path from ParentID down is skipped, so a cyclic table still loads.
-    std::vector<TStoredItem> LoadMenuRows(int MenuID, int ParentID, int& Highest);
+    // stands on the path from ParentID down is skipped, so a cyclic table still loads. Rows more
+    // than MaxStoredDepth levels below ParentID are left out and logged (d5); Complete then
+    // gets false.
+    static constexpr int MaxStoredDepth = 1000;
+    std::vector<TStoredItem> LoadMenuRows(int MenuID, int ParentID, int& Highest, bool* Complete = nullptr);
     // Replaces every stored row of the menu by the tree below Root (Root itself is the menu's
     // root: MIID -1, not Loadable). Delete and inserts form one transaction: on failure the old
     // rows stay and the error is raised.
@@ -181,9 +184,8 @@ private:
     void CreateSchema();
     sqlite3_stmt* Query(const char* sql);  // the shared statement of that text, reset
     void Exec(const char* sql);
-    void LoadLevel(int MenuID, int ParentID, std::vector<int>& path, std::vector<TStoredItem>& out,
-                   int& Highest);
-    void SaveMenuItem(int MenuID, const TStoredItem& dki, int OwnerMIID, int Index);
+    bool LoadLevels(int MenuID, int ParentID, std::vector<TStoredItem>& out, int& Highest);
+    void SaveMenuItem(int MenuID, const TStoredItem& Root);
     void InsertRow(const TMenuItemRow& row);
     int InsertExecTime(int MID, const std::wstring& Path);
     std::vector<TStatRow> StatRows(const char* sql, int MID);

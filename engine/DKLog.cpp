@@ -70,9 +70,11 @@ void Log(BYTE level, const std::wstring& text) {
         std::wstring line = gui::FormatTimeStamp(now) + L"> " + NormaliseBreaks(text) + L"\r\n";
 
         std::lock_guard<std::mutex> guard(g_logLock);
-        HANDLE f = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return;
+        gui::KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return;
+        HANDLE f = file.get();
         LARGE_INTEGER size{};
         GetFileSizeEx(f, &size);
         Encoding enc = Encoding::Ansi;
@@ -100,7 +102,6 @@ void Log(BYTE level, const std::wstring& text) {
         SetFilePointerEx(f, end, nullptr, FILE_END);
         DWORD written = 0;
         WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(f);
     } catch (...) {
         // the line is lost; logging never fails its caller
     }

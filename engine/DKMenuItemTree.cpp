@@ -271,6 +271,13 @@ void TDKMenuItem::SetIcon(HICON v) {
     if (FOwner) FOwner->UpdateWindow(-1, false);
 }
 
+void TDKMenuItem::TakeIcon(gui::IconHandle Icon) {
+    // The open window keeps pictures by handle; a new icon may get the old one's number.
+    if (FOwnIcon && FOwner) FOwner->FIconPictures.erase(FOwnIcon.get());
+    FOwnIcon = std::move(Icon);
+    SetIcon(FOwnIcon.get());
+}
+
 void TDKMenuItem::SetEdited(bool v) {
     FEdited = v;
     if (FOwner) {

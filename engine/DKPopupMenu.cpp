@@ -311,7 +311,7 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
             Item->FOnBeforExpose = requery;
         } else {
             Item->FOnClick = [Item](TDKMenuItem* s) { Item->DoExecItemIDList(s); };
-            Item->FIcon = GetShellSmallIcon(Item->ExecPath());
+            Item->TakeIcon(gui::IconHandle(GetShellSmallIcon(Item->ExecPath())));
             Item->AddMenuItem(0, TDKData::EmptyCaption);
             Item->FOnBeforExpose = [this](TDKMenuItem* s) { ExposeItemMenu(s); };
         }

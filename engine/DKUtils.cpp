@@ -66,5 +66,6 @@ void InitializeDKUtils() {
 void FinalizeDKUtils() {
     std::lock_guard lock(gShellLock);
     if (IShellFolder* folder = gDesktop.exchange(nullptr)) folder->Release();
-    if (HIMAGELIST list = gSmallImages.exchange(nullptr)) ImageList_Destroy(list);
+    // The system image list belongs to the shell: it is let go, never destroyed.
+    gSmallImages.store(nullptr);
 }

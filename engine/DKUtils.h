@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 // Appends one time-stamped line to the log file beside the executable, when that file exists
 // and level is at least Config.LogPriority. Never throws; safe from any thread.
 void Log(BYTE level, const std::wstring& text);
@@ -30,15 +32,12 @@ class TIcon {
 public:
     TIcon() = default;
     explicit TIcon(HICON handle) : handle_(handle) {}
-    ~TIcon() { Clear(); }
-    TIcon(TIcon&& other) noexcept;
-    TIcon& operator=(TIcon&& other) noexcept;
-    TIcon(const TIcon&) = delete;
-    TIcon& operator=(const TIcon&) = delete;
+    TIcon(TIcon&& other) noexcept = default;
+    TIcon& operator=(TIcon&& other) noexcept = default;
 
-    HICON Handle() const { return handle_; }
+    HICON Handle() const { return handle_.get(); }
     HICON ReleaseHandle();  // the caller owns it afterwards
-    bool Empty() const { return handle_ == nullptr; }
+    bool Empty() const { return !handle_; }
     void Clear();
     int Width() const;
     int Height() const;
@@ -49,7 +48,7 @@ public:
     void SaveToStream(TMemoryStream& stream) const;
 
 private:
-    HICON handle_ = nullptr;
+    gui::IconHandle handle_;
     TMemoryStream data_;
 };
 
@@ -62,6 +61,8 @@ BYTE DetectImageType(const TMemoryStream* Stream);
 void Pick16x16Icon(TIcon& Icon);
 // Small system icon of a path (class-id paths through the desktop folder); caller destroys it.
 HICON GetShellSmallIcon(const std::wstring& Path);
+// The 16 x 16 image of an .ico file, or none.
+gui::IconHandle LoadSmallIconFile(const std::wstring& Path);
 bool IsTaskbarWindow(HWND Wnd);
 // Lower-case full path of the executable that owns the window, or empty.
 std::wstring GetWindowExeName(HWND Wnd);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "DKUtils.h"
+#include "Handles.h"
 #include "IconsToFile.h"
 
 namespace {
@@ -69,62 +70,45 @@ HICON IconFromArgb(int width, int height, const BYTE* rows, int stride) {
     BITMAPINFO bi{};
     bi.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB};
     void* bits = nullptr;
-    HBITMAP colour = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    gui::BitmapHandle colour(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!colour) return nullptr;
     for (int y = 0; y < height; ++y)
         std::memcpy(static_cast<BYTE*>(bits) + y * width * 4, rows + y * stride, static_cast<size_t>(width) * 4);
-    HBITMAP mask = CreateBitmap(width, height, 1, 1, nullptr);
-    ICONINFO ii{TRUE, 0, 0, mask, colour};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(mask);
-    DeleteObject(colour);
-    return icon;
+    gui::BitmapHandle mask(CreateBitmap(width, height, 1, 1, nullptr));
+    ICONINFO ii{TRUE, 0, 0, mask.get(), colour.get()};
+    return CreateIconIndirect(&ii);
 }
 
 }  // namespace
 
-TIcon::TIcon(TIcon&& other) noexcept : handle_(other.handle_), data_(std::move(other.data_)) {
-    other.handle_ = nullptr;
-}
-
-TIcon& TIcon::operator=(TIcon&& other) noexcept {
-    if (this != &other) {
-        Clear();
-        handle_ = other.handle_;
-        data_ = std::move(other.data_);
-        other.handle_ = nullptr;
-    }
-    return *this;
+gui::IconHandle LoadSmallIconFile(const std::wstring& Path) {
+    return gui::IconHandle(static_cast<HICON>(LoadImageW(nullptr, Path.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
 }
 
 HICON TIcon::ReleaseHandle() {
-    HICON h = handle_;
-    handle_ = nullptr;
     data_.clear();
-    return h;
+    return handle_.release();
 }
 
 void TIcon::Clear() {
-    if (handle_) DestroyIcon(handle_);
-    handle_ = nullptr;
+    handle_.reset();
     data_.clear();
 }
 
 static SIZE IconSize(HICON icon) {
     SIZE size{0, 0};
-    ICONINFO ii{};
-    if (!icon || !GetIconInfo(icon, &ii)) return size;
+    gui::IconBitmaps bitmaps(icon);
+    if (!bitmaps.ok) return size;
+    const ICONINFO& ii = bitmaps.info;
     BITMAP bm{};
     GetObjectW(ii.hbmColor ? ii.hbmColor : ii.hbmMask, sizeof(bm), &bm);
     size.cx = bm.bmWidth;
     size.cy = ii.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    if (ii.hbmMask) DeleteObject(ii.hbmMask);
     return size;
 }
 
-int TIcon::Width() const { return IconSize(handle_).cx; }
-int TIcon::Height() const { return IconSize(handle_).cy; }
+int TIcon::Width() const { return IconSize(handle_.get()).cx; }
+int TIcon::Height() const { return IconSize(handle_.get()).cy; }
 
 void TIcon::LoadFromStream(const TMemoryStream& stream) {
     std::vector<IcoEntry> entries = ParseIco(stream);
@@ -133,8 +117,7 @@ void TIcon::LoadFromStream(const TMemoryStream& stream) {
     HICON h = CreateIconFromResourceEx(const_cast<BYTE*>(e.image), e.size, TRUE, 0x00030000, e.width, e.height,
                                        LR_DEFAULTCOLOR);
     if (!h) throw std::runtime_error("Invalid icon stream");
-    Clear();
-    handle_ = h;
+    handle_.reset(h);
     data_ = stream;
 }
 
@@ -144,8 +127,9 @@ void TIcon::SaveToStream(TMemoryStream& stream) const {
         return;
     }
     stream.clear();
-    ICONINFO ii{};
-    if (!handle_ || !GetIconInfo(handle_, &ii)) return;
+    gui::IconBitmaps bitmaps(handle_.get());
+    if (!bitmaps.ok) return;
+    ICONINFO& ii = bitmaps.info;
     if (!ii.hbmColor) ii.hbmColor = SplitMonoMask(ii.hbmMask);
     TBitmapBits colour, mask;
     int headerSize = ii.hbmColor ? GetBitmapBits(ii.hbmColor, colour, 4) : 0;
@@ -170,8 +154,6 @@ void TIcon::SaveToStream(TMemoryStream& stream) const {
         stream.insert(stream.end(), colour.Bits, colour.Bits + colourSize);
         stream.insert(stream.end(), mask.Bits, mask.Bits + maskSize);
     }
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    if (ii.hbmMask) DeleteObject(ii.hbmMask);
 }
 
 BYTE DetectImageType(const TMemoryStream* Stream) {
@@ -246,17 +228,9 @@ HICON PngToIcon(IStream* stream) {
 
 TIcon PngStreamToIcon(const TMemoryStream& Stream) {
     if (DetectImageType(&Stream) != 4) throw std::runtime_error("Invalid PNG image (no PNG signature)");
-    IStream* stream = SHCreateMemStream(Stream.data(), static_cast<UINT>(Stream.size()));
+    gui::ComPtr<IStream> stream(SHCreateMemStream(Stream.data(), static_cast<UINT>(Stream.size())));
     if (!stream) throw std::runtime_error("Out of memory");
-    HICON icon = nullptr;
-    try {
-        icon = PngToIcon(stream);
-    } catch (...) {
-        stream->Release();
-        throw;
-    }
-    stream->Release();
-    return TIcon(icon);
+    return TIcon(PngToIcon(stream.get()));
 }
 
 HICON BlackToTransparentIcon(HBITMAP Bitmap) {

@@ -40,7 +40,7 @@ HICON GetShellSmallIcon(const std::wstring& Path) {
         SHGetFileInfoW(Path.c_str(), 0, &info, sizeof(info),
                        SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
     }
-    if (info.hIcon) DestroyIcon(info.hIcon);
+    gui::IconHandle unused(info.hIcon);  // the list's own copy is the one handed out
     return ImageList_GetIcon(SysSmallImageList(), info.iIcon, ILD_NORMAL);
 }
 
@@ -60,16 +60,15 @@ std::wstring GetWindowExeName(HWND Wnd) {
     std::wstring result;
     DWORD pid = 0;
     GetWindowThreadProcessId(Wnd, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    gui::KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
     if (!process) return result;
     HMODULE modules[1024 / sizeof(HMODULE)];
     DWORD needed = 0;
-    if (EnumProcessModules(process, modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
+    if (EnumProcessModules(process.get(), modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
         wchar_t name[261] = {};
-        if (GetModuleFileNameExW(process, modules[0], name, 261) > 0)
+        if (GetModuleFileNameExW(process.get(), modules[0], name, 261) > 0)
             result = gui::AnsiLowerCase(gui::Trim(name));
     }
-    CloseHandle(process);
     return result;
 }
 
@@ -140,22 +139,19 @@ bool ForceForegroundWindow(HWND Wnd) {
 }
 
 bool KillProcessByName(const std::wstring& Name) {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return false;
+    gui::KernelHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snap) return false;
     const std::wstring wanted = gui::AnsiUpperCase(Name);
     bool result = false;
     PROCESSENTRY32W pe{};
     pe.dwSize = sizeof(pe);
-    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
+    for (BOOL more = Process32FirstW(snap.get(), &pe); more; more = Process32NextW(snap.get(), &pe)) {
         std::wstring exe = pe.szExeFile;
         if (gui::AnsiUpperCase(gui::ExtractFileName(exe)) != wanted && gui::AnsiUpperCase(exe) != wanted) continue;
         result = false;
-        if (HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID)) {
-            result = TerminateProcess(p, 1) != 0;
-            CloseHandle(p);
-        }
+        if (gui::KernelHandle p{OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID)})
+            result = TerminateProcess(p.get(), 1) != 0;
     }
-    CloseHandle(snap);
     return result;
 }
 

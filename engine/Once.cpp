@@ -3,9 +3,10 @@
 #include <windows.h>
 
 #include "Application.h"
+#include "Handles.h"
 
 namespace {
-HANDLE g_mutex = nullptr;
+gui::KernelHandle g_mutex;
 bool g_first = false;
 
 // Text of a window read into a 512-character buffer, as the instance test does.
@@ -27,13 +28,12 @@ void InitializeOnce() {
     std::wstring name;
     GetInstanceMutexName(name);
     SetLastError(0);
-    g_mutex = CreateMutexW(nullptr, TRUE, name.c_str());
-    g_first = g_mutex != nullptr && GetLastError() == 0;
+    g_mutex.reset(CreateMutexW(nullptr, TRUE, name.c_str()));
+    g_first = g_mutex && GetLastError() == 0;
 }
 
 void FinalizeOnce() {
-    if (g_mutex) CloseHandle(g_mutex);
-    g_mutex = nullptr;
+    g_mutex.reset();
 }
 
 void ActivatePrevInstance() {

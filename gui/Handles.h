@@ -151,6 +151,19 @@ private:
     HGDIOBJ old_;
 };
 
+// The bitmaps GetIconInfo hands out with an icon's details, deleted when this goes.
+struct IconBitmaps {
+    ICONINFO info{};
+    bool ok = false;
+    explicit IconBitmaps(HICON icon) noexcept : ok(icon && GetIconInfo(icon, &info)) {}
+    ~IconBitmaps() {
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
+    }
+    IconBitmaps(const IconBitmaps&) = delete;
+    IconBitmaps& operator=(const IconBitmaps&) = delete;
+};
+
 // One COM reference, released when it goes.
 template <class T>
 class ComPtr {

@@ -1,6 +1,7 @@
 #pragma once
 // Windows profile (.ini) file, read and written key by key; sections and keys ignore case.
 #include <string>
+#include <vector>
 
 #include "StringList.h"
 
@@ -31,6 +32,44 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// The whole profile file in memory: read once, changed in memory and written back in one go by
+// UpdateFile. Lines are kept and written as the profile functions keep and write them; the new
+// text goes to a file of its own that then takes the old one's place, so an end cut short
+// leaves either the old file or the new one whole.
+class MemIniFile {
+public:
+    explicit MemIniFile(std::wstring path);
+    const std::wstring& Path() const { return path_; }
+
+    void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value);
+    void WriteInteger(const std::wstring& section, const std::wstring& key, long long value);
+    void WriteBool(const std::wstring& section, const std::wstring& key, bool value);
+    // A section exists when it holds at least one key (blank and comment lines do not count).
+    bool SectionExists(const std::wstring& section) const;
+    void EraseSection(const std::wstring& section);
+    // False when the file could not be written; the old file is then left as it was.
+    bool UpdateFile() const;
+
+private:
+    struct Line {
+        std::wstring key;  // the whole line when it has no "="
+        std::wstring value;
+        bool hasValue = false;
+    };
+    struct Section {
+        std::wstring name;  // empty for the lines before the first section header
+        std::vector<Line> lines;
+    };
+    static constexpr size_t npos = static_cast<size_t>(-1);
+    size_t Find(const std::wstring& section) const;  // index in sections_, npos when none
+
+    enum class Encoding { Ansi, Utf8, Utf16 };
+    std::wstring path_;
+    Encoding encoding_ = Encoding::Ansi;
+    std::vector<Section> sections_;
+    mutable size_t last_ = 0;  // writes come section by section: look there first
 };
 
 // Integer parsing shared with other readers of user text: decimal, "$" or "0x" hexadecimal.

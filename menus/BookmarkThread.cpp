@@ -234,13 +234,10 @@ void TBookmarkThread::Execute() {
     }
     Pick16x16Icon(icon);
     SaveIconToFile(fileName, icon.Handle(), 4);
-    auto loaded = static_cast<HICON>(LoadImageW(nullptr, fileName.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+    gui::IconHandle loaded = LoadSmallIconFile(fileName);
     if (!loaded) return;
-    bool taken = false;
-    Synchronize([this, loaded, &taken] {
-        if (!ItemAlive()) return;
-        DKMenuItem->SetIcon(loaded);
-        taken = true;
+    // The item owns the icon from here; one that is gone leaves it to be destroyed here.
+    Synchronize([this, &loaded] {
+        if (ItemAlive()) DKMenuItem->TakeIcon(std::move(loaded));
     });
-    if (!taken) DestroyIcon(loaded);
 }

@@ -39,6 +39,11 @@ TFilesShellExecFunc& TotalCommanderStart() {
     return f;
 }
 
+TFilesListDrivesFunc& DriveListing() {
+    static TFilesListDrivesFunc f;
+    return f;
+}
+
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 
 // Folder + "\" + name, without doubling the backslash of a drive's root.
@@ -139,6 +144,7 @@ LRESULT CALLBACK FilesWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) 
 
 void TFilesMenu::SetWinExec(TFilesWinExecFunc f) { WinExecStart() = std::move(f); }
 void TFilesMenu::SetTotalCommanderStart(TFilesShellExecFunc f) { TotalCommanderStart() = std::move(f); }
+void TFilesMenu::SetDriveListing(TFilesListDrivesFunc f) { DriveListing() = std::move(f); }
 
 TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     {
@@ -148,13 +154,12 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         FilesMenuRefreshPending = false;
     }
     try {
-        FTCIcon.reset(static_cast<HICON>(LoadImageW(nullptr, (gui::ExeDir() + L"images\\tc.ico").c_str(), IMAGE_ICON,
-                                                    16, 16, LR_LOADFROMFILE)));
+        FTCIcon = LoadSmallIconFile(gui::ExeDir() + L"images\\tc.ico");
         TCPath = FindTotalCommander();
         FItems->SetShowFileExt(true);
         LoadFavorites();
         FItems->AddMenuItem(MainTitleID, L"All Files", nullptr, true);
-        // A menu without its drives, filter or statistics is not handed to the bar.
+        // A drive listing that fails is logged and the menu is built around what it gave.
         FillDrives();
     } catch (...) {
         // No half-built menu stays reachable from the listener.
@@ -183,7 +188,6 @@ TFilesMenu::~TFilesMenu() {
             FilesMenuRefreshPending = false;
         }
     }
-    FTCIcon.reset();
 }
 
 // ---- drives ----
@@ -222,10 +226,17 @@ void TFilesMenu::FillDrives() {
             }
         }
     };
-    {
+    // A listing that fails keeps the drives it gave; the walk, the filter and the statistics
+    // still follow, so the menu is whole and the next device change lists the drives again.
+    try {
         PutBack putBack{FItems, children, head};
         PIDLPtr drives = SpecialFolder(CSIDL_DRIVES);
-        FItems->ExposeFolder(drives.get(), false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+        if (DriveListing())
+            DriveListing()(FItems, drives.get());
+        else
+            FItems->ExposeFolder(drives.get(), false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+    } catch (const std::exception& e) {
+        Log(4, L"(f4) " + What(e));
     }
 
     for (int i = first; i < FItems->Count();) {

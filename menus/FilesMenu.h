@@ -4,11 +4,14 @@
 #include <string>
 
 #include "DKComponents.h"
+#include "Handles.h"
 
 // Starts an ANSI command line with a show state (WinExec). Tests replace it.
 using TFilesWinExecFunc = std::function<void(const std::string& CmdLine, UINT Show)>;
 // Opens a program with parameters through the shell (ShellExecuteW, default verb). Tests replace it.
 using TFilesShellExecFunc = std::function<void(const std::wstring& File, const std::wstring& Params)>;
+// Lists the computer folder's entries under the menu's root (ExposeFolder). Tests replace it.
+using TFilesListDrivesFunc = std::function<void(TDKMenuItem* Root, LPCITEMIDLIST Drives)>;
 
 // The Files button's menu: favourites, the computer's drives as lazily opened folder trees
 // (each file and folder with Total Commander, new-folder and rename commands), a path box that
@@ -36,6 +39,7 @@ public:
     // Replace the program starts; an empty function restores the real one.
     static void SetWinExec(TFilesWinExecFunc f);
     static void SetTotalCommanderStart(TFilesShellExecFunc f);
+    static void SetDriveListing(TFilesListDrivesFunc f);
 
 private:
     // The rebuild itself; errors propagate (RefreshDrives logs them).

@@ -23,12 +23,6 @@ std::wstring Text16(sqlite3_stmt* Stmt, int Column) {
     return p ? std::wstring(static_cast<const wchar_t*>(p)) : std::wstring();
 }
 
-[[noreturn]] void Fail(sqlite3* Db, const char* What) {
-    std::string msg = What;
-    if (Db) msg += std::string(": ") + sqlite3_errmsg(Db);
-    throw std::runtime_error(msg);
-}
-
 }  // namespace
 
 void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
@@ -59,10 +53,9 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
             ~TCopyGuard() { Remove(); }
         } copyGuard{copy};
         copyGuard.Remove();
-        // A failed copy must not leave an older copy to be read in its place.
-        if (!CopyFileW(source.c_str(), copy.c_str(), FALSE))
-            throw std::runtime_error("cannot copy the bookmark database: " +
-                                     gui::ToUtf8(gui::SysErrorMessage(GetLastError())));
+        // A failed copy must not leave an older copy to be read in its place; the item then
+        // stays without children.
+        if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) return;
 
         sqlite3* db = nullptr;
         struct TDbGuard {
@@ -73,10 +66,10 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
                 sqlite3_close(Db);
             }
         } dbGuard{db, FFirefoxDB};
-        if (sqlite3_open16(copy.c_str(), &db) != SQLITE_OK) Fail(db, "cannot open the bookmark database");
-        if (sqlite3_exec(db, "pragma synchronous = off", nullptr, nullptr, nullptr) != SQLITE_OK ||
-            sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr) != SQLITE_OK)
-            Fail(db, "cannot set up the bookmark database");
+        // A copy that cannot be opened or read leaves the item without children, unreported.
+        if (sqlite3_open16(copy.c_str(), &db) != SQLITE_OK) return;
+        sqlite3_exec(db, "pragma synchronous = off", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr);
         FFirefoxDB = db;
         FFirefoxFolders.clear();
         LoadFirefoxFolder(Item, BookmarksMenuFolder);
@@ -97,10 +90,10 @@ void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
              L"p on b.fk= p.id where b.parent = %d order by parent, position",
              ParentId);
     sqlite3_stmt* raw = nullptr;
-    // A database that cannot be read is reported, not shown as an empty tree.
+    // A folder that cannot be read ends only itself: its siblings and the rest of the tree load.
     if (sqlite3_prepare16_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK || !raw) {
         sqlite3_finalize(raw);
-        Fail(db, "cannot read the bookmarks");
+        return;
     }
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
 
@@ -111,8 +104,7 @@ void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
     } pop{FFirefoxFolders};
 
     bool separator = false;
-    int rc;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
         std::wstring title = Text16(stmt.get(), 4);
         if (gui::Trim(title).empty()) {
             separator = true;
@@ -133,5 +125,4 @@ void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
         }
         separator = false;
     }
-    if (rc != SQLITE_DONE) Fail(db, "cannot read the bookmarks");
 }

@@ -43,10 +43,6 @@ constexpr TSupportLink kSupportLinks[] = {
     {L"Write to Support", L"mailto:support@orvane.example", L"envelope.ico"},
 };
 
-HICON LoadIconFile(const std::wstring& Path) {
-    return static_cast<HICON>(LoadImageW(nullptr, Path.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-}
-
 }  // namespace
 
 void THelpMenu::SetStart(THelpStartFunc f) { Starter() = std::move(f); }
@@ -62,11 +58,6 @@ double THelpMenu::WindowsVersion() {
     return vi.dwMajorVersion + vi.dwMinorVersion * 0.1;
 }
 
-HICON THelpMenu::Keep(HICON Icon) {
-    if (Icon) FIcons.push_back(Icon);
-    return Icon;
-}
-
 THelpMenu::THelpMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     wchar_t buf[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_WINDOWS, nullptr, 0, buf);
@@ -76,25 +67,19 @@ THelpMenu::THelpMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
 
     FItems->AddMenuItem(0, L"Windows", nullptr, true);
     TDKMenuItem* help = FItems->AddMenuItem(HelpAndSupportID, L"Help and Support", click);
-    help->SetIcon(Keep(GetShellSmallIcon(winDir + (WindowsVersion() <= 5.1 ? L"\\hh.exe" : L"\\HelpPane.exe"))));
+    help->TakeIcon(gui::IconHandle(GetShellSmallIcon(winDir + (WindowsVersion() <= 5.1 ? L"\\hh.exe" : L"\\HelpPane.exe"))));
     TDKMenuItem* ver = FItems->AddMenuItem(VersionID, L"Version", click);
-    ver->SetIcon(Keep(LoadIconFile(images + L"winver.ico")));
+    ver->TakeIcon(LoadSmallIconFile(images + L"winver.ico"));
 
     FItems->AddMenuItem(0, L"Support", nullptr, true);
     for (const TSupportLink& link : kSupportLinks) {
         TDKMenuItem* mi = FItems->AddMenuItem(0, link.Caption, [this](TDKMenuItem* Sender) { RunItem(Sender); });
         mi->SetExecPath(link.Address);
-        mi->SetIcon(Keep(LoadIconFile(images + link.Icon)));
+        mi->TakeIcon(LoadSmallIconFile(images + link.Icon));
     }
 
     TDKMenuItem* about = FItems->AddMenuItem(AboutID, L"About...", click, false, true);
-    about->SetIcon(Keep(GetShellSmallIcon(gui::ExeFileName())));
-}
-
-THelpMenu::~THelpMenu() {
-    // The windows showing the icons go first.
-    Hide();
-    for (HICON i : FIcons) DestroyIcon(i);
+    about->TakeIcon(gui::IconHandle(GetShellSmallIcon(gui::ExeFileName())));
 }
 
 // The menu has no filter box.

@@ -26,7 +26,6 @@ public:
     static constexpr int AboutID = 3;
 
     explicit THelpMenu(const TMenuOwner& AOwner);
-    ~THelpMenu() override;
     void ExecuteFilterText(TDKMenuItem* Item) override;
     void HelpItemClick(TDKMenuItem* Sender);
 
@@ -35,8 +34,4 @@ public:
     // Test seams: the program start (empty: the real calls) and the Windows version (0: real).
     static void SetStart(THelpStartFunc f);
     static void SetWindowsVersion(double v);
-
-private:
-    std::vector<HICON> FIcons;  // owned; the items only show them
-    HICON Keep(HICON Icon);
 };

@@ -9,16 +9,6 @@
 
 namespace {
 
-struct TInternet {
-    HINTERNET h = nullptr;
-    explicit TInternet(HINTERNET v = nullptr) : h(v) {}
-    ~TInternet() {
-        if (h) WinHttpCloseHandle(h);
-    }
-    TInternet(const TInternet&) = delete;
-    TInternet& operator=(const TInternet&) = delete;
-};
-
 std::string ErrorText(DWORD code) {
     switch (code) {
         case ERROR_WINHTTP_TIMEOUT: return "The operation timed out";
@@ -131,14 +121,12 @@ std::wstring DecodeHttpText(const std::vector<BYTE>& Body, const std::wstring& C
 }
 
 THttpClient::THttpClient() {
-    session_ = WinHttpOpen(L"Mozilla/5.0 (compatible; Orvane)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    session_.reset(WinHttpOpen(L"Mozilla/5.0 (compatible; Orvane)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) Fail(GetLastError());
 }
 
-THttpClient::~THttpClient() {
-    if (session_) WinHttpCloseHandle(session_);
-}
+void TInternetTraits::close(void* h) noexcept { WinHttpCloseHandle(h); }
 
 void THttpClient::Get(const std::wstring& URL, std::vector<BYTE>& Body, size_t MaxBytes, TOverflow Overflow) {
     Body.clear();
@@ -146,9 +134,9 @@ void THttpClient::Get(const std::wstring& URL, std::vector<BYTE>& Body, size_t M
     contentType_.clear();
     const ULONGLONG deadline = GetTickCount64() + TotalTimeout;
 
-    WinHttpSetTimeouts(session_, ResolveTimeout, ConnectTimeout, SendTimeout, ReceiveTimeout);
+    WinHttpSetTimeouts(session_.get(), ResolveTimeout, ConnectTimeout, SendTimeout, ReceiveTimeout);
     DWORD policy = HandleRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(session_, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    WinHttpSetOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
 
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
@@ -163,34 +151,34 @@ void THttpClient::Get(const std::wstring& URL, std::vector<BYTE>& Body, size_t M
     if (path.empty()) path = L"/";
     if (host.empty()) Fail(ERROR_WINHTTP_INVALID_URL);
 
-    TInternet connect(WinHttpConnect(session_, host.c_str(), parts.nPort, 0));
-    if (!connect.h) Fail(GetLastError());
+    TInternetHandle connect(WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+    if (!connect) Fail(GetLastError());
     DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    TInternet request(WinHttpOpenRequest(connect.h, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+    TInternetHandle request(WinHttpOpenRequest(connect.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-    if (!request.h) Fail(GetLastError());
-    WinHttpSetOption(request.h, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    if (!request) Fail(GetLastError());
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
     // The wait for the response head has a time-out of its own (90 s unless set).
     DWORD responseTimeout = static_cast<DWORD>(ReceiveTimeout);
-    WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof(responseTimeout));
-    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof(responseTimeout));
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
         Fail(GetLastError());
-    if (!WinHttpReceiveResponse(request.h, nullptr)) Fail(GetLastError());
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) Fail(GetLastError());
 
     DWORD status = 0;
-    if (!QueryNumber(request.h, WINHTTP_QUERY_STATUS_CODE, status)) Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+    if (!QueryNumber(request.get(), WINHTTP_QUERY_STATUS_CODE, status)) Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
     responseCode_ = static_cast<int>(status);
-    contentType_ = QueryText(request.h, WINHTTP_QUERY_CONTENT_TYPE);
+    contentType_ = QueryText(request.get(), WINHTTP_QUERY_CONTENT_TYPE);
     if (status >= 300) {
-        std::wstring version = QueryText(request.h, WINHTTP_QUERY_VERSION);
-        std::wstring text = QueryText(request.h, WINHTTP_QUERY_STATUS_TEXT);
+        std::wstring version = QueryText(request.get(), WINHTTP_QUERY_VERSION);
+        std::wstring text = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
         std::string line = gui::ToUtf8(version.empty() ? L"HTTP/1.1" : version) + " " + std::to_string(status);
         if (!text.empty()) line += " " + gui::ToUtf8(text);
         throw EHttpError(line, 0, static_cast<int>(status));
     }
 
     DWORD length = 0;
-    if (QueryNumber(request.h, WINHTTP_QUERY_CONTENT_LENGTH, length) && length > MaxBytes &&
+    if (QueryNumber(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, length) && length > MaxBytes &&
         Overflow == TOverflow::Refuse)
         throw EHttpError("Response too large (" + std::to_string(length) + " bytes)", 0, responseCode_);
 
@@ -198,11 +186,11 @@ void THttpClient::Get(const std::wstring& URL, std::vector<BYTE>& Body, size_t M
     for (;;) {
         if (GetTickCount64() > deadline) Fail(ERROR_WINHTTP_TIMEOUT);
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.h, &available)) Fail(GetLastError());
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) Fail(GetLastError());
         if (available == 0) break;
         chunk.resize(std::min<DWORD>(available, 64 * 1024));
         DWORD read = 0;
-        if (!WinHttpReadData(request.h, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) Fail(GetLastError());
+        if (!WinHttpReadData(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read)) Fail(GetLastError());
         if (read == 0) break;
         if (Body.size() + read > MaxBytes) {
             if (Overflow == TOverflow::Refuse) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 // A failed request: connection, time-out, an error status or a body over its bound.
 class EHttpError : public std::runtime_error {
 public:
@@ -17,10 +19,18 @@ public:
     int Status;  // HTTP status, 0 when none was received
 };
 
+// A WinHTTP session, connection or request handle (HINTERNET), closed with WinHttpCloseHandle.
+struct TInternetTraits {
+    using handle_type = void*;
+    static void* none() noexcept { return nullptr; }
+    static bool valid(void* h) noexcept { return h != nullptr; }
+    static void close(void* h) noexcept;
+};
+using TInternetHandle = gui::UniqueHandle<TInternetTraits>;
+
 class THttpClient {
 public:
     THttpClient();
-    ~THttpClient();
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;
 
@@ -46,7 +56,7 @@ public:
     const std::wstring& ContentType() const { return contentType_; }
 
 private:
-    void* session_ = nullptr;
+    TInternetHandle session_;
     int responseCode_ = 0;
     std::wstring contentType_;
 };

@@ -46,13 +46,6 @@ std::array<RGBQUAD, 256> BuildPalette() {
 
 constexpr RGBQUAD kMonoPalette[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
 
-struct MemDC {
-    HDC dc = CreateCompatibleDC(nullptr);
-    ~MemDC() {
-        if (dc) DeleteDC(dc);
-    }
-};
-
 void Put16(BYTE* p, WORD v) { std::memcpy(p, &v, 2); }
 void Put32(BYTE* p, DWORD v) { std::memcpy(p, &v, 4); }
 
@@ -63,11 +56,6 @@ bool EnsureColourBitmap(ICONINFO& info) {
         if (reinterpret_cast<UINT_PTR>(info.hbmMask) > 32) info.hbmColor = SplitMonoMask(info.hbmMask);
     }
     return info.hbmColor != nullptr;
-}
-
-void DeleteIconBitmaps(ICONINFO& info) {
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
 }
 
 }  // namespace
@@ -105,27 +93,27 @@ int GetBitmapBits(HBITMAP Bitmap, TBitmapBits& Out, BYTE Depth) {
     Out.HeaderBlock.assign(static_cast<size_t>(size), 0);
     std::memcpy(Out.HeaderBlock.data(), &h, sizeof(h));
     auto* bi = reinterpret_cast<BITMAPINFO*>(Out.HeaderBlock.data());
-    MemDC dc;
-    if (!dc.dc) return 0;
+    gui::MemoryDCHandle dc(CreateCompatibleDC(nullptr));
+    if (!dc) return 0;
     if (Depth == 2) {
         std::memcpy(Out.HeaderBlock.data() + 40, FixedPalette256(), 256 * sizeof(RGBQUAD));
         void* bits = nullptr;
-        Out.Section = CreateDIBSection(dc.dc, bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        Out.Section.reset(CreateDIBSection(dc.get(), bi, DIB_RGB_COLORS, &bits, nullptr, 0));
         if (!Out.Section) return 0;
         Out.Bits = static_cast<BYTE*>(bits);
-        MemDC src;
-        HGDIOBJ oldDst = SelectObject(dc.dc, Out.Section);
-        HGDIOBJ oldSrc = SelectObject(src.dc, Bitmap);
+        gui::MemoryDCHandle src(CreateCompatibleDC(nullptr));
+        HGDIOBJ oldDst = SelectObject(dc.get(), Out.Section.get());
+        HGDIOBJ oldSrc = SelectObject(src.get(), Bitmap);
         GdiFlush();
-        BOOL ok = BitBlt(dc.dc, 0, 0, bm.bmWidth, bm.bmHeight, src.dc, 0, 0, SRCCOPY);
+        BOOL ok = BitBlt(dc.get(), 0, 0, bm.bmWidth, bm.bmHeight, src.get(), 0, 0, SRCCOPY);
         GdiFlush();
-        SelectObject(src.dc, oldSrc);
-        SelectObject(dc.dc, oldDst);
+        SelectObject(src.get(), oldSrc);
+        SelectObject(dc.get(), oldDst);
         if (!ok) return 0;
     } else {
         Out.Owned.assign(h.biSizeImage, 0);
         Out.Bits = Out.Owned.data();
-        if (GetDIBits(dc.dc, Bitmap, 0, static_cast<UINT>(bm.bmHeight), Out.Bits, bi, DIB_RGB_COLORS) == 0)
+        if (GetDIBits(dc.get(), Bitmap, 0, static_cast<UINT>(bm.bmHeight), Out.Bits, bi, DIB_RGB_COLORS) == 0)
             return 0;
         // GetDIBits may rewrite the header; keep the layout we asked for.
         Out.Header()->biSizeImage = h.biSizeImage;
@@ -143,26 +131,22 @@ HBITMAP SplitMonoMask(HBITMAP& Mask) {
     auto* bi = reinterpret_cast<BITMAPINFO*>(block);
     InitBitmapInfoHeader(bi->bmiHeader, bm.bmWidth, half, 0);
     std::memcpy(bi->bmiColors, kMonoPalette, sizeof(kMonoPalette));
-    MemDC dst, src;
+    gui::MemoryDCHandle dst(CreateCompatibleDC(nullptr)), src(CreateCompatibleDC(nullptr));
     void* bits = nullptr;
-    HBITMAP xorImage = CreateDIBSection(dst.dc, bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!xorImage) return nullptr;
-    HBITMAP andMask = CreateDIBSection(dst.dc, bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!andMask) {
-        DeleteObject(xorImage);
-        return nullptr;
-    }
-    HGDIOBJ oldSrc = SelectObject(src.dc, Mask);
-    HGDIOBJ oldDst = SelectObject(dst.dc, andMask);
-    BitBlt(dst.dc, 0, 0, bm.bmWidth, half, src.dc, 0, 0, SRCCOPY);
-    SelectObject(dst.dc, xorImage);
-    BitBlt(dst.dc, 0, 0, bm.bmWidth, half, src.dc, 0, half, SRCCOPY);
+    gui::BitmapHandle xorImage(CreateDIBSection(dst.get(), bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    gui::BitmapHandle andMask(CreateDIBSection(dst.get(), bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!xorImage || !andMask) return nullptr;
+    HGDIOBJ oldSrc = SelectObject(src.get(), Mask);
+    HGDIOBJ oldDst = SelectObject(dst.get(), andMask.get());
+    BitBlt(dst.get(), 0, 0, bm.bmWidth, half, src.get(), 0, 0, SRCCOPY);
+    SelectObject(dst.get(), xorImage.get());
+    BitBlt(dst.get(), 0, 0, bm.bmWidth, half, src.get(), 0, half, SRCCOPY);
     GdiFlush();
-    SelectObject(dst.dc, oldDst);
-    SelectObject(src.dc, oldSrc);
-    DeleteObject(Mask);
-    Mask = andMask;
-    return xorImage;
+    SelectObject(dst.get(), oldDst);
+    SelectObject(src.get(), oldSrc);
+    gui::BitmapHandle consumed(Mask);  // the caller's mask is replaced by the new one
+    Mask = andMask.release();
+    return xorImage.release();
 }
 
 int WriteIconFile(const std::wstring& FileName, BYTE* HeaderBlock, const BYTE* ColourBits,
@@ -182,9 +166,9 @@ int WriteIconFile(const std::wstring& FileName, BYTE* HeaderBlock, const BYTE* C
     Put32(entry + 12, 22);
     h->biHeight *= 2;
 
-    HANDLE f = CreateFileW(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return -6;
+    gui::KernelHandle f(CreateFileW(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!f) return -6;
     struct Piece {
         const void* data;
         DWORD size;
@@ -193,21 +177,22 @@ int WriteIconFile(const std::wstring& FileName, BYTE* HeaderBlock, const BYTE* C
     int result = 0;
     for (const Piece& p : pieces) {
         DWORD put = 0;
-        if (!WriteFile(f, p.data, p.size, &put, nullptr) || put != p.size) {
+        if (!WriteFile(f.get(), p.data, p.size, &put, nullptr) || put != p.size) {
             result = -7;
             break;
         }
         result += static_cast<int>(put);
     }
-    CloseHandle(f);
+    f.reset();
     if (result == -7) DeleteFileW(FileName.c_str());
     return result;
 }
 
 int SaveIconToFile(const std::wstring& FileName, HICON Icon, BYTE Depth) {
     if (FileName.size() < 4) return -1;
-    ICONINFO info{};
-    if (!GetIconInfo(Icon, &info)) return -2;
+    gui::IconBitmaps bitmaps(Icon);
+    if (!bitmaps.ok) return -2;
+    ICONINFO& info = bitmaps.info;
     int result;
     if (!EnsureColourBitmap(info)) {
         result = -3;
@@ -221,16 +206,12 @@ int SaveIconToFile(const std::wstring& FileName, HICON Icon, BYTE Depth) {
             result = WriteIconFile(FileName, colour.HeaderBlock.data(), colour.Bits, mask.Bits, headerSize,
                                    static_cast<int>(mask.Header()->biSizeImage));
     }
-    DeleteIconBitmaps(info);
     return result;
 }
 
 HICON CopyIconToDepth(HICON Icon, BYTE /*Depth*/) {
-    ICONINFO info{};
-    if (!GetIconInfo(Icon, &info)) return nullptr;
-    info.fIcon = TRUE;
-    HICON copy = nullptr;
-    if (EnsureColourBitmap(info)) copy = CreateIconIndirect(&info);
-    DeleteIconBitmaps(info);
-    return copy;
+    gui::IconBitmaps bitmaps(Icon);
+    if (!bitmaps.ok) return nullptr;
+    bitmaps.info.fIcon = TRUE;
+    return EnsureColourBitmap(bitmaps.info) ? CreateIconIndirect(&bitmaps.info) : nullptr;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 // Bytes written, or -1 name shorter than 4 characters, -2 no icon bitmaps, -3 no colour
 // bitmap and no mask, -4 pixels unreadable, -5 a buffer missing, -6 file not created,
 // -7 a write failed (the partial file is deleted).
@@ -21,13 +23,7 @@ struct TBitmapBits {
     std::vector<BYTE> HeaderBlock;  // header and palette
     std::vector<BYTE> Owned;        // the pixels, unless they live in Section
     BYTE* Bits = nullptr;
-    HBITMAP Section = nullptr;      // depth index 2 only
-    TBitmapBits() = default;
-    TBitmapBits(const TBitmapBits&) = delete;
-    TBitmapBits& operator=(const TBitmapBits&) = delete;
-    ~TBitmapBits() {
-        if (Section) DeleteObject(Section);
-    }
+    gui::BitmapHandle Section;      // depth index 2 only
     BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(HeaderBlock.data()); }
 };
 // Header plus palette size, 0 on failure.

@@ -92,28 +92,15 @@ void TInternetMenu::ShellOpen(const std::wstring& Address) {
         ShellExecuteW(gui::App().Handle(), L"open", Address.c_str(), L"", L"", SW_HIDE);
 }
 
-TInternetMenu::TOwnedIcons::~TOwnedIcons() {
-    for (HICON i : Icons) DestroyIcon(i);
-    for (auto& [file, icon] : Sites) DestroyIcon(icon);
-}
-
-HICON TInternetMenu::Keep(HICON Icon) {
-    if (Icon) FOwnedIcons.Icons.push_back(Icon);
-    return Icon;
-}
-
-HICON TInternetMenu::LoadIconFile(const std::wstring& File) {
-    return Keep(static_cast<HICON>(LoadImageW(nullptr, File.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
-}
-
 // Bookmarks of one site share the icon loaded from its cache file.
 HICON TInternetMenu::SiteIcon(const std::wstring& URL) {
     std::wstring file = SiteIconFileName(WebIconsPath, URL);
-    auto it = FOwnedIcons.Sites.find(file);
-    if (it != FOwnedIcons.Sites.end()) return it->second;
-    HICON icon = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-    if (icon) FOwnedIcons.Sites.emplace(file, icon);
-    return icon;
+    auto it = FSiteIcons.find(file);
+    if (it != FSiteIcons.end()) return it->second.get();
+    gui::IconHandle icon = LoadSmallIconFile(file);
+    HICON shown = icon.get();
+    if (icon) FSiteIcons.emplace(file, std::move(icon));
+    return shown;
 }
 
 TInternetMenu::TInternetMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
@@ -137,11 +124,11 @@ TInternetMenu::TInternetMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     FItems->AddMenuItem(MainTitleID, L"Bookmarks", nullptr, true);
 
     TDKMenuItem* firefox = FItems->AddMenuItem(FirefoxBookmarksID, L"FireFox Bookmarks", nullptr, false, false, true);
-    firefox->SetIcon(LoadIconFile(FImagesPath + L"ff.ico"));
+    firefox->TakeIcon(LoadSmallIconFile(FImagesPath + L"ff.ico"));
     LoadFirefoxBookmarks(firefox);
 
     TDKMenuItem* ie = FItems->AddMenuItem(0, L"IE Favorites");
-    ie->SetIcon(LoadIconFile(FImagesPath + L"ie.ico"));
+    ie->TakeIcon(LoadSmallIconFile(FImagesPath + L"ie.ico"));
     ie->SetFiltered(true);
     LPITEMIDLIST raw = nullptr;
     if (SUCCEEDED(SHGetSpecialFolderLocation(gui::App().Handle(), CSIDL_FAVORITES, &raw)) && raw) {
@@ -155,14 +142,14 @@ TInternetMenu::TInternetMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
                                               true);
     auto engine = [this](TDKMenuItem* s) { SelectSearchEngineClick(s); };
     search->AddMenuItem(GoogleID, L"Google", engine, false, false, false, false, true)
-        ->SetIcon(LoadIconFile(WebIconsPath + L"googlecom.ico"));
-    search->AddMenuItem(YahooID, L"Yahoo!", engine)->SetIcon(LoadIconFile(WebIconsPath + L"yahoocom.ico"));
+        ->TakeIcon(LoadSmallIconFile(WebIconsPath + L"googlecom.ico"));
+    search->AddMenuItem(YahooID, L"Yahoo!", engine)->TakeIcon(LoadSmallIconFile(WebIconsPath + L"yahoocom.ico"));
     search->AddMenuItem(WikipediaID, L"WikipediA", engine)
-        ->SetIcon(LoadIconFile(WebIconsPath + L"wikipediacom.ico"));
+        ->TakeIcon(LoadSmallIconFile(WebIconsPath + L"wikipediacom.ico"));
 
     FItems->AddMenuItem(0, L"Other Tasks", nullptr, true);
     FItems->AddMenuItem(0, L"Create Mail Message", [this](TDKMenuItem* s) { CreateMailMessageClick(s); })
-        ->SetIcon(LoadIconFile(FImagesPath + L"envelope.ico"));
+        ->TakeIcon(LoadSmallIconFile(FImagesPath + L"envelope.ico"));
     TDKMenuItem* browsers = FItems->AddMenuItem(0, L"Select Default Browser");
     browsers->SetIcon(FFoldIcon);
     auto browser = [this](TDKMenuItem* s) { SelectDefaultBrowserClick(s); };
@@ -173,7 +160,7 @@ TInternetMenu::TInternetMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     for (int i = 0; i < 3; ++i) {
         TDKMenuItem* mi = browsers->AddMenuItem(rows[i].first, names[i], browser, false, false, false, false, i == 0);
         // A browser that is not installed shows no icon.
-        if (!gui::Trim(rows[i].second).empty()) mi->SetIcon(Keep(GetShellSmallIcon(rows[i].second)));
+        if (!gui::Trim(rows[i].second).empty()) mi->TakeIcon(gui::IconHandle(GetShellSmallIcon(rows[i].second)));
     }
 
     AddFilter(L"Type Bookmark Name...");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DKComponents.h"
+#include "Handles.h"
 
 // Opens an address with the shell's "open" verb (ShellExecuteW, application window, SW_HIDE).
 // Tests replace it.
@@ -70,23 +71,13 @@ public:
 private:
     std::wstring FImagesPath;  // "\images\" beside the executable
     std::wstring FIEPath;
-    // Icons the menu loaded (site icons by cache file name); the items only show them. Freed
-    // also when the construction fails half-way.
-    struct TOwnedIcons {
-        std::vector<HICON> Icons;
-        std::map<std::wstring, HICON> Sites;
-        TOwnedIcons() = default;
-        TOwnedIcons(const TOwnedIcons&) = delete;
-        TOwnedIcons& operator=(const TOwnedIcons&) = delete;
-        ~TOwnedIcons();
-    } FOwnedIcons;
+    // Site icons by cache file name, shared by a site's bookmarks; the items only show them.
+    std::map<std::wstring, gui::IconHandle> FSiteIcons;
     void* FFirefoxDB = nullptr;                // sqlite3 connection while the bookmarks are read
     // Ids of the Firefox folders being read, outermost first: a folder that holds one of its
     // own ancestors (a damaged database) is not read again.
     std::vector<int> FFirefoxFolders;
 
-    HICON Keep(HICON Icon);
-    HICON LoadIconFile(const std::wstring& File);
     HICON SiteIcon(const std::wstring& URL);
     void ShellOpen(const std::wstring& Address);
 };

@@ -70,11 +70,6 @@ void ExposeSpecial(TDKMenuItem* Item, int csidl, bool children) {
 
 void TSystemMenu::SetSystemCalls(TSystemCalls c) { Calls() = std::move(c); }
 
-HICON TSystemMenu::OwnIcon(HICON Icon) {
-    if (Icon) FOwnedIcons.emplace_back(Icon);
-    return Icon;
-}
-
 TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     FItems->FFiltered = true;
     LoadFavorites();
@@ -94,7 +89,7 @@ TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     TDKMenuItem* res = tools->AddMenuItem(0, L"Resource Monitor", [this](TDKMenuItem* s) { RunItem(s); }, false,
                                           false, true);
     res->SetExecPath(System + L"\\perfmon.exe /res");
-    res->FIcon = OwnIcon(GetShellSmallIcon(System + L"\\perfmon.exe"));
+    res->TakeIcon(gui::IconHandle(GetShellSmallIcon(System + L"\\perfmon.exe")));
 
     TDKMenuItem* admin = FItems->AddMenuItem(0, L"Administrative Tools", nullptr, false, false, true);
     ExposeSpecial(admin, CSIDL_COMMON_ADMINTOOLS, true);
@@ -115,18 +110,15 @@ TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     TDKMenuItem* cfg = FItems->AddMenuItem(0, L"Configure This Shell Replacement",
                                            [this](TDKMenuItem* s) { ConfigureShellClick(s); });
-    cfg->FIcon = OwnIcon(GetShellSmallIcon(self));
+    cfg->TakeIcon(gui::IconHandle(GetShellSmallIcon(self)));
     TDKMenuItem* restore =
         FItems->AddMenuItem(0, L"Restore Default Shell ( Exporer )", [this](TDKMenuItem* s) { RunItem(s); });
     restore->SetExecPath(gui::ExcludeTrailingBackslash(gui::ExeDir()) + L"\\set_explorer.exe");
-    restore->FIcon = OwnIcon(GetShellSmallIcon(Windows + L"\\explorer.exe"));
+    restore->TakeIcon(gui::IconHandle(GetShellSmallIcon(Windows + L"\\explorer.exe")));
 
     FItems->AddMenuItem(0, L"Shut Down", nullptr, true);
     std::wstring images = gui::ExcludeTrailingBackslash(gui::ExeDir()) + L"\\images\\system\\";
-    auto icon = [&](const wchar_t* file) {
-        return OwnIcon(static_cast<HICON>(
-            LoadImageW(nullptr, (images + file).c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
-    };
+    auto icon = [&](const wchar_t* file) { return LoadSmallIconFile(images + file); };
     struct TCommand {
         int Code;
         const wchar_t* Caption;
@@ -134,11 +126,11 @@ TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     };
     auto group = [&](const std::wstring& caption, const wchar_t* groupIcon, std::initializer_list<TCommand> cmds) {
         TDKMenuItem* g = FItems->AddMenuItem(0, caption);
-        g->FIcon = icon(groupIcon);
+        g->TakeIcon(icon(groupIcon));
         for (const TCommand& c : cmds) {
             TDKMenuItem* mi =
                 g->AddMenuItem(c.Code, c.Caption, [this](TDKMenuItem* s) { ShutdownClick(s); }, false, false, true);
-            mi->FIcon = icon(c.Icon);
+            mi->TakeIcon(icon(c.Icon));
         }
     };
     group(GetCurrentUserName() + L"'s Session", L"switch_user.ico",
@@ -149,16 +141,11 @@ TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     AddStatistics();
 }
 
-TSystemMenu::~TSystemMenu() {
-    // The windows that draw these icons go with the base; the icons outlive them only here.
-    Hide();
-}
-
 void TSystemMenu::AddToolItem(TDKMenuItem* Parent, const std::wstring& Caption, const std::wstring& Path) {
     if (Path.empty()) return;
     TDKMenuItem* mi = Parent->AddMenuItem(0, Caption, [this](TDKMenuItem* s) { RunItem(s); }, false, false, true);
     mi->SetExecPath(Path);
-    mi->FIcon = OwnIcon(GetShellSmallIcon(Path));
+    mi->TakeIcon(gui::IconHandle(GetShellSmallIcon(Path)));
 }
 
 void TSystemMenu::ExecuteFilterText(TDKMenuItem* Item) {

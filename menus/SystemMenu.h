@@ -26,7 +26,6 @@ struct TSystemCalls {
 class TSystemMenu : public TDKPopupMenu {
 public:
     explicit TSystemMenu(const TMenuOwner& AOwner);
-    ~TSystemMenu() override;
     void ExecuteFilterText(TDKMenuItem* Item) override;
     void ShutdownClick(TDKMenuItem* Sender);
     void ConfigureShellClick(TDKMenuItem* Sender);
@@ -36,6 +35,4 @@ public:
 
 private:
     void AddToolItem(TDKMenuItem* Parent, const std::wstring& Caption, const std::wstring& Path);
-    HICON OwnIcon(HICON Icon);
-    std::vector<gui::IconHandle> FOwnedIcons;  // items only borrow their icons
 };

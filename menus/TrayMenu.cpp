@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "Application.h"
@@ -330,32 +331,55 @@ void TTrayMenu::SetTipChildren(TDKMenuItem* Item, const std::vector<std::wstring
     for (const std::wstring& line : Lines) Item->AddMenuItem(0, line);
 }
 
-void TTrayMenu::RemoveTrayItem(TDKMenuItem* Item) {
+// The tray record and the icon copy of an item that is leaving the list.
+static void ReleaseTrayParts(TDKMenuItem* root, TDKMenuItem* Item) {
     delete TrayData(Item);
     Item->SetData(nullptr);
     HICON icon = Item->FIcon;
     Item->FIcon = nullptr;
     if (icon) {
-        FItems->FIconPictures.erase(icon);
+        root->FIconPictures.erase(icon);
         DestroyIcon(icon);
     }
+}
+
+void TTrayMenu::RemoveTrayItem(TDKMenuItem* Item) {
+    ReleaseTrayParts(FItems, Item);
     FItems->Delete(Item);
+}
+
+// Drops the rows of icons whose windows are gone. A program that ends may leave hundreds:
+// they go in one pass and an open list is rebuilt once, not once per row.
+static void PurgeDeadIcons(TDKMenuItem* root) {
+    // A program often has many icons on one window: each window is asked about once.
+    std::unordered_map<HWND, bool> alive;
+    std::vector<TDKMenuItem*> dead;
+    for (int i = 1; i < root->Count() - 2; ++i) {
+        TDKMenuItem* item = root->GetItem(i);
+        TTrayIcon* t = TrayData(item);
+        bool keep = false;
+        if (t) {
+            auto it = alive.find(t->Wnd);
+            keep = it != alive.end() ? it->second : (alive[t->Wnd] = IsWindow(t->Wnd) != FALSE);
+        }
+        if (!keep) dead.push_back(item);
+    }
+    if (dead.empty()) return;
+    root->ReleaseWindowResources();
+    std::unordered_set<TDKMenuItem*> gone(dead.begin(), dead.end());
+    std::erase_if(*root->FItems, [&](TDKMenuItem* c) { return gone.count(c) != 0; });
+    for (TDKMenuItem* item : dead) {
+        ReleaseTrayParts(root, item);
+        item->CloseWindow();
+        item->FOwner = nullptr;
+        delete item;
+    }
+    root->FillListView();
 }
 
 int TTrayMenu::FindTrayIcon(const TTrayNotifyData& Data) {
     try {
-        // A program often has many icons on one window: each window is asked about once.
-        std::unordered_map<HWND, bool> alive;
-        for (int i = FItems->Count() - 3; i >= 1; --i) {
-            TDKMenuItem* item = FItems->GetItem(i);
-            TTrayIcon* t = TrayData(item);
-            bool keep = false;
-            if (t) {
-                auto it = alive.find(t->Wnd);
-                keep = it != alive.end() ? it->second : (alive[t->Wnd] = IsWindow(t->Wnd) != FALSE);
-            }
-            if (!keep) RemoveTrayItem(item);
-        }
+        PurgeDeadIcons(FItems);
         for (int i = FItems->Count() - 3; i >= 1; --i) {
             TTrayIcon* t = TrayData(FItems->GetItem(i));
             if (t && t->Wnd == Data.hWnd && t->uID == Data.uID) return i;

@@ -190,6 +190,31 @@ grep -q '^\[ClockFormats\]' "$app/orvane.ini" && ok "settings written after an e
   fail "no settings after an early session end"
 rm -rf "$big"
 
+# --- 20,000 stored rows nested one below the other, a menu of 100,000 rows and 500 schemes:
+# every menu is built (the chain to its depth bound, logged), the session ends within seconds
+# and the settings file is whole
+probe count dk.pdb "with recursive c(n) as (select 1 union all select n + 1 from c where n < 20000)
+  insert into MenuItems (MID, MIID, ParentID, [Position], Caption) select 0, 100000 + n,
+  case when n = 1 then -1 else 100000 + n - 1 end, 99, 'level ' || n from c returning MIID" >/dev/null
+probe count dk.pdb "with recursive c(n) as (select 1 union all select n + 1 from c where n < 100000)
+  insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath)
+  select 4, 1000 + n, -1, n, 'row ' || n, '' from c returning MIID" >/dev/null
+{ printf '[General]\r\nLogPriority=1\r\n'; for n in $(seq 0 499); do printf '[Scheme%d]\r\nName=S%d\r\n' $n $n; done; } >"$app/orvane.ini"
+: >"$app/orvane.log"
+start_bar
+wait_for 120 menus_built && ok "every menu built over the deep and the big stored menus" || fail "menus not built: $(grep -c 'menu has been created' "$app/orvane.log")"
+log_has "(d5) Menu 0: rows nested deeper than 1000 levels are not loaded" && ok "the deep chain is refused with a line" ||
+  fail "no line for the deep chain"
+probe endsession >/dev/null
+asked=$SECONDS
+wait_for 30 log_has " Program closed successfully..." && wait_for 30 ended && ok "ended $((SECONDS - asked)) s after the session end" ||
+  fail "no end after the session end with large menus"
+[ $((SECONDS - asked)) -le 10 ] || fail "the session end took $((SECONDS - asked)) s"
+[ "$(grep -c '^\[Scheme' "$app/orvane.ini")" -eq 500 ] && grep -q '^\[ClockFormats\]' "$app/orvane.ini" &&
+  ok "500 schemes written back" || fail "settings file after the session end: $(grep -c '^\[Scheme' "$app/orvane.ini") schemes"
+[ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 0 and MIID > 100000")" -eq 20000 ] &&
+  ok "the deep chain's rows are kept" || fail "the deep chain's rows were rewritten"
+
 # --- an unusable data file: the red notification, then the program ends
 printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
 printf 'this is not a database, not at all, just text that fills a page%.0s' $(seq 100) >"$app/dk.pdb"

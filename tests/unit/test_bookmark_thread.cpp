@@ -381,6 +381,34 @@ TEST_F(BookmarkFetch, ItemDeletedDuringFetchDropsTheUpdates) {
     CloseHandle(hold);
 }
 
+TEST_F(BookmarkFetch, TwoHundredFetchedIconsGoWithTheirItems) {
+    server.Route("/", {"200 OK", "", "<title>Site</title>"});
+    server.Route("/favicon.ico", {"200 OK", "", IcoFile({{16, RGB(255, 0, 0)}})});
+    Fetch(server.Url(L"/"));  // the first fetch sets up what every later one shares
+    ASSERT_NE(item->Icon(), nullptr);
+    root->Clear();
+    const int gdi = testing_support::GdiObjectCount(), user = testing_support::UserObjectCount();
+    for (int batch = 0; batch < 20; ++batch) {
+        auto done = std::make_shared<std::atomic<int>>(0);
+        for (int i = 0; i < 10; ++i) {
+            TDKMenuItem* mi = root->AddMenuItem(0, L"pasted");
+            mi->SetExecPath(server.Url(L"/"));
+            auto* t = new TBookmarkThread;
+            t->IconsPath = icons.Path();
+            t->DKMenuItem = mi;
+            t->FreeOnTerminate = true;
+            t->OnTerminate = [done](gui::Thread*) { ++*done; };
+            t->Start();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return done->load() == 10; }, 60000));
+    }
+    ASSERT_EQ(root->Count(), 200);
+    EXPECT_NE(root->GetItem(199)->Icon(), nullptr);
+    root->Clear();
+    EXPECT_LE(testing_support::GdiObjectCount(), gdi + 4);
+    EXPECT_LE(testing_support::UserObjectCount(), user + 4);
+}
+
 TEST_F(BookmarkFetch, UnreachableServerIsLoggedAndEndsQuickly) {
     testing_support::WriteFileBytes(LogFileName(), "");
     Config.LogPriority = 3;

@@ -3,6 +3,7 @@
 
 #include "Configs.h"
 #include "IniFile.h"
+#include "SysUtils.h"
 #include "TestSupport.h"
 
 using testing_support::ReadFileBytes;
@@ -158,4 +159,78 @@ TEST(Configs, EmptyClockSectionResetsActiveIndex) {
     EXPECT_EQ(c.ActiveSchemeInd, 2);
     EXPECT_EQ(c.TipWindow.Top, -40);
     EXPECT_EQ(c.TipWindow.Left, 900);
+}
+
+// The file is written in one go with the text the profile functions wrote key by key: blank
+// lines dropped, comments, other sections and a scheme after a gap kept, new sections at the end.
+TEST(Configs, SaveRewritesTheWholeFileAsTheProfileFunctionsDid) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[General]\r\nActiveScheme=1\r\n\r\n; mine\r\n[Other]\r\n x = y \r\nlonely\r\n"
+                        "[Scheme0]\r\nName=A\r\n[Scheme2]\r\nName=C\r\n[ClockFormats]\r\n0=hh\r\n");
+    TConfig c = Load(ini);
+    c.Scheme[0].Name = L"  Lead";
+    c.Scheme[0].MenuEnabling[1] = false;
+    SaveConfig(c, ini);
+    std::string scheme = "[Scheme0]\r\nName=Lead\r\nTransparency=150\r\n";
+    for (int i = 0; i < MENU_COUNT; ++i)
+        scheme += "MenuEnabling" + std::to_string(i) + (i == 1 ? "=0" : "=1") + "\r\nMenuColors" +
+                  std::to_string(i) + "=$23917\r\n";
+    EXPECT_EQ(ReadFileBytes(ini), "[General]\r\nActiveScheme=1\r\n; mine\r\nActiveClockIndex=0\r\nHideMenu=0\r\n"
+                                  "LogPriority=4\r\n[Other]\r\nx=y\r\nlonely\r\n" +
+                                      scheme + "[Scheme2]\r\nName=C\r\n[TipWindow]\r\nTop=10\r\nLeft=10\r\n"
+                                               "[ClockFormats]\r\n0=hh\r\n");
+    EXPECT_FALSE(gui::FileExists(ini + L".new"));
+}
+
+namespace {
+
+TConfig ManySchemes(const std::wstring& name) {
+    TConfig c;
+    c.ClockFormats.Add(L"hh:nn");
+    c.Scheme.resize(500);
+    for (TScheme& s : c.Scheme) s.Name = name;
+    return c;
+}
+
+}  // namespace
+
+// Run as a child by the test below: saves two settings in turn until it is killed.
+TEST(Configs, SaveLoopChild) {
+    wchar_t path[MAX_PATH];
+    if (!GetEnvironmentVariableW(L"ORVANE_SAVE_LOOP", path, MAX_PATH)) GTEST_SKIP();
+    TConfig a = ManySchemes(L"A"), b = ManySchemes(L"B");
+    for (;;) {
+        SaveConfig(a, path);
+        SaveConfig(b, path);
+    }
+}
+
+TEST(Configs, FiveHundredSchemesSaveQuicklyAndAKilledSaveLeavesAWholeFile) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    TConfig old = ManySchemes(L"Old");
+    DWORD start = GetTickCount();
+    SaveConfig(old, ini);
+    EXPECT_LT(GetTickCount() - start, 5000u);  // key by key took most of a minute
+
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    SetEnvironmentVariableW(L"ORVANE_SAVE_LOOP", ini.c_str());
+    bool rewritten = false;
+    for (int round = 0; round < 4; ++round) {
+        HANDLE child = testing_support::StartProcess(L"\"" + std::wstring(exe) + L"\" --gtest_filter=Configs.SaveLoopChild");
+        ASSERT_NE(child, nullptr);
+        Sleep(400 + 97 * round);
+        TerminateProcess(child, 1);
+        WaitForSingleObject(child, 10000);
+        CloseHandle(child);
+        TConfig back = Load(ini);
+        ASSERT_EQ(back.Scheme.size(), 500u) << round;
+        EXPECT_EQ(back.Scheme.front().Name, back.Scheme.back().Name) << round;
+        EXPECT_EQ(back.ClockFormats[0], L"hh:nn") << round;
+        rewritten = rewritten || back.Scheme.front().Name != L"Old";
+    }
+    SetEnvironmentVariableW(L"ORVANE_SAVE_LOOP", nullptr);
+    EXPECT_TRUE(rewritten);  // the child got to write before it was killed
 }

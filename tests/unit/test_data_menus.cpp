@@ -207,6 +207,46 @@ TEST(DataMenus, CyclicRowsLoadWithoutEndlessRecursion) {
     EXPECT_EQ(Captions(below), std::vector<std::wstring>{L"below self"});
 }
 
+// 20,000 rows each below the one before: loading and saving run on a thread of a small stack,
+// stop at the depth bound with a logged line, and never overflow.
+TEST(DataMenus, DeepChainLoadsToTheBoundOnASmallStack) {
+    TempDir dir(L"data");
+    TDKData data(dir / L"dk.pdb");
+    RawDb raw(dir / L"dk.pdb");
+    ASSERT_TRUE(raw.Exec("with recursive c(n) as (select 1 union all select n + 1 from c where n < 20000) "
+                         "insert into MenuItems (MID, MIID, ParentID, [Position], Caption) "
+                         "select 0, n, case when n = 1 then -1 else n - 1 end, 0, 'level ' || n from c"));
+    LogCapture log;
+    struct Run {
+        TDKData* data;
+        int highest = 0, depth = 0;
+        bool complete = true, saved = false;
+    } run{&data};
+    HANDLE t = CreateThread(
+        nullptr, 256 * 1024,
+        [](void* p) -> DWORD {
+            auto* r = static_cast<Run*>(p);
+            std::vector<TStoredItem> items = r->data->LoadMenuRows(0, -1, r->highest, &r->complete);
+            for (const std::vector<TStoredItem>* level = &items; !level->empty(); level = &level->front().Items)
+                ++r->depth;
+            r->data->SaveMenuRows(1, Root(std::move(items)));
+            r->saved = true;
+            return 0;
+        },
+        &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(WaitForSingleObject(t, 60000), WAIT_OBJECT_0);
+    CloseHandle(t);
+    EXPECT_EQ(run.depth, TDKData::MaxStoredDepth);
+    EXPECT_EQ(run.highest, TDKData::MaxStoredDepth);
+    EXPECT_FALSE(run.complete);
+    EXPECT_TRUE(run.saved);
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 1"), TDKData::MaxStoredDepth);
+    EXPECT_EQ(raw.Int("select ParentID from MenuItems where MID = 1 and MIID = 1000"), 999);
+    EXPECT_NE(log.Text().find("(d5) Menu 0: rows nested deeper than 1000 levels are not loaded"), std::string::npos)
+        << log.Text();
+}
+
 TEST(DataMenus, FailingSaveKeepsTheOldRows) {
     TempDir dir(L"data");
     TDKData data(dir / L"dk.pdb");

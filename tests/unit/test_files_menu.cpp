@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -238,6 +239,24 @@ TEST_F(FilesMenuTest, DrivesWithAColonStandBetweenTitleAndFilter) {
         EXPECT_TRUE(static_cast<bool>(d->FOnAfterExpose));
     }
     EXPECT_EQ(NoSlash(DriveItem(root, L'C')->GetFileName()), L"c:");
+}
+
+TEST_F(FilesMenuTest, AFailingDriveListingIsLoggedAndTheMenuIsBuiltAroundIt) {
+    // The listing gives its drives, then fails: at construction and again at a device change.
+    TFilesMenu::SetDriveListing([](TDKMenuItem* root, LPCITEMIDLIST drives) {
+        root->ExposeFolder(drives, false, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, 0);
+        throw std::runtime_error("drive Z: does not answer");
+    });
+    data_test::LogCapture log;
+    TFilesMenu& m = NewMenu();
+    m.RefreshDrives();
+    TFilesMenu::SetDriveListing(nullptr);
+    EXPECT_NE(DriveItem(m.Items(), L'C'), nullptr);
+    EXPECT_EQ(Tail(m.Items()), kTail);
+    std::string text = log.Text();
+    size_t first = text.find("> (f4) drive Z: does not answer");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find("> (f4) drive Z: does not answer", first + 1), std::string::npos) << text;
 }
 
 TEST_F(FilesMenuTest, AFavouriteNamedLikeADriveLeavesTheDriveInPlace) {

@@ -375,13 +375,45 @@ TEST_F(FirefoxBookmarks, DamagedDatabases) {
     EXPECT_EQ(Captions(ff->GetItem(0)),
               (Strings{L"menu", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
 
-    // Not a database at all: one "(i2) " line, no tree, no copy; the menu is built on.
+    // Not a database at all: no tree, no copy, nothing logged; the menu is built on.
     WriteFileBytes(places, std::string(4096, 'x'));
     data_test::LogCapture log;
     EXPECT_EQ(Build()->Count(), 0);
-    EXPECT_NE(log.Text().find("> (i2) "), std::string::npos) << log.Text();
+    EXPECT_EQ(log.Text(), "");
     EXPECT_FALSE(gui::FileExists(copy));
     EXPECT_NE(menu->Items()->FindItem(50009), nullptr);
+}
+
+TEST_F(FirefoxBookmarks, AnUnreadableFolderEndsOnlyItself) {
+    // The middle folder's entries fill pages of their own, which are then damaged.
+    const std::string big = "BROKEN" + std::string(3990, 'b');
+    std::vector<TRow> rows{{2, 1, 0, "menu", nullptr},
+                           {10, 2, 0, "Alpha", "http://alpha.example/"},
+                           {13, 2, 1, "Broken", nullptr},
+                           {14, 2, 2, "Tools", nullptr},
+                           {15, 2, 3, "Beta", "http://beta.example/"},
+                           {20, 14, 0, "Gamma", "http://gamma.example/"}};
+    for (int i = 0; i < 3; ++i) rows.push_back({1000 + i, 13, i, big.c_str(), "http://lost.example/"});
+    WritePlaces(rows);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    std::string bytes = testing_support::ReadFileBytes(places);
+    int damaged = 0;
+    for (size_t at = bytes.find("BROKEN"); at != std::string::npos; at = bytes.find("BROKEN", at + 1), ++damaged)
+        bytes[at / 4096 * 4096] = 0;  // no valid page type
+    ASSERT_EQ(damaged, 3);
+    WriteFileBytes(places, bytes);
+
+    data_test::LogCapture log;
+    TDKMenuItem* ff = Build();
+    ASSERT_EQ(Captions(ff), (Strings{L"Alpha", L"Broken", L"Tools", L"Beta"}));
+    EXPECT_EQ(Captions(ff->GetItem(1)), (Strings{L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    EXPECT_EQ(Captions(ff->GetItem(2)), (Strings{L"Gamma", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    EXPECT_EQ(log.Text(), "");
+    EXPECT_FALSE(gui::FileExists(copy));
 }
 
 }  // namespace

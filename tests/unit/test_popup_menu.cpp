@@ -342,6 +342,58 @@ TEST_F(PopupMenu, MenusThatNeverLoadedTheirRowsLeaveThemAlone) {
     EXPECT_EQ(Count("select count(*) from MenuItems where MID = 4"), 1);
 }
 
+TEST_F(PopupMenu, IconsOfStoredFilesGoWithTheMenu) {
+    {
+        RawDb raw(dir / L"dk.pdb");
+        ASSERT_TRUE(raw.Exec("with recursive c(n) as (select 1 union all select n + 1 from c where n < 50) "
+                             "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) "
+                             "select 0, n, -1, n, 'file ' || n, '" + gui::ToUtf8(gui::ExeFileName()) + "' from c"));
+    }
+    auto build = [&] {
+        FullMenu({});
+        EXPECT_NE(menu->Items()->GetItem(1)->Icon(), nullptr);
+        menu.reset();
+    };
+    build();
+    const int gdi = testing_support::GdiObjectCount(), user = testing_support::UserObjectCount();
+    for (int i = 0; i < 4; ++i) build();
+    EXPECT_LE(testing_support::GdiObjectCount(), gdi + 4);
+    EXPECT_LE(testing_support::UserObjectCount(), user + 4);
+}
+
+TEST_F(PopupMenu, DeepStoredChainBuildsToTheBoundAndKeepsItsRows) {
+    {
+        RawDb raw(dir / L"dk.pdb");
+        ASSERT_TRUE(raw.Exec("with recursive c(n) as (select 1 union all select n + 1 from c where n < 20000) "
+                             "insert into MenuItems (MID, MIID, ParentID, [Position], Caption) "
+                             "select 0, n, case when n = 1 then -1 else n - 1 end, 0, 'level ' || n from c"));
+    }
+    data_test::LogCapture log;
+    // Built, torn down and freed on a thread of the stack a menu builder gets on Windows.
+    HANDLE t = CreateThread(
+        nullptr, 1024 * 1024,
+        [](void* p) -> DWORD {
+            auto* self = static_cast<decltype(this)>(p);
+            TTestMenu& m = self->FullMenu({});
+            int depth = 0;
+            for (TDKMenuItem* i = m.Items()->GetItem(1); i && i->Caption().rfind(L"level ", 0) == 0;
+                 i = i->Count() ? i->GetItem(0) : nullptr)
+                ++depth;
+            self->menu.reset();
+            return static_cast<DWORD>(depth);
+        },
+        this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(WaitForSingleObject(t, 120000), WAIT_OBJECT_0);
+    DWORD depth = 0;
+    GetExitCodeThread(t, &depth);
+    CloseHandle(t);
+    EXPECT_EQ(depth, static_cast<DWORD>(TDKData::MaxStoredDepth));
+    EXPECT_NE(log.Text().find("(d5) "), std::string::npos);
+    // The rows it could not hold stay: the menu does not write its shorter tree over them.
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 0"), 20000);
+}
+
 TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
     TTestMenu& m = FullMenu({}, 3);
     for (int i = 0; i < 9; ++i) {

@@ -355,6 +355,24 @@ TEST_F(TrayHost, IconsOfGoneProgramsArePurgedAtTheNextRequest) {
     EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Tray Icons", L"Stay", L"Filter", L"Type Program Name..."}));
 }
 
+TEST_F(TrayHost, ManyDeadIconsArePurgedAtOnceWhileTheMenuIsOpen) {
+    TTrayMenu& m = Build();
+    HWND leaving = Owner(L"Many icons");
+    HICON icon = SolidIcon(RGB(200, 0, 0));
+    for (UINT i = 1; i <= 300; ++i)
+        ASSERT_EQ(SendBlock(Block(kAdd, leaving, i, 7, icon, L"Icon " + std::to_wstring(i))), 1);
+    DestroyIcon(icon);
+    m.Items()->ShowAt(100, 100);
+    ASSERT_NE(m.Items()->FListView, nullptr);
+    DestroyWindow(leaving);
+    HWND staying = Owner(L"Staying");
+    DWORD start = GetTickCount();
+    ASSERT_EQ(SendBlock(Block(kAdd, staying, 1, 7, nullptr, L"Stay")), 1);
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Tray Icons", L"Stay", L"Filter", L"Type Program Name..."}));
+    EXPECT_EQ(SendMessageW(m.Items()->FListView, LVM_GETITEMCOUNT, 0, 0), 4);
+}
+
 TEST_F(TrayHost, CaptionsFallBackAndUnknownOwnersAreRefused) {
     Build();
     HWND titled = Owner(L"  Owner Title ");

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "Handles.h"
+
 namespace {
 
 const wchar_t kClassName[] = L"DKMonitor";
@@ -25,12 +27,11 @@ void WriteLogLine(WPARAM wp, LPARAM lp) {
     int len = snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u> WM_QUERYENDSESSION wParam=%llu lParam=%lld\r\n",
                        t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
                        static_cast<unsigned long long>(wp), static_cast<long long>(lp));
-    HANDLE f = CreateFileW(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return;
+    gui::KernelHandle f(CreateFileW(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return;
     DWORD written = 0;
-    WriteFile(f, line, static_cast<DWORD>(len), &written, nullptr);
-    CloseHandle(f);
+    WriteFile(f.get(), line, static_cast<DWORD>(len), &written, nullptr);
 }
 
 LRESULT CALLBACK MonitorProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
