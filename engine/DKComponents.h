@@ -98,9 +98,9 @@ public:
     TDKMenuItem* FItems = nullptr;  // owned; MIID -1
     int FMenuID = 0;
     std::wstring FName;
-    HICON FFoldIcon = nullptr;  // owned
-    HICON FFavIcon = nullptr;   // owned
-    HICON FDeleteIcon = nullptr;  // owned
+    gui::IconHandle FFoldIcon;
+    gui::IconHandle FFavIcon;
+    gui::IconHandle FDeleteIcon;
     int FMaxMIID = -1;
     void* FDKButton = nullptr;  // not owned
     // The stored rows of this menu were loaded in full; until then saving would lose rows.

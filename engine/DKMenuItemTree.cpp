@@ -29,10 +29,9 @@ TDKMenuItem::~TDKMenuItem() {
         for (TDKMenuItem* child : *FItems) delete child;
         FItems->clear();
     }
-    if (FPIDL) {
-        CoTaskMemFree(FPIDL);
-        FPIDL = nullptr;
-    }
+    PIDLPtr owned(std::exchange(FPIDL, nullptr));
+    // The open window keeps pictures by handle; a new icon may get this one's number.
+    if (FOwnIcon && FOwner) FOwner->FIconPictures.erase(FOwnIcon.get());
     FCurrIShellFolder.reset();
     FContextMenu.reset();
     FItems.reset();

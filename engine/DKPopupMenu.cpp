@@ -43,8 +43,7 @@ LPITEMIDLIST ParsePath(const std::wstring& path) {
 }
 
 void SetPIDL(TDKMenuItem* item, LPITEMIDLIST pidl) {
-    if (item->FPIDL) CoTaskMemFree(item->FPIDL);
-    item->FPIDL = pidl;
+    PIDLPtr old(std::exchange(item->FPIDL, pidl));
 }
 
 bool IsDirectory(const std::wstring& path) {
@@ -104,9 +103,9 @@ TDKPopupMenu::TDKPopupMenu(const TMenuOwner& AOwner) {
     FItems->FShowFileExt = false;
     SetColor(AOwner.Color);
     std::wstring images = gui::ExeDir() + L"images\\";
-    FFoldIcon = LoadIconFile(images + L"folder.ico");
-    FFavIcon = LoadIconFile(images + L"favorites.ico");
-    FDeleteIcon = LoadIconFile(images + L"crossing.ico");
+    FFoldIcon.reset(LoadIconFile(images + L"folder.ico"));
+    FFavIcon.reset(LoadIconFile(images + L"favorites.ico"));
+    FDeleteIcon.reset(LoadIconFile(images + L"crossing.ico"));
 }
 
 TDKPopupMenu::~TDKPopupMenu() {
@@ -127,11 +126,7 @@ TDKPopupMenu::~TDKPopupMenu() {
     }
     delete FItems;
     FItems = nullptr;
-    for (HICON* h : {&FFoldIcon, &FFavIcon, &FDeleteIcon})
-        if (*h) {
-            DestroyIcon(*h);
-            *h = nullptr;
-        }
+    for (gui::IconHandle* h : {&FFoldIcon, &FFavIcon, &FDeleteIcon}) h->reset();
     ReleaseShellContextMenu(this);
 }
 
@@ -196,13 +191,13 @@ void TDKPopupMenu::AddStatistics() {
         if (DKData) DKData->ClearStat(s);
     });
     TDKMenuItem* popular = FItems->AddMenuItem(MostPopularID, L"Most Popular");
-    popular->FIcon = FFoldIcon;
+    popular->FIcon = FFoldIcon.get();
     popular->FOnBeforExpose = [](TDKMenuItem* s) {
         if (DKData) DKData->ShowPopularList(s);
     };
     popular->AddMenuItem(0, TDKData::EmptyCaption);
     TDKMenuItem* recent = FItems->AddMenuItem(RecentID, L"Recent");
-    recent->FIcon = FFoldIcon;
+    recent->FIcon = FFoldIcon.get();
     recent->FOnBeforExpose = [](TDKMenuItem* s) {
         if (DKData) DKData->ShowRecentList(s);
     };
@@ -212,7 +207,7 @@ void TDKPopupMenu::AddStatistics() {
 void TDKPopupMenu::AddFavoriteCommands(TDKMenuItem* Item) {
     if (Item->Count() == 0) {
         TDKMenuItem* add = Item->AddMenuItem(0, L"Add to Favorites", [this](TDKMenuItem* s) { AddToFavorites(s); });
-        add->SetIcon(FFavIcon);
+        add->SetIcon(FFavIcon.get());
         return;
     }
     int n = Item->Count();
@@ -261,14 +256,14 @@ void TDKPopupMenu::ExposeItemMenu(TDKMenuItem* Item) {
         if (!Item->IsFavorite()) {
             TDKMenuItem* add = Item->AddMenuItem(
                 0, L"Add to Favorites", [this](TDKMenuItem* s) { AddToFavorites(s); }, false, true);
-            add->SetIcon(FFavIcon);
+            add->SetIcon(FFavIcon.get());
         }
         QueryShellCommands(Item);
         if (Item->IsFavorite() && !Item->ExecPath().empty()) {
             Item->AddMenuItem(0, L"Path: " + gui::LowerCase(Item->ExecPath()), nullptr, false, true);
             TDKMenuItem* remove =
                 Item->AddMenuItem(0, L"Remove from Favorites", [this](TDKMenuItem* s) { RemoveItem(s); });
-            remove->SetIcon(FDeleteIcon);
+            remove->SetIcon(FDeleteIcon.get());
         }
     } catch (const std::exception& e) {
         Log(4, L"(c13) " + What(e));
@@ -317,7 +312,7 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
         }
         return;
     }
-    if (!Item->GroupTitle()) Item->FIcon = FFoldIcon;
+    if (!Item->GroupTitle()) Item->FIcon = FFoldIcon.get();
     Item->AddMenuItem(0, L"Create New Subgroup", [this](TDKMenuItem* s) { CreateGroup(s); }, false, true);
     Item->AddMenuItem(0, L"Run All in Group", [this](TDKMenuItem* s) { RunAllInGroup(s); });
     Item->AddMenuItem(0, L"Rename Group", [this](TDKMenuItem* s) { BeginRename(s); });

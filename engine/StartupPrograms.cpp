@@ -1,4 +1,5 @@
 // The user's startup programs, started once when the bar has been created.
+#include "Handles.h"
 #include "DKUtils.h"
 
 #include <set>
@@ -95,8 +96,8 @@ private:
         }
         folder = gui::ExcludeTrailingBackslash(folder);
         WIN32_FIND_DATAW fd;
-        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-        if (find == INVALID_HANDLE_VALUE) return;
+        gui::FindFileHandle find(FindFirstFileW((folder + L"\\*").c_str(), &fd));
+        if (!find) return;
         do {
             std::wstring name = fd.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -104,8 +105,7 @@ private:
             DWORD attrs = GetFileAttributesW(full.c_str());
             if (attrs & FILE_ATTRIBUTE_HIDDEN) continue;  // desktop.ini, and entries that can't be read
             ShellExecuteW(nullptr, nullptr, full.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL);
-        } while (FindNextFileW(find, &fd));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &fd));
     }
 
     void RunPolicyRun(const std::wstring& key) {

@@ -85,6 +85,20 @@ struct ChangeNotification {
     static void close(HANDLE h) noexcept { FindCloseChangeNotification(h); }
 };
 
+struct FindFile {
+    using handle_type = HANDLE;
+    static HANDLE none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) noexcept { FindClose(h); }
+};
+
+struct RegKey {
+    using handle_type = HKEY;
+    static HKEY none() noexcept { return nullptr; }
+    static bool valid(HKEY h) noexcept { return h != nullptr; }
+    static void close(HKEY h) noexcept { RegCloseKey(h); }
+};
+
 struct Menu {
     using handle_type = HMENU;
     static HMENU none() noexcept { return nullptr; }
@@ -110,6 +124,8 @@ using RegionHandle = UniqueHandle<handle_traits::Gdi<HRGN>>;
 using MemoryDCHandle = UniqueHandle<handle_traits::MemoryDC>;
 using KernelHandle = UniqueHandle<handle_traits::Kernel>;
 using ChangeNotificationHandle = UniqueHandle<handle_traits::ChangeNotification>;
+using FindFileHandle = UniqueHandle<handle_traits::FindFile>;
+using RegKeyHandle = UniqueHandle<handle_traits::RegKey>;
 using MenuHandle = UniqueHandle<handle_traits::Menu>;
 using ImageListHandle = UniqueHandle<handle_traits::ImageList>;
 

@@ -1,5 +1,6 @@
 #pragma once
 // Registry key reader/writer: one open key at a time under a chosen root.
+#include "Handles.h"
 #include <windows.h>
 
 #include <string>
@@ -27,7 +28,7 @@ public:
     bool KeyExists(const std::wstring& path) const;
     bool DeleteKey(const std::wstring& path);
     void CloseKey();
-    HKEY CurrentKey() const { return key_; }
+    HKEY CurrentKey() const { return key_.get(); }
 
     bool ValueExists(const std::wstring& name) const;
     // REG_SZ, REG_EXPAND_SZ, REG_DWORD, ... or REG_NONE when absent.
@@ -55,7 +56,7 @@ private:
     HKEY root_;
     REGSAM access_;
     REGSAM view_ = 0;
-    HKEY key_ = nullptr;
+    RegKeyHandle key_;
 };
 
 }  // namespace gui

@@ -27,12 +27,7 @@ std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 int WindowID(HWND W) { return static_cast<int>(reinterpret_cast<intptr_t>(W)); }
 HWND IDWindow(int ID) { return reinterpret_cast<HWND>(static_cast<intptr_t>(ID)); }
 
-struct HandleCloser {
-    void operator()(HANDLE h) const {
-        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+using UniqueHandle = gui::KernelHandle;
 
 // The application window, the bar and every other window of this program (menu windows and
 // notifications are unowned popups here): never listed, never handled.
@@ -120,7 +115,7 @@ TApplicationsMenu::TApplicationsMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AO
         TDKMenuItem* all = FItems->AddMenuItem(
             MainTitleID, L"All Applications", [this](TDKMenuItem* s) { SelectGroupClick(s); }, false, false, true,
             false, true);
-        all->FIcon = FFoldIcon;
+        all->FIcon = FFoldIcon.get();
 
         int n = FItems->Count();
         FMaxMIID = DKData ? DKData->FillMenuItem(FItems, FMenuID, -1, -1) : -1;
@@ -128,7 +123,7 @@ TApplicationsMenu::TApplicationsMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AO
 
         TDKMenuItem* none = FItems->AddMenuItem(
             NoneID, L"None", [this](TDKMenuItem* s) { SelectGroupClick(s); }, false, false, true);
-        none->FIcon = FFoldIcon;
+        none->FIcon = FFoldIcon.get();
         AddFilter(L"Type Application Name...");
 
         try {
@@ -142,7 +137,6 @@ TApplicationsMenu::TApplicationsMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AO
     } catch (...) {
         delete FHiddenWnds;
         FHiddenWnds = nullptr;
-        for (auto& [path, icon] : FPathIcons) DestroyIcon(icon);
         FPathIcons.clear();
         throw;
     }
@@ -159,7 +153,6 @@ TApplicationsMenu::~TApplicationsMenu() {
     // The items only borrow the icons: close the windows that paint them before they go; the
     // base then saves and frees the tree.
     Hide();
-    for (auto& [path, icon] : FPathIcons) DestroyIcon(icon);
     FPathIcons.clear();
 }
 
@@ -170,9 +163,9 @@ bool TApplicationsMenu::Reachable() const {
 
 HICON TApplicationsMenu::PathIcon(const std::wstring& Path) {
     auto it = FPathIcons.find(Path);
-    if (it != FPathIcons.end()) return it->second;
+    if (it != FPathIcons.end()) return it->second.get();
     HICON icon = GetShellSmallIcon(Path);
-    FPathIcons.emplace(Path, icon);
+    FPathIcons.emplace(Path, gui::IconHandle(icon));
     return icon;
 }
 
@@ -359,7 +352,7 @@ void TApplicationsMenu::FilterWindow(HWND W) {
 }
 
 void TApplicationsMenu::InitStoredItem(TDKMenuItem* Item) {
-    Item->FIcon = FFoldIcon;
+    Item->FIcon = FFoldIcon.get();
     Item->SetEdited(false);
     Item->FOnClick = [this](TDKMenuItem* s) { SelectGroupClick(s); };
     auto remove = [this](TDKMenuItem* s) { RemoveItem(s); };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
 #include "DKComponents.h"
 
 // Shell events from hk.dll: WParam = the window, LParam = the shell-hook code.
@@ -70,7 +71,7 @@ private:
     // The menu keeps one icon per executable path for all of its items and frees them at the end.
     HICON PathIcon(const std::wstring& Path);
 
-    std::map<std::wstring, HICON> FPathIcons;
+    std::map<std::wstring, gui::IconHandle> FPathIcons;
     std::atomic<bool> FConstructed{false};
 };
 

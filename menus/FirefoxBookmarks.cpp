@@ -117,9 +117,9 @@ void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
         LoadFirefoxFolder(mi, id);
         mi->AddMenuItem(0, L"Copy to Favorites Root", [this](TDKMenuItem* s) { CopyToFavoritesClick(s); }, false,
                         true)
-            ->SetIcon(FFavIcon);
+            ->SetIcon(FFavIcon.get());
         if (gui::Trim(mi->ExecPath()).empty()) {
-            mi->SetIcon(FFoldIcon);
+            mi->SetIcon(FFoldIcon.get());
             // Opens the folder's bookmarks, as "Run All in Group" does for stored groups.
             mi->AddMenuItem(0, L"Open All Bookmarks in Group", [this](TDKMenuItem* s) { RunAllInGroup(s); });
         }

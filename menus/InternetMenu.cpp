@@ -151,7 +151,7 @@ TInternetMenu::TInternetMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     FItems->AddMenuItem(0, L"Create Mail Message", [this](TDKMenuItem* s) { CreateMailMessageClick(s); })
         ->TakeIcon(LoadSmallIconFile(FImagesPath + L"envelope.ico"));
     TDKMenuItem* browsers = FItems->AddMenuItem(0, L"Select Default Browser");
-    browsers->SetIcon(FFoldIcon);
+    browsers->SetIcon(FFoldIcon.get());
     auto browser = [this](TDKMenuItem* s) { SelectDefaultBrowserClick(s); };
     const std::pair<int, std::wstring> rows[] = {{FirefoxID, GetFirefoxPath()},
                                                  {InternetExplorerID, FIEPath},
@@ -195,7 +195,7 @@ void TInternetMenu::PrepareBookmarkItem(TDKMenuItem* Item) {
     } else {
         Item->SetFiltered(false);
         Item->FOnClick = nullptr;
-        Item->SetIcon(FFoldIcon);
+        Item->SetIcon(FFoldIcon.get());
         Item->AddMenuItem(0, L"Run All in Group", [this](TDKMenuItem* s) { RunAllInGroup(s); }, false, true);
         auto createItem = [this](TDKMenuItem* s) { CreateItemClick(s); };
         Item->AddMenuItem(GroupCreateGroupID, L"Create New Group", createItem);
@@ -258,7 +258,7 @@ void TInternetMenu::CreateItemClick(TDKMenuItem* Sender) {
     if (bookmark)
         mi->SetExecPath(L"-");
     else
-        mi->SetIcon(FFoldIcon);
+        mi->SetIcon(FFoldIcon.get());
     mi->SetEdited(true);
 }
 

@@ -46,7 +46,7 @@ TProgramMenu::TProgramMenu(const TMenuOwner& AOwner, const TProgramFolders& Fold
     for (TDKMenuItem* s : sections) {
         // ExposeFolder hands the flag down, so the whole content takes part in filtering.
         s->FFiltered = true;
-        s->SetIcon(FFoldIcon);
+        s->SetIcon(FFoldIcon.get());
     }
     // Of a file in both folders the first folder's copy is listed.
     ExposeSpecial(sections[0], Folders.CommonPrograms, CSIDL_COMMON_PROGRAMS);

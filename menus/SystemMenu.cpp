@@ -78,7 +78,7 @@ TSystemMenu::TSystemMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
     std::wstring System = SpecialPath(CSIDL_SYSTEM);
 
     TDKMenuItem* tools = FItems->AddMenuItem(0, L"System Utilities", nullptr, false, false, true);
-    tools->FIcon = FFoldIcon;
+    tools->FIcon = FFoldIcon.get();
     AddToolItem(tools, L"Task Manager", System + L"\\taskmgr.exe");
     AddToolItem(tools, L"Registry Editor", Windows + L"\\regedit.exe");
     AddToolItem(tools, L"Command Promt", System + L"\\cmd.exe");

@@ -93,15 +93,10 @@ std::vector<std::wstring> FurtherLines(const std::wstring& Tip) {
 // cannot hand us a stale handle.
 HICON CopyClientIcon(HICON Source) {
     if (!Source) return nullptr;
-    ICONINFO info{};
-    if (!GetIconInfo(Source, &info)) return nullptr;
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    HICON first = CopyIcon(Source);
+    if (!gui::IconBitmaps(Source).ok) return nullptr;
+    gui::IconHandle first(CopyIcon(Source));
     if (!first) return nullptr;
-    HICON copy = CopyIconToDepth(first, kIconDepth);
-    DestroyIcon(first);
-    return copy;
+    return CopyIconToDepth(first.get(), kIconDepth);
 }
 
 TTrayIcon* TrayData(const TDKMenuItem* Item) { return Item ? static_cast<TTrayIcon*>(Item->Data()) : nullptr; }
@@ -272,8 +267,6 @@ TTrayMenu::~TTrayMenu() {
         if (TTrayIcon* t = TrayData(item)) {
             item->SetData(nullptr);
             delete t;
-            if (item->FIcon) DestroyIcon(item->FIcon);
-            item->FIcon = nullptr;
         }
     }
 }
@@ -287,11 +280,12 @@ void TTrayMenu::StartShellServiceObjects() {
             std::wstring text = i < 0 ? std::wstring(kFixedServiceObject) : names[static_cast<size_t>(i)];
             CLSID clsid{};
             if (FAILED(CLSIDFromString(text.data(), &clsid))) continue;
-            IOleCommandTarget* target = nullptr;
+            gui::ComPtr<IOleCommandTarget> held;
             HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                          __uuidof(IOleCommandTarget), reinterpret_cast<void**>(&target));
-            if (hr != S_OK || !target) continue;
-            FTargetArr.push_back(target);
+                                          __uuidof(IOleCommandTarget), held.put_void());
+            if (hr != S_OK || !held) continue;
+            IOleCommandTarget* target = held.get();
+            FTargetArr.push_back(std::move(held));
             VARIANT in;
             VariantInit(&in);
             in.vt = VT_I4;
@@ -307,8 +301,6 @@ void TTrayMenu::StartShellServiceObjects() {
 }
 
 void TTrayMenu::ReleaseShellServiceObjects() {
-    for (IOleCommandTarget* t : FTargetArr)
-        if (t) t->Release();
     FTargetArr.clear();
 }
 
@@ -318,29 +310,19 @@ void TTrayMenu::ExecuteFilterText(TDKMenuItem*) {
 }
 
 void TTrayMenu::SetTrayItemIcon(TDKMenuItem* Item, HICON Source) {
-    HICON old = Item->FIcon;
-    HICON copy = CopyClientIcon(Source);
-    // The open window keeps pictures by handle; a new icon may get the old one's number.
-    if (old && Item->Owner()) Item->Owner()->FIconPictures.erase(old);
-    Item->FIcon = nullptr;
-    if (old) DestroyIcon(old);
-    Item->SetIcon(copy);
+    Item->TakeIcon(gui::IconHandle(CopyClientIcon(Source)));
 }
 
 void TTrayMenu::SetTipChildren(TDKMenuItem* Item, const std::vector<std::wstring>& Lines) {
     for (const std::wstring& line : Lines) Item->AddMenuItem(0, line);
 }
 
-// The tray record and the icon copy of an item that is leaving the list.
+// The tray record of an item that is leaving the list; its icon copy goes with the item, and
+// the open window must not keep a picture under a handle number that may come back.
 static void ReleaseTrayParts(TDKMenuItem* root, TDKMenuItem* Item) {
     delete TrayData(Item);
     Item->SetData(nullptr);
-    HICON icon = Item->FIcon;
-    Item->FIcon = nullptr;
-    if (icon) {
-        root->FIconPictures.erase(icon);
-        DestroyIcon(icon);
-    }
+    if (Item->FIcon) root->FIconPictures.erase(Item->FIcon);
 }
 
 void TTrayMenu::RemoveTrayItem(TDKMenuItem* Item) {
@@ -419,7 +401,7 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
         item->FCaption = caption;
         item->FFiltered = true;
         item->FExecPath = exe;
-        item->FIcon = CopyClientIcon(Data.hIcon);
+        item->TakeIcon(gui::IconHandle(CopyClientIcon(Data.hIcon)));
         item->FData = icon.release();
         item->FOnMouseDown = [this](TDKMenuItem* s, TMouseButton b, TShiftState sh, int x, int y) {
             TrayIconMouseDown(s, b, sh, x, y);
@@ -437,7 +419,6 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
             FItems->Insert(1, item);
         } catch (...) {
             delete TrayData(item);
-            if (item->FIcon) DestroyIcon(item->FIcon);
             delete item;
             throw;
         }

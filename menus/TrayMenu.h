@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
 #include "DKComponents.h"
 
 // ---- the WM_COPYDATA block (32-bit layout, little-endian, offsets from the block's start) ----
@@ -84,7 +85,7 @@ public:
     void TrayIconDblClick(TDKMenuItem* Sender);
 
     // The shell service objects started; they live in the GUI thread's apartment.
-    std::vector<IOleCommandTarget*> FTargetArr;
+    std::vector<gui::ComPtr<IOleCommandTarget>> FTargetArr;
 
     // Starts a program by an ANSI command line without waiting (hidden). Tests replace it;
     // an empty function restores the real one.

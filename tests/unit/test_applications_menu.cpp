@@ -164,7 +164,7 @@ TEST_F(ApplicationsMenu, TreeListsWindowsWithCommandsAndProcessLinesAboveTheGrou
     EXPECT_EQ(Captions(work), (std::vector<std::wstring>{L"Add from Running Applications", L"Remove Group"}));
     EXPECT_TRUE(work->GetItem(0)->HasSplitter());
     EXPECT_EQ(work->GetItem(0)->Count(), 1);
-    EXPECT_EQ(work->Icon(), m.FFoldIcon);
+    EXPECT_EQ(work->Icon(), m.FFoldIcon.get());
 
     // Both windows are listed between the section title and "Groups", with the helper's path.
     std::wstring exe = gui::AnsiLowerCase(BinDir() + L"titled_windows.exe");

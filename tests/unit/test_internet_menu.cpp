@@ -346,7 +346,7 @@ TEST_F(FirefoxBookmarks, TreeFromAFreshCopyThatIsRemovedAfterwards) {
     EXPECT_FALSE(alpha->Loadable());
     EXPECT_EQ(Captions(alpha), (Strings{L"Copy to Favorites Root"}));
     EXPECT_EQ(Captions(empty), (Strings{L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
-    EXPECT_EQ(empty->Icon(), menu->FFoldIcon);
+    EXPECT_EQ(empty->Icon(), menu->FFoldIcon.get());
     EXPECT_EQ(Captions(tools), (Strings{L"Gamma", L"Delta", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
     EXPECT_TRUE(tools->GetItem(1)->HasSplitter());
 

@@ -111,7 +111,7 @@ TEST_F(PopupMenu, GroupsAreCreatedAfterTheTitleOrFirstInTheGroup) {
     group->SetCaption(L"Tools");
     group->FOnClick(group);
     EXPECT_FALSE(group->Edited());
-    EXPECT_EQ(group->Icon(), m.FFoldIcon);
+    EXPECT_EQ(group->Icon(), m.FFoldIcon.get());
     EXPECT_EQ(Captions(group), (std::vector<std::wstring>{L"Create New Subgroup", L"Run All in Group",
                                                           L"Rename Group", L"Remove Group"}));
     Command(group, L"Create New Subgroup")->FOnClick(group->GetItem(0));
@@ -161,7 +161,7 @@ TEST_F(PopupMenu, FavouritesGoBeforeTheMainTitleWithTheirCommands) {
     TTestMenu& m = FullMenu({{L"Paint", L"C:\\Apps\\Paint.exe"}, {L"Calc", L"C:\\calc.exe"}});
     TDKMenuItem* cmd = AddCommand(m, L"Paint");
     ASSERT_NE(cmd, nullptr);
-    EXPECT_EQ(cmd->Icon(), m.FFavIcon);
+    EXPECT_EQ(cmd->Icon(), m.FFavIcon.get());
     cmd->FOnClick(cmd);
     TDKMenuItem* fav = m.Items()->GetItem(1);
     EXPECT_EQ(fav->Caption(), L"Paint");

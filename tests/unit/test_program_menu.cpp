@@ -109,7 +109,7 @@ TEST_F(ProgramMenu, SectionsMergeBothFoldersAndFilesGetPlaceholders) {
         TDKMenuItem* s = root->GetItem(A + i);
         EXPECT_EQ(s->FMIID, 0);
         EXPECT_TRUE(s->FFiltered);
-        EXPECT_EQ(s->Icon(), m.FFoldIcon);
+        EXPECT_EQ(s->Icon(), m.FFoldIcon.get());
         EXPECT_FALSE(static_cast<bool>(s->FOnBeforExpose));
     }
 

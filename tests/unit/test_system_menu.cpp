@@ -136,7 +136,7 @@ TEST_F(SystemMenu, TreeHoldsToolsFoldersShellCommandsAndSessionGroups) {
     if (!GetAppPath(L"msinfo32.exe").empty()) want.push_back(L"System Information");
     for (auto c : {L"System Properties", L"Clean Manager", L"Resource Monitor"}) want.push_back(c);
     EXPECT_EQ(Captions(tools), want);
-    EXPECT_EQ(tools->Icon(), m.FFoldIcon);
+    EXPECT_EQ(tools->Icon(), m.FFoldIcon.get());
     TDKMenuItem* res = tools->FindItem(std::wstring(L"Resource Monitor"));
     EXPECT_TRUE(res->FFiltered);
     EXPECT_NE(res->FindItem(std::wstring(L"Add to Favorites")), nullptr);

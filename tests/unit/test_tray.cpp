@@ -588,7 +588,7 @@ TEST_F(TrayHost, ShellServiceObjectsNamedInTheRegistryAreStarted) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
     ASSERT_TRUE(ended);
     ASSERT_EQ(menu->FTargetArr.size(), 1u);
-    IOleCommandTarget* target = menu->FTargetArr[0];
+    IOleCommandTarget* target = menu->FTargetArr[0].get();
     target->AddRef();
     menu.reset();
     // Ours is now the last reference.

@@ -13,6 +13,8 @@
 // between two looks is not reported, which costs nothing: there was nothing to list.
 #include "hk.h"
 
+#include "Handles.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -120,11 +122,11 @@ ShellSnapshot TakeSnapshot(HWND self) {
 
 struct ShellWatch {
     HWND target = nullptr;
-    HANDLE stop = nullptr;
+    gui::KernelHandle stop;
     ShellSnapshot last;
 };
 
-HANDLE g_shellThread = nullptr;
+gui::KernelHandle g_shellThread;
 ShellWatch* g_shellWatch = nullptr;  // owned by SetShellHook / RemoveShellHook
 
 void PostShell(HWND target, HWND w, LPARAM code) {
@@ -150,7 +152,7 @@ void CompareAndPost(ShellWatch& sw) {
 
 DWORD WINAPI ShellWatchThread(void* param) {
     auto* sw = static_cast<ShellWatch*>(param);
-    while (WaitForSingleObject(sw->stop, HK_SHELL_POLL_MS) == WAIT_TIMEOUT) CompareAndPost(*sw);
+    while (WaitForSingleObject(sw->stop.get(), HK_SHELL_POLL_MS) == WAIT_TIMEOUT) CompareAndPost(*sw);
     // The thread holds a reference on this library so it cannot be unloaded under it.
     FreeLibraryAndExitThread(g_module, 0);
     return 0;
@@ -191,12 +193,10 @@ __declspec(dllexport) BOOL WINAPI RemoveMouseHook() { return Unhook(g_mouseHook,
 
 __declspec(dllexport) BOOL WINAPI RemoveShellHook() {
     if (!g_shellThread) return FALSE;
-    SetEvent(g_shellWatch->stop);
-    WaitForSingleObject(g_shellThread, INFINITE);
-    CloseHandle(g_shellThread);
-    CloseHandle(g_shellWatch->stop);
+    SetEvent(g_shellWatch->stop.get());
+    WaitForSingleObject(g_shellThread.get(), INFINITE);
+    g_shellThread.reset();
     delete g_shellWatch;
-    g_shellThread = nullptr;
     g_shellWatch = nullptr;
     return TRUE;
 }
@@ -206,7 +206,7 @@ __declspec(dllexport) BOOL WINAPI SetShellHook(HWND wnd) {
     if (!IsWindow(wnd)) return FALSE;
     auto* sw = new ShellWatch;
     sw->target = wnd;
-    sw->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    sw->stop.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // Windows that exist now are the caller's to enumerate; only changes from here on are sent.
     sw->last = TakeSnapshot(wnd);
     HMODULE self = nullptr;
@@ -214,12 +214,11 @@ __declspec(dllexport) BOOL WINAPI SetShellHook(HWND wnd) {
     HANDLE t = sw->stop ? CreateThread(nullptr, 0, ShellWatchThread, sw, 0, nullptr) : nullptr;
     if (!t) {
         if (self) FreeLibrary(self);
-        if (sw->stop) CloseHandle(sw->stop);
         delete sw;
         return FALSE;
     }
     g_shellWatch = sw;
-    g_shellThread = t;
+    g_shellThread.reset(t);
     return TRUE;
 }
 

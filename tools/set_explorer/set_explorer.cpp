@@ -26,13 +26,11 @@ const wchar_t* const kBarClasses[] = {kBarForm, L"TOrvaneApplication"};
 constexpr DWORD kEndTimeoutMs = 10000;
 
 bool WriteShellValue(HKEY root) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, kWinlogonKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    gui::RegKeyHandle key;
+    if (RegCreateKeyExW(root, kWinlogonKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
         return false;
     auto bytes = static_cast<DWORD>((wcslen(kShell) + 1) * sizeof(wchar_t));
-    bool ok = RegSetValueExW(key, L"Shell", 0, REG_SZ, reinterpret_cast<const BYTE*>(kShell), bytes) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+    return RegSetValueExW(key.get(), L"Shell", 0, REG_SZ, reinterpret_cast<const BYTE*>(kShell), bytes) == ERROR_SUCCESS;
 }
 
 struct BarSearch {
