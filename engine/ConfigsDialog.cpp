@@ -108,10 +108,10 @@ void RegisterHelperClasses() {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpfnWndProc = PageProc;
+    wc.lpfnWndProc = gui::GuardedProc<PageProc>;
     wc.lpszClassName = PageClass;
     RegisterClassExW(&wc);
-    wc.lpfnWndProc = PanelProc;
+    wc.lpfnWndProc = gui::GuardedProc<PanelProc>;
     wc.lpszClassName = PanelClass;
     wc.hbrBackground = nullptr;
     RegisterClassExW(&wc);

@@ -81,4 +81,18 @@ bool Guarded(const char* senderClass, F&& fn) {
     }
 }
 
+// A window procedure whose exceptions go to the application's handler (named by the window's
+// class) instead of unwinding through the system's frames, which would end the process.
+template <WNDPROC Proc>
+LRESULT CALLBACK GuardedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    try {
+        return Proc(hwnd, msg, wp, lp);
+    } catch (...) {
+        char name[64] = {};
+        GetClassNameA(hwnd, name, sizeof name);
+        App().HandleException(name);
+        return 0;
+    }
+}
+
 }  // namespace gui

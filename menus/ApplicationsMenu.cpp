@@ -463,7 +463,7 @@ LRESULT CALLBACK ApplicationsNotifyWndProc(HWND hwnd, UINT msg, WPARAM wParam, L
 // ---------------------------------------------------------------- module start and end
 
 void InitializeApplicationsMenu() {
-    ShellNotifyWnd = CreateUtilityWindow(L"ApplicationsNofityWindow", ApplicationsNotifyWndProc);
+    ShellNotifyWnd = CreateUtilityWindow(L"ApplicationsNofityWindow", gui::GuardedProc<ApplicationsNotifyWndProc>);
     wchar_t buf[32];
     swprintf(buf, 32, L"%04X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(ShellNotifyWnd)));
     Log(2, L"a.AllocateCustomHWnd: 0x" + std::wstring(buf));

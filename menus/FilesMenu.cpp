@@ -100,12 +100,15 @@ void RefreshInstance() {
         FilesMenuRefreshPending = true;
         return;
     }
-    FilesMenuRefreshing = true;
+    // A refresh that fails must not leave every later device event waiting for it.
+    struct Refreshing {
+        Refreshing() { FilesMenuRefreshing = true; }
+        ~Refreshing() { FilesMenuRefreshing = false; }
+    } refreshing;
     do {
         FilesMenuRefreshPending = false;
         FilesMenuInstance->RefreshDrives();
     } while (FilesMenuRefreshPending && FilesMenuInstance);
-    FilesMenuRefreshing = false;
 }
 
 std::wstring Hex4(UINT_PTR v) {
@@ -118,7 +121,7 @@ std::wstring Hex4(UINT_PTR v) {
 
 // ---- module start and end ----
 
-void InitializeFilesMenu() { DeviceListenerWnd = CreateUtilityWindow(L"FShellTrayHnd", FilesWndProc); }
+void InitializeFilesMenu() { DeviceListenerWnd = CreateUtilityWindow(L"FShellTrayHnd", gui::GuardedProc<FilesWndProc>); }
 
 void FinalizeFilesMenu() {
     if (DeviceListenerWnd) DestroyWindow(DeviceListenerWnd);

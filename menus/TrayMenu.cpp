@@ -201,7 +201,7 @@ LRESULT CALLBACK TrayWndProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) 
 
 void InitializeTrayMenu() {
     // Made at its size: resizing it afterwards costs Wine another round with the X server.
-    TrayWindow = CreateUtilityWindow(L"Shell_TrayWnd", TrayWndProc, GetSystemMetrics(SM_CXSCREEN), 30);
+    TrayWindow = CreateUtilityWindow(L"Shell_TrayWnd", gui::GuardedProc<TrayWndProc>, GetSystemMetrics(SM_CXSCREEN), 30);
 }
 
 void FinalizeTrayMenu() {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Application.h"
 #include "Configs.h"
 #include "DataTestSupport.h"
 #include "MenuTestSupport.h"
@@ -257,6 +258,22 @@ TEST_F(FilesMenuTest, AFailingDriveListingIsLoggedAndTheMenuIsBuiltAroundIt) {
     size_t first = text.find("> (f4) drive Z: does not answer");
     ASSERT_NE(first, std::string::npos) << text;
     EXPECT_NE(text.find("> (f4) drive Z: does not answer", first + 1), std::string::npos) << text;
+}
+
+// Whatever a refresh throws stays inside the listener's window procedure, and the next device
+// event still refreshes.
+TEST_F(FilesMenuTest, AnyExceptionOfARefreshIsLoggedAndTheNextEventRefreshes) {
+    TFilesMenu& m = NewMenu();
+    std::string caught;
+    gui::App().OnException = [&](const std::string& cls, const std::string&) { caught += cls + ";"; };
+    TFilesMenu::SetDriveListing([](TDKMenuItem*, LPCITEMIDLIST) { throw 42; });
+    SendFromOutside(DBT_DEVICEARRIVAL, 0);
+    EXPECT_EQ(caught, "FShellTrayHnd;");
+    TFilesMenu::SetDriveListing(nullptr);
+    SendFromOutside(DBT_DEVICEARRIVAL, 0);
+    gui::App().OnException = nullptr;
+    EXPECT_NE(DriveItem(m.Items(), L'C'), nullptr);
+    EXPECT_EQ(Tail(m.Items()), kTail);
 }
 
 TEST_F(FilesMenuTest, AFavouriteNamedLikeADriveLeavesTheDriveInPlace) {
