@@ -242,14 +242,16 @@ void TOrvane::FormCreate() {
     if (ExplorerWasRunning) {
         try {
             const wchar_t* winlogon = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+            // Winlogon runs the value as a command line: a path with blanks must be quoted.
+            const std::wstring shell = L"\"" + gui::ExeFileName() + L"\"";
             gui::Registry reg(HKEY_LOCAL_MACHINE);
             if (reg.OpenKey(winlogon, true)) {
-                reg.WriteString(L"Shell", gui::ExeFileName());
+                reg.WriteString(L"Shell", shell);
                 reg.CloseKey();
             }
             reg.SetRoot(HKEY_CURRENT_USER);
             if (reg.OpenKey(winlogon, true)) {
-                reg.WriteString(L"Shell", gui::ExeFileName());
+                reg.WriteString(L"Shell", shell);
                 reg.CloseKey();
             }
             reg.SetRoot(HKEY_LOCAL_MACHINE);

@@ -91,6 +91,11 @@ else
   fail "the System menu did not open"
 fi
 xdotool key Escape
+# Winlogon runs the Shell value as a command line: the path with its blank is quoted.
+shell=$(wine64 reg query 'HKCU\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon' /v Shell 2>/dev/null | tr -d '\r' |
+  sed -n 's/.*REG_SZ *//p')
+case $shell in '"'*'Orvane Shell\orvane.exe"') ok "the logon shell is the quoted program path" ;;
+  *) fail "Winlogon Shell while running: '$shell'" ;; esac
 
 # --- Win+Esc: set_explorer.exe from the folder with the blank, which ends the bar
 xdotool mousemove 300 9 key super+Escape
