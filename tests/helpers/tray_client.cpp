@@ -17,6 +17,8 @@
 //   until LPARAM MS       pumps until a callback with that lParam (hexadecimal) came or MS passed
 //   gate NAME             pumps until the named event is set (at most 60 s)
 //   bulk N                adds N icons, modifies each (tip and icon), deletes each; prints counts
+//   many N                adds N icons (ids 1000 on) and leaves them; prints "many added COUNT"
+//   took                  prints "took MS", how long the host took to answer the last request
 // In TIP, \n and \r stand for line breaks. Lines printed (and appended to FILE):
 //   hwnd HEX | reply STEP ID RESULT | msg CALLBACK WPARAM LPARAM (hexadecimal)
 #include <windows.h>
@@ -116,6 +118,8 @@ struct Request {
     size_t size = kBlockSize;
 };
 
+DWORD gLastSendMs = 0;
+
 LRESULT Send(const Request& r) {
     std::vector<BYTE> b(kBlockSize, 0);
     Put32(b, 0, 0x34753423u);  // the signature Shell_NotifyIcon writes
@@ -133,9 +137,11 @@ LRESULT Send(const Request& r) {
     Put32(b, 808, r.version);
     COPYDATASTRUCT cds{1, static_cast<DWORD>(r.size), b.data()};
     DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutW(gHost, WM_COPYDATA, reinterpret_cast<WPARAM>(gWnd), reinterpret_cast<LPARAM>(&cds),
-                             SMTO_NORMAL, 20000, &answer))
-        return -1;
+    const DWORD start = GetTickCount();
+    const bool answered = SendMessageTimeoutW(gHost, WM_COPYDATA, reinterpret_cast<WPARAM>(gWnd),
+                                              reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 20000, &answer) != 0;
+    gLastSendMs = GetTickCount() - start;
+    if (!answered) return -1;
     return static_cast<LRESULT>(answer);
 }
 
@@ -273,6 +279,22 @@ int main(int argc, char** argv) {
             }
             Out("bulk added %d modified %d deleted %d\n", added, modified, deleted);
             a += 2;
+        } else if (step == "many") {
+            int added = 0;
+            for (DWORD i = 0; i < id; ++i) {
+                Request q;
+                q.message = NIM_ADD;
+                q.id = 1000 + i;
+                q.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+                q.icon = icon(1);
+                q.tip = L"Many " + std::to_wstring(i);
+                added += Send(q) == 1;
+            }
+            Out("many added %d\n", added);
+            a += 2;
+        } else if (step == "took") {
+            Out("took %lu\n", gLastSendMs);
+            a += 1;
         } else {
             Out("unknown step %s\n", step.c_str());
             return 2;
