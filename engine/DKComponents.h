@@ -347,6 +347,8 @@ public:
     void UpdateWindow(int ItemInd, bool RedrawIcon = false);
     // The off-screen picture as straight (not premultiplied) ARGB, for checks; 0 outside.
     DWORD PicturePixel(int x, int y) const;
+    // Whether a row lies within the picture (columns past the screen's edge have none).
+    bool RowInPicture(int Row) const;
     int PictureWidth() const { return sz.cx; }
     int PictureHeight() const { return sz.cy; }
 

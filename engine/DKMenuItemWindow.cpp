@@ -315,7 +315,12 @@ void TDKMenuItem::FillListView() {
         width = size.Width;
         int ownerLeft = INT_MIN;
         if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
-        left = menu_layout::LeftEdge(left, width, GetSystemMetrics(SM_CXSCREEN), ownerLeft);
+        int screenW = GetSystemMetrics(SM_CXSCREEN);
+        left = menu_layout::LeftEdge(left, width, screenW, ownerLeft);
+        // Columns past the screen's edge get no window area and no picture: a folder of
+        // thousands of entries would otherwise make a window tens of thousands of pixels wide.
+        width = menu_layout::ShownWidth(left, size, W, screenW);
+        int shownColumns = std::max(1, width / std::max(1, W));
         SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
         // the height). Where that room differs, the list reaches below the window until each
@@ -324,7 +329,7 @@ void TDKMenuItem::FillListView() {
         for (int extra = 0; extra <= 40; ++extra) {
             MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
             int page = static_cast<int>(SendMessageW(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
-            if (page / std::max(1, size.Columns) >= perColumn) break;
+            if (page / shownColumns >= perColumn) break;
         }
         FForm->Filling = false;
         // The rows stay where the list put them until the next fill.
