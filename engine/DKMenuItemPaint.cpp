@@ -168,18 +168,13 @@ void FillSolid(Canvas& cv, int x0, int y0, int x1, int y1, COLORREF c, BYTE a) {
     FillFade(cv, x0, y0, x1, y1, c, a, 0, a, 1, false);
 }
 
-// A row's text asked of the list view's own procedure: going through the list's subclass chain
-// costs a property look-up per message, which is slow under Wine.
 std::wstring ListRowText(HWND list, int row) {
-    static WNDPROC proc = nullptr;
-    if (!proc) proc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(list, GCLP_WNDPROC));
     wchar_t buf[1024];
     LVITEMW lv{};
     lv.iSubItem = 0;
     lv.pszText = buf;
     lv.cchTextMax = 1024;
-    LRESULT n = proc ? CallWindowProcW(proc, list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv))
-                     : SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv));
+    LRESULT n = menu_window::ListDirect(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv));
     return std::wstring(buf, static_cast<size_t>(std::clamp<LRESULT>(n, 0, 1023)));
 }
 

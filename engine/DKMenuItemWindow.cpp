@@ -46,6 +46,12 @@ void DeferFree(std::function<void()> free) {
     else free();
 }
 
+LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp) {
+    static WNDPROC proc = nullptr;
+    if (!proc) proc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(list, GCLP_WNDPROC));
+    return proc ? CallWindowProcW(proc, list, msg, wp, lp) : SendMessageW(list, msg, wp, lp);
+}
+
 void RegisterList(HWND list, TDKMenuItem* item) { Lists()[list] = item; }
 void UnregisterList(HWND list) { Lists().erase(list); }
 
@@ -286,7 +292,7 @@ void TDKMenuItem::FillListView() {
                 lv.iItem = row;
                 lv.pszText = const_cast<wchar_t*>(c->FCaption.c_str());
                 lv.lParam = reinterpret_cast<LPARAM>(data);
-                if (SendMessageW(FListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0) {
+                if (ListDirect(FListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0) {
                     delete data;
                     continue;
                 }
@@ -334,9 +340,14 @@ void TDKMenuItem::FillListView() {
         FForm->Filling = false;
         // The rows stay where the list put them until the next fill.
         for (int r = 0; r < row; ++r) {
-            TMenuRowData* d = RowData(r);
-            RECT b = RowBounds(r), ic = RowIconRect(r);
-            FRowCache.push_back(d);
+            LVITEMW lv{};
+            lv.mask = LVIF_PARAM;
+            lv.iItem = r;
+            ListDirect(FListView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+            RECT b{LVIR_BOUNDS}, ic{LVIR_ICON};
+            ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&b));
+            ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&ic));
+            FRowCache.push_back(reinterpret_cast<TMenuRowData*>(lv.lParam));
             FBoundsCache.push_back(b);
             FIconTopCache.push_back(ic.top);
         }
