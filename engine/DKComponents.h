@@ -227,6 +227,7 @@ public:
     POINT pt1{};
     POINT pt2{};
     SIZE sz{};
+    int FLayoutWidth = 0;  // the window's width by its columns; the picture stops at the screen's edge
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,
     // bounds and icon tops, and the pictures made from the rows' icons.

@@ -475,7 +475,8 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
 
     // 9. Drop mark.
     if (FDragPosition.Row >= 0.0f && static_cast<int>(std::trunc(FDragPosition.Row)) == Row) {
-        auto grad = HGradient(0, Gdiplus::Color(255, 0, 0, 0), static_cast<float>(sz.cx), Gdiplus::Color(0, 0, 0, 0));
+        float width = static_cast<float>(std::max<int>(FLayoutWidth, sz.cx));
+        auto grad = HGradient(0, Gdiplus::Color(255, 0, 0, 0), width, Gdiplus::Color(0, 0, 0, 0));
         Pen p(grad.get(), 2.0f);
         float frac = FDragPosition.Row - std::trunc(FDragPosition.Row);
         if (frac > 0.5f) {

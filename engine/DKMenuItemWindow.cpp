@@ -325,6 +325,7 @@ void TDKMenuItem::FillListView() {
         left = menu_layout::LeftEdge(left, width, screenW, ownerLeft);
         // Columns past the screen's edge get no window area and no picture: a folder of
         // thousands of entries would otherwise make a window tens of thousands of pixels wide.
+        FLayoutWidth = size.Width;
         width = menu_layout::ShownWidth(left, size, W, screenW);
         int shownColumns = std::max(1, width / std::max(1, W));
         SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -433,6 +434,7 @@ void TDKMenuItem::ReleaseWindowResources() {
         BackGround.reset();
         bmp.reset();
         sz = SIZE{0, 0};
+        FLayoutWidth = 0;
     } catch (const std::exception& e) {
         Log(4, L"(c7) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
     }
