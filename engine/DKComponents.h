@@ -227,6 +227,7 @@ public:
     POINT pt1{};
     POINT pt2{};
     SIZE sz{};
+    int FLayoutWidth = 0;  // the window's width by its columns; the picture stops at the screen's edge
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,
     // bounds and icon tops, and the pictures made from the rows' icons.
@@ -347,6 +348,8 @@ public:
     void UpdateWindow(int ItemInd, bool RedrawIcon = false);
     // The off-screen picture as straight (not premultiplied) ARGB, for checks; 0 outside.
     DWORD PicturePixel(int x, int y) const;
+    // Whether a row lies within the picture (columns past the screen's edge have none).
+    bool RowInPicture(int Row) const;
     int PictureWidth() const { return sz.cx; }
     int PictureHeight() const { return sz.cy; }
 

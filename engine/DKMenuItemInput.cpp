@@ -420,6 +420,11 @@ void TDKMenuItem::RotateIconTimerTick() {
         if (!FGlassMode || !FListView) return;
         int row = SelectedRow();
         if (row < 0) return;
+        if (!RowInPicture(row)) {
+            // Off the screen nothing turns; the next selection starts the timer again.
+            if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
+            return;
+        }
         UINT interval = FRotateIconTimer ? FRotateIconTimer->Interval() : 40;
         FRotateDegree = static_cast<short>((FRotateDegree + static_cast<int>(interval * 360 / 2000)) % 360);
         UpdateWindow(row, false);

@@ -7,6 +7,7 @@
 
 #include "Configs.h"
 #include "DKUtils.h"
+#include "Handles.h"
 #include "MenuForm.h"
 #include "ShellIcon.h"
 #include "SysUtils.h"
@@ -48,6 +49,7 @@ std::unique_ptr<Gdiplus::Bitmap> IconPicture(HICON icon) {
     if (!icon) return nullptr;
     ICONINFO ii{};
     if (!GetIconInfo(icon, &ii)) return nullptr;
+    gui::BitmapHandle colorBits(ii.hbmColor), maskBits(ii.hbmMask);
     BITMAP bm{};
     HBITMAP src = ii.hbmColor ? ii.hbmColor : ii.hbmMask;
     GetObjectW(src, sizeof(bm), &bm);
@@ -56,10 +58,9 @@ std::unique_ptr<Gdiplus::Bitmap> IconPicture(HICON icon) {
     if (w > 0 && h > 0 && ii.hbmColor) {
         std::vector<DWORD> color(static_cast<size_t>(w) * h), mask(static_cast<size_t>(w) * h);
         BITMAPINFO bi = TopDown32(w, h);
-        HDC dc = GetDC(nullptr);
-        GetDIBits(dc, ii.hbmColor, 0, h, color.data(), &bi, DIB_RGB_COLORS);
-        GetDIBits(dc, ii.hbmMask, 0, h, mask.data(), &bi, DIB_RGB_COLORS);
-        ReleaseDC(nullptr, dc);
+        gui::WindowDC dc(nullptr);
+        GetDIBits(dc.get(), ii.hbmColor, 0, h, color.data(), &bi, DIB_RGB_COLORS);
+        GetDIBits(dc.get(), ii.hbmMask, 0, h, mask.data(), &bi, DIB_RGB_COLORS);
         bool hasAlpha = false;
         for (DWORD p : color)
             if (p >> 24) {
@@ -81,8 +82,6 @@ std::unique_ptr<Gdiplus::Bitmap> IconPicture(HICON icon) {
             out->UnlockBits(&data);
         }
     }
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    if (ii.hbmMask) DeleteObject(ii.hbmMask);
     return out;
 }
 
@@ -169,18 +168,13 @@ void FillSolid(Canvas& cv, int x0, int y0, int x1, int y1, COLORREF c, BYTE a) {
     FillFade(cv, x0, y0, x1, y1, c, a, 0, a, 1, false);
 }
 
-// A row's text asked of the list view's own procedure: going through the list's subclass chain
-// costs a property look-up per message, which is slow under Wine.
 std::wstring ListRowText(HWND list, int row) {
-    static WNDPROC proc = nullptr;
-    if (!proc) proc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(list, GCLP_WNDPROC));
     wchar_t buf[1024];
     LVITEMW lv{};
     lv.iSubItem = 0;
     lv.pszText = buf;
     lv.cchTextMax = 1024;
-    LRESULT n = proc ? CallWindowProcW(proc, list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv))
-                     : SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv));
+    LRESULT n = menu_window::ListDirect(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv));
     return std::wstring(buf, static_cast<size_t>(std::clamp<LRESULT>(n, 0, 1023)));
 }
 
@@ -276,12 +270,8 @@ const std::vector<DWORD>& CheckMarkPixels(const std::wstring& file) {
     px.clear();
     lastFile = file;
     lastStamp = stamp;
-    HICON mark = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-    if (mark) {
-        auto pic = IconPicture(mark);
-        DestroyIcon(mark);
-        px = PicturePixels(pic.get());
-    }
+    gui::IconHandle mark(static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
+    if (mark) px = PicturePixels(IconPicture(mark.get()).get());
     return px;
 }
 
@@ -328,6 +318,11 @@ DWORD TDKMenuItem::PicturePixel(int x, int y) const {
     return (a << 24) | (un((p >> 16) & 255) << 16) | (un((p >> 8) & 255) << 8) | un(p & 255);
 }
 
+bool TDKMenuItem::RowInPicture(int Row) const {
+    RECT b = RowBounds(Row), picture{0, 0, sz.cx, sz.cy}, shown{};
+    return IntersectRect(&shown, &b, &picture) != FALSE;
+}
+
 void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     (void)RedrawIcon;
     if (!FForm || !FForm->Handle() || !IsWindowVisible(FForm->Handle()) || !BackGround || !Graphics) return;
@@ -338,11 +333,14 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     } catch (const std::exception& e) {
         Log(4, L"(c9) /" + std::to_wstring(MenuIdForLog()) + L"/ " + What(e));
     }
+    // Rows in columns past the picture (off the screen) are neither painted nor handed over.
+    if (ItemInd >= 0 && (ItemInd >= rows || !RowInPicture(ItemInd))) return;
     RECT last = RowBounds(rows - 1);
     int selected = SelectedRow();
     if (ItemInd < 0) {
-        for (int r = 0; r < rows; ++r) PaintRow(r, last, rows, selected);
-    } else if (ItemInd < rows) {
+        for (int r = 0; r < rows; ++r)
+            if (RowInPicture(r)) PaintRow(r, last, rows, selected);
+    } else {
         PaintRow(ItemInd, last, rows, selected);
     }
     Graphics->ResetClip();
@@ -358,8 +356,9 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     info.pblend = &bf;
     info.dwFlags = ULW_ALPHA;
     RECT dirty{};
-    if (ItemInd >= 0 && ItemInd < rows) {
-        dirty = RowBounds(ItemInd);
+    if (ItemInd >= 0) {
+        RECT b = RowBounds(ItemInd), picture{0, 0, sz.cx, sz.cy};
+        IntersectRect(&dirty, &b, &picture);
         info.prcDirty = &dirty;
     }
     if (!UpdateLayeredWindowIndirect(FForm->Handle(), &info))
@@ -447,9 +446,8 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         int index = ShellIconIndex(child);
         auto& pic = FSysIconPictures[index];
         if (!pic) {
-            HICON icon = ImageList_GetIcon(SysSmallImageList(), index, ILD_NORMAL);
-            pic = IconPicture(icon);
-            if (icon) DestroyIcon(icon);
+            gui::IconHandle icon(ImageList_GetIcon(SysSmallImageList(), index, ILD_NORMAL));
+            pic = IconPicture(icon.get());
         }
         if (isSelected || !BlitPicture(cv, pic.get(), L + 6, IT + 3))
             DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
@@ -467,12 +465,9 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         POINT probe{1, IT};
         bool turning = isSelected && PtInRect(&rc, probe);
         if (turning) {
-            HICON mark = static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
-            if (mark) {
-                auto pic = IconPicture(mark);
-                DestroyIcon(mark);
-                DrawTurned(g, pic.get(), L, IT, true, FRotateDegree);
-            }
+            gui::IconHandle mark(
+                static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
+            if (mark) DrawTurned(g, IconPicture(mark.get()).get(), L, IT, true, FRotateDegree);
         } else {
             BlitPixels(cv, CheckMarkPixels(file), 16, 16, L + 6, IT + 3);
         }
@@ -480,7 +475,8 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
 
     // 9. Drop mark.
     if (FDragPosition.Row >= 0.0f && static_cast<int>(std::trunc(FDragPosition.Row)) == Row) {
-        auto grad = HGradient(0, Gdiplus::Color(255, 0, 0, 0), static_cast<float>(sz.cx), Gdiplus::Color(0, 0, 0, 0));
+        float width = static_cast<float>(std::max<int>(FLayoutWidth, sz.cx));
+        auto grad = HGradient(0, Gdiplus::Color(255, 0, 0, 0), width, Gdiplus::Color(0, 0, 0, 0));
         Pen p(grad.get(), 2.0f);
         float frac = FDragPosition.Row - std::trunc(FDragPosition.Row);
         if (frac > 0.5f) {
@@ -501,31 +497,29 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         RECT er{};
         GetClientRect(eh, &er);
         int w = er.right, h = er.bottom;
-        if (w > 0 && h > 0) {
-            BITMAPINFO bi = TopDown32(w, h);
-            void* bits = nullptr;
-            HBITMAP shot = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-            HDC mem = CreateCompatibleDC(nullptr);
-            HGDIOBJ oldBmp = SelectObject(mem, shot);
-            SendMessageW(eh, WM_PRINT, reinterpret_cast<WPARAM>(mem),
+        BITMAPINFO bi = TopDown32(w, h);
+        void* bits = nullptr;
+        gui::BitmapHandle shot(w > 0 && h > 0 ? CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0)
+                                              : nullptr);
+        if (shot) {
+            gui::MemoryDCHandle mem(CreateCompatibleDC(nullptr));
+            gui::SelectScope shotIn(mem.get(), shot.get());
+            SendMessageW(eh, WM_PRINT, reinterpret_cast<WPARAM>(mem.get()),
                          PRF_CLIENT | PRF_NONCLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
             if ((Config.KeyBoardMode || isSelected) && FRotateDegree % 180 > 90) {
-                HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(SendMessageW(eh, WM_GETFONT, 0, 0)));
+                gui::SelectScope fontIn(mem.get(), reinterpret_cast<HFONT>(SendMessageW(eh, WM_GETFONT, 0, 0)));
                 int len = GetWindowTextLengthW(eh);
                 std::wstring text(static_cast<size_t>(len) + 1, L'\0');
                 GetWindowTextW(eh, text.data(), len + 1);
                 DWORD selStart = 0;
                 SendMessageW(eh, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), 0);
                 SIZE ext{};
-                GetTextExtentPoint32W(mem, text.c_str(), static_cast<int>(std::min<DWORD>(selStart, len)), &ext);
+                GetTextExtentPoint32W(mem.get(), text.c_str(), static_cast<int>(std::min<DWORD>(selStart, len)), &ext);
                 int x = ext.cx + 2;
-                HPEN caret = CreatePen(PS_SOLID, 2, 0x808080);
-                HGDIOBJ oldPen = SelectObject(mem, caret);
-                MoveToEx(mem, x, 2, nullptr);
-                LineTo(mem, x, h - 3);
-                SelectObject(mem, oldPen);
-                DeleteObject(caret);
-                SelectObject(mem, oldFont);
+                gui::PenHandle caret(CreatePen(PS_SOLID, 2, 0x808080));
+                gui::SelectScope penIn(mem.get(), caret.get());
+                MoveToEx(mem.get(), x, 2, nullptr);
+                LineTo(mem.get(), x, h - 3);
             }
             GdiFlush();
             Gdiplus::Bitmap faded(w, h, PixelFormat32bppARGB);
@@ -542,9 +536,6 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
                 }
                 faded.UnlockBits(&bd);
             }
-            SelectObject(mem, oldBmp);
-            DeleteDC(mem);
-            DeleteObject(shot);
             g.DrawImage(&faded, L + 28, IT + 1, w, h);
         }
     } else {

@@ -46,6 +46,12 @@ void DeferFree(std::function<void()> free) {
     else free();
 }
 
+LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp) {
+    static WNDPROC proc = nullptr;
+    if (!proc) proc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(list, GCLP_WNDPROC));
+    return proc ? CallWindowProcW(proc, list, msg, wp, lp) : SendMessageW(list, msg, wp, lp);
+}
+
 void RegisterList(HWND list, TDKMenuItem* item) { Lists()[list] = item; }
 void UnregisterList(HWND list) { Lists().erase(list); }
 
@@ -286,7 +292,7 @@ void TDKMenuItem::FillListView() {
                 lv.iItem = row;
                 lv.pszText = const_cast<wchar_t*>(c->FCaption.c_str());
                 lv.lParam = reinterpret_cast<LPARAM>(data);
-                if (SendMessageW(FListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0) {
+                if (ListDirect(FListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0) {
                     delete data;
                     continue;
                 }
@@ -315,7 +321,13 @@ void TDKMenuItem::FillListView() {
         width = size.Width;
         int ownerLeft = INT_MIN;
         if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
-        left = menu_layout::LeftEdge(left, width, GetSystemMetrics(SM_CXSCREEN), ownerLeft);
+        int screenW = GetSystemMetrics(SM_CXSCREEN);
+        left = menu_layout::LeftEdge(left, width, screenW, ownerLeft);
+        // Columns past the screen's edge get no window area and no picture: a folder of
+        // thousands of entries would otherwise make a window tens of thousands of pixels wide.
+        FLayoutWidth = size.Width;
+        width = menu_layout::ShownWidth(left, size, W, screenW);
+        int shownColumns = std::max(1, width / std::max(1, W));
         SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
         // the height). Where that room differs, the list reaches below the window until each
@@ -324,14 +336,19 @@ void TDKMenuItem::FillListView() {
         for (int extra = 0; extra <= 40; ++extra) {
             MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
             int page = static_cast<int>(SendMessageW(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
-            if (page / std::max(1, size.Columns) >= perColumn) break;
+            if (page / shownColumns >= perColumn) break;
         }
         FForm->Filling = false;
         // The rows stay where the list put them until the next fill.
         for (int r = 0; r < row; ++r) {
-            TMenuRowData* d = RowData(r);
-            RECT b = RowBounds(r), ic = RowIconRect(r);
-            FRowCache.push_back(d);
+            LVITEMW lv{};
+            lv.mask = LVIF_PARAM;
+            lv.iItem = r;
+            ListDirect(FListView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+            RECT b{LVIR_BOUNDS}, ic{LVIR_ICON};
+            ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&b));
+            ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&ic));
+            FRowCache.push_back(reinterpret_cast<TMenuRowData*>(lv.lParam));
             FBoundsCache.push_back(b);
             FIconTopCache.push_back(ic.top);
         }
@@ -417,6 +434,7 @@ void TDKMenuItem::ReleaseWindowResources() {
         BackGround.reset();
         bmp.reset();
         sz = SIZE{0, 0};
+        FLayoutWidth = 0;
     } catch (const std::exception& e) {
         Log(4, L"(c7) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
     }

@@ -35,6 +35,10 @@ void DeferFree(std::function<void()> free);
 void RegisterList(HWND list, TDKMenuItem* item);
 void UnregisterList(HWND list);
 
+// A message handled by the list view's own procedure, past the subclass chain: the chain costs
+// a property look-up per message, which is slow under Wine when a fill sends thousands.
+LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp);
+
 // The list's subclass procedure (mouse, drag, edit-box notifications).
 LRESULT CALLBACK ListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 LRESULT CALLBACK EditProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);

@@ -48,4 +48,11 @@ int LeftEdge(int left, int width, int screenW, int ownerLeft) {
     return left;
 }
 
+int ShownWidth(int left, const WindowSize& size, int columnWidth, int screenW) {
+    if (columnWidth <= 0) return size.Width;
+    int room = std::max(screenW - left, 1);
+    int columns = (room + columnWidth - 1) / columnWidth;
+    return std::min(size.Width, columns * columnWidth);
+}
+
 }  // namespace menu_layout

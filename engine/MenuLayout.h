@@ -32,4 +32,8 @@ WindowSize SizeWindow(int rows, int columnWidth, int top, int screenH);
 // parent's window, or INT_MIN when there is none.
 int LeftEdge(int left, int width, int screenW, int ownerLeft);
 
+// Width of the part of a window at `left` that is made and painted: whole columns up to the
+// first one that reaches past the screen's right edge. The rest can never be seen.
+int ShownWidth(int left, const WindowSize& size, int columnWidth, int screenW);
+
 }  // namespace menu_layout

@@ -69,4 +69,11 @@ TEST(MenuLayout, LeftEdgeKeepsWithinTheFadeBand) {
     EXPECT_EQ(LeftEdge(0, 230, 1024, INT_MIN), 1);
 }
 
+TEST(MenuLayout, OnlyColumnsThatReachTheScreenAreMade) {
+    // 206 columns at 280 on a 1280-wide screen: the fifth is the first to reach past its edge.
+    EXPECT_EQ(ShownWidth(280, WindowSize{1024, 206, 206 * 230}, 230, 1280), 5 * 230);
+    EXPECT_EQ(ShownWidth(100, WindowSize{773, 2, 460}, 230, 1280), 460);  // fits: whole
+    EXPECT_EQ(ShownWidth(1, WindowSize{100, 1, 2090}, 2090, 1280), 2090);  // one column wider than the screen
+}
+
 }  // namespace

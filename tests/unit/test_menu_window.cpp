@@ -135,6 +135,83 @@ TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) 
     EXPECT_EQ(sub->Form(), nullptr);
 }
 
+TEST_F(MenuWindow, EveryOpenedWindowStartsOnTheScreen) {
+    SetCursorPos(1270, 1010);  // hovering would open other submenus
+    const int screenW = GetSystemMetrics(SM_CXSCREEN);
+    auto onScreen = [&](TDKMenuItem* item) {
+        RECT w{};
+        GetWindowRect(item->FormHandle(), &w);
+        int column = item->RowBounds(0).right - item->RowBounds(0).left;
+        EXPECT_GE(w.left, 0) << item->Caption();
+        // The first column shows, but for its fade band or what a column wider than the screen has past it.
+        EXPECT_LE(w.left + std::min(column - 70, screenW / 2), screenW) << item->Caption();
+    };
+    // Thirty folders opened one inside the other along the filter's way to the deepest entry.
+    TDKMenuItem* parent = root;
+    std::vector<TDKMenuItem*> chain;
+    for (int d = 0; d < 30; ++d)
+        chain.push_back(parent = parent->AddMenuItem(0, L"level " + std::to_wstring(d), nullptr, false, false, true));
+    parent->AddMenuItem(0, L"deepest", nullptr, false, false, true);
+    menu->AddFilter(L"Type here");
+    root->ShowAt(100, 20);
+    root->Filter(L"deepest", menu->FindItem(TDKPopupMenu::FilterEditID));
+    for (TDKMenuItem* item : chain) {
+        ASSERT_TRUE(item->FormHandle() && IsWindowVisible(item->FormHandle())) << item->Caption();
+        onScreen(item);
+    }
+    // A submenu opened from a window wider than the screen.
+    root->CloseWindow();
+    TDKMenuItem* start = root->AddMenuItem(0, L"Start Menu");
+    start->AddMenuItem(0, std::wstring(230, L'W') + L".txt");
+    TDKMenuItem* folder = start->AddMenuItem(0, L"Accessories");
+    folder->AddMenuItem(0, L"Notepad");
+    root->ShowAt(100, 20);
+    root->OpenChildAt(start, root->RowBounds(root->RowCount() - 1));
+    ASSERT_GT(start->RowBounds(0).right, screenW);
+    onScreen(start);
+    start->OpenChildAt(folder, start->RowBounds(1));
+    ASSERT_TRUE(folder->FormHandle());
+    onScreen(folder);
+}
+
+TEST_F(MenuWindow, AHugeSubmenuIsMadeOnlyAsFarAsTheScreenAndIdlesForFree) {
+    const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+    SetCursorPos(screenW - 5, screenH - 5);  // the pointer rests away from the menus
+    TDKMenuItem* big = root->AddMenuItem(1, L"big folder");
+    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
+    for (int i = 0; i < 10000; ++i) big->AddMenuItem(0, L"file number " + std::to_wstring(i) + L".txt")->FIcon = icon;
+    root->ShowAt(100, 20);
+    root->OpenChildAt(big, root->RowBounds(0));
+    ASSERT_EQ(big->RowCount(), 10000);
+    RECT w{}, first = big->RowBounds(0), last = big->RowBounds(9999);
+    GetWindowRect(big->FormHandle(), &w);
+    const int column = first.right - first.left;
+    // The columns keep their arithmetic, but the window and its picture end with the first
+    // column that reaches past the screen.
+    EXPECT_GT(last.left, 40 * column);
+    EXPECT_GT(w.right, screenW);
+    EXPECT_LE(w.right, screenW + column);
+    EXPECT_EQ((w.right - w.left) % column, 0);
+    EXPECT_EQ(big->PictureWidth(), w.right - w.left);
+    EXPECT_EQ(A(big->PicturePixel(first.right - 10, first.top + 10)), 150);
+    // Settled, the open menu costs no process time while nothing on the screen changes, even
+    // with the selection (a turning icon) on a row past the screen's edge.
+    LVITEMW lv{};
+    lv.stateMask = lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(big->FListView, LVM_SETITEMSTATE, 9999, reinterpret_cast<LPARAM>(&lv));
+    ASSERT_EQ(big->SelectedRow(), 9999);
+    testing_support::WaitUntil([] { return false; }, 1000);
+    auto busy = [] {
+        FILETIME c, e, k, u;
+        GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+        return (ULARGE_INTEGER{{k.dwLowDateTime, k.dwHighDateTime}}.QuadPart +
+                ULARGE_INTEGER{{u.dwLowDateTime, u.dwHighDateTime}}.QuadPart) / 10000;
+    };
+    ULONGLONG before = busy();
+    testing_support::WaitUntil([] { return false; }, 10000);
+    EXPECT_LT(busy() - before, 100u) << "milliseconds of process time over 10 s";
+}
+
 TEST_F(MenuWindow, RowBodyTitleAlphaAndFadeOut) {
     root->AddMenuItem(1, L"a");
     root->AddMenuItem(2, L"Work", nullptr, true);
