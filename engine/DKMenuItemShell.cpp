@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "Application.h"
@@ -293,6 +294,13 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
     const bool spread = ExposeChildren && !tFillWorker && !gui::App().OnMainThread();
     std::vector<TSubFolderFill> subFolders;
 
+    // The children by caption, in list order, so a folder of thousands of entries is matched in
+    // constant time per entry; whether a child is a folder is read at each match, as it may
+    // become one during the fill.
+    std::unordered_map<std::wstring, std::vector<TDKMenuItem*>> byCaption;
+    if (self->FItems)
+        for (TDKMenuItem* c : *self->FItems) byCaption[c->FCaption].push_back(c);
+
     IShellFolder* sf = folder.get();
     ComRef<IEnumIDList> en;
     if (sf->EnumObjects(AppWindow(), EnumFlag, en.put()) != S_OK || !en) return;
@@ -320,9 +328,10 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
             }
             const bool isFolder = IsBrowsableFolder(sf, entry.get());
             TDKMenuItem* child = nullptr;
-            if (self->FItems)
-                for (TDKMenuItem* c : *self->FItems)
-                    if (c->FCaption == caption && c->FIsFolder == isFolder) {
+            auto same = byCaption.find(caption);
+            if (same != byCaption.end())
+                for (TDKMenuItem* c : same->second)
+                    if (c->FIsFolder == isFolder) {
                         child = c;
                         break;
                     }
@@ -352,6 +361,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                 fresh->FIsFavorite = self->FIsFavorite;
                 child = fresh.get();
                 self->Add(fresh.release());
+                byCaption[caption].push_back(child);
             }
             if (!isFolder) {
                 child->FOnClick = [child](TDKMenuItem* Sender) { child->DoExecItemIDList(Sender); };
