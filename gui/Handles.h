@@ -48,86 +48,43 @@ private:
 
 namespace handle_traits {
 
-template <class H>
-struct Gdi {
+// Handles for which null means none, given back by Close.
+template <class H, auto Close>
+struct Null {
     using handle_type = H;
     static H none() noexcept { return nullptr; }
     static bool valid(H h) noexcept { return h != nullptr; }
-    static void close(H h) noexcept { DeleteObject(h); }
-};
-
-struct Icon {
-    using handle_type = HICON;
-    static HICON none() noexcept { return nullptr; }
-    static bool valid(HICON h) noexcept { return h != nullptr; }
-    static void close(HICON h) noexcept { DestroyIcon(h); }
-};
-
-struct MemoryDC {
-    using handle_type = HDC;
-    static HDC none() noexcept { return nullptr; }
-    static bool valid(HDC h) noexcept { return h != nullptr; }
-    static void close(HDC h) noexcept { DeleteDC(h); }
+    static void close(H h) noexcept { Close(h); }
 };
 
 // Kernel objects: the calls that fail give null or INVALID_HANDLE_VALUE, so both mean none.
+template <auto Close, HANDLE (*None)() = nullptr>
 struct Kernel {
     using handle_type = HANDLE;
-    static HANDLE none() noexcept { return nullptr; }
+    static HANDLE none() noexcept { return None ? None() : nullptr; }
     static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) noexcept { CloseHandle(h); }
+    static void close(HANDLE h) noexcept { Close(h); }
 };
 
-struct ChangeNotification {
-    using handle_type = HANDLE;
-    static HANDLE none() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) noexcept { FindCloseChangeNotification(h); }
-};
-
-struct FindFile {
-    using handle_type = HANDLE;
-    static HANDLE none() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) noexcept { FindClose(h); }
-};
-
-struct RegKey {
-    using handle_type = HKEY;
-    static HKEY none() noexcept { return nullptr; }
-    static bool valid(HKEY h) noexcept { return h != nullptr; }
-    static void close(HKEY h) noexcept { RegCloseKey(h); }
-};
-
-struct Menu {
-    using handle_type = HMENU;
-    static HMENU none() noexcept { return nullptr; }
-    static bool valid(HMENU h) noexcept { return h != nullptr; }
-    static void close(HMENU h) noexcept { DestroyMenu(h); }
-};
-
-struct ImageList {
-    using handle_type = HIMAGELIST;
-    static HIMAGELIST none() noexcept { return nullptr; }
-    static bool valid(HIMAGELIST h) noexcept { return h != nullptr; }
-    static void close(HIMAGELIST h) noexcept { ImageList_Destroy(h); }
-};
+// Search handles (changes, files) are INVALID_HANDLE_VALUE when there is none.
+inline HANDLE InvalidHandle() noexcept { return INVALID_HANDLE_VALUE; }
 
 }  // namespace handle_traits
 
-using IconHandle = UniqueHandle<handle_traits::Icon>;
-using FontHandle = UniqueHandle<handle_traits::Gdi<HFONT>>;
-using BrushHandle = UniqueHandle<handle_traits::Gdi<HBRUSH>>;
-using PenHandle = UniqueHandle<handle_traits::Gdi<HPEN>>;
-using BitmapHandle = UniqueHandle<handle_traits::Gdi<HBITMAP>>;
-using RegionHandle = UniqueHandle<handle_traits::Gdi<HRGN>>;
-using MemoryDCHandle = UniqueHandle<handle_traits::MemoryDC>;
-using KernelHandle = UniqueHandle<handle_traits::Kernel>;
-using ChangeNotificationHandle = UniqueHandle<handle_traits::ChangeNotification>;
-using FindFileHandle = UniqueHandle<handle_traits::FindFile>;
-using RegKeyHandle = UniqueHandle<handle_traits::RegKey>;
-using MenuHandle = UniqueHandle<handle_traits::Menu>;
-using ImageListHandle = UniqueHandle<handle_traits::ImageList>;
+using IconHandle = UniqueHandle<handle_traits::Null<HICON, &DestroyIcon>>;
+using FontHandle = UniqueHandle<handle_traits::Null<HFONT, &DeleteObject>>;
+using BrushHandle = UniqueHandle<handle_traits::Null<HBRUSH, &DeleteObject>>;
+using PenHandle = UniqueHandle<handle_traits::Null<HPEN, &DeleteObject>>;
+using BitmapHandle = UniqueHandle<handle_traits::Null<HBITMAP, &DeleteObject>>;
+using RegionHandle = UniqueHandle<handle_traits::Null<HRGN, &DeleteObject>>;
+using MemoryDCHandle = UniqueHandle<handle_traits::Null<HDC, &DeleteDC>>;
+using RegKeyHandle = UniqueHandle<handle_traits::Null<HKEY, &RegCloseKey>>;
+using MenuHandle = UniqueHandle<handle_traits::Null<HMENU, &DestroyMenu>>;
+using ImageListHandle = UniqueHandle<handle_traits::Null<HIMAGELIST, &ImageList_Destroy>>;
+using KernelHandle = UniqueHandle<handle_traits::Kernel<&CloseHandle>>;
+using ChangeNotificationHandle =
+    UniqueHandle<handle_traits::Kernel<&FindCloseChangeNotification, &handle_traits::InvalidHandle>>;
+using FindFileHandle = UniqueHandle<handle_traits::Kernel<&FindClose, &handle_traits::InvalidHandle>>;
 
 // An item-id list from the shell allocator (which is the COM task allocator).
 struct PIDLDeleter {

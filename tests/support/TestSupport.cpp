@@ -158,15 +158,13 @@ int GdiObjectCount() {
     return count;
 }
 
-namespace {
-bool IsIcon(HICON h) {
+bool IconAlive(HICON h) {
     ICONINFO ii{};
     if (!GetIconInfo(h, &ii)) return false;
     if (ii.hbmColor) DeleteObject(ii.hbmColor);
     if (ii.hbmMask) DeleteObject(ii.hbmMask);
     return true;
 }
-}  // namespace
 
 int UserObjectCount() {
     DWORD n = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
@@ -182,7 +180,7 @@ int UserObjectCount() {
             DWORD pid = 0;
             GetWindowThreadProcessId(wnd, &pid);
             if (pid == self) ++count;
-        } else if (IsMenu(reinterpret_cast<HMENU>(value)) || IsIcon(reinterpret_cast<HICON>(value))) {
+        } else if (IsMenu(reinterpret_cast<HMENU>(value)) || IconAlive(reinterpret_cast<HICON>(value))) {
             ++count;
         }
     }

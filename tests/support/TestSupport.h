@@ -53,6 +53,8 @@ public:
 // of this process, for leak checks: compare a count after many rounds with the one before.
 // Wine answers GetGuiResources with 0; there the handle tables are walked instead.
 int GdiObjectCount();
+// Whether the handle names a live icon or cursor.
+bool IconAlive(HICON icon);
 int UserObjectCount();
 // Open kernel handles of this process.
 int KernelHandleCount();

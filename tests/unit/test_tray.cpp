@@ -66,15 +66,8 @@ HICON SolidIcon(COLORREF rgb) {
     return testing_support::SolidIcon32(16, 0xFF000000u | (GetRValue(rgb) << 16) | (GetGValue(rgb) << 8) | GetBValue(rgb));
 }
 
-bool IconAlive(HICON h) {
-    ICONINFO ii{};
-    if (!GetIconInfo(h, &ii)) return false;
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    if (ii.hbmMask) DeleteObject(ii.hbmMask);
-    return true;
-}
-
 using testing_support::GdiObjectCount;
+using testing_support::IconAlive;
 
 // A plain window of this thread, as the owner of icons sent from the test itself.
 HWND OwnerWindow(const std::wstring& title) {
