@@ -23,7 +23,8 @@ printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 ok() { echo "ok: $*"; }
-probe() { (cd "$app" && wine64 bar_probe.exe "$@" 2>/dev/null | tr -d '\r'); }
+# Bounded: a probe blocked by a hung bar fails its check instead of stalling the run.
+probe() { (cd "$app" && timeout 30 wine64 bar_probe.exe "$@" 2>/dev/null | tr -d '\r'); }
 wait_for() {  # wait_for <seconds> <command...>: true once the command succeeds
   local end=$((SECONDS + $1)); shift
   while [ $SECONDS -lt $end ]; do "$@" && return 0; sleep 0.2; done
