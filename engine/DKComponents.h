@@ -21,7 +21,6 @@ using std::min;
 #include "Handles.h"
 
 #include "FileUtils.h"
-#include "Handles.h"
 #include "Timer.h"
 
 class TDKMenuItem;

@@ -91,10 +91,9 @@ void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item) {
         mi->FCaption = caption;
         mi->FData = reinterpret_cast<void*>(static_cast<INT_PTR>(i));
         if (mii.hbmpUnchecked)
-            mi->FOwnIcon.reset(BlackToTransparentIcon(mii.hbmpUnchecked));
+            mi->TakeIcon(gui::IconHandle(BlackToTransparentIcon(mii.hbmpUnchecked)));
         else if (mii.hbmpItem && IsRealBitmap(mii.hbmpItem))
-            mi->FOwnIcon.reset(BlackToTransparentIcon(mii.hbmpItem));
-        mi->FIcon = mi->FOwnIcon.get();
+            mi->TakeIcon(gui::IconHandle(BlackToTransparentIcon(mii.hbmpItem)));
         if (mii.hSubMenu) {
             mi->FOnBeforExpose = ShellCommandClick;
             mi->AddMenuItem(0, L"Empty");

@@ -18,7 +18,6 @@
 #include "ApplicationsMenu.h"
 #include "FilesMenu.h"
 #include "FormatDateTime.h"
-#include "Handles.h"
 #include "HelpMenu.h"
 #include "InternetMenu.h"
 #include "NetworkMenu.h"

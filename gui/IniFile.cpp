@@ -122,10 +122,6 @@ void IniFile::DeleteKey(const std::wstring& section, const std::wstring& key) {
     WritePrivateProfileStringW(section.c_str(), key.c_str(), nullptr, path_.c_str());
 }
 
-}  // namespace gui
-
-namespace gui {
-
 namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\f' || c == L'\v'; }

@@ -138,7 +138,7 @@ rows=$(probe count dk.pdb "select count(*) from MenuItems")
 # System menu, then Win+Esc (the bar starts set_explorer, which ends it)
 # row_of <start of a caption> (long captions are cut): "X Y" of the first visible row so captioned.
 row_of() { probe rows | awk -v c="$1" '$1 == "row" { t = $0; sub(/^row -?[0-9]+ -?[0-9]+ /, "", t); if (index(t, c) == 1) { print $2, $3; f = 1; exit } } END { exit !f }'; }
-click_at() { [ -n "$1" ] && xdotool mousemove "$1" "$2" sleep 0.2 click 1; }
+click_at() { [ -n "${1:-}" ] && xdotool mousemove "$1" "$2" sleep 0.2 click 1; }
 auto_hide="Auto-hide the menu ( requires program restart )"
 printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
 : >"$app/orvane.log"
