@@ -168,6 +168,9 @@ public:
     void ShowPopularStat(TDKMenuItem* Sender);
     void ShowRecentStat(TDKMenuItem* Sender);
     void ClearStat(TDKMenuItem* Sender);
+    // Shell icon look-ups made for statistics entries so far; a path's icon is looked up again
+    // only when its file's write time changed.
+    static int StatIconLookups();
 
     // Local time as stored in ExecItemTime.ExecTime: a date value, days since 1899-12-30 00:00
     // with the time of day as the fraction (kept to the millisecond).
