@@ -7,6 +7,7 @@
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
+#include "ShellIcon.h"
 #include "SysUtils.h"
 
 namespace {
@@ -28,17 +29,6 @@ FILETIME WriteTime(const std::wstring& Path) {
     if (Path.compare(0, 2, L"\\\\") == 0 || !GetFileAttributesExW(Path.c_str(), GetFileExInfoStandard, &data))
         return {};
     return data.ftLastWriteTime;
-}
-
-int StatIconIndex(const std::wstring& Path) {
-    FILETIME written = WriteTime(Path);
-    std::lock_guard lock(gStatIconLock);
-    auto [it, added] = gStatIcons.try_emplace(gui::AnsiLowerCase(Path));
-    if (added || CompareFileTime(&it->second.Written, &written) != 0) {
-        it->second = {written, GetShellSmallIconIndex(Path)};
-        ++gStatIconLookups;
-    }
-    return it->second.Index;
 }
 
 TDKMenuItem* NewStoredItem(const TStoredItem& row) {
@@ -96,7 +86,8 @@ void FillList(TDKMenuItem* Sender, const TStatList& list, const TDKNotifyEvent& 
         mi->SetMIID(row.PID);
         mi->FCaption = row.Caption;
         mi->SetExecPath(row.Path);
-        mi->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(StatIconIndex(row.Path)));
+        // Looked up when its row is first painted: "More..." may never be opened.
+        mi->FIcon = reinterpret_cast<HICON>(ShellIconPending);
         mi->FIconInGlobList = true;
         mi->AddMenuItem(0, TDKData::EmptyCaption);
         mi->FOnBeforExpose = handler;
@@ -161,6 +152,17 @@ void TDKData::ShowRecentStat(TDKMenuItem* Sender) {
 }
 
 void TDKData::ClearStat(TDKMenuItem* Sender) { ClearStat(MenuOf(Sender)); }
+
+int TDKData::StatIconIndex(const std::wstring& Path) {
+    FILETIME written = WriteTime(Path);
+    std::lock_guard lock(gStatIconLock);
+    auto [it, added] = gStatIcons.try_emplace(gui::AnsiLowerCase(Path));
+    if (added || CompareFileTime(&it->second.Written, &written) != 0) {
+        it->second = {written, GetShellSmallIconIndex(Path)};
+        ++gStatIconLookups;
+    }
+    return it->second.Index;
+}
 
 int TDKData::StatIconLookups() {
     std::lock_guard lock(gStatIconLock);

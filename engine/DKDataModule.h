@@ -168,8 +168,9 @@ public:
     void ShowPopularStat(TDKMenuItem* Sender);
     void ShowRecentStat(TDKMenuItem* Sender);
     void ClearStat(TDKMenuItem* Sender);
-    // Shell icon look-ups made for statistics entries so far; a path's icon is looked up again
-    // only when its file's write time changed.
+    // The system image-list index of a statistics entry's path, kept per path and looked up
+    // again only when its file's write time changed; StatIconLookups counts the look-ups.
+    static int StatIconIndex(const std::wstring& Path);
     static int StatIconLookups();
 
     // Local time as stored in ExecItemTime.ExecTime: a date value, days since 1899-12-30 00:00
