@@ -250,16 +250,16 @@ void TDKMenuItem::ShowAt(int X, int Y) {
     } catch (const std::exception& e) {
         Log(4, L"(c8) /" + std::to_wstring(id) + L"/ " + What(e));
     }
-    bool kept = FForm && FForm->Handle();
     if (!FForm) {
         try {
             FForm = std::make_unique<TMenuForm>(this);
-            if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, 0, X, Y, 230, 17))
+            // Layered from the start: made layered afterwards, the window's surface is made twice.
+            if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, WS_EX_LAYERED, X, Y, 230, 17))
                 throw std::runtime_error("the menu window cannot be created");
             HWND h = FForm->Handle();
             LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
             SetLastError(0);
-            if (SetWindowLongW(h, GWL_EXSTYLE, ex | WS_EX_LAYERED) == 0 && GetLastError() != 0)
+            if (!(ex & WS_EX_LAYERED) && SetWindowLongW(h, GWL_EXSTYLE, ex | WS_EX_LAYERED) == 0 && GetLastError() != 0)
                 MessageBoxW(nullptr, gui::SysErrorMessage(GetLastError()).c_str(), L"Orvane", MB_OK);
             FImageList.reset(ImageList_Create(1, 20, ILC_COLOR32, 0, 1));
         } catch (const std::exception& e) {
@@ -304,14 +304,10 @@ void TDKMenuItem::ShowAt(int X, int Y) {
             RECT now = FForm->BoundsRect();
             if (now.left != X || now.top != Y)
                 SetWindowPos(h, nullptr, X, Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            if (kept && !IsWindowVisible(h)) {
-                // A kept window gets its new picture before it shows: never the old one.
-                FillRows();
-                ShowWindow(h, SW_SHOWNA);
-            } else {
-                ShowWindow(h, SW_SHOWNA);
-                FillRows();
-            }
+            // The window gets its picture before it shows: a kept one never shows its old one,
+            // and a new one is sized before it is on the screen.
+            FillRows();
+            if (FForm && FForm->Handle() && !IsWindowVisible(FForm->Handle())) ShowWindow(FForm->Handle(), SW_SHOWNA);
             if (IsFile() && Folder()) StartFolderWatch();
         }
     } catch (const std::exception& e) {
