@@ -28,6 +28,7 @@ class TDKPopupMenu;
 class TMonDirThread;  // folder watcher, built with the shell-folder items
 struct TMonDirLink;
 class TMenuForm;
+struct TRowsPlan;  // rows and place of a menu window before they are shown
 
 // Event types of the menu items. An event "is assigned" when it holds a callable.
 using TDKNotifyEvent = std::function<void(TDKMenuItem* Sender)>;
@@ -407,7 +408,8 @@ private:
     std::shared_ptr<std::atomic<bool>> FLifeToken;
     // Edit boxes of rows that went with ReleaseWindowResources, taken up again by the next fill.
     std::vector<std::unique_ptr<TMenuEdit>> FSpareEdits;
-    void FillRows();
+    TRowsPlan PlanRows(int Left, int Top) const;
+    void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
     void MakePicture(int Width, int Height);
