@@ -99,6 +99,14 @@ LRESULT FindRowByPrefix(const TDKMenuItem* item, const NMLVFINDITEMW& find) {
     return -1;
 }
 
+// A list in list mode keeps room below its rows (for a horizontal scroll bar); a window of
+// `height` holding `perColumn` rows a column needs a list this much taller. The room is learnt
+// from the first list that had to grow, so later lists are made at their height at once.
+int g_listRoom = -1;
+int ListExtra(int height, int perColumn) {
+    return g_listRoom < 0 ? 0 : std::clamp(g_listRoom + perColumn * menu_layout::RowPitch - height, 0, 40);
+}
+
 // Hidden windows kept for their next opening, the longest hidden last; beyond the limit the
 // oldest goes, so a long session holds a few pictures and not one per submenu ever opened.
 constexpr size_t kKeptWindows = 32;
@@ -241,6 +249,7 @@ struct TRowsPlan {
     std::vector<std::unique_ptr<TMenuRowData>> Rows;
     int W = menu_layout::MinColumnWidth;
     int Left = 0, Top = 0, Width = menu_layout::MinColumnWidth, Height = 17, LayoutWidth = 0, ShownColumns = 1;
+    int PerColumn() const { return std::max(1, (Height - 17) / menu_layout::RowPitch); }
 };
 
 // ---- ShowAt ----
@@ -283,8 +292,8 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_LIST | LVS_SINGLESEL |
                                                 LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_NOSCROLL |
                                                 LVS_OWNERDATA,
-                                            0, 0, plan.Width, plan.Height, h, nullptr, GetModuleHandleW(nullptr),
-                                            nullptr);
+                                            0, 0, plan.Width, plan.Height + ListExtra(plan.Height, plan.PerColumn()),
+                                            h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
                 SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
                 SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.get()));
@@ -435,14 +444,18 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
             // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
             // the height). Where that room differs, the list reaches below the window until each
             // column holds the rows the height was made for.
-            int perColumn = std::max(1, (height - 17) / menu_layout::RowPitch);
-            for (int extra = 0; extra <= 40; ++extra) {
+            int perColumn = Plan->PerColumn(), start = ListExtra(height, perColumn);
+            for (int extra = start; extra <= 40; ++extra) {
                 if (lr.right - lr.left != width || lr.bottom - lr.top != height + extra) {
                     MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
                     lr = RECT{0, 0, width, height + extra};
                 }
                 int page = static_cast<int>(ListDirect(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
-                if (page / shownColumns >= perColumn) break;
+                if (page / shownColumns >= perColumn) {
+                    // A size that failed just before tells the room exactly.
+                    if (extra > start) g_listRoom = height + extra - perColumn * menu_layout::RowPitch;
+                    break;
+                }
             }
             // The rows stay where the list put them until the next fill.
             FBoundsCache.assign(static_cast<size_t>(row), RECT{});
