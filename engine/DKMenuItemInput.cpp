@@ -235,9 +235,11 @@ void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
 
 void TDKMenuItem::ListSelectItem(int Row, bool Selected) {
     if (!Selected) {
+        if (Row == FSelectedShown) FSelectedShown = -1;
         UpdateWindow(Row, false);
         return;
     }
+    FSelectedShown = Row;
     std::wstring text = RowText(Row);
     TDKMenuItem* child = nullptr;
     try {
