@@ -112,7 +112,7 @@ std::vector<Row> ListRows(HWND list) {
     return rows;
 }
 
-// Another process's edit box: GetWindowText would give its creation text. False when the box
+// Another process's edit box: GetWindowText does not reach its text (Wine gives ""). False when the box
 // went away or its thread did not answer within the time.
 bool EditText(HWND e, std::wstring& text, UINT ms) {
     wchar_t buf[260] = {};
