@@ -409,9 +409,14 @@ void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF 
 int ShellIconIndex(TDKMenuItem* Item) {
     INT_PTR value = reinterpret_cast<INT_PTR>(Item->FIcon);
     if (value != ShellIconPending) return static_cast<int>(value);
-    PIDLPtr parent, full;
-    Item->GetFullPIDL(parent, full);
-    int index = full ? GetShellIconIndex(full.get(), false, false) : 0;
+    int index = 0;
+    if (!Item->FPIDL && !Item->ExecPath().empty()) {
+        index = TDKData::StatIconIndex(Item->ExecPath());  // a statistics entry: a path, no id list
+    } else {
+        PIDLPtr parent, full;
+        Item->GetFullPIDL(parent, full);
+        index = full ? GetShellIconIndex(full.get(), false, false) : 0;
+    }
     Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(index));
     return index;
 }

@@ -10,5 +10,5 @@ class TDKMenuItem;
 constexpr INT_PTR ShellIconPending = -1;
 
 // The image-list index of Item's icon; a pending one is looked up now (from the item's full id
-// list) and kept.
+// list, or from its path when it has none) and kept.
 int ShellIconIndex(TDKMenuItem* Item);
