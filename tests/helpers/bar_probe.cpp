@@ -176,9 +176,9 @@ LRESULT CALLBACK NoteKeyDown(int code, WPARAM wp, LPARAM lp) {
     return CallNextHookEx(nullptr, code, wp, lp);
 }
 
-// What the menu looks like to the window server: the filter box (each filtering makes it anew)
-// and the places of the visible menu windows (submenus close and open along the path). Read
-// without asking the bar: asking it over and over while it works slows it down severalfold.
+// What the menu looks like to the window server: the filter box and the places of the visible
+// menu windows (submenus close and open along the path). Read without asking the bar: asking it
+// over and over while it works slows it down severalfold.
 struct Shape {
     HWND box = nullptr;
     std::wstring windows;
@@ -206,9 +206,8 @@ Shape MenuShape() {
 }
 
 // Prints per key when the menu showed it as it then stayed until the next key, and "last N ms"
-// for the whole word: from the key's down until the menu has its final shape (no change for half
-// a second after it) and the bar's thread answers the box with the word. The bar is asked only
-// once per change of shape.
+// for the whole word: from the key's down until the bar's thread answers with the word in the
+// box and the menu in its final shape (no change for half a second after it).
 int Typed(const std::wstring& word, DWORD limit) {
     HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, NoteKeyDown, GetModuleHandleW(nullptr), 0);
     struct Seen {
@@ -237,7 +236,12 @@ int Typed(const std::wstring& word, DWORD limit) {
            !(seen.back().text == word && GetTickCount() - seen.back().answered > settle)) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         Sleep(1);
-        if (!(MenuShape() == seen.back().shape)) seen.push_back(look());
+        // The bar is asked again while its box lags behind the keys that went down (a filtering
+        // may change nothing the window server sees) and whenever the shape changed.
+        bool behind = !keyDowns.empty() && seen.back().text != word.substr(0, keyDowns.size());
+        if (!behind && MenuShape() == seen.back().shape) continue;
+        Seen now = look();
+        if (!(now.shape == seen.back().shape) || now.text != seen.back().text) seen.push_back(now);
     }
     UnhookWindowsHookEx(hook);
     if (seen.back().text != word) {
