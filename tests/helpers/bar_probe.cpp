@@ -258,8 +258,8 @@ int Typed(const std::wstring& word, DWORD limit) {
         std::wstring typed = word.substr(0, i + 1);
         std::printf("key %zu %lc: down", i + 1, word[i]);
         if (i > 0) std::printf(" %lu ms after the previous key", keyDowns[i] - keyDowns[i - 1]);
-        // The last change while the box held this text, leaving out the next key closing the
-        // submenus before it makes the box anew: the menu as it stayed.
+        // The last change while the box held this text, leaving out the next key's first step,
+        // closing submenus: the menu as it stayed.
         auto s = seen.end();
         for (auto e = seen.begin() + 1; e != seen.end(); ++e)
             if (e->text == typed && !(e->shape.box == e[-1].shape.box && windows(*e) < windows(e[-1]))) s = e;
