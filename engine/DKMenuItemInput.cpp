@@ -525,6 +525,7 @@ TDKMenuItem* EditChild(TDKMenuItem* item, TMenuEdit* edit) {
 void TDKMenuItem::EditChange(TMenuEdit* Edit) {
     TDKMenuItem* child = EditChild(this, Edit);
     if (!child) return;
+    TPresentBatch batch;  // a keystroke reaches the screen once
     std::wstring text = EditText(Edit->Handle);
     Edit->ShowsHint = false;
     child->SetCaption(text);

@@ -52,6 +52,11 @@ LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp) {
     return proc ? CallWindowProcW(proc, list, msg, wp, lp) : SendMessageW(list, msg, wp, lp);
 }
 
+std::vector<const TDKMenuItem*>& KeepOpen() {
+    static std::vector<const TDKMenuItem*> v;
+    return v;
+}
+
 void RegisterList(HWND list, TDKMenuItem* item) { Lists()[list] = item; }
 void UnregisterList(HWND list) { Lists().erase(list); }
 
@@ -338,8 +343,10 @@ void TDKMenuItem::FillListView() {
 }
 
 void TDKMenuItem::CloseChildWindows() {
-    if (FItems)
-        for (TDKMenuItem* c : *FItems) c->CloseWindow();
+    if (!FItems) return;
+    const auto& keep = KeepOpen();
+    for (TDKMenuItem* c : *FItems)
+        if (std::find(keep.begin(), keep.end(), c) == keep.end()) c->CloseWindow();
 }
 
 void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
@@ -598,6 +605,7 @@ void TDKMenuItem::CloseWindow() {
 
 void TDKMenuItem::DestroyWindowParts() {
     Unkeep(this);
+    CancelPresent();  // a batch ending later finds nothing to hand over
     if (!FForm) return;
     CancelDrag(this);
     ReleaseWindowResources();
