@@ -83,9 +83,15 @@ void FilterRows(int total) {
     Row(size + " items, empty text", 20, [&] { root->Filter(L"", box); });
     if (total <= 10000) {
         menu.Popup(100, 20);
+        // Typed into the box itself, as a key does: the box's change runs the filter.
+        HWND edit = nullptr;
+        for (int r = 0; r < root->RowCount() && !edit; ++r)
+            if (TMenuRowData* d = root->RowData(r); d && d->Edit) edit = d->Edit->Handle;
         k = 0;
         Row(size + " items, keystroke with the menu shown (rows, path)", 20, [&] {
-            menu.FilterChanged(box, typed.substr(0, static_cast<size_t>(k++ % 5) + 1));
+            std::wstring text = typed.substr(0, static_cast<size_t>(k++ % 5) + 1);
+            if (edit && IsWindow(edit)) SetWindowTextW(edit, text.c_str());
+            else menu.FilterChanged(box, text);
         });
         Row(size + " items, the root window's rebuild alone (part of the above)", 20, [&] { root->FillListView(); });
         menu.Hide();

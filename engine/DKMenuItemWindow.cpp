@@ -278,7 +278,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
             FForm = std::make_unique<TMenuForm>(this);
             // Layered from the start and at its size: each change later costs a new surface.
             if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, WS_EX_LAYERED, plan.Left, plan.Top,
-                               plan.Width, plan.Height))
+                               plan.Width, plan.Rows.empty() ? plan.Height : plan.Height + 1))
                 throw std::runtime_error("the menu window cannot be created");
             HWND h = FForm->Handle();
             LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
@@ -443,8 +443,10 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         height = Plan->Height;
         FLayoutWidth = Plan->LayoutWidth;
         int shownColumns = Plan->ShownColumns;
-        if (wr.left != left || wr.top != top || wr.right - wr.left != width || wr.bottom - wr.top != height)
-            SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        // A window with rows is as high as its picture (the hand-over sizes it): one pixel more.
+        int shownHeight = row > 0 ? height + 1 : height;
+        if (wr.left != left || wr.top != top || wr.right - wr.left != width || wr.bottom - wr.top != shownHeight)
+            SetWindowPos(FForm->Handle(), nullptr, left, top, width, shownHeight, SWP_NOZORDER | SWP_NOACTIVATE);
         RECT lr{};
         GetWindowRect(FListView, &lr);
         if (!sameRows || lr.right - lr.left != width || lr.bottom - lr.top < height) {

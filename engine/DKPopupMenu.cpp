@@ -449,6 +449,7 @@ void TDKPopupMenu::FilterChanged(TDKMenuItem* Sender, const std::wstring& Filter
             if (TDKPopupMenu::Alive(m)) m->FFiltering = false;
         }
     } reset{this};
+    TPresentBatch batch;
     Sender->SetCaption(FilterStr);
     FItems->Filter(FilterStr, Sender);
 }
