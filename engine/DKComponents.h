@@ -419,6 +419,7 @@ private:
     TRowsPlan PlanRows(int Left, int Top) const;
     void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
+    void CloseOwnWindow();
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
     void MakePicture(int Width, int Height);
     void ReleasePicture();

@@ -569,8 +569,22 @@ void TDKMenuItem::ReleaseWindowResources() {
 // ---- CloseWindow ----
 
 void TDKMenuItem::CloseWindow() {
-    if (FItems)
-        for (TDKMenuItem* c : *FItems) c->CloseWindow();
+    // The open windows below this item, deepest first: found among the windows there are, not by
+    // visiting every item below (a Start Menu holds thousands, and every selection closes).
+    std::vector<std::pair<int, TDKMenuItem*>> below;
+    for (const auto& [list, item] : Lists()) {
+        if (item == this || !item->FForm || !item->FForm->Visible()) continue;
+        int depth = 0;
+        bool inside = false;
+        for (const TDKMenuItem* p = item->FOwner; p; p = p->FOwner, ++depth) inside = inside || p == this;
+        if (inside) below.emplace_back(depth, item);
+    }
+    std::stable_sort(below.begin(), below.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (auto& [depth, item] : below) item->CloseOwnWindow();
+    CloseOwnWindow();
+}
+
+void TDKMenuItem::CloseOwnWindow() {
     StopFolderWatch();
     if (!FForm) return;
     HWND h = FForm->Handle();
