@@ -192,12 +192,122 @@ struct TSubFolderFill {
     std::vector<PIDLPtr> Lists;
 };
 
+// ---- icons shared by a file type ----
+
+// A type's icon, looked up for the first of its rows painted and taken by the others. Each
+// ExposeFolder call starts a generation in which the types are judged and looked up afresh, so
+// a changed association shows as soon as a folder is read again.
+struct TTypeIcon {
+    unsigned Generation = 0;
+    bool Shared = false;
+    int Index = -1;  // not looked up yet
+};
+
+std::mutex gTypeIconLock;
+std::unordered_map<std::wstring, size_t> gTypeIconSlots;  // by lower-cased extension
+std::vector<TTypeIcon> gTypeIcons;                        // items hold slot numbers: never removed
+std::atomic<unsigned> gFillGeneration{0};
+
+INT_PTR SlotToIcon(size_t slot) { return ShellIconPending - 1 - static_cast<INT_PTR>(slot); }
+
+// The pending FIcon of a file with this lower-cased extension.
+INT_PTR TypeIconFor(const std::wstring& extension, unsigned generation) {
+    size_t slot;
+    {
+        std::lock_guard<std::mutex> lock(gTypeIconLock);
+        auto found = gTypeIconSlots.find(extension);
+        if (found == gTypeIconSlots.end()) {
+            found = gTypeIconSlots.emplace(extension, gTypeIcons.size()).first;
+            gTypeIcons.emplace_back();
+        }
+        slot = found->second;
+        const TTypeIcon& type = gTypeIcons[slot];
+        if (type.Generation == generation) return type.Shared ? SlotToIcon(slot) : ShellIconPending;
+    }
+    // The registry is read outside the lock; a fill of the same generation elsewhere judges alike.
+    const bool shared = TypeIconIsShared(extension);
+    std::lock_guard<std::mutex> lock(gTypeIconLock);
+    TTypeIcon& type = gTypeIcons[slot];
+    if (type.Generation != generation) type = TTypeIcon{generation, shared, -1};
+    return type.Shared ? SlotToIcon(slot) : ShellIconPending;
+}
+
+// ---- captions of plain files ----
+
+// What one fill learns once and reuses: a file-system file's display name is its file name, with
+// the extension hidden or not by the extension alone, unless a desktop.ini beside it names it.
+// So the shell is asked once per extension and the other files follow; anything else still gets
+// the shell's own answer.
+class TFillNames {
+public:
+    explicit TFillNames(unsigned generation) : FGeneration(generation) {}
+
+    // Path: the parsing name of a file-system file, empty for any other entry.
+    std::wstring Caption(IShellFolder* folder, LPCITEMIDLIST entry, const std::wstring& path) {
+        const size_t slash = path.rfind(L'\\');
+        if (slash == std::wstring::npos || slash == 0 || slash + 1 >= path.size())
+            return GetDisplayName(folder, entry, false);
+        const std::wstring name = path.substr(slash + 1);
+        const size_t dot = name.rfind(L'.');
+        // A name that is all extension is the shell's own affair.
+        if (dot == 0 || !PlainFolder(path.substr(0, slash))) return GetDisplayName(folder, entry, false);
+        const std::wstring ext = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
+        auto known = FRules.find(ext);
+        if (known == FRules.end()) {
+            std::wstring shown = GetDisplayName(folder, entry, false);
+            Rule rule = Rule::Ask;
+            if (shown == name)
+                rule = Rule::Shown;
+            else if (dot != std::wstring::npos && shown == name.substr(0, dot))
+                rule = Rule::Hidden;
+            FRules.emplace(ext, rule);
+            return shown;
+        }
+        switch (known->second) {
+        case Rule::Shown:
+            return name;
+        case Rule::Hidden:
+            return name.substr(0, dot);
+        default:
+            return GetDisplayName(folder, entry, false);
+        }
+    }
+
+    // The pending FIcon of a new entry (path as for Caption).
+    INT_PTR PendingIcon(const std::wstring& path) {
+        if (path.empty()) return ShellIconPending;
+        const size_t slash = path.rfind(L'\\');
+        const size_t dot = path.rfind(L'.');
+        const std::wstring ext =
+            dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash) ? std::wstring() : Lower(path.substr(dot));
+        auto known = FIcons.find(ext);
+        if (known == FIcons.end()) known = FIcons.emplace(ext, TypeIconFor(ext, FGeneration)).first;
+        return known->second;
+    }
+
+private:
+    enum class Rule { Shown, Hidden, Ask };
+
+    bool PlainFolder(const std::wstring& dir) {
+        auto known = FPlainFolders.find(dir);
+        if (known == FPlainFolders.end())
+            known = FPlainFolders.emplace(dir, GetFileAttributesW((dir + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES)
+                        .first;
+        return known->second;
+    }
+
+    unsigned FGeneration;
+    std::unordered_map<std::wstring, Rule> FRules;          // by the name's text from its last dot
+    std::unordered_map<std::wstring, bool> FPlainFolders;  // folder path: no desktop.ini in it
+    std::unordered_map<std::wstring, INT_PTR> FIcons;      // by lower-cased extension
+};
+
 void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool ExposeChildren, SHCONTF EnumFlag,
-                int SortingType);
+                int SortingType, unsigned Generation);
 
 // Fills every task's item from its folders; the tasks share no item. The first failure is
 // passed on once all have ended.
-void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
+void FillSubFolders(std::vector<TSubFolderFill>& tasks, unsigned Generation) {
     std::atomic<size_t> next{0};
     std::mutex failureLock;
     std::exception_ptr failure;
@@ -208,7 +318,8 @@ void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
         tFillWorker = true;
         for (size_t i = next++; i < tasks.size(); i = next++) {
             try {
-                for (PIDLPtr& list : tasks[i].Lists) ExposeInto(tasks[i].Child, list.get(), nullptr, true, kAllEntries, 1);
+                for (PIDLPtr& list : tasks[i].Lists)
+                    ExposeInto(tasks[i].Child, list.get(), nullptr, true, kAllEntries, 1, Generation);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(failureLock);
                 if (!failure) failure = std::current_exception();
@@ -233,7 +344,7 @@ void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
 // from its parent's folder by its relative list: binding the absolute list again from the
 // desktop walks every level above it once more).
 void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool ExposeChildren, SHCONTF EnumFlag,
-                int SortingType) {
+                int SortingType, unsigned Generation) {
     const int id = self->FPopupMenu ? self->FPopupMenu->FMenuID : 0;
     bool merge = false;
     try {
@@ -302,6 +413,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         for (TDKMenuItem* c : *self->FItems) byCaption[c->FCaption].push_back(c);
 
     IShellFolder* sf = folder.get();
+    TFillNames names(Generation);
     ComRef<IEnumIDList> en;
     if (sf->EnumObjects(AppWindow(), EnumFlag, en.put()) != S_OK || !en) return;
     LPITEMIDLIST batch[kEnumBatch];
@@ -318,13 +430,14 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         for (ULONG i = 0; i < got; ++i) lists.emplace_back(batch[i]);
         for (PIDLPtr& entry : lists) {
             if (!entry) continue;
+            // A file-system file's parsing name: cheap, and it tells the caption and icon type.
+            const std::wstring path = IsFileItem(sf, entry.get()) ? GetDisplayName(sf, entry.get(), true) : std::wstring();
             std::wstring caption;
-            if (self->FShowFileExt && IsFileItem(sf, entry.get())) {
-                caption = GetDisplayName(sf, entry.get(), true);
-                size_t slash = caption.rfind(L'\\');
-                if (slash != std::wstring::npos) caption = caption.substr(slash + 1);
+            if (self->FShowFileExt && !path.empty()) {
+                size_t slash = path.rfind(L'\\');
+                caption = slash == std::wstring::npos ? path : path.substr(slash + 1);
             } else {
-                caption = GetDisplayName(sf, entry.get(), false);
+                caption = names.Caption(sf, entry.get(), path);
             }
             const bool isFolder = IsBrowsableFolder(sf, entry.get());
             TDKMenuItem* child = nullptr;
@@ -355,7 +468,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                     fresh->FPIDL = entry.release();
                 }
                 // Looked up when the row is first painted.
-                fresh->FIcon = reinterpret_cast<HICON>(ShellIconPending);
+                fresh->FIcon = reinterpret_cast<HICON>(isFolder ? ShellIconPending : names.PendingIcon(path));
                 fresh->FIconInGlobList = true;
                 fresh->FFiltered = self->FFiltered;
                 fresh->FIsFavorite = self->FIsFavorite;
@@ -374,7 +487,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                 same->Lists.push_back(std::move(full));
             } else if (ExposeChildren) {
                 // A sub-folder that cannot be bound here gets the desktop's try, as before.
-                ExposeInto(child, full.get(), sub.get(), true, kAllEntries, 1);
+                ExposeInto(child, full.get(), sub.get(), true, kAllEntries, 1, Generation);
             } else {
                 child->FIsFolder = true;
                 child->FOnBeforExpose = [child](TDKMenuItem* Sender) { child->DoExposeItemIDList(Sender); };
@@ -385,7 +498,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         }
     }
 
-    if (!subFolders.empty()) FillSubFolders(subFolders);
+    if (!subFolders.empty()) FillSubFolders(subFolders, Generation);
 
     if (SortingType == 1 && self->Count() > 0) {
         try {
@@ -403,15 +516,28 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
 }  // namespace
 
 void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType) {
-    ExposeInto(this, PIDL, nullptr, ExposeChildren, EnumFlag, SortingType);
+    ExposeInto(this, PIDL, nullptr, ExposeChildren, EnumFlag, SortingType, ++gFillGeneration);
 }
 
 int ShellIconIndex(TDKMenuItem* Item) {
     INT_PTR value = reinterpret_cast<INT_PTR>(Item->FIcon);
-    if (value != ShellIconPending) return static_cast<int>(value);
-    PIDLPtr parent, full;
-    Item->GetFullPIDL(parent, full);
-    int index = full ? GetShellIconIndex(full.get(), false, false) : 0;
+    if (!IsShellIconPending(value)) return static_cast<int>(value);
+    const size_t none = static_cast<size_t>(-1);
+    const size_t slot = value == ShellIconPending ? none : static_cast<size_t>(ShellIconPending - 1 - value);
+    int index = -1;
+    if (slot != none) {
+        std::lock_guard<std::mutex> lock(gTypeIconLock);
+        if (slot < gTypeIcons.size()) index = gTypeIcons[slot].Index;
+    }
+    if (index < 0) {
+        PIDLPtr parent, full;
+        Item->GetFullPIDL(parent, full);
+        index = full ? GetShellIconIndex(full.get(), false, false) : 0;
+        if (slot != none && full) {
+            std::lock_guard<std::mutex> lock(gTypeIconLock);
+            if (slot < gTypeIcons.size()) gTypeIcons[slot].Index = index;
+        }
+    }
     Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(index));
     return index;
 }

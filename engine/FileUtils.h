@@ -39,6 +39,10 @@ bool IsBrowsableFolder(IShellFolder* folder, LPCITEMIDLIST child);
 // The attribute rule of IsBrowsableFolder for a Windows version (major + minor / 10).
 bool BrowsableByAttributes(SFGAOF attributes, double version);
 bool IsFileItem(IShellFolder* folder, LPCITEMIDLIST child);
+// True when every file whose name ends in `extension` (".txt"; empty for none) shows the same
+// system icon: its type takes no icon from the file itself ("%1"), has no icon handler and is
+// no shortcut, executable or icon file.
+bool TypeIconIsShared(const std::wstring& extension);
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer);
 bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
                  bool RenameOnCollision);
