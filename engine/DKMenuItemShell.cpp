@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -49,14 +50,33 @@ std::wstring Lower(std::wstring s) {
     return s;
 }
 
-std::wstring Extension(const std::wstring& caption) {
-    size_t dot = caption.rfind(L'.');
-    return dot == std::wstring::npos ? std::wstring() : caption.substr(dot);
-}
-
-int CompareStr(const std::wstring& a, const std::wstring& b) {
+int CompareStr(std::wstring_view a, std::wstring_view b) {
     int c = a.compare(b);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// What the folder order looks at, made once per item: a sort of thousands of entries would
+// otherwise lower-case both captions at every comparison.
+struct TSortKey {
+    bool Folder;
+    std::wstring Text;  // the lower-cased caption
+    size_t Dot;         // where its extension starts (its length when it has none)
+
+    explicit TSortKey(const TDKMenuItem* item) : Folder(item->Folder()), Text(Lower(item->Caption())) {
+        Dot = Text.rfind(L'.');
+        if (Dot == std::wstring::npos) Dot = Text.size();
+    }
+    std::wstring_view Extension() const { return std::wstring_view(Text).substr(Dot); }
+};
+
+// Folders first; files by extension; then by caption.
+int CompareKeys(const TSortKey& a, const TSortKey& b) {
+    if (a.Folder != b.Folder) return a.Folder ? -1 : 1;
+    if (!a.Folder) {
+        int c = CompareStr(a.Extension(), b.Extension());
+        if (c != 0) return c;
+    }
+    return CompareStr(a.Text, b.Text);
 }
 
 constexpr SHCONTF kAllEntries = 224;  // folders, non-folders, hidden
@@ -503,9 +523,12 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
     if (SortingType == 1 && self->Count() > 0) {
         try {
             self->ReleaseWindowResources();
-            std::stable_sort(self->FItems->begin(), self->FItems->end(), [](TDKMenuItem* a, TDKMenuItem* b) {
-                return TDKMenuItem::CompareFolderItems(a, b) < 0;
-            });
+            std::vector<std::pair<TSortKey, TDKMenuItem*>> keyed;
+            keyed.reserve(self->FItems->size());
+            for (TDKMenuItem* c : *self->FItems) keyed.emplace_back(TSortKey(c), c);
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& a, const auto& b) { return CompareKeys(a.first, b.first) < 0; });
+            for (size_t i = 0; i < keyed.size(); ++i) (*self->FItems)[i] = keyed[i].second;
             self->FillListView();
         } catch (const std::exception& e) {
             Log(4, L"(c17) " + What(e) + L" / " + std::to_wstring(id) + L" /");
@@ -543,13 +566,7 @@ int ShellIconIndex(TDKMenuItem* Item) {
 }
 
 int TDKMenuItem::CompareFolderItems(const TDKMenuItem* Left, const TDKMenuItem* Right) {
-    if (Left->FIsFolder && !Right->FIsFolder) return -1;
-    if (Right->FIsFolder && !Left->FIsFolder) return 1;
-    if (!Left->FIsFolder) {
-        int c = CompareStr(Lower(Extension(Left->FCaption)), Lower(Extension(Right->FCaption)));
-        if (c != 0) return c;
-    }
-    return CompareStr(Lower(Left->FCaption), Lower(Right->FCaption));
+    return CompareKeys(TSortKey(Left), TSortKey(Right));
 }
 
 void TDKMenuItem::DoExposeItemIDList(TDKMenuItem* /*Sender*/) {
