@@ -223,31 +223,41 @@ struct TTypeIcon {
     int Index = -1;  // not looked up yet
 };
 
-std::mutex gTypeIconLock;
-std::unordered_map<std::wstring, size_t> gTypeIconSlots;  // by lower-cased extension
-std::vector<TTypeIcon> gTypeIcons;                        // items hold slot numbers: never removed
+struct TTypeIcons {
+    std::mutex Lock;
+    std::unordered_map<std::wstring, size_t> Slots;  // by lower-cased extension
+    std::vector<TTypeIcon> Icons;                    // items hold slot numbers: never removed
+};
+
+// Never destroyed: a menu-building thread may still fill while the process ends.
+TTypeIcons& TypeIcons() {
+    static TTypeIcons* types = new TTypeIcons();
+    return *types;
+}
+
 std::atomic<unsigned> gFillGeneration{0};
 
 INT_PTR SlotToIcon(size_t slot) { return ShellIconPending - 1 - static_cast<INT_PTR>(slot); }
 
 // The pending FIcon of a file with this lower-cased extension.
 INT_PTR TypeIconFor(const std::wstring& extension, unsigned generation) {
+    TTypeIcons& types = TypeIcons();
     size_t slot;
     {
-        std::lock_guard<std::mutex> lock(gTypeIconLock);
-        auto found = gTypeIconSlots.find(extension);
-        if (found == gTypeIconSlots.end()) {
-            found = gTypeIconSlots.emplace(extension, gTypeIcons.size()).first;
-            gTypeIcons.emplace_back();
+        std::lock_guard<std::mutex> lock(types.Lock);
+        auto found = types.Slots.find(extension);
+        if (found == types.Slots.end()) {
+            found = types.Slots.emplace(extension, types.Icons.size()).first;
+            types.Icons.emplace_back();
         }
         slot = found->second;
-        const TTypeIcon& type = gTypeIcons[slot];
+        const TTypeIcon& type = types.Icons[slot];
         if (type.Generation == generation) return type.Shared ? SlotToIcon(slot) : ShellIconPending;
     }
     // The registry is read outside the lock; a fill of the same generation elsewhere judges alike.
     const bool shared = TypeIconIsShared(extension);
-    std::lock_guard<std::mutex> lock(gTypeIconLock);
-    TTypeIcon& type = gTypeIcons[slot];
+    std::lock_guard<std::mutex> lock(types.Lock);
+    TTypeIcon& type = types.Icons[slot];
     if (type.Generation != generation) type = TTypeIcon{generation, shared, -1};
     return type.Shared ? SlotToIcon(slot) : ShellIconPending;
 }
@@ -298,8 +308,8 @@ public:
         if (path.empty()) return ShellIconPending;
         const size_t slash = path.rfind(L'\\');
         const size_t dot = path.rfind(L'.');
-        const std::wstring ext =
-            dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash) ? std::wstring() : Lower(path.substr(dot));
+        const bool none = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash);
+        const std::wstring ext = none ? std::wstring() : Lower(path.substr(dot));
         auto known = FIcons.find(ext);
         if (known == FIcons.end()) known = FIcons.emplace(ext, TypeIconFor(ext, FGeneration)).first;
         return known->second;
@@ -310,9 +320,10 @@ private:
 
     bool PlainFolder(const std::wstring& dir) {
         auto known = FPlainFolders.find(dir);
-        if (known == FPlainFolders.end())
-            known = FPlainFolders.emplace(dir, GetFileAttributesW((dir + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES)
-                        .first;
+        if (known == FPlainFolders.end()) {
+            const bool plain = GetFileAttributesW((dir + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
+            known = FPlainFolders.emplace(dir, plain).first;
+        }
         return known->second;
     }
 
@@ -451,7 +462,8 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         for (PIDLPtr& entry : lists) {
             if (!entry) continue;
             // A file-system file's parsing name: cheap, and it tells the caption and icon type.
-            const std::wstring path = IsFileItem(sf, entry.get()) ? GetDisplayName(sf, entry.get(), true) : std::wstring();
+            const std::wstring path =
+                IsFileItem(sf, entry.get()) ? GetDisplayName(sf, entry.get(), true) : std::wstring();
             std::wstring caption;
             if (self->FShowFileExt && !path.empty()) {
                 size_t slash = path.rfind(L'\\');
@@ -547,18 +559,19 @@ int ShellIconIndex(TDKMenuItem* Item) {
     if (!IsShellIconPending(value)) return static_cast<int>(value);
     const size_t none = static_cast<size_t>(-1);
     const size_t slot = value == ShellIconPending ? none : static_cast<size_t>(ShellIconPending - 1 - value);
+    TTypeIcons& types = TypeIcons();
     int index = -1;
     if (slot != none) {
-        std::lock_guard<std::mutex> lock(gTypeIconLock);
-        if (slot < gTypeIcons.size()) index = gTypeIcons[slot].Index;
+        std::lock_guard<std::mutex> lock(types.Lock);
+        if (slot < types.Icons.size()) index = types.Icons[slot].Index;
     }
     if (index < 0) {
         PIDLPtr parent, full;
         Item->GetFullPIDL(parent, full);
         index = full ? GetShellIconIndex(full.get(), false, false) : 0;
         if (slot != none && full) {
-            std::lock_guard<std::mutex> lock(gTypeIconLock);
-            if (slot < gTypeIcons.size()) gTypeIcons[slot].Index = index;
+            std::lock_guard<std::mutex> lock(types.Lock);
+            if (slot < types.Icons.size()) types.Icons[slot].Index = index;
         }
     }
     Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(index));

@@ -226,9 +226,8 @@ bool TypeIconIsShared(const std::wstring& extension) {
         if (ext == own) return false;
     if (ext[0] != L'.' || ext.find(L'\\') != std::wstring::npos) return false;
     if (ClassDrawsPerFile(ext, false)) return false;
-    const std::wstring chosen =
-        ReadText(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + ext + L"\\UserChoice",
-                 L"ProgId");
+    const std::wstring choices = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+    const std::wstring chosen = ReadText(HKEY_CURRENT_USER, choices + ext + L"\\UserChoice", L"ProgId");
     for (const std::wstring& id : {ReadText(HKEY_CLASSES_ROOT, ext, L""), chosen})
         if (ClassDrawsPerFile(id, true)) return false;
     if (ClassKeyExists(L"SystemFileAssociations\\" + ext + L"\\shellex\\IconHandler")) return false;
