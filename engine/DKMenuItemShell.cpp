@@ -239,7 +239,10 @@ std::atomic<unsigned> gFillGeneration{0};
 
 INT_PTR SlotToIcon(size_t slot) { return ShellIconPending - 1 - static_cast<INT_PTR>(slot); }
 
-// The pending FIcon of a file with this lower-cased extension.
+// The key of plain folders among the extensions (no file name holds a backslash).
+const std::wstring kFolderType = L"\\";
+
+// The pending FIcon of a file with this lower-cased extension, or of a plain folder.
 INT_PTR TypeIconFor(const std::wstring& extension, unsigned generation) {
     TTypeIcons& types = TypeIcons();
     size_t slot;
@@ -255,7 +258,7 @@ INT_PTR TypeIconFor(const std::wstring& extension, unsigned generation) {
         if (type.Generation == generation) return type.Shared ? SlotToIcon(slot) : ShellIconPending;
     }
     // The registry is read outside the lock; a fill of the same generation elsewhere judges alike.
-    const bool shared = TypeIconIsShared(extension);
+    const bool shared = extension == kFolderType ? FolderTypeIconIsShared() : TypeIconIsShared(extension);
     std::lock_guard<std::mutex> lock(types.Lock);
     TTypeIcon& type = types.Icons[slot];
     if (type.Generation != generation) type = TTypeIcon{generation, shared, -1};
@@ -303,13 +306,14 @@ public:
         }
     }
 
-    // The pending FIcon of a new entry (path as for Caption).
-    INT_PTR PendingIcon(const std::wstring& path) {
-        if (path.empty()) return ShellIconPending;
+    // The pending FIcon of a new entry: a file-system file (path as for Caption), a folder (its
+    // parsing name), or anything else (no path).
+    INT_PTR PendingIcon(const std::wstring& path, bool folder) {
+        if (path.empty() || (folder && !FolderIconIsPlain(path))) return ShellIconPending;
         const size_t slash = path.rfind(L'\\');
         const size_t dot = path.rfind(L'.');
         const bool none = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash);
-        const std::wstring ext = none ? std::wstring() : Lower(path.substr(dot));
+        const std::wstring ext = folder ? kFolderType : none ? std::wstring() : Lower(path.substr(dot));
         auto known = FIcons.find(ext);
         if (known == FIcons.end()) known = FIcons.emplace(ext, TypeIconFor(ext, FGeneration)).first;
         return known->second;
@@ -492,6 +496,10 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
             if (!child) {
                 auto fresh = std::make_unique<TDKMenuItem>();
                 fresh->FCaption = caption;
+                // Looked up when the row is first painted.
+                const std::wstring folderPath = isFolder ? GetDisplayName(sf, entry.get(), true) : std::wstring();
+                fresh->FIcon = reinterpret_cast<HICON>(names.PendingIcon(isFolder ? folderPath : path, isFolder));
+                fresh->FIconInGlobList = true;
                 if (merge) {
                     // Its folder is not this item's own folder: the child holds an absolute list.
                     fresh->FPIDL = CopyPIDL(full.get());
@@ -499,9 +507,6 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                 } else {
                     fresh->FPIDL = entry.release();
                 }
-                // Looked up when the row is first painted.
-                fresh->FIcon = reinterpret_cast<HICON>(isFolder ? ShellIconPending : names.PendingIcon(path));
-                fresh->FIconInGlobList = true;
                 fresh->FFiltered = self->FFiltered;
                 fresh->FIsFavorite = self->FIsFavorite;
                 child = fresh.get();

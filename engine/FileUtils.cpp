@@ -235,6 +235,19 @@ bool TypeIconIsShared(const std::wstring& extension) {
     return perceived.empty() || !ClassKeyExists(L"SystemFileAssociations\\" + perceived + L"\\shellex\\IconHandler");
 }
 
+bool FolderTypeIconIsShared() {
+    return !ClassKeyExists(L"*\\shellex\\IconHandler") && !ClassDrawsPerFile(L"Directory", false) &&
+           !ClassDrawsPerFile(L"Folder", false);
+}
+
+bool FolderIconIsPlain(const std::wstring& path) {
+    if (path.size() < 4 || path.back() == L'\\' || path.back() == L':') return false;
+    const DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    return GetFileAttributesW((path + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer) {
     for (const auto& s : strings) {
         buffer.insert(buffer.end(), s.begin(), s.end());

@@ -291,11 +291,17 @@ TEST_F(ShellFolder, FilesOfATypeShareTheIconTheShellGivesEach) {
         MakeFile(dir / n);
     CreateDirectoryW((dir / L"folder one").c_str(), nullptr);
     CreateDirectoryW((dir / L"folder two").c_str(), nullptr);
+    // A folder whose desktop.ini gives it an icon of its own.
+    const std::wstring custom = dir / L"folder custom";
+    CreateDirectoryW(custom.c_str(), nullptr);
+    MakeFile(custom + L"\\desktop.ini",
+             "[.ShellClassInfo]\r\nIconFile=" + gui::ToUtf8(images) + "favorites.ico\r\nIconIndex=0\r\n");
+    SetFileAttributesW(custom.c_str(), FILE_ATTRIBUTE_SYSTEM);
     MakeShortcut(dir / L"to icon.lnk", dir / L"one.orvicon");
     MakeShortcut(dir / L"to folder.lnk", dir / L"folder one");
 
     root->ExposeFolder(dir.Path(), false, 224, 1);
-    ASSERT_EQ(root->Count(), 14);
+    ASSERT_EQ(root->Count(), 15);
     std::vector<int> got, own;
     for (int i = 0; i < root->Count(); ++i) {
         TDKMenuItem* c = root->GetItem(i);
@@ -306,11 +312,13 @@ TEST_F(ShellFolder, FilesOfATypeShareTheIconTheShellGivesEach) {
         got.push_back(ShellIconIndex(c));
     }
     EXPECT_EQ(got, own);
-    // The two files of the "%1" type show different pictures.
-    TDKMenuItem* one = root->FindItem(std::wstring(L"one.orvicon"));
-    TDKMenuItem* two = root->FindItem(std::wstring(L"two.orvicon"));
-    ASSERT_TRUE(one && two);
-    EXPECT_NE(ShellIconIndex(one), ShellIconIndex(two));
+    // The two files of the "%1" type, and the folder with its own icon, show their own pictures.
+    auto index = [&](const wchar_t* caption) {
+        TDKMenuItem* c = root->FindItem(std::wstring(caption));
+        return c ? ShellIconIndex(c) : -1;
+    };
+    EXPECT_NE(index(L"one.orvicon"), index(L"two.orvicon"));
+    EXPECT_NE(index(L"folder custom"), index(L"folder one"));
 }
 
 TEST_F(ShellFolder, UnparsablePathGivesNoChildren) {
