@@ -309,7 +309,7 @@ public:
     // The pending FIcon of a new entry: a file-system file (path as for Caption), a folder (its
     // parsing name), or anything else (no path).
     INT_PTR PendingIcon(const std::wstring& path, bool folder) {
-        if (path.empty() || (folder && !FolderIconIsPlain(path))) return ShellIconPending;
+        if (path.empty() || (folder && !(OnFixedDrive(path) && FolderIconIsPlain(path)))) return ShellIconPending;
         const size_t slash = path.rfind(L'\\');
         const size_t dot = path.rfind(L'.');
         const bool none = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash);
@@ -331,7 +331,18 @@ private:
         return known->second;
     }
 
+    // A folder is looked at only where that costs no trip over a network or to a slow medium.
+    bool OnFixedDrive(const std::wstring& path) {
+        if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
+        const std::wstring root = Lower(path.substr(0, 3));
+        auto known = FFixedDrives.find(root);
+        if (known == FFixedDrives.end())
+            known = FFixedDrives.emplace(root, GetDriveTypeW(root.c_str()) == DRIVE_FIXED).first;
+        return known->second;
+    }
+
     unsigned FGeneration;
+    std::unordered_map<std::wstring, bool> FFixedDrives;  // by drive root: a fixed disk
     std::unordered_map<std::wstring, Rule> FRules;          // by the name's text from its last dot
     std::unordered_map<std::wstring, bool> FPlainFolders;  // folder path: no desktop.ini in it
     std::unordered_map<std::wstring, INT_PTR> FIcons;      // by lower-cased extension
