@@ -54,12 +54,15 @@ struct TMenuEdit {
     COLORREF TextColor = 8421504;  // grey until the filter has run
     // The filter box still shows its hint (nothing typed yet): the first character replaces it.
     bool ShowsHint = false;
+    const TDKMenuItem* Child = nullptr;  // the item the box edits
     ~TMenuEdit();
 };
 
-// Per-row data of a menu window's list.
+// Per-row data of a menu window's list (the list holds only their number).
 struct TMenuRowData {
     int ItemIndex = 0;              // the child's position in FItems
+    const TDKMenuItem* Child = nullptr;  // the child shown, to tell a changed row from the same one
+    std::wstring Text;              // the caption as shown, cut to the column
     std::unique_ptr<TMenuEdit> Edit;  // the row's edit box, if its child is edited
 };
 
@@ -128,7 +131,7 @@ public:
 
     // First item below the root with the id, depth first in child order; null when none.
     TDKMenuItem* FindItem(int ID) const;
-    // Hides the whole menu: every window of the tree is closed.
+    // Hides the whole menu: every window of the tree is closed and freed.
     virtual void Hide();
     void Popup(int X, int Y);
 
@@ -227,10 +230,11 @@ public:
     POINT pt2{};
     SIZE sz{};
     int FLayoutWidth = 0;  // the window's width by its columns; the picture stops at the screen's edge
+    int FColumnWidth = 0;  // the column width the rows were laid out with
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,
     // bounds and icon tops, and the pictures made from the rows' icons.
-    std::vector<TMenuRowData*> FRowCache;
+    std::vector<std::unique_ptr<TMenuRowData>> FRows;
     std::vector<RECT> FBoundsCache;
     std::vector<int> FIconTopCache;
     std::map<HICON, std::unique_ptr<Gdiplus::Bitmap>> FIconPictures;
@@ -274,7 +278,7 @@ public:
     IContextMenu* ContextMenu() { return GetContextMenu(); }
     bool ShowFileExt() const { return FShowFileExt; }
     void SetShowFileExt(bool v) { FShowFileExt = v; }
-    TMenuForm* Form() const { return FForm.get(); }
+    TMenuForm* Form() const;  // null while the window is closed
     HWND FormHandle() const;  // null while the window is closed
 
     // ---- tree ----
@@ -340,7 +344,9 @@ public:
 
     // ---- window and layout ----
     void ShowAt(int X, int Y);
+    // Lays the rows out again and repaints (an open window only; a hidden one is filled when shown).
     void FillListView();
+    // The rows are about to change: submenus close and the rows go until the next fill.
     void ReleaseWindowResources();
 
     // ---- painting ----
@@ -392,9 +398,23 @@ public:
     void EditMouseEnter(TMenuEdit* Edit);
     void EditMouseLeave(TMenuEdit* Edit);
 
+    // The row shown as selected, repainted when the list reports a change of every row.
+    int FSelectedShown = -1;
+    // Destroys the window outright (a kept one too); freed once the running handler is done.
+    void DestroyWindowParts();
+
 private:
     std::shared_ptr<std::atomic<bool>> FLifeToken;
-    void DestroyWindowParts();
+    // Edit boxes of rows that went with ReleaseWindowResources, taken up again by the next fill.
+    std::vector<std::unique_ptr<TMenuEdit>> FSpareEdits;
+    void FillRows();
+    void CloseChildWindows();
+    void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
+    void MakePicture(int Width, int Height);
+    void ReleasePicture();
+    void PaintPicture(int ItemInd);
+    void PaintAll();
+    void Present(const RECT* Dirty);
     int MenuIdForLog() const;
     void PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected);
 };
@@ -403,6 +423,8 @@ private:
 void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item);
 // Queries Item's shell commands into a new popup menu handle of Item's menu and converts them.
 void QueryShellCommands(TDKMenuItem* Item);
+// Frees the windows kept for reuse by the items at or below Root (its menu is hidden).
+void FreeKeptWindows(const TDKMenuItem* Root);
 // The handle of Menu's last query (its FContexMenu; null before the first), kept until replaced.
 HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu);
 // Releases Menu's handle (the menu is being destroyed).

@@ -1,12 +1,35 @@
 // The data module on menu items: stored menus and the statistics handlers map item trees onto
 // the module's plain records and back.
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
+#include "ShellIcon.h"
+#include "SysUtils.h"
 
 namespace {
+
+// The statistics lists show the same few paths on every opening, and the shell look-up of a
+// path's icon costs milliseconds. Its system image-list index (owned by the system) is kept per
+// path and asked for again only when the file's write time changed.
+struct TStatIcon {
+    FILETIME Written{};
+    int Index = 0;
+};
+std::mutex gStatIconLock;
+std::unordered_map<std::wstring, TStatIcon> gStatIcons;
+int gStatIconLookups = 0;
+
+FILETIME WriteTime(const std::wstring& Path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    // A network path is not touched: an unreachable server would stall the opening menu.
+    if (Path.compare(0, 2, L"\\\\") == 0 || !GetFileAttributesExW(Path.c_str(), GetFileExInfoStandard, &data))
+        return {};
+    return data.ftLastWriteTime;
+}
 
 TDKMenuItem* NewStoredItem(const TStoredItem& row) {
     auto* mi = new TDKMenuItem();
@@ -63,7 +86,9 @@ void FillList(TDKMenuItem* Sender, const TStatList& list, const TDKNotifyEvent& 
         mi->SetMIID(row.PID);
         mi->FCaption = row.Caption;
         mi->SetExecPath(row.Path);
-        mi->TakeIcon(gui::IconHandle(GetShellSmallIcon(row.Path)));
+        // Looked up when its row is first painted: "More..." may never be opened.
+        mi->FIcon = reinterpret_cast<HICON>(ShellIconPending);
+        mi->FIconInGlobList = true;
         mi->AddMenuItem(0, TDKData::EmptyCaption);
         mi->FOnBeforExpose = handler;
         target->Add(mi.get());
@@ -127,3 +152,19 @@ void TDKData::ShowRecentStat(TDKMenuItem* Sender) {
 }
 
 void TDKData::ClearStat(TDKMenuItem* Sender) { ClearStat(MenuOf(Sender)); }
+
+int TDKData::StatIconIndex(const std::wstring& Path) {
+    FILETIME written = WriteTime(Path);
+    std::lock_guard lock(gStatIconLock);
+    auto [it, added] = gStatIcons.try_emplace(gui::AnsiLowerCase(Path));
+    if (added || CompareFileTime(&it->second.Written, &written) != 0) {
+        it->second = {written, GetShellSmallIconIndex(Path)};
+        ++gStatIconLookups;
+    }
+    return it->second.Index;
+}
+
+int TDKData::StatIconLookups() {
+    std::lock_guard lock(gStatIconLock);
+    return gStatIconLookups;
+}

@@ -168,6 +168,10 @@ public:
     void ShowPopularStat(TDKMenuItem* Sender);
     void ShowRecentStat(TDKMenuItem* Sender);
     void ClearStat(TDKMenuItem* Sender);
+    // The system image-list index of a statistics entry's path, kept per path and looked up
+    // again only when its file's write time changed; StatIconLookups counts the look-ups.
+    static int StatIconIndex(const std::wstring& Path);
+    static int StatIconLookups();
 
     // Local time as stored in ExecItemTime.ExecTime: a date value, days since 1899-12-30 00:00
     // with the time of day as the fraction (kept to the millisecond).

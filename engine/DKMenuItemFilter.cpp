@@ -85,7 +85,6 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
     if (!FForm || !FListView) return;
 
     TDKPopupMenu* menu = FPopupMenu;
-    ReleaseWindowResources();
     FillListView();
 
     const std::vector<int>& Path = st.PrefixPath.empty() ? st.InnerPath : st.PrefixPath;

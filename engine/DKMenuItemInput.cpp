@@ -448,28 +448,58 @@ void TDKMenuItem::FormDeactivate() {
 
 // ---- edit boxes ----
 
+namespace {
+std::wstring EditText(HWND h) {
+    int n = GetWindowTextLengthW(h);
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    GetWindowTextW(h, s.data(), n + 1);
+    s.resize(static_cast<size_t>(n));
+    return s;
+}
+}  // namespace
+
 void TDKMenuItem::CreateEditBoxes() {
     if (!FListView) return;
+    std::vector<std::unique_ptr<TMenuEdit>> gone;
     int n = RowCount();
     for (int r = 0; r < n; ++r) {
         TMenuRowData* d = RowData(r);
         if (!d) continue;
-        if (d->Edit) {
-            std::shared_ptr<TMenuEdit> old(d->Edit.release());
-            ShowWindow(old->Handle, SW_HIDE);
-            DeferFree([old] {});
+        TDKMenuItem* child = d->ItemIndex >= 0 && d->ItemIndex < Count() ? (*FItems)[d->ItemIndex] : nullptr;
+        bool wanted = child && child->FEdited;
+        // A box stays with its item while the row keeps its place, with its caret and focus.
+        // One that would move is made anew: moved from under a resting pointer it would
+        // report the pointer leaving and give the focus away.
+        if (wanted && !d->Edit) {
+            auto spare = std::find_if(FSpareEdits.begin(), FSpareEdits.end(),
+                                      [child](const std::unique_ptr<TMenuEdit>& e) { return e->Child == child; });
+            if (spare != FSpareEdits.end()) {
+                d->Edit = std::move(*spare);
+                FSpareEdits.erase(spare);
+            }
         }
-        if (d->ItemIndex < 0 || d->ItemIndex >= Count()) continue;
-        TDKMenuItem* child = (*FItems)[d->ItemIndex];
-        if (!child->FEdited) continue;
         RECT b = RowBounds(r);
+        int x = b.left + 28, y = b.top + 3, w = b.right - b.left - 29, h = b.bottom - b.top - 2;
+        if (d->Edit) {
+            RECT now{};
+            GetWindowRect(d->Edit->Handle, &now);
+            MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&now), 2);
+            bool inPlace = now.left == x && now.top == y && now.right - now.left == w && now.bottom - now.top == h;
+            if (!wanted || !inPlace || d->Edit->Child != child || EditText(d->Edit->Handle) != child->FCaption)
+                gone.push_back(std::move(d->Edit));
+        }
+        if (!wanted) continue;
+        if (d->Edit) {
+            d->Edit->Tag = r;
+            continue;
+        }
         auto edit = std::make_unique<TMenuEdit>();
         edit->Tag = r;
+        edit->Child = child;
         edit->ShowsHint = child->FMIID == TDKPopupMenu::FilterEditID;
         edit->Brush.reset(CreateSolidBrush(LightenColor(FColor, 80)));
         edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
-                                       b.left + 28, b.top + 3, b.right - b.left - 29, b.bottom - b.top - 2, FListView,
-                                       nullptr, GetModuleHandleW(nullptr), nullptr);
+                                       x, y, w, h, FListView, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (!edit->Handle) continue;
         SendMessageW(edit->Handle, WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
         // Text first, handlers after: building the box fires no change.
@@ -477,6 +507,7 @@ void TDKMenuItem::CreateEditBoxes() {
         SetWindowSubclass(edit->Handle, EditProc, 1, reinterpret_cast<DWORD_PTR>(edit.get()));
         d->Edit = std::move(edit);
     }
+    DropEdits(gone);
 }
 
 namespace {
@@ -487,13 +518,6 @@ TDKMenuItem* EditChild(TDKMenuItem* item, TMenuEdit* edit) {
     if (!d || d->Edit.get() != edit || d->ItemIndex < 0 || d->ItemIndex >= item->Count()) return nullptr;
     return item->GetItem(d->ItemIndex);
 }
-std::wstring EditText(HWND h) {
-    int n = GetWindowTextLengthW(h);
-    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-    GetWindowTextW(h, s.data(), n + 1);
-    s.resize(static_cast<size_t>(n));
-    return s;
-}
 }  // namespace
 
 void TDKMenuItem::EditChange(TMenuEdit* Edit) {
@@ -502,9 +526,7 @@ void TDKMenuItem::EditChange(TMenuEdit* Edit) {
     std::wstring text = EditText(Edit->Handle);
     Edit->ShowsHint = false;
     child->SetCaption(text);
-    LVITEMW lv{};
-    lv.pszText = const_cast<wchar_t*>(child->FCaption.c_str());
-    SendMessageW(FListView, LVM_SETITEMTEXTW, Edit->Tag, reinterpret_cast<LPARAM>(&lv));
+    if (TMenuRowData* d = RowData(Edit->Tag)) d->Text = child->FCaption;
     if (child->FOnEditChanged) child->FOnEditChanged(child, text);
 }
 
@@ -570,6 +592,12 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     DragState& drag = Drag();
     bool dragging = drag.Source == item && GetCapture() == hwnd;
     switch (msg) {
+    // The window shows our picture only: the list's own painting would never be seen.
+    case WM_PAINT:
+        ValidateRect(hwnd, nullptr);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
     case WM_MOUSEMOVE:
         if (dragging) {
             POINT sp = pt;

@@ -168,16 +168,6 @@ void FillSolid(Canvas& cv, int x0, int y0, int x1, int y1, COLORREF c, BYTE a) {
     FillFade(cv, x0, y0, x1, y1, c, a, 0, a, 1, false);
 }
 
-std::wstring ListRowText(HWND list, int row) {
-    wchar_t buf[1024];
-    LVITEMW lv{};
-    lv.iSubItem = 0;
-    lv.pszText = buf;
-    lv.cchTextMax = 1024;
-    LRESULT n = menu_window::ListDirect(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&lv));
-    return std::wstring(buf, static_cast<size_t>(std::clamp<LRESULT>(n, 0, 1023)));
-}
-
 // A caption as coverage (text drawn once in white on nothing), laid over rows in their colour.
 struct CaptionMask {
     int w = 0, h = 0;
@@ -304,6 +294,53 @@ const std::vector<DWORD>& SubmenuMark(COLORREF c) {
     return cache.emplace(c, std::move(px)).first->second;
 }
 
+// A row's ground (steps 1 to 5 of a row's paint) for a row of w x h at the origin.
+void PaintGround(Canvas& cv, int w, int h, COLORREF c, BYTE A, bool noNeighbour, bool endsColumn,
+                 bool startsColumn) {
+    const int L = 0, Tp = 0, R = w, B = h;
+    const COLORREF D10 = DarkenColor(c, 10), D35 = DarkenColor(c, 35);
+    // 1. Start from transparent.
+    std::fill_n(cv.bits, static_cast<size_t>(w) * h, 0u);
+    // 2. Background; rows with nothing to their right fade out.
+    if (noNeighbour) {
+        FillSolid(cv, L, Tp, R - 70, B, c, A);
+        FillFade(cv, R - 70, Tp, R, B, c, A, R - 70, 0, R, false);
+    } else {
+        FillSolid(cv, L, Tp, R, B, c, A);
+    }
+    // 3. Column rules: left edge and the edge of the icon strip.
+    FillSolid(cv, L, Tp, L + 2, B, D35, 255);
+    FillSolid(cv, L + 26, Tp, L + 28, B, D35, 255);
+    // 4. Bottom rule.
+    if (endsColumn)
+        FillFade(cv, L, B - 2, R, B, D35, 255, L, 0, R, true);
+    else
+        FillFade(cv, L + 28, B - 1, R, B, D10, 255, L + 28, 0, R, true);
+    // 5. Top rule of a column's first row.
+    if (startsColumn) FillFade(cv, L, Tp, R, Tp + 2, D35, 255, L, 0, R, true);
+}
+
+// Every fill above depends on the position within the row only, so one ground serves every
+// row of the same size, colour and kind.
+const std::vector<DWORD>& RowGround(int w, int h, COLORREF c, BYTE A, bool noNeighbour, bool endsColumn,
+                                    bool startsColumn) {
+    static std::map<std::tuple<int, int, COLORREF, int, int>, std::vector<DWORD>> cache;
+    int kind = (noNeighbour ? 1 : 0) | (endsColumn ? 2 : 0) | (startsColumn ? 4 : 0);
+    auto key = std::make_tuple(w, h, c, static_cast<int>(A), kind);
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+    if (cache.size() > 256) cache.clear();  // a few menus' colours and column widths at a time
+    std::vector<DWORD> px(static_cast<size_t>(std::max(w, 0)) * std::max(h, 0));
+    if (!px.empty()) {
+        Canvas cv;
+        cv.bits = px.data();
+        cv.w = w, cv.h = h;
+        cv.clip = RECT{0, 0, w, h};
+        PaintGround(cv, w, h, c, A, noNeighbour, endsColumn, startsColumn);
+    }
+    return cache.emplace(key, std::move(px)).first->second;
+}
+
 }  // namespace
 
 DWORD TDKMenuItem::PicturePixel(int x, int y) const {
@@ -328,13 +365,37 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     if (!FForm || !FForm->Handle() || !IsWindowVisible(FForm->Handle()) || !BackGround || !Graphics) return;
     int rows = RowCount();
     if (rows <= 0) return;
+    // Rows in columns past the picture (off the screen) are neither painted nor handed over.
+    if (ItemInd >= 0 && (ItemInd >= rows || !RowInPicture(ItemInd))) return;
+    PaintPicture(ItemInd);
+    // The whole picture is handed over; after a one-row paint only that row is new, which the
+    // dirty rectangle tells the system so it need not copy the rest again.
+    RECT dirty{};
+    if (ItemInd >= 0) {
+        RECT b = RowBounds(ItemInd), picture{0, 0, sz.cx, sz.cy};
+        IntersectRect(&dirty, &b, &picture);
+    }
+    Present(ItemInd >= 0 ? &dirty : nullptr);
+}
+
+// The whole picture from nothing: what lies outside the rows stays clear.
+void TDKMenuItem::PaintAll() {
+    if (!bmp || !BackGround || !Graphics) return;
+    DIBSECTION ds{};
+    if (GetObjectW(bmp.get(), sizeof(ds), &ds) && ds.dsBm.bmBits) {
+        GdiFlush();
+        std::fill_n(static_cast<DWORD*>(ds.dsBm.bmBits), static_cast<size_t>(sz.cx) * sz.cy, 0u);
+    }
+    if (RowCount() > 0) PaintPicture(-1);
+}
+
+void TDKMenuItem::PaintPicture(int ItemInd) {
+    int rows = RowCount();
     try {
         if (FPopupMenu) FColor = Config.ActiveScheme().MenuColors.at(FPopupMenu->FMenuID);
     } catch (const std::exception& e) {
         Log(4, L"(c9) /" + std::to_wstring(MenuIdForLog()) + L"/ " + What(e));
     }
-    // Rows in columns past the picture (off the screen) are neither painted nor handed over.
-    if (ItemInd >= 0 && (ItemInd >= rows || !RowInPicture(ItemInd))) return;
     RECT last = RowBounds(rows - 1);
     int selected = SelectedRow();
     if (ItemInd < 0) {
@@ -345,8 +406,10 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     }
     Graphics->ResetClip();
     Graphics->Flush(Gdiplus::FlushIntentionSync);
-    // The whole picture is handed over; after a one-row paint only that row is new, which the
-    // dirty rectangle tells the system so it need not copy the rest again.
+}
+
+void TDKMenuItem::Present(const RECT* Dirty) {
+    if (!FForm || !FForm->Handle() || !DC) return;
     UPDATELAYEREDWINDOWINFO info{};
     info.cbSize = sizeof(info);
     info.pptDst = &pt1;
@@ -355,12 +418,7 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     info.pptSrc = &pt2;
     info.pblend = &bf;
     info.dwFlags = ULW_ALPHA;
-    RECT dirty{};
-    if (ItemInd >= 0) {
-        RECT b = RowBounds(ItemInd), picture{0, 0, sz.cx, sz.cy};
-        IntersectRect(&dirty, &b, &picture);
-        info.prcDirty = &dirty;
-    }
+    info.prcDirty = Dirty;
     if (!UpdateLayeredWindowIndirect(FForm->Handle(), &info))
         UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &sz, DC.get(), &pt2, 0, &bf, ULW_ALPHA);
 }
@@ -375,8 +433,8 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     const int L = rc.left, Tp = rc.top, R = rc.right, B = rc.bottom, H = B - Tp;
     const int IT = RowIconRect(Row).top;
     const COLORREF c = FColor;
-    const COLORREF D10 = DarkenColor(c, 10), D20 = DarkenColor(c, 20), D30 = DarkenColor(c, 30),
-                   D35 = DarkenColor(c, 35), D70 = DarkenColor(c, 70), D90 = DarkenColor(c, 90);
+    const COLORREF D20 = DarkenColor(c, 20), D30 = DarkenColor(c, 30), D35 = DarkenColor(c, 35),
+                   D70 = DarkenColor(c, 70), D90 = DarkenColor(c, 90);
 
     Canvas cv;
     {
@@ -389,33 +447,15 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     if (cv.clip.left >= cv.clip.right || cv.clip.top >= cv.clip.bottom) return;
     g.SetClip(Gdiplus::Rect(L, Tp, R - L, H), Gdiplus::CombineModeReplace);
 
-    // 1. Start from transparent.
-    for (int y = cv.clip.top; y < cv.clip.bottom; ++y)
-        std::fill_n(cv.bits + static_cast<size_t>(y) * cv.w + cv.clip.left, cv.clip.right - cv.clip.left, 0u);
-
-    // 2. Background; rows with nothing to their right fade out.
+    // 1.-5. The row's ground and rules, the same for every row of its kind: made once, copied.
     BYTE A = child->FGroupTitle ? 246 : T;
     bool noNeighbour = L == Last.left || (R + 5 > Last.left && B > Last.bottom);
-    if (noNeighbour) {
-        FillSolid(cv, L, Tp, R - 70, B, c, A);
-        FillFade(cv, R - 70, Tp, R, B, c, A, R - 70, 0, R, false);
-    } else {
-        FillSolid(cv, L, Tp, R, B, c, A);
-    }
-
-    // 3. Column rules: left edge and the edge of the icon strip.
-    FillSolid(cv, L, Tp, L + 2, B, D35, 255);
-    FillSolid(cv, L + 26, Tp, L + 28, B, D35, 255);
-
-    // 4. Bottom rule.
     bool endsColumn = Row == RowsTotal - 1 || RowBounds(Row + 1).top < Tp;
-    if (endsColumn)
-        FillFade(cv, L, B - 2, R, B, D35, 255, L, 0, R, true);
-    else
-        FillFade(cv, L + 28, B - 1, R, B, D10, 255, L + 28, 0, R, true);
-
-    // 5. Top rule of a column's first row.
-    if (Row == 0 || RowBounds(Row - 1).top > Tp) FillFade(cv, L, Tp, R, Tp + 2, D35, 255, L, 0, R, true);
+    bool startsColumn = Row == 0 || RowBounds(Row - 1).top > Tp;
+    const std::vector<DWORD>& ground = RowGround(R - L, H, c, A, noNeighbour, endsColumn, startsColumn);
+    for (int y = cv.clip.top; y < cv.clip.bottom; ++y)
+        std::copy_n(ground.data() + static_cast<size_t>(y - Tp) * (R - L) + (cv.clip.left - L),
+                    cv.clip.right - cv.clip.left, cv.bits + static_cast<size_t>(y) * cv.w + cv.clip.left);
 
     // 6. Selected row: a vertical gradient that fades out over its last 70 pixels.
     bool isSelected = Row == Selected;
@@ -539,7 +579,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
             g.DrawImage(&faded, L + 28, IT + 1, w, h);
         }
     } else {
-        std::wstring text = ListRowText(FListView, Row);
+        std::wstring text = data->Text;
         if (child->FGroupTitle) text = L"   * " + text + L" *";
         const CaptionMask& m = CaptionFor(text, Font.get(), g.GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
         for (int y = cv.clip.top; y < cv.clip.bottom; ++y) {

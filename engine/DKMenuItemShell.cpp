@@ -581,7 +581,9 @@ int ShellIconIndex(TDKMenuItem* Item) {
         std::lock_guard<std::mutex> lock(types.Lock);
         if (slot < types.Icons.size()) index = types.Icons[slot].Index;
     }
-    if (index < 0) {
+    if (index < 0 && !Item->FPIDL && !Item->ExecPath().empty()) {
+        index = TDKData::StatIconIndex(Item->ExecPath());  // a statistics entry: a path, no id list
+    } else if (index < 0) {
         PIDLPtr parent, full;
         Item->GetFullPIDL(parent, full);
         index = full ? GetShellIconIndex(full.get(), false, false) : 0;

@@ -246,10 +246,7 @@ void TDKMenuItem::SetCaption(const std::wstring& v) {
             for (int r = 0; r < FOwner->RowCount(); ++r) {
                 TMenuRowData* d = FOwner->RowData(r);
                 if (d && d->ItemIndex == index) {
-                    LVITEMW lv{};
-                    lv.iSubItem = 0;
-                    lv.pszText = const_cast<wchar_t*>(FCaption.c_str());
-                    SendMessageW(FOwner->FListView, LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&lv));
+                    d->Text = FCaption;
                     FOwner->UpdateWindow(r, false);
                     break;
                 }

@@ -82,6 +82,34 @@ HFONT ListFont() {
     }();
     return font;
 }
+// Type-ahead of the list: the first row from iStart whose text starts with the typed text.
+LRESULT FindRowByPrefix(const TDKMenuItem* item, const NMLVFINDITEMW& find) {
+    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
+    int n = item->RowCount(), len = lstrlenW(find.lvfi.psz);
+    if (n <= 0 || len == 0) return -1;
+    int start = std::clamp(find.iStart, 0, n - 1);
+    int span = (find.lvfi.flags & LVFI_WRAP) ? n : n - start;
+    for (int k = 0; k < span; ++k) {
+        int r = (start + k) % n;
+        const std::wstring& t = item->RowData(r)->Text;
+        if (static_cast<int>(t.size()) >= len &&
+            CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, t.c_str(), len, find.lvfi.psz, len) == CSTR_EQUAL)
+            return r;
+    }
+    return -1;
+}
+
+// Hidden windows kept for their next opening, the longest hidden last; beyond the limit the
+// oldest goes, so a long session holds a few pictures and not one per submenu ever opened.
+constexpr size_t kKeptWindows = 32;
+std::vector<TDKMenuItem*>& KeptWindows() {
+    static std::vector<TDKMenuItem*> v;
+    return v;
+}
+void Unkeep(TDKMenuItem* item) {
+    auto& v = KeptWindows();
+    v.erase(std::remove(v.begin(), v.end(), item), v.end());
+}
 }  // namespace
 
 LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -90,7 +118,19 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_NOTIFY: {
         auto* hdr = reinterpret_cast<NMHDR*>(lp);
         TDKMenuItem* item = MenuItemOfList(hdr->hwndFrom);
-        if (!item || item != Item || Filling) break;
+        if (!item || item != Item) break;
+        // The list holds no rows of its own: it asks for them, even while they are filled.
+        if (hdr->code == LVN_GETDISPINFOW) {
+            auto* di = reinterpret_cast<NMLVDISPINFOW*>(lp);
+            TMenuRowData* d = item->RowData(di->item.iItem);
+            if ((di->item.mask & LVIF_TEXT) && di->item.pszText && di->item.cchTextMax > 0)
+                lstrcpynW(di->item.pszText, d ? d->Text.c_str() : L"", di->item.cchTextMax);
+            if (di->item.mask & LVIF_IMAGE) di->item.iImage = 0;
+            if (di->item.mask & LVIF_PARAM) di->item.lParam = reinterpret_cast<LPARAM>(d);
+            return 0;
+        }
+        if (hdr->code == LVN_ODFINDITEMW) return FindRowByPrefix(item, *reinterpret_cast<NMLVFINDITEMW*>(lp));
+        if (Filling) break;
         switch (hdr->code) {
         case NM_CLICK:
             // On Windows the list took the button-up itself: the row's release comes from here.
@@ -111,8 +151,15 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         }
         case LVN_ITEMCHANGED: {
             auto* nm = reinterpret_cast<NMLISTVIEW*>(lp);
-            if (nm->iItem < 0 || !(nm->uChanged & LVIF_STATE)) return 0;
+            if (!(nm->uChanged & LVIF_STATE)) return 0;
             bool was = nm->uOldState & LVIS_SELECTED, is = nm->uNewState & LVIS_SELECTED;
+            if (nm->iItem < 0) {
+                // A change of every row (a list without rows of its own reports one): the row
+                // shown as selected is the one that lost it.
+                if ((nm->uChanged & LVIF_STATE) && !is && item->FSelectedShown >= 0)
+                    item->ListSelectItem(item->FSelectedShown, false);
+                return 0;
+            }
             if (was != is) item->ListSelectItem(nm->iItem, is);
             return 0;
         }
@@ -128,7 +175,8 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         break;
     }
     case WM_ACTIVATE:
-        if (LOWORD(wp) == WA_INACTIVE && Item) Item->FormDeactivate();
+        // A window being hidden for later use is closed, not left for another window.
+        if (LOWORD(wp) == WA_INACTIVE && Item && !Hiding) Item->FormDeactivate();
         else if (LOWORD(wp) != WA_INACTIVE && Item && Item->FListView) SetFocus(Item->FListView);
         return 0;
     case WM_SETFOCUS:
@@ -138,34 +186,29 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     return DefaultHandler(msg, wp, lp);
 }
 
-HWND TDKMenuItem::FormHandle() const { return FForm ? FForm->Handle() : nullptr; }
+TMenuForm* TDKMenuItem::Form() const { return FForm && !FForm->Kept ? FForm.get() : nullptr; }
+
+HWND TDKMenuItem::FormHandle() const { return FForm && !FForm->Kept ? FForm->Handle() : nullptr; }
+
+void FreeKeptWindows(const TDKMenuItem* Root) {
+    std::vector<TDKMenuItem*> mine;
+    for (TDKMenuItem* item : KeptWindows())
+        if (item->IsInside(Root)) mine.push_back(item);
+    for (TDKMenuItem* item : mine) item->DestroyWindowParts();
+}
 
 // ---- rows ----
 
-int TDKMenuItem::RowCount() const {
-    return FListView ? static_cast<int>(SendMessageW(FListView, LVM_GETITEMCOUNT, 0, 0)) : 0;
-}
+int TDKMenuItem::RowCount() const { return FListView ? static_cast<int>(FRows.size()) : 0; }
 
 TMenuRowData* TDKMenuItem::RowData(int Row) const {
-    if (!FListView || Row < 0) return nullptr;
-    if (Row < static_cast<int>(FRowCache.size())) return FRowCache[Row];
-    LVITEMW lv{};
-    lv.mask = LVIF_PARAM;
-    lv.iItem = Row;
-    if (!SendMessageW(FListView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv))) return nullptr;
-    return reinterpret_cast<TMenuRowData*>(lv.lParam);
+    if (!FListView || Row < 0 || Row >= static_cast<int>(FRows.size())) return nullptr;
+    return FRows[static_cast<size_t>(Row)].get();
 }
 
 std::wstring TDKMenuItem::RowText(int Row) const {
-    if (!FListView || Row < 0) return L"";
-    std::wstring buf(1024, L'\0');
-    LVITEMW lv{};
-    lv.iSubItem = 0;
-    lv.pszText = buf.data();
-    lv.cchTextMax = static_cast<int>(buf.size());
-    LRESULT n = SendMessageW(FListView, LVM_GETITEMTEXTW, Row, reinterpret_cast<LPARAM>(&lv));
-    buf.resize(static_cast<size_t>(n));
-    return buf;
+    TMenuRowData* d = RowData(Row);
+    return d ? d->Text : std::wstring();
 }
 
 RECT TDKMenuItem::RowBounds(int Row) const {
@@ -207,17 +250,16 @@ void TDKMenuItem::ShowAt(int X, int Y) {
     } catch (const std::exception& e) {
         Log(4, L"(c8) /" + std::to_wstring(id) + L"/ " + What(e));
     }
-    if (FForm) {
-        ReleaseWindowResources();
-    } else {
+    if (!FForm) {
         try {
             FForm = std::make_unique<TMenuForm>(this);
-            if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, 0, X, Y, 230, 17))
+            // Layered from the start: made layered afterwards, the window's surface is made twice.
+            if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, WS_EX_LAYERED, X, Y, 230, 17))
                 throw std::runtime_error("the menu window cannot be created");
             HWND h = FForm->Handle();
             LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
             SetLastError(0);
-            if (SetWindowLongW(h, GWL_EXSTYLE, ex | WS_EX_LAYERED) == 0 && GetLastError() != 0)
+            if (!(ex & WS_EX_LAYERED) && SetWindowLongW(h, GWL_EXSTYLE, ex | WS_EX_LAYERED) == 0 && GetLastError() != 0)
                 MessageBoxW(nullptr, gui::SysErrorMessage(GetLastError()).c_str(), L"Orvane", MB_OK);
             FImageList.reset(ImageList_Create(1, 20, ILC_COLOR32, 0, 1));
         } catch (const std::exception& e) {
@@ -226,9 +268,11 @@ void TDKMenuItem::ShowAt(int X, int Y) {
         try {
             if (FForm && FForm->Handle()) {
                 HWND h = FForm->Handle();
+                // Owner data: the list keeps only the number of rows; their texts are ours.
                 FListView = CreateWindowExW(0, WC_LISTVIEWW, (L"lv" + std::to_wstring(id)).c_str(),
                                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_LIST | LVS_SINGLESEL |
-                                                LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_NOSCROLL,
+                                                LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_NOSCROLL |
+                                                LVS_OWNERDATA,
                                             0, 0, 230, 17, h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
                 SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
@@ -254,9 +298,16 @@ void TDKMenuItem::ShowAt(int X, int Y) {
     }
     try {
         if (FForm && FForm->Handle()) {
-            SetWindowPos(FForm->Handle(), nullptr, X, Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            ShowWindow(FForm->Handle(), SW_SHOWNA);
-            FillListView();
+            Unkeep(this);
+            FForm->Kept = false;
+            HWND h = FForm->Handle();
+            RECT now = FForm->BoundsRect();
+            if (now.left != X || now.top != Y)
+                SetWindowPos(h, nullptr, X, Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            // The window gets its picture before it shows: a kept one never shows its old one,
+            // and a new one is sized before it is on the screen.
+            FillRows();
+            if (FForm && FForm->Handle() && !IsWindowVisible(FForm->Handle())) ShowWindow(FForm->Handle(), SW_SHOWNA);
             if (IsFile() && Folder()) StartFolderWatch();
         }
     } catch (const std::exception& e) {
@@ -264,53 +315,82 @@ void TDKMenuItem::ShowAt(int X, int Y) {
     }
 }
 
-// ---- FillListView ----
+// ---- filling ----
 
 void TDKMenuItem::FillListView() {
+    if (!FForm || !FListView || !FForm->Visible()) return;
+    FillRows();
+}
+
+void TDKMenuItem::CloseChildWindows() {
+    if (FItems)
+        for (TDKMenuItem* c : *FItems) c->CloseWindow();
+}
+
+void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
+    for (auto& e : Edits) {
+        if (!e) continue;
+        // An edit box may be inside its own handler: it goes when that handler is done.
+        std::shared_ptr<TMenuEdit> old(e.release());
+        ShowWindow(old->Handle, SW_HIDE);
+        DeferFree([old] {});
+    }
+    Edits.clear();
+}
+
+void TDKMenuItem::FillRows() {
     if (!FForm || !FListView) return;
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
     try {
         FForm->Filling = true;
-        gui::WindowDC listDC(FListView);
-        gui::SelectScope font(listDC.get(), ListFont());
-        auto measure = [dc = listDC.get()](const std::wstring& s) {
-            SIZE size{};
-            GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
-            return static_cast<int>(size.cx);
-        };
+        CloseChildWindows();
+        // The rows as they are to be shown: children, texts cut to the column.
+        std::vector<std::unique_ptr<TMenuRowData>> rows;
         std::vector<int> widths;
-        std::vector<std::wstring> captions;
-        int row = 0;
-        if (FItems) {
-            for (size_t i = 0; i < FItems->size(); ++i) {
-                TDKMenuItem* c = (*FItems)[i];
-                if (!c->FVisible) continue;
-                auto* data = new TMenuRowData();
-                data->ItemIndex = static_cast<int>(i);
-                LVITEMW lv{};
-                lv.mask = LVIF_TEXT | LVIF_PARAM;
-                lv.iItem = row;
-                lv.pszText = const_cast<wchar_t*>(c->FCaption.c_str());
-                lv.lParam = reinterpret_cast<LPARAM>(data);
-                if (ListDirect(FListView, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0) {
-                    delete data;
-                    continue;
+        {
+            gui::WindowDC listDC(FListView);
+            gui::SelectScope font(listDC.get(), ListFont());
+            auto measure = [dc = listDC.get()](const std::wstring& s) {
+                SIZE size{};
+                GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
+                return static_cast<int>(size.cx);
+            };
+            if (FItems) {
+                for (size_t i = 0; i < FItems->size(); ++i) {
+                    TDKMenuItem* c = (*FItems)[i];
+                    if (!c->FVisible) continue;
+                    auto data = std::make_unique<TMenuRowData>();
+                    data->ItemIndex = static_cast<int>(i);
+                    data->Child = c;
+                    data->Text = c->FCaption;
+                    widths.push_back(measure(c->FCaption));
+                    rows.push_back(std::move(data));
                 }
-                widths.push_back(measure(c->FCaption));
-                captions.push_back(c->FCaption);
-                ++row;
             }
+            W = menu_layout::ColumnWidth(widths);
+            for (size_t r = 0; r < rows.size(); ++r)
+                if (widths[r] > W - 42) rows[r]->Text = menu_layout::CutCaption(rows[r]->Text, W, measure);
         }
-        W = menu_layout::ColumnWidth(widths);
-        SendMessageW(FListView, LVM_SETCOLUMNWIDTH, 0, W);
-        for (int r = 0; r < row; ++r) {
-            if (widths[r] <= W - 42) continue;
-            std::wstring cut = menu_layout::CutCaption(captions[r], W, measure);
-            if (cut != captions[r]) {
-                LVITEMW lv{};
-                lv.pszText = cut.data();
-                SendMessageW(FListView, LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&lv));
-            }
+        int row = static_cast<int>(rows.size());
+        bool sameRows = row == static_cast<int>(FRows.size()) && W == FColumnWidth;
+        for (int r = 0; sameRows && r < row; ++r)
+            sameRows = rows[r]->ItemIndex == FRows[r]->ItemIndex && rows[r]->Child == FRows[r]->Child &&
+                       rows[r]->Text == FRows[r]->Text;
+
+        // No row starts selected, as in a list filled anew.
+        LVITEMW none{};
+        none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        ListDirect(FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        FSelectedShown = -1;
+        if (!sameRows) {
+            // Edit boxes go with their item to its new row; the rest are taken up below or dropped.
+            for (auto& d : FRows)
+                if (d->Edit) FSpareEdits.push_back(std::move(d->Edit));
+            FRows = std::move(rows);
+            FIconPictures.clear();
+            ListDirect(FListView, LVM_SETITEMCOUNT, static_cast<WPARAM>(row), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+            if (W != FColumnWidth) ListDirect(FListView, LVM_SETCOLUMNWIDTH, 0, W);
+            FColumnWidth = W;
         }
 
         RECT wr = FForm->BoundsRect();
@@ -328,47 +408,66 @@ void TDKMenuItem::FillListView() {
         FLayoutWidth = size.Width;
         width = menu_layout::ShownWidth(left, size, W, screenW);
         int shownColumns = std::max(1, width / std::max(1, W));
-        SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
-        // the height). Where that room differs, the list reaches below the window until each
-        // column holds the rows the height was made for.
-        int perColumn = std::max(1, (height - 17) / menu_layout::RowPitch);
-        for (int extra = 0; extra <= 40; ++extra) {
-            MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
-            int page = static_cast<int>(SendMessageW(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
-            if (page / shownColumns >= perColumn) break;
+        if (wr.left != left || wr.top != top || wr.right - wr.left != width || wr.bottom - wr.top != height)
+            SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT lr{};
+        GetWindowRect(FListView, &lr);
+        if (!sameRows || lr.right - lr.left != width || lr.bottom - lr.top < height) {
+            // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
+            // the height). Where that room differs, the list reaches below the window until each
+            // column holds the rows the height was made for.
+            int perColumn = std::max(1, (height - 17) / menu_layout::RowPitch);
+            for (int extra = 0; extra <= 40; ++extra) {
+                MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
+                int page = static_cast<int>(ListDirect(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
+                if (page / shownColumns >= perColumn) break;
+            }
+            // The rows stay where the list put them until the next fill.
+            FBoundsCache.assign(static_cast<size_t>(row), RECT{});
+            FIconTopCache.assign(static_cast<size_t>(row), 0);
+            for (int r = 0; r < row; ++r) {
+                RECT b{LVIR_BOUNDS}, ic{LVIR_ICON};
+                ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&b));
+                ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&ic));
+                FBoundsCache[static_cast<size_t>(r)] = b;
+                FIconTopCache[static_cast<size_t>(r)] = ic.top;
+            }
         }
         FForm->Filling = false;
-        // The rows stay where the list put them until the next fill.
-        for (int r = 0; r < row; ++r) {
-            LVITEMW lv{};
-            lv.mask = LVIF_PARAM;
-            lv.iItem = r;
-            ListDirect(FListView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
-            RECT b{LVIR_BOUNDS}, ic{LVIR_ICON};
-            ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&b));
-            ListDirect(FListView, LVM_GETITEMRECT, r, reinterpret_cast<LPARAM>(&ic));
-            FRowCache.push_back(reinterpret_cast<TMenuRowData*>(lv.lParam));
-            FBoundsCache.push_back(b);
-            FIconTopCache.push_back(ic.top);
-        }
     } catch (const std::exception& e) {
         if (FForm) FForm->Filling = false;
         Log(4, L"(c6) / " + FCaption + L" /" + What(e));
     }
     CreateEditBoxes();
-    // Off-screen picture: a top-down premultiplied 32-bit DIB that GDI+ draws on directly.
+    DropEdits(FSpareEdits);
+    // The picture is kept while the window's size stays.
+    if (!bmp || sz.cx != width || sz.cy != height + 1) MakePicture(width, height + 1);
+    pt1 = POINT{left, top};
+    pt2 = POINT{0, 0};
+    PaintAll();
+    if (RowCount() > 0) {
+        Present(nullptr);
+    } else if (FForm && FForm->Handle()) {
+        // Nothing to show: a clear picture of the window's own size (a kept one had rows).
+        SIZE bare{width, height};
+        UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &bare, DC.get(), &pt2, 0, &bf, ULW_ALPHA);
+    }
+}
+
+// Off-screen picture: a top-down premultiplied 32-bit DIB that GDI+ draws on directly.
+void TDKMenuItem::MakePicture(int Width, int Height) {
+    ReleasePicture();
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = -(height + 1);
+    bi.bmiHeader.biWidth = Width;
+    bi.bmiHeader.biHeight = -Height;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bmp) throw std::runtime_error("the menu picture cannot be made");
-    BackGround = std::make_unique<Gdiplus::Bitmap>(width, height + 1, width * 4, PixelFormat32bppPARGB,
+    BackGround = std::make_unique<Gdiplus::Bitmap>(Width, Height, Width * 4, PixelFormat32bppPARGB,
                                                    static_cast<BYTE*>(bits));
     DC.reset(CreateCompatibleDC(nullptr));
     bmp_old = static_cast<HBITMAP>(SelectObject(DC.get(), bmp.get()));
@@ -378,10 +477,23 @@ void TDKMenuItem::FillListView() {
     brush = std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(Config.ActiveScheme().Transparency, 255, 255, 255));
     FontFamily = std::make_unique<Gdiplus::FontFamily>(L"Times New Roman");
     Font = std::make_unique<Gdiplus::Font>(FontFamily.get(), 14.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
-    pt1 = POINT{left, top};
-    pt2 = POINT{0, 0};
-    sz = SIZE{width, height + 1};
-    UpdateWindow(-1, false);
+    sz = SIZE{Width, Height};
+}
+
+void TDKMenuItem::ReleasePicture() {
+    Font.reset();
+    FontFamily.reset();
+    brush.reset();
+    pen.reset();
+    Graphics.reset();
+    if (DC) {
+        SelectObject(DC.get(), bmp_old);
+        DC.reset();
+        bmp_old = nullptr;
+    }
+    BackGround.reset();
+    bmp.reset();
+    sz = SIZE{0, 0};
 }
 
 // ---- ReleaseWindowResources ----
@@ -391,53 +503,23 @@ void TDKMenuItem::ReleaseWindowResources() {
     try {
         if (FForm && FListView) {
             FForm->Filling = true;
-            int n = RowCount();
-            for (int r = 0; r < n; ++r) {
-                TMenuRowData* d = RowData(r);
-                if (!d) continue;
-                if (FItems && d->ItemIndex >= 0 && d->ItemIndex < Count()) (*FItems)[d->ItemIndex]->CloseWindow();
-                if (d->Edit) {
-                    std::shared_ptr<TMenuEdit> edit(d->Edit.release());
-                    ShowWindow(edit->Handle, SW_HIDE);
-                    DeferFree([edit] {});
-                }
-                delete d;
-                LVITEMW lv{};
-                lv.mask = LVIF_PARAM;
-                lv.iItem = r;
-                lv.lParam = 0;
-                SendMessageW(FListView, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
-            }
-            FRowCache.clear();
+            CloseChildWindows();
+            for (auto& d : FRows)
+                if (d->Edit) FSpareEdits.push_back(std::move(d->Edit));
+            FRows.clear();
             FBoundsCache.clear();
             FIconTopCache.clear();
-            SendMessageW(FListView, LVM_DELETEALLITEMS, 0, 0);
+            FSelectedShown = -1;
+            ListDirect(FListView, LVM_SETITEMCOUNT, 0, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
             FForm->Filling = false;
         }
     } catch (const std::exception& e) {
         if (FForm) FForm->Filling = false;
         Log(4, L"(c18) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
     }
-    try {
-        FIconPictures.clear();
-        FSysIconPictures.clear();
-        Font.reset();
-        FontFamily.reset();
-        brush.reset();
-        pen.reset();
-        Graphics.reset();
-        if (DC) {
-            SelectObject(DC.get(), bmp_old);
-            DC.reset();
-            bmp_old = nullptr;
-        }
-        BackGround.reset();
-        bmp.reset();
-        sz = SIZE{0, 0};
-        FLayoutWidth = 0;
-    } catch (const std::exception& e) {
-        Log(4, L"(c7) " + What(e) + L"/ " + std::to_wstring(id) + L" /");
-    }
+    // The pictures made from the rows' icons go with the rows; the drawing surface stays.
+    FIconPictures.clear();
+    FLayoutWidth = 0;
 }
 
 // ---- CloseWindow ----
@@ -447,22 +529,46 @@ void TDKMenuItem::CloseWindow() {
         for (TDKMenuItem* c : *FItems) c->CloseWindow();
     StopFolderWatch();
     if (!FForm) return;
-    if (FDragged) {
-        // Stored items keep their window for the next ShowAt; a drag from it goes on, since its
-        // list still exists (dragging out of a group into the window beside it).
-        if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(false);
-        if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
-        if (FForm->Handle()) ShowWindow(FForm->Handle(), SW_HIDE);
-        return;
+    HWND h = FForm->Handle();
+    if (!h || !IsWindowVisible(h)) return;
+    if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(false);
+    if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
+    if (!FDragged) {
+        // Stored items' windows keep a drag from them going (out of a group into the window
+        // beside it); any other window ends it.
+        CancelDrag(this);
+        FDragPosition.Row = -1.0f;
     }
-    DestroyWindowParts();
+    std::vector<std::unique_ptr<TMenuEdit>> edits;
+    for (auto& d : FRows)
+        if (d->Edit) edits.push_back(std::move(d->Edit));
+    DropEdits(edits);
+    DropEdits(FSpareEdits);
+    FForm->PendingUps = 0;
+    FForm->Hiding = true;
+    ShowWindow(h, SW_HIDE);
+    if (FForm) FForm->Hiding = false;
+    if (FDragged) return;  // stored items keep their window as long as they live
+    // Kept for the next opening; the longest hidden beyond the limit goes.
+    FForm->Kept = true;
+    auto& kept = KeptWindows();
+    Unkeep(this);
+    kept.insert(kept.begin(), this);
+    while (kept.size() > kKeptWindows) {
+        TDKMenuItem* oldest = kept.back();
+        kept.pop_back();
+        oldest->DestroyWindowParts();
+    }
 }
 
 void TDKMenuItem::DestroyWindowParts() {
+    Unkeep(this);
     if (!FForm) return;
     CancelDrag(this);
     ReleaseWindowResources();
+    DropEdits(FSpareEdits);
     FDragPosition.Row = -1.0f;
+    FColumnWidth = 0;
     if (FListView) {
         UnregisterList(FListView);
         RemoveWindowSubclass(FListView, ListProc, 1);
@@ -477,6 +583,8 @@ void TDKMenuItem::DestroyWindowParts() {
     auto images = std::make_shared<gui::ImageListHandle>(std::move(FImageList));
     auto popup = std::make_shared<gui::MenuHandle>(std::move(FUpPopupMenu));
     FListView = nullptr;
+    FSysIconPictures.clear();
+    ReleasePicture();
     DeferFree([form, hold, rotate, images, popup]() mutable {
         form.reset();  // destroys the list with the window
         hold.reset();

@@ -164,7 +164,11 @@ void TDKPopupMenu::Popup(int X, int Y) {
 }
 
 void TDKPopupMenu::Hide() {
-    if (FItems) FItems->CloseWindow();
+    if (FItems) {
+        FItems->CloseWindow();
+        // A hidden menu holds no windows but its stored items'; the next opening makes them anew.
+        FreeKeptWindows(FItems);
+    }
     if (OnHide) OnHide();
 }
 

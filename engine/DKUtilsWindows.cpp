@@ -22,7 +22,7 @@ std::wstring GetWindowCaption(HWND Wnd) {
     return buf;
 }
 
-HICON GetShellSmallIcon(const std::wstring& Path) {
+int GetShellSmallIconIndex(const std::wstring& Path) {
     SHFILEINFOW info{};
     if (Path.compare(0, 3, L"::{") == 0) {
         if (IShellFolder* desktop = DesktopFolder()) {
@@ -31,17 +31,19 @@ HICON GetShellSmallIcon(const std::wstring& Path) {
             desktop->ParseDisplayName(gui::App().Handle(), nullptr, name.data(), nullptr, &list, nullptr);
             if (list) {
                 SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof(info),
-                               SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON |
-                                   SHGFI_PIDL);
+                               SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON | SHGFI_PIDL);
                 PIDLPtr owned(list);
             }
         }
     } else {
         SHGetFileInfoW(Path.c_str(), 0, &info, sizeof(info),
-                       SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
+                       SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
     }
-    gui::IconHandle unused(info.hIcon);  // the list's own copy is the one handed out
-    return ImageList_GetIcon(SysSmallImageList(), info.iIcon, ILD_NORMAL);
+    return info.iIcon;
+}
+
+HICON GetShellSmallIcon(const std::wstring& Path) {
+    return ImageList_GetIcon(SysSmallImageList(), GetShellSmallIconIndex(Path), ILD_NORMAL);
 }
 
 bool IsTaskbarWindow(HWND Wnd) {

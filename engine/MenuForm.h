@@ -12,6 +12,9 @@ public:
     TDKMenuItem* Item;  // null once the item let go of the window
     bool Filling = false;  // rows are being rebuilt: list notifications are ignored
     unsigned PendingUps = 0;  // buttons pressed on the list whose release the row has not had
+    bool Hiding = false;  // the window is being hidden to be kept for its next opening
+    // Closed and kept for the next opening: to everyone else the item has no window.
+    bool Kept = false;
 
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;

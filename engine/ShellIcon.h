@@ -13,5 +13,5 @@ constexpr INT_PTR ShellIconPending = -1;
 constexpr bool IsShellIconPending(INT_PTR value) { return value <= ShellIconPending; }
 
 // The image-list index of Item's icon; a pending one is looked up now (from the item's full id
-// list, or taken from another file of its type) and kept.
+// list, or from its path when it has none, or taken from another file of its type) and kept.
 int ShellIconIndex(TDKMenuItem* Item);

@@ -1,9 +1,14 @@
 // Launch records and launch statistics on real SQLite files, with a settable clock.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <vector>
 
+#include "DKComponents.h"
 #include "DataTestSupport.h"
+#include "ShellIcon.h"
 
 using data_test::At;
 using data_test::RawDb;
@@ -163,4 +168,60 @@ TEST_F(DataStats, ClearStatForgetsOneMenuOnly) {
     EXPECT_EQ(rows[0].Caption, L"A");  // the caption of the first launch
     RawDb raw(dir / L"dk.pdb");
     EXPECT_EQ(raw.Int("select count(*) from ItemsPath"), 3);
+}
+
+// Entries show the icon of their own path, looked up at their first paint; opening the list
+// again looks nothing up, while a file written since is looked up anew.
+TEST_F(DataStats, EntryIconsAreLookedUpOncePerFileVersion) {
+    struct TMenu : TDKPopupMenu {
+        using TDKPopupMenu::TDKPopupMenu;
+        void ExecuteFilterText(TDKMenuItem*) override {}
+    } menu(TMenuOwner{L"Files", 1, 0, nullptr});
+    const std::wstring exe = dir / L"Tool.exe", txt = dir / L"notes.txt";
+    const std::wstring computer = L"::{20d04fe0-3aea-1069-a2d8-08002b30309d}";
+    ASSERT_TRUE(CopyFileW((testing_support::BinDir() + L"orvane.exe").c_str(), exe.c_str(), FALSE));
+    testing_support::WriteFileBytes(txt, "x");
+    LaunchAt(At(2026, 3, 10, 9), 1, L"Tool", exe);
+    LaunchAt(At(2026, 3, 10, 10), 1, L"Notes", txt);
+    LaunchAt(At(2026, 3, 10, 11), 1, L"Computer", computer);
+    TDKMenuItem* recent = menu.Items()->AddMenuItem(0, L"Recent");
+    // The entry's picture, which must be the one its path has in the shell.
+    auto shown = [&](int row, const std::wstring& path) {
+        TDKMenuItem* e = recent->GetItem(row);
+        EXPECT_TRUE(e->FIconInGlobList);
+        gui::IconHandle icon(ImageList_GetIcon(SysSmallImageList(), ShellIconIndex(e), ILD_NORMAL));
+        gui::IconHandle own(GetShellSmallIcon(path));
+        std::vector<DWORD> px = testing_support::IconPixels(icon.get());
+        EXPECT_EQ(px, testing_support::IconPixels(own.get())) << gui::ToUtf8(path);
+        return px;
+    };
+    auto shownAll = [&] {
+        EXPECT_NE(shown(0, computer), shown(1, txt));
+        shown(2, exe);
+    };
+
+    // Building looks nothing up; the rows' first paint does.
+    const int before = TDKData::StatIconLookups();
+    data->ShowRecentList(recent);
+    ASSERT_EQ(recent->Count(), 3);
+    EXPECT_EQ(TDKData::StatIconLookups(), before);
+    recent->ShowAt(100, 20);
+    recent->CloseWindow();
+    EXPECT_EQ(TDKData::StatIconLookups(), before + 3);
+    shownAll();
+
+    data->ShowRecentList(recent);
+    shownAll();
+    EXPECT_EQ(TDKData::StatIconLookups(), before + 3);
+
+    HANDLE h = CreateFileW(txt.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILETIME t{};
+    GetFileTime(h, nullptr, nullptr, &t);
+    ++t.dwHighDateTime;
+    SetFileTime(h, nullptr, nullptr, &t);
+    CloseHandle(h);
+    data->ShowRecentList(recent);
+    shownAll();
+    EXPECT_EQ(TDKData::StatIconLookups(), before + 4);
 }
