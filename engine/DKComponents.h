@@ -28,6 +28,7 @@ class TDKPopupMenu;
 class TMonDirThread;  // folder watcher, built with the shell-folder items
 struct TMonDirLink;
 class TMenuForm;
+struct TRowsPlan;  // rows and place of a menu window before they are shown
 
 // Event types of the menu items. An event "is assigned" when it holds a callable.
 using TDKNotifyEvent = std::function<void(TDKMenuItem* Sender)>;
@@ -400,6 +401,10 @@ public:
 
     // The row shown as selected, repainted when the list reports a change of every row.
     int FSelectedShown = -1;
+    // Pictures of shown windows painted between these reach the screen once, at the end (one
+    // hand-over per window for a keystroke in the filter box instead of one per change).
+    static void BeginPresentBatch();
+    static void EndPresentBatch();
     // Destroys the window outright (a kept one too); freed once the running handler is done.
     void DestroyWindowParts();
 
@@ -407,7 +412,12 @@ private:
     std::shared_ptr<std::atomic<bool>> FLifeToken;
     // Edit boxes of rows that went with ReleaseWindowResources, taken up again by the next fill.
     std::vector<std::unique_ptr<TMenuEdit>> FSpareEdits;
-    void FillRows();
+    // A hand-over held back by a batch: the whole picture, or the rows within FPresentDirty.
+    bool FPresentPending = false;
+    bool FPresentWhole = false;
+    RECT FPresentDirty{};
+    TRowsPlan PlanRows(int Left, int Top) const;
+    void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
     void MakePicture(int Width, int Height);
@@ -415,8 +425,17 @@ private:
     void PaintPicture(int ItemInd);
     void PaintAll();
     void Present(const RECT* Dirty);
+    void CancelPresent();
     int MenuIdForLog() const;
     void PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected);
+};
+
+// Holds back the hand-over of shown menu windows' pictures while it lives.
+struct TPresentBatch {
+    TPresentBatch() { TDKMenuItem::BeginPresentBatch(); }
+    ~TPresentBatch() { TDKMenuItem::EndPresentBatch(); }
+    TPresentBatch(const TPresentBatch&) = delete;
+    TPresentBatch& operator=(const TPresentBatch&) = delete;
 };
 
 // Shell context menus (DKShellMenu.cpp). Appends one child to Item for each non-separator entry.

@@ -68,6 +68,15 @@ void SelectRow(TDKMenuItem* item, int row) {
     SendMessageW(item->FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
 }
 
+// The child shown on a row of the item's window once it is filled: the row-th visible one.
+TDKMenuItem* VisibleChild(TDKMenuItem* item, int row) {
+    for (int i = 0; i < item->Count(); ++i) {
+        TDKMenuItem* c = item->GetItem(i);
+        if (c->FVisible && row-- == 0) return c;
+    }
+    return nullptr;
+}
+
 bool Shown(const TDKMenuItem* item) {
     HWND h = item->FormHandle();
     return h && IsWindowVisible(h);
@@ -85,10 +94,26 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
     if (!FForm || !FListView) return;
 
     TDKPopupMenu* menu = FPopupMenu;
+    const std::vector<int>& Path = st.PrefixPath.empty() ? st.InnerPath : st.PrefixPath;
+    // The submenus along the path stay open through the refills and are filled again in place,
+    // rather than closed and opened: one picture each, no window hidden and shown again.
+    std::vector<TDKMenuItem*> opened;
+    std::vector<std::shared_ptr<const std::atomic<bool>>> alive;  // a submenu's fill may remove items
+    for (TDKMenuItem* at = this; opened.size() + 1 < Path.size();) {
+        at = VisibleChild(at, Path[opened.size()]);
+        if (!at) break;
+        opened.push_back(at);
+        alive.push_back(at->LifeToken());
+    }
+    TPresentBatch batch;
+    menu_window::KeepOpen().assign(opened.begin(), opened.end());
+    struct Forget {
+        ~Forget() { menu_window::KeepOpen().clear(); }
+    } forget;
     FillListView();
 
-    const std::vector<int>& Path = st.PrefixPath.empty() ? st.InnerPath : st.PrefixPath;
     TDKMenuItem* item = this;
+    size_t reached = 0;
     for (size_t i = 0; i < Path.size(); ++i) {
         if (!Shown(item)) break;
         SelectRow(item, Path[i]);
@@ -100,7 +125,12 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
         // A submenu filled on demand may run menu code: go on only while the menu lives.
         if (menu && !TDKPopupMenu::Alive(menu)) return;
         item = child;
+        if (reached < opened.size() && opened[reached] == child) ++reached;
     }
+    // Where the way ended early, what was kept open for it closes.
+    menu_window::KeepOpen().clear();
+    for (size_t k = reached; k < opened.size(); ++k)
+        if (*alive[k]) opened[k]->CloseWindow();
     if (Path.empty()) SelectRow(this, st.SearchRow);
 
     TMenuRowData* d = RowData(st.SearchRow);

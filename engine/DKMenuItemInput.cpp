@@ -235,9 +235,11 @@ void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
 
 void TDKMenuItem::ListSelectItem(int Row, bool Selected) {
     if (!Selected) {
+        if (Row == FSelectedShown) FSelectedShown = -1;
         UpdateWindow(Row, false);
         return;
     }
+    FSelectedShown = Row;
     std::wstring text = RowText(Row);
     TDKMenuItem* child = nullptr;
     try {
@@ -523,6 +525,7 @@ TDKMenuItem* EditChild(TDKMenuItem* item, TMenuEdit* edit) {
 void TDKMenuItem::EditChange(TMenuEdit* Edit) {
     TDKMenuItem* child = EditChild(this, Edit);
     if (!child) return;
+    TPresentBatch batch;  // a keystroke reaches the screen once
     std::wstring text = EditText(Edit->Handle);
     Edit->ShowsHint = false;
     child->SetCaption(text);

@@ -408,8 +408,59 @@ void TDKMenuItem::PaintPicture(int ItemInd) {
     Graphics->Flush(Gdiplus::FlushIntentionSync);
 }
 
+namespace {
+int g_presentBatch = 0;
+std::vector<TDKMenuItem*>& PendingPresents() {
+    static std::vector<TDKMenuItem*> v;
+    return v;
+}
+}  // namespace
+
+void TDKMenuItem::BeginPresentBatch() { ++g_presentBatch; }
+
+void TDKMenuItem::CancelPresent() {
+    if (!FPresentPending) return;
+    FPresentPending = false;
+    auto& v = PendingPresents();
+    v.erase(std::remove(v.begin(), v.end(), this), v.end());
+}
+
+void TDKMenuItem::EndPresentBatch() {
+    if (--g_presentBatch > 0) return;
+    auto pending = std::move(PendingPresents());
+    PendingPresents().clear();
+    for (TDKMenuItem* item : pending) {
+        if (!item->FPresentPending) continue;  // its window went meanwhile
+        item->FPresentPending = false;
+        RECT dirty = item->FPresentDirty;
+        item->Present(item->FPresentWhole ? nullptr : &dirty);
+    }
+}
+
 void TDKMenuItem::Present(const RECT* Dirty) {
     if (!FForm || !FForm->Handle() || !DC) return;
+    // A hidden window is handed its picture at once: it is about to show.
+    if (g_presentBatch > 0 && IsWindowVisible(FForm->Handle())) {
+        if (!FPresentPending) {
+            PendingPresents().push_back(this);
+            FPresentPending = true;
+            FPresentWhole = false;
+            FPresentDirty = RECT{};
+        }
+        if (!Dirty) FPresentWhole = true;
+        else UnionRect(&FPresentDirty, &FPresentDirty, Dirty);
+        return;
+    }
+    if (FPresentPending) {
+        // Handed over in full now: nothing is left for the batch.
+        FPresentPending = false;
+        if (Dirty) {
+            RECT all = FPresentWhole ? RECT{0, 0, sz.cx, sz.cy} : FPresentDirty;
+            UnionRect(&all, &all, Dirty);
+            Present(&all);
+            return;
+        }
+    }
     UPDATELAYEREDWINDOWINFO info{};
     info.cbSize = sizeof(info);
     info.pptDst = &pt1;

@@ -52,6 +52,11 @@ LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp) {
     return proc ? CallWindowProcW(proc, list, msg, wp, lp) : SendMessageW(list, msg, wp, lp);
 }
 
+std::vector<const TDKMenuItem*>& KeepOpen() {
+    static std::vector<const TDKMenuItem*> v;
+    return v;
+}
+
 void RegisterList(HWND list, TDKMenuItem* item) { Lists()[list] = item; }
 void UnregisterList(HWND list) { Lists().erase(list); }
 
@@ -97,6 +102,14 @@ LRESULT FindRowByPrefix(const TDKMenuItem* item, const NMLVFINDITEMW& find) {
             return r;
     }
     return -1;
+}
+
+// A list in list mode keeps room below its rows (for a horizontal scroll bar); a window of
+// `height` holding `perColumn` rows a column needs a list this much taller. The room is learnt
+// from the first list that had to grow, so later lists are made at their height at once.
+int g_listRoom = -1;
+int ListExtra(int height, int perColumn) {
+    return g_listRoom < 0 ? 0 : std::clamp(g_listRoom + perColumn * menu_layout::RowPitch - height, 0, 40);
 }
 
 // Hidden windows kept for their next opening, the longest hidden last; beyond the limit the
@@ -235,6 +248,15 @@ int TDKMenuItem::SelectedRow() const {
     return static_cast<int>(SendMessageW(FListView, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
+// The rows a window is to show and where: children, texts cut to the column, the window's
+// place and size. Made before the window exists, so a new one is made at its size.
+struct TRowsPlan {
+    std::vector<std::unique_ptr<TMenuRowData>> Rows;
+    int W = menu_layout::MinColumnWidth;
+    int Left = 0, Top = 0, Width = menu_layout::MinColumnWidth, Height = 17, LayoutWidth = 0, ShownColumns = 1;
+    int PerColumn() const { return std::max(1, (Height - 17) / menu_layout::RowPitch); }
+};
+
 // ---- ShowAt ----
 
 void TDKMenuItem::ShowAt(int X, int Y) {
@@ -250,11 +272,13 @@ void TDKMenuItem::ShowAt(int X, int Y) {
     } catch (const std::exception& e) {
         Log(4, L"(c8) /" + std::to_wstring(id) + L"/ " + What(e));
     }
+    TRowsPlan plan = PlanRows(X, Y);
     if (!FForm) {
         try {
             FForm = std::make_unique<TMenuForm>(this);
-            // Layered from the start: made layered afterwards, the window's surface is made twice.
-            if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, WS_EX_LAYERED, X, Y, 230, 17))
+            // Layered from the start and at its size: each change later costs a new surface.
+            if (!FForm->Create(kFormClass, L"f" + std::to_wstring(id), WS_POPUP, WS_EX_LAYERED, plan.Left, plan.Top,
+                               plan.Width, plan.Height))
                 throw std::runtime_error("the menu window cannot be created");
             HWND h = FForm->Handle();
             LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
@@ -273,7 +297,8 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_LIST | LVS_SINGLESEL |
                                                 LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_NOSCROLL |
                                                 LVS_OWNERDATA,
-                                            0, 0, 230, 17, h, nullptr, GetModuleHandleW(nullptr), nullptr);
+                                            0, 0, plan.Width, plan.Height + ListExtra(plan.Height, plan.PerColumn()),
+                                            h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
                 SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
                 SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.get()));
@@ -300,13 +325,8 @@ void TDKMenuItem::ShowAt(int X, int Y) {
         if (FForm && FForm->Handle()) {
             Unkeep(this);
             FForm->Kept = false;
-            HWND h = FForm->Handle();
-            RECT now = FForm->BoundsRect();
-            if (now.left != X || now.top != Y)
-                SetWindowPos(h, nullptr, X, Y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            // The window gets its picture before it shows: a kept one never shows its old one,
-            // and a new one is sized before it is on the screen.
-            FillRows();
+            // The window gets its picture before it shows: a kept one never shows its old one.
+            FillRows(&plan);
             if (FForm && FForm->Handle() && !IsWindowVisible(FForm->Handle())) ShowWindow(FForm->Handle(), SW_SHOWNA);
             if (IsFile() && Folder()) StartFolderWatch();
         }
@@ -323,8 +343,10 @@ void TDKMenuItem::FillListView() {
 }
 
 void TDKMenuItem::CloseChildWindows() {
-    if (FItems)
-        for (TDKMenuItem* c : *FItems) c->CloseWindow();
+    if (!FItems) return;
+    const auto& keep = KeepOpen();
+    for (TDKMenuItem* c : *FItems)
+        if (std::find(keep.begin(), keep.end(), c) == keep.end()) c->CloseWindow();
 }
 
 void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
@@ -338,39 +360,62 @@ void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
     Edits.clear();
 }
 
-void TDKMenuItem::FillRows() {
+TRowsPlan TDKMenuItem::PlanRows(int Left, int Top) const {
+    TRowsPlan p;
+    std::vector<int> widths;
+    {
+        gui::WindowDC screenDC(nullptr);
+        gui::SelectScope font(screenDC.get(), ListFont());
+        auto measure = [dc = screenDC.get()](const std::wstring& s) {
+            SIZE size{};
+            GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
+            return static_cast<int>(size.cx);
+        };
+        if (FItems) {
+            for (size_t i = 0; i < FItems->size(); ++i) {
+                TDKMenuItem* c = (*FItems)[i];
+                if (!c->FVisible) continue;
+                auto data = std::make_unique<TMenuRowData>();
+                data->ItemIndex = static_cast<int>(i);
+                data->Child = c;
+                data->Text = c->FCaption;
+                widths.push_back(measure(c->FCaption));
+                p.Rows.push_back(std::move(data));
+            }
+        }
+        p.W = menu_layout::ColumnWidth(widths);
+        for (size_t r = 0; r < p.Rows.size(); ++r)
+            if (widths[r] > p.W - 42) p.Rows[r]->Text = menu_layout::CutCaption(p.Rows[r]->Text, p.W, measure);
+    }
+    auto size = menu_layout::SizeWindow(static_cast<int>(p.Rows.size()), p.W, Top, GetSystemMetrics(SM_CYSCREEN));
+    p.Top = Top;
+    p.Height = size.Height;
+    int ownerLeft = INT_MIN;
+    if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
+    int screenW = GetSystemMetrics(SM_CXSCREEN);
+    p.Left = menu_layout::LeftEdge(Left, size.Width, screenW, ownerLeft);
+    // Columns past the screen's edge get no window area and no picture: a folder of
+    // thousands of entries would otherwise make a window tens of thousands of pixels wide.
+    p.LayoutWidth = size.Width;
+    p.Width = menu_layout::ShownWidth(p.Left, size, p.W, screenW);
+    p.ShownColumns = std::max(1, p.Width / std::max(1, p.W));
+    return p;
+}
+
+void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     if (!FForm || !FListView) return;
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
     try {
         FForm->Filling = true;
         CloseChildWindows();
-        // The rows as they are to be shown: children, texts cut to the column.
-        std::vector<std::unique_ptr<TMenuRowData>> rows;
-        std::vector<int> widths;
-        {
-            gui::WindowDC listDC(FListView);
-            gui::SelectScope font(listDC.get(), ListFont());
-            auto measure = [dc = listDC.get()](const std::wstring& s) {
-                SIZE size{};
-                GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
-                return static_cast<int>(size.cx);
-            };
-            if (FItems) {
-                for (size_t i = 0; i < FItems->size(); ++i) {
-                    TDKMenuItem* c = (*FItems)[i];
-                    if (!c->FVisible) continue;
-                    auto data = std::make_unique<TMenuRowData>();
-                    data->ItemIndex = static_cast<int>(i);
-                    data->Child = c;
-                    data->Text = c->FCaption;
-                    widths.push_back(measure(c->FCaption));
-                    rows.push_back(std::move(data));
-                }
-            }
-            W = menu_layout::ColumnWidth(widths);
-            for (size_t r = 0; r < rows.size(); ++r)
-                if (widths[r] > W - 42) rows[r]->Text = menu_layout::CutCaption(rows[r]->Text, W, measure);
+        TRowsPlan own;
+        RECT wr = FForm->BoundsRect();
+        if (!Plan) {
+            own = PlanRows(wr.left, wr.top);
+            Plan = &own;
         }
+        std::vector<std::unique_ptr<TMenuRowData>>& rows = Plan->Rows;
+        W = Plan->W;
         int row = static_cast<int>(rows.size());
         bool sameRows = row == static_cast<int>(FRows.size()) && W == FColumnWidth;
         for (int r = 0; sameRows && r < row; ++r)
@@ -392,22 +437,12 @@ void TDKMenuItem::FillRows() {
             if (W != FColumnWidth) ListDirect(FListView, LVM_SETCOLUMNWIDTH, 0, W);
             FColumnWidth = W;
         }
-
-        RECT wr = FForm->BoundsRect();
-        left = wr.left;
-        top = wr.top;
-        auto size = menu_layout::SizeWindow(row, W, top, GetSystemMetrics(SM_CYSCREEN));
-        height = size.Height;
-        width = size.Width;
-        int ownerLeft = INT_MIN;
-        if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
-        int screenW = GetSystemMetrics(SM_CXSCREEN);
-        left = menu_layout::LeftEdge(left, width, screenW, ownerLeft);
-        // Columns past the screen's edge get no window area and no picture: a folder of
-        // thousands of entries would otherwise make a window tens of thousands of pixels wide.
-        FLayoutWidth = size.Width;
-        width = menu_layout::ShownWidth(left, size, W, screenW);
-        int shownColumns = std::max(1, width / std::max(1, W));
+        left = Plan->Left;
+        top = Plan->Top;
+        width = Plan->Width;
+        height = Plan->Height;
+        FLayoutWidth = Plan->LayoutWidth;
+        int shownColumns = Plan->ShownColumns;
         if (wr.left != left || wr.top != top || wr.right - wr.left != width || wr.bottom - wr.top != height)
             SetWindowPos(FForm->Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         RECT lr{};
@@ -416,11 +451,18 @@ void TDKMenuItem::FillRows() {
             // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
             // the height). Where that room differs, the list reaches below the window until each
             // column holds the rows the height was made for.
-            int perColumn = std::max(1, (height - 17) / menu_layout::RowPitch);
-            for (int extra = 0; extra <= 40; ++extra) {
-                MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
+            int perColumn = Plan->PerColumn(), start = ListExtra(height, perColumn);
+            for (int extra = start; extra <= 40; ++extra) {
+                if (lr.right - lr.left != width || lr.bottom - lr.top != height + extra) {
+                    MoveWindow(FListView, 0, 0, width, height + extra, FALSE);
+                    lr = RECT{0, 0, width, height + extra};
+                }
                 int page = static_cast<int>(ListDirect(FListView, LVM_GETCOUNTPERPAGE, 0, 0));
-                if (page / shownColumns >= perColumn) break;
+                if (page / shownColumns >= perColumn) {
+                    // A size that failed just before tells the room exactly.
+                    if (extra > start) g_listRoom = height + extra - perColumn * menu_layout::RowPitch;
+                    break;
+                }
             }
             // The rows stay where the list put them until the next fill.
             FBoundsCache.assign(static_cast<size_t>(row), RECT{});
@@ -563,6 +605,7 @@ void TDKMenuItem::CloseWindow() {
 
 void TDKMenuItem::DestroyWindowParts() {
     Unkeep(this);
+    CancelPresent();  // a batch ending later finds nothing to hand over
     if (!FForm) return;
     CancelDrag(this);
     ReleaseWindowResources();

@@ -1,6 +1,7 @@
 #pragma once
 // Inside of the menu windows, shared by the window, painting and input code.
 #include <functional>
+#include <vector>
 
 #include "DKComponents.h"
 #include "Window.h"
@@ -33,6 +34,9 @@ public:
 };
 // Runs free now, or at the end of the running handler.
 void DeferFree(std::function<void()> free);
+
+// Submenus that a refill of their owner leaves open (the filter's path, opened again at once).
+std::vector<const TDKMenuItem*>& KeepOpen();
 
 // List views of open menu windows and their items.
 void RegisterList(HWND list, TDKMenuItem* item);

@@ -6,14 +6,20 @@
 //   bar_probe alpha       the blend value of each notification window, one line each
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
 //   bar_probe count F Q   prints the integer that query Q gives on the database file F
+//   bar_probe typed W MS  after "ready", follows the open menu while W is typed into its filter
+//                         box, for at most MS ms: per key, how long after its down the menu showed
+//                         it; "last N ms" for the last key
 //   bar_probe cover S     an ordinary window over the top of the screen for S seconds (the
 //                         pointer hooks see input only over a window of the session)
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "Handles.h"
@@ -70,46 +76,77 @@ void Info() {
 }
 
 // The list views live in the bar's process: their rows are read through memory lent there.
+struct Row {
+    POINT mid;  // on the screen
+    std::wstring text;
+};
+
+std::vector<Row> ListRows(HWND list) {
+    std::vector<Row> rows;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(list, &pid);
+    gui::KernelHandle owner(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    if (!owner) return rows;
+    HANDLE proc = owner.get();
+    struct Remote {
+        LVITEMW item;
+        RECT rect;
+        wchar_t text[260];
+    };
+    auto* remote = static_cast<Remote*>(VirtualAllocEx(proc, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
+    int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; remote && i < n; ++i) {
+        Remote local{};
+        local.item.cchTextMax = 260;
+        local.item.pszText = remote->text;
+        local.rect.left = LVIR_BOUNDS;
+        WriteProcessMemory(proc, remote, &local, sizeof local, nullptr);
+        SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&remote->item));
+        SendMessageW(list, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&remote->rect));
+        ReadProcessMemory(proc, remote, &local, sizeof local, nullptr);
+        POINT mid{local.rect.left + 60, (local.rect.top + local.rect.bottom) / 2};
+        ClientToScreen(list, &mid);
+        rows.push_back({mid, local.text});
+    }
+    if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    return rows;
+}
+
+// Another process's edit box: GetWindowText does not reach its text (Wine gives ""). False when the box
+// went away or its thread did not answer within the time.
+bool EditText(HWND e, std::wstring& text, UINT ms) {
+    wchar_t buf[260] = {};
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(e, WM_GETTEXT, 260, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, ms, &got))
+        return false;
+    text = buf;
+    return true;
+}
+
+std::vector<HWND> MenuLists() {
+    std::vector<HWND> lists;
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
+        if (IsWindowVisible(w))
+            if (HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr)) lists.push_back(list);
+    return lists;
+}
+
+HWND VisibleEdit(HWND list) {
+    for (HWND e = FindWindowExW(list, nullptr, L"Edit", nullptr); e; e = FindWindowExW(list, e, L"Edit", nullptr))
+        if (IsWindowVisible(e)) return e;
+    return nullptr;
+}
+
 void Rows() {
-    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
-        if (!IsWindowVisible(w)) continue;
-        HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr);
-        if (!list) continue;
-        DWORD pid = 0;
-        GetWindowThreadProcessId(list, &pid);
-        gui::KernelHandle owner(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
-        if (!owner) continue;
-        HANDLE proc = owner.get();
-        struct Remote {
-            LVITEMW item;
-            RECT rect;
-            wchar_t text[260];
-        };
-        auto* remote = static_cast<Remote*>(VirtualAllocEx(proc, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
-        int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        for (int i = 0; remote && i < n; ++i) {
-            Remote local{};
-            local.item.cchTextMax = 260;
-            local.item.pszText = remote->text;
-            local.rect.left = LVIR_BOUNDS;
-            WriteProcessMemory(proc, remote, &local, sizeof local, nullptr);
-            SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&remote->item));
-            SendMessageW(list, LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&remote->rect));
-            ReadProcessMemory(proc, remote, &local, sizeof local, nullptr);
-            POINT mid{local.rect.left + 60, (local.rect.top + local.rect.bottom) / 2};
-            ClientToScreen(list, &mid);
-            std::printf("row %ld %ld %ls\n", mid.x, mid.y, local.text);
-        }
-        if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    for (HWND list : MenuLists()) {
+        for (const Row& r : ListRows(list)) std::printf("row %ld %ld %ls\n", r.mid.x, r.mid.y, r.text.c_str());
         for (HWND e = FindWindowExW(list, nullptr, L"Edit", nullptr); e; e = FindWindowExW(list, e, L"Edit", nullptr)) {
             if (!IsWindowVisible(e)) continue;
             RECT r;
             GetWindowRect(e, &r);
-            wchar_t text[260] = {};
-            // Another process's edit box: GetWindowText would give its creation text.
-            DWORD_PTR got = 0;
-            SendMessageTimeoutW(e, WM_GETTEXT, 260, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &got);
-            std::printf("edit %ld %ld %ld %ld %ls\n", r.left, r.top, r.right, r.bottom, text);
+            std::wstring text;
+            EditText(e, text, 2000);
+            std::printf("edit %ld %ld %ld %ld %ls\n", r.left, r.top, r.right, r.bottom, text.c_str());
         }
     }
 }
@@ -128,6 +165,119 @@ BOOL CALLBACK FindTitled(HWND w, LPARAM lp) {
     return f->w == nullptr;
 }
 
+// Typing: when each key went down and when the menu showed what it leads to. A key's time is
+// the X server's time of the event, which Wine hands to low-level hooks; GetLastInputInfo would
+// not do: Wine sets it only when the bar's busy thread gets round to reading the key.
+std::vector<DWORD> keyDowns;
+
+LRESULT CALLBACK NoteKeyDown(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN))
+        keyDowns.push_back(reinterpret_cast<KBDLLHOOKSTRUCT*>(lp)->time);
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// What the menu looks like to the window server: the filter box and the places of the visible
+// menu windows (submenus close and open along the path). Read without asking the bar: asking it
+// over and over while it works slows it down severalfold.
+struct Shape {
+    HWND box = nullptr;
+    std::wstring windows;
+    bool operator==(const Shape&) const = default;
+};
+
+Shape MenuShape() {
+    Shape s;
+    std::vector<std::pair<RECT, HWND>> forms;
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
+        if (!IsWindowVisible(w)) continue;
+        RECT r;
+        GetWindowRect(w, &r);
+        forms.push_back({r, w});
+        HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr);
+        if (HWND e = list ? VisibleEdit(list) : nullptr) s.box = e;
+    }
+    std::sort(forms.begin(), forms.end(), [](auto& a, auto& b) {
+        return std::make_pair(a.first.left, a.first.top) < std::make_pair(b.first.left, b.first.top);
+    });
+    for (auto& [r, w] : forms)
+        s.windows += std::to_wstring(reinterpret_cast<UINT_PTR>(w)) + L" " + std::to_wstring(r.left) + L"," +
+                     std::to_wstring(r.top) + L"," + std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom) + L";";
+    return s;
+}
+
+// Prints per key when the menu showed it as it then stayed until the next key, and "last N ms"
+// for the whole word: from the key's down until the bar's thread answers with the word in the
+// box and the menu in its final shape (no change for half a second after it).
+int Typed(const std::wstring& word, DWORD limit) {
+    HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, NoteKeyDown, GetModuleHandleW(nullptr), 0);
+    struct Seen {
+        Shape shape;
+        std::wstring text;  // the box's, as the bar answered
+        DWORD answered;
+    };
+    auto look = [] {
+        Seen s{MenuShape(), L"", 0};
+        // Nothing when the box went away meanwhile.
+        if (s.shape.box) EditText(s.shape.box, s.text, 5000);
+        s.answered = GetTickCount();
+        return s;
+    };
+    std::vector<Seen> seen{look()};
+    if (!hook || !seen[0].shape.box) {
+        std::printf("no filter box\n");
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const DWORD settle = 500;
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (GetTickCount() - start < limit &&
+           !(seen.back().text == word && GetTickCount() - seen.back().answered > settle)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        Sleep(1);
+        // The bar is asked again while its box lags behind the keys that went down (a filtering
+        // may change nothing the window server sees) and whenever the shape changed.
+        bool behind = !keyDowns.empty() && seen.back().text != word.substr(0, keyDowns.size());
+        if (!behind && MenuShape() == seen.back().shape) continue;
+        Seen now = look();
+        if (!(now.shape == seen.back().shape) || now.text != seen.back().text) seen.push_back(now);
+    }
+    UnhookWindowsHookEx(hook);
+    if (seen.back().text != word) {
+        std::printf("the box holds '%ls' after %lu ms\n", seen.back().text.c_str(), GetTickCount() - start);
+        return 1;
+    }
+    if (keyDowns.size() != word.size()) {
+        std::printf("%zu keys went down for %zu characters\n", keyDowns.size(), word.size());
+        return 1;
+    }
+    auto windows = [](const Seen& e) { return std::count(e.shape.windows.begin(), e.shape.windows.end(), L';'); };
+    DWORD done = 0;  // when the previous key's menu was complete; 0: not seen
+    for (size_t i = 0; i < word.size(); ++i) {
+        std::wstring typed = word.substr(0, i + 1);
+        std::printf("key %zu %lc: down", i + 1, word[i]);
+        if (i > 0) std::printf(" %lu ms after the previous key", keyDowns[i] - keyDowns[i - 1]);
+        // The last change while the box held this text, leaving out the next key's first step,
+        // closing submenus: the menu as it stayed.
+        auto s = seen.end();
+        for (auto e = seen.begin() + 1; e != seen.end(); ++e)
+            if (e->text == typed && !(e->shape.box == e[-1].shape.box && windows(*e) < windows(e[-1]))) s = e;
+        if (s == seen.end()) {
+            std::printf(", never shown alone\n");
+            done = 0;
+            continue;
+        }
+        std::printf(", shown %lu ms after", s->answered - keyDowns[i]);
+        // Busy with this key: from its down or the previous key's end, whichever came later.
+        if (i == 0 || done) std::printf(" (the bar's own %lu ms)", s->answered - std::max(done, keyDowns[i]));
+        std::printf("\n");
+        done = s->answered;
+    }
+    std::printf("last %lu ms\n", seen.back().answered - keyDowns.back());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +285,11 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "info") == 0) {
         Info();
         return 0;
+    }
+    if (std::strcmp(argv[1], "typed") == 0 && argc > 3) {
+        wchar_t word[260] = {};
+        MultiByteToWideChar(CP_ACP, 0, argv[2], -1, word, 260);
+        return Typed(word, static_cast<DWORD>(std::atoi(argv[3])));
     }
     if (std::strcmp(argv[1], "rows") == 0) {
         Rows();

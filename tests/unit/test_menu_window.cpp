@@ -335,4 +335,70 @@ TEST_F(MenuWindow, EditedRowIsPrintedIntoThePictureWithFadingAlpha) {
     EXPECT_GT(left, right);
 }
 
+// A submenu closed while its menu stays open is kept hidden and made again only where its rows
+// changed; it shows no old selection or rows, the list still finds rows by their first letters,
+// and hiding the menu frees every kept window.
+TEST_F(MenuWindow, ClosedSubmenusAreKeptHiddenAndFreedWithTheirMenu) {
+    AddRows(3);
+    TDKMenuItem* sub = root->GetItem(1);
+    for (const wchar_t* c : {L"apple", L"banana", L"cherry"}) sub->AddMenuItem(0, c);
+    root->ShowAt(100, 100);
+    root->OpenChildAt(sub, root->RowBounds(1));
+    HWND form = sub->FormHandle();
+    ASSERT_NE(form, nullptr);
+    LVITEMW lv{};
+    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(sub->FListView, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&lv));
+    RECT b2 = sub->RowBounds(2);
+    DWORD lit = sub->PicturePixel(b2.left + 120, b2.top + 10);
+
+    sub->CloseWindow();
+    EXPECT_EQ(sub->FormHandle(), nullptr);
+    EXPECT_EQ(sub->Form(), nullptr);
+    EXPECT_FALSE(IsWindowVisible(form));
+    sub->AddMenuItem(0, L"date");  // changed while hidden
+    root->OpenChildAt(sub, root->RowBounds(1));
+    EXPECT_EQ(sub->FormHandle(), form);  // the same window again
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_EQ(sub->RowCount(), 4);
+    EXPECT_EQ(sub->RowText(3), L"date");
+    EXPECT_EQ(sub->SelectedRow(), -1);
+    EXPECT_NE(sub->PicturePixel(b2.left + 120, b2.top + 10), lit);  // the old selection is gone
+
+    // Type-ahead: a letter selects the first row it starts.
+    SendMessageW(sub->FListView, WM_CHAR, L'c', 1);
+    EXPECT_EQ(sub->SelectedRow(), 2);
+    EXPECT_EQ(sub->PicturePixel(b2.left + 120, b2.top + 10), lit);
+    // Every row cleared at once: the row that was lit is painted plain.
+    lv.state = 0;
+    SendMessageW(sub->FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&lv));
+    EXPECT_NE(sub->PicturePixel(b2.left + 120, b2.top + 10), lit);
+
+    HWND rootForm = root->FormHandle();
+    menu->Hide();
+    EXPECT_FALSE(IsWindow(form));
+    EXPECT_FALSE(IsWindow(rootForm));
+    EXPECT_EQ(sub->FListView, nullptr);
+}
+
+// However many submenus are opened and closed, only a few hidden windows are kept.
+TEST_F(MenuWindow, OnlyAFewClosedWindowsAreKept) {
+    for (int i = 0; i < 60; ++i) root->AddMenuItem(i + 1, L"folder " + std::to_wstring(i))->AddMenuItem(0, L"leaf");
+    root->ShowAt(10, 10);
+    for (int i = 0; i < 60; ++i) {
+        root->OpenChildAt(root->GetItem(i), root->RowBounds(i));
+        root->GetItem(i)->CloseWindow();
+    }
+    testing_support::WaitUntil([] { return false; }, 50);  // freed windows go at the next message
+    int forms = 0;
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == GetCurrentProcessId()) ++forms;
+    }
+    EXPECT_LE(forms, 1 + 32);
+    EXPECT_GE(forms, 1 + 16);
+}
+
 }  // namespace
