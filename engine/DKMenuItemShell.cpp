@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -49,14 +50,33 @@ std::wstring Lower(std::wstring s) {
     return s;
 }
 
-std::wstring Extension(const std::wstring& caption) {
-    size_t dot = caption.rfind(L'.');
-    return dot == std::wstring::npos ? std::wstring() : caption.substr(dot);
-}
-
-int CompareStr(const std::wstring& a, const std::wstring& b) {
+int CompareStr(std::wstring_view a, std::wstring_view b) {
     int c = a.compare(b);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// What the folder order looks at, made once per item: a sort of thousands of entries would
+// otherwise lower-case both captions at every comparison.
+struct TSortKey {
+    bool Folder;
+    std::wstring Text;  // the lower-cased caption
+    size_t Dot;         // where its extension starts (its length when it has none)
+
+    explicit TSortKey(const TDKMenuItem* item) : Folder(item->Folder()), Text(Lower(item->Caption())) {
+        Dot = Text.rfind(L'.');
+        if (Dot == std::wstring::npos) Dot = Text.size();
+    }
+    std::wstring_view Extension() const { return std::wstring_view(Text).substr(Dot); }
+};
+
+// Folders first; files by extension; then by caption.
+int CompareKeys(const TSortKey& a, const TSortKey& b) {
+    if (a.Folder != b.Folder) return a.Folder ? -1 : 1;
+    if (!a.Folder) {
+        int c = CompareStr(a.Extension(), b.Extension());
+        if (c != 0) return c;
+    }
+    return CompareStr(a.Text, b.Text);
 }
 
 constexpr SHCONTF kAllEntries = 224;  // folders, non-folders, hidden
@@ -192,12 +212,148 @@ struct TSubFolderFill {
     std::vector<PIDLPtr> Lists;
 };
 
+// ---- icons shared by a file type ----
+
+// A type's icon, looked up for the first of its rows painted and taken by the others. Each
+// ExposeFolder call starts a generation in which the types are judged and looked up afresh, so
+// a changed association shows as soon as a folder is read again.
+struct TTypeIcon {
+    unsigned Generation = 0;
+    bool Shared = false;
+    int Index = -1;  // not looked up yet
+};
+
+struct TTypeIcons {
+    std::mutex Lock;
+    std::unordered_map<std::wstring, size_t> Slots;  // by lower-cased extension
+    std::vector<TTypeIcon> Icons;                    // items hold slot numbers: never removed
+};
+
+// Never destroyed: a menu-building thread may still fill while the process ends.
+TTypeIcons& TypeIcons() {
+    static TTypeIcons* types = new TTypeIcons();
+    return *types;
+}
+
+std::atomic<unsigned> gFillGeneration{0};
+
+INT_PTR SlotToIcon(size_t slot) { return ShellIconPending - 1 - static_cast<INT_PTR>(slot); }
+
+// The key of plain folders among the extensions (no file name holds a backslash).
+const std::wstring kFolderType = L"\\";
+
+// The pending FIcon of a file with this lower-cased extension, or of a plain folder.
+INT_PTR TypeIconFor(const std::wstring& extension, unsigned generation) {
+    TTypeIcons& types = TypeIcons();
+    size_t slot;
+    {
+        std::lock_guard<std::mutex> lock(types.Lock);
+        auto found = types.Slots.find(extension);
+        if (found == types.Slots.end()) {
+            found = types.Slots.emplace(extension, types.Icons.size()).first;
+            types.Icons.emplace_back();
+        }
+        slot = found->second;
+        const TTypeIcon& type = types.Icons[slot];
+        if (type.Generation == generation) return type.Shared ? SlotToIcon(slot) : ShellIconPending;
+    }
+    // The registry is read outside the lock; a fill of the same generation elsewhere judges alike.
+    const bool shared = extension == kFolderType ? FolderTypeIconIsShared() : TypeIconIsShared(extension);
+    std::lock_guard<std::mutex> lock(types.Lock);
+    TTypeIcon& type = types.Icons[slot];
+    if (type.Generation != generation) type = TTypeIcon{generation, shared, -1};
+    return type.Shared ? SlotToIcon(slot) : ShellIconPending;
+}
+
+// ---- captions of plain files ----
+
+// What one fill learns once and reuses: a file-system file's display name is its file name, with
+// the extension hidden or not by the extension alone, unless a desktop.ini beside it names it.
+// So the shell is asked once per extension and the other files follow; anything else still gets
+// the shell's own answer.
+class TFillNames {
+public:
+    explicit TFillNames(unsigned generation) : FGeneration(generation) {}
+
+    // Path: the parsing name of a file-system file, empty for any other entry.
+    std::wstring Caption(IShellFolder* folder, LPCITEMIDLIST entry, const std::wstring& path) {
+        const size_t slash = path.rfind(L'\\');
+        if (slash == std::wstring::npos || slash == 0 || slash + 1 >= path.size())
+            return GetDisplayName(folder, entry, false);
+        const std::wstring name = path.substr(slash + 1);
+        const size_t dot = name.rfind(L'.');
+        // A name that is all extension is the shell's own affair.
+        if (dot == 0 || !PlainFolder(path.substr(0, slash))) return GetDisplayName(folder, entry, false);
+        const std::wstring ext = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
+        auto known = FRules.find(ext);
+        if (known == FRules.end()) {
+            std::wstring shown = GetDisplayName(folder, entry, false);
+            Rule rule = Rule::Ask;
+            if (shown == name)
+                rule = Rule::Shown;
+            else if (dot != std::wstring::npos && shown == name.substr(0, dot))
+                rule = Rule::Hidden;
+            FRules.emplace(ext, rule);
+            return shown;
+        }
+        switch (known->second) {
+        case Rule::Shown:
+            return name;
+        case Rule::Hidden:
+            return name.substr(0, dot);
+        default:
+            return GetDisplayName(folder, entry, false);
+        }
+    }
+
+    // The pending FIcon of a new entry: a file-system file (path as for Caption), a folder (its
+    // parsing name), or anything else (no path).
+    INT_PTR PendingIcon(const std::wstring& path, bool folder) {
+        if (path.empty() || (folder && !(OnFixedDrive(path) && FolderIconIsPlain(path)))) return ShellIconPending;
+        const size_t slash = path.rfind(L'\\');
+        const size_t dot = path.rfind(L'.');
+        const bool none = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash);
+        const std::wstring ext = folder ? kFolderType : none ? std::wstring() : Lower(path.substr(dot));
+        auto known = FIcons.find(ext);
+        if (known == FIcons.end()) known = FIcons.emplace(ext, TypeIconFor(ext, FGeneration)).first;
+        return known->second;
+    }
+
+private:
+    enum class Rule { Shown, Hidden, Ask };
+
+    bool PlainFolder(const std::wstring& dir) {
+        auto known = FPlainFolders.find(dir);
+        if (known == FPlainFolders.end()) {
+            const bool plain = GetFileAttributesW((dir + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
+            known = FPlainFolders.emplace(dir, plain).first;
+        }
+        return known->second;
+    }
+
+    // A folder is looked at only where that costs no trip over a network or to a slow medium.
+    bool OnFixedDrive(const std::wstring& path) {
+        if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
+        const std::wstring root = Lower(path.substr(0, 3));
+        auto known = FFixedDrives.find(root);
+        if (known == FFixedDrives.end())
+            known = FFixedDrives.emplace(root, GetDriveTypeW(root.c_str()) == DRIVE_FIXED).first;
+        return known->second;
+    }
+
+    unsigned FGeneration;
+    std::unordered_map<std::wstring, bool> FFixedDrives;  // by drive root: a fixed disk
+    std::unordered_map<std::wstring, Rule> FRules;          // by the name's text from its last dot
+    std::unordered_map<std::wstring, bool> FPlainFolders;  // folder path: no desktop.ini in it
+    std::unordered_map<std::wstring, INT_PTR> FIcons;      // by lower-cased extension
+};
+
 void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool ExposeChildren, SHCONTF EnumFlag,
-                int SortingType);
+                int SortingType, unsigned Generation);
 
 // Fills every task's item from its folders; the tasks share no item. The first failure is
 // passed on once all have ended.
-void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
+void FillSubFolders(std::vector<TSubFolderFill>& tasks, unsigned Generation) {
     std::atomic<size_t> next{0};
     std::mutex failureLock;
     std::exception_ptr failure;
@@ -208,7 +364,8 @@ void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
         tFillWorker = true;
         for (size_t i = next++; i < tasks.size(); i = next++) {
             try {
-                for (PIDLPtr& list : tasks[i].Lists) ExposeInto(tasks[i].Child, list.get(), nullptr, true, kAllEntries, 1);
+                for (PIDLPtr& list : tasks[i].Lists)
+                    ExposeInto(tasks[i].Child, list.get(), nullptr, true, kAllEntries, 1, Generation);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(failureLock);
                 if (!failure) failure = std::current_exception();
@@ -233,7 +390,7 @@ void FillSubFolders(std::vector<TSubFolderFill>& tasks) {
 // from its parent's folder by its relative list: binding the absolute list again from the
 // desktop walks every level above it once more).
 void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool ExposeChildren, SHCONTF EnumFlag,
-                int SortingType) {
+                int SortingType, unsigned Generation) {
     const int id = self->FPopupMenu ? self->FPopupMenu->FMenuID : 0;
     bool merge = false;
     try {
@@ -302,6 +459,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         for (TDKMenuItem* c : *self->FItems) byCaption[c->FCaption].push_back(c);
 
     IShellFolder* sf = folder.get();
+    TFillNames names(Generation);
     ComRef<IEnumIDList> en;
     if (sf->EnumObjects(AppWindow(), EnumFlag, en.put()) != S_OK || !en) return;
     LPITEMIDLIST batch[kEnumBatch];
@@ -318,13 +476,15 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         for (ULONG i = 0; i < got; ++i) lists.emplace_back(batch[i]);
         for (PIDLPtr& entry : lists) {
             if (!entry) continue;
+            // A file-system file's parsing name: cheap, and it tells the caption and icon type.
+            const std::wstring path =
+                IsFileItem(sf, entry.get()) ? GetDisplayName(sf, entry.get(), true) : std::wstring();
             std::wstring caption;
-            if (self->FShowFileExt && IsFileItem(sf, entry.get())) {
-                caption = GetDisplayName(sf, entry.get(), true);
-                size_t slash = caption.rfind(L'\\');
-                if (slash != std::wstring::npos) caption = caption.substr(slash + 1);
+            if (self->FShowFileExt && !path.empty()) {
+                size_t slash = path.rfind(L'\\');
+                caption = slash == std::wstring::npos ? path : path.substr(slash + 1);
             } else {
-                caption = GetDisplayName(sf, entry.get(), false);
+                caption = names.Caption(sf, entry.get(), path);
             }
             const bool isFolder = IsBrowsableFolder(sf, entry.get());
             TDKMenuItem* child = nullptr;
@@ -347,6 +507,10 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
             if (!child) {
                 auto fresh = std::make_unique<TDKMenuItem>();
                 fresh->FCaption = caption;
+                // Looked up when the row is first painted.
+                const std::wstring folderPath = isFolder ? GetDisplayName(sf, entry.get(), true) : std::wstring();
+                fresh->FIcon = reinterpret_cast<HICON>(names.PendingIcon(isFolder ? folderPath : path, isFolder));
+                fresh->FIconInGlobList = true;
                 if (merge) {
                     // Its folder is not this item's own folder: the child holds an absolute list.
                     fresh->FPIDL = CopyPIDL(full.get());
@@ -354,9 +518,6 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                 } else {
                     fresh->FPIDL = entry.release();
                 }
-                // Looked up when the row is first painted.
-                fresh->FIcon = reinterpret_cast<HICON>(ShellIconPending);
-                fresh->FIconInGlobList = true;
                 fresh->FFiltered = self->FFiltered;
                 fresh->FIsFavorite = self->FIsFavorite;
                 child = fresh.get();
@@ -374,7 +535,7 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
                 same->Lists.push_back(std::move(full));
             } else if (ExposeChildren) {
                 // A sub-folder that cannot be bound here gets the desktop's try, as before.
-                ExposeInto(child, full.get(), sub.get(), true, kAllEntries, 1);
+                ExposeInto(child, full.get(), sub.get(), true, kAllEntries, 1, Generation);
             } else {
                 child->FIsFolder = true;
                 child->FOnBeforExpose = [child](TDKMenuItem* Sender) { child->DoExposeItemIDList(Sender); };
@@ -385,14 +546,17 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
         }
     }
 
-    if (!subFolders.empty()) FillSubFolders(subFolders);
+    if (!subFolders.empty()) FillSubFolders(subFolders, Generation);
 
     if (SortingType == 1 && self->Count() > 0) {
         try {
             self->ReleaseWindowResources();
-            std::stable_sort(self->FItems->begin(), self->FItems->end(), [](TDKMenuItem* a, TDKMenuItem* b) {
-                return TDKMenuItem::CompareFolderItems(a, b) < 0;
-            });
+            std::vector<std::pair<TSortKey, TDKMenuItem*>> keyed;
+            keyed.reserve(self->FItems->size());
+            for (TDKMenuItem* c : *self->FItems) keyed.emplace_back(TSortKey(c), c);
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& a, const auto& b) { return CompareKeys(a.first, b.first) < 0; });
+            for (size_t i = 0; i < keyed.size(); ++i) (*self->FItems)[i] = keyed[i].second;
             self->FillListView();
         } catch (const std::exception& e) {
             Log(4, L"(c17) " + What(e) + L" / " + std::to_wstring(id) + L" /");
@@ -403,38 +567,46 @@ void ExposeInto(TDKMenuItem* self, LPCITEMIDLIST PIDL, IShellFolder* Bound, bool
 }  // namespace
 
 void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType) {
-    ExposeInto(this, PIDL, nullptr, ExposeChildren, EnumFlag, SortingType);
+    ExposeInto(this, PIDL, nullptr, ExposeChildren, EnumFlag, SortingType, ++gFillGeneration);
 }
 
 int ShellIconIndex(TDKMenuItem* Item) {
     INT_PTR value = reinterpret_cast<INT_PTR>(Item->FIcon);
-    if (value != ShellIconPending) return static_cast<int>(value);
-    int index = 0;
-    if (!Item->FPIDL && !Item->ExecPath().empty()) {
+    if (!IsShellIconPending(value)) return static_cast<int>(value);
+    const size_t none = static_cast<size_t>(-1);
+    const size_t slot = value == ShellIconPending ? none : static_cast<size_t>(ShellIconPending - 1 - value);
+    TTypeIcons& types = TypeIcons();
+    int index = -1;
+    if (slot != none) {
+        std::lock_guard<std::mutex> lock(types.Lock);
+        if (slot < types.Icons.size()) index = types.Icons[slot].Index;
+    }
+    if (index < 0 && !Item->FPIDL && !Item->ExecPath().empty()) {
         index = TDKData::StatIconIndex(Item->ExecPath());  // a statistics entry: a path, no id list
-    } else {
+    } else if (index < 0) {
         PIDLPtr parent, full;
         Item->GetFullPIDL(parent, full);
         index = full ? GetShellIconIndex(full.get(), false, false) : 0;
+        if (slot != none && full) {
+            std::lock_guard<std::mutex> lock(types.Lock);
+            if (slot < types.Icons.size()) types.Icons[slot].Index = index;
+        }
     }
     Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(index));
     return index;
 }
 
 int TDKMenuItem::CompareFolderItems(const TDKMenuItem* Left, const TDKMenuItem* Right) {
-    if (Left->FIsFolder && !Right->FIsFolder) return -1;
-    if (Right->FIsFolder && !Left->FIsFolder) return 1;
-    if (!Left->FIsFolder) {
-        int c = CompareStr(Lower(Extension(Left->FCaption)), Lower(Extension(Right->FCaption)));
-        if (c != 0) return c;
-    }
-    return CompareStr(Lower(Left->FCaption), Lower(Right->FCaption));
+    return CompareKeys(TSortKey(Left), TSortKey(Right));
 }
 
 void TDKMenuItem::DoExposeItemIDList(TDKMenuItem* /*Sender*/) {
     try {
         PIDLPtr parent, full;
         GetFullPIDL(parent, full);
+        // Every row is new after a reading: a window kept hidden from the last opening would be
+        // emptied and refilled once per entry. A new one is made for the new rows instead.
+        if (FForm && !IsWindowVisible(FormHandle())) DestroyWindowParts();
         Clear();
         if (full) ExposeFolder(full.get(), false, kAllEntries, 1);
         if (FOnAfterExpose) FOnAfterExpose(this);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "Registry.h"
 #include "SysUtils.h"
 
 namespace {
@@ -35,6 +36,33 @@ std::wstring FromAnsiZ(const char* text) {
 double WindowsVersion() {
     OSVERSIONINFOW vi = gui::GetOSVersionInfo();
     return vi.dwMajorVersion + vi.dwMinorVersion * 0.1;
+}
+
+bool ClassKeyExists(const std::wstring& path) { return gui::Registry(HKEY_CLASSES_ROOT, KEY_READ).KeyExists(path); }
+
+std::wstring ReadText(HKEY root, const std::wstring& path, const std::wstring& name) {
+    gui::Registry reg(root, KEY_READ);
+    if (!reg.OpenKeyReadOnly(path) || !reg.ValueExists(name)) return L"";
+    try {
+        return reg.ReadString(name);
+    } catch (const std::exception&) {
+        return L"";
+    }
+}
+
+bool ValueExists(const std::wstring& path, const std::wstring& name) {
+    gui::Registry reg(HKEY_CLASSES_ROOT, KEY_READ);
+    return reg.OpenKeyReadOnly(path) && reg.ValueExists(name);
+}
+
+// A class key (an extension or a program id) that gives each file its own icon.
+bool ClassDrawsPerFile(const std::wstring& key, bool programId) {
+    if (key.empty()) return false;
+    if (ClassKeyExists(key + L"\\shellex\\IconHandler")) return true;
+    if (ReadText(HKEY_CLASSES_ROOT, key + L"\\DefaultIcon", L"").find(L"%1") != std::wstring::npos) return true;
+    // Shortcuts, and classes whose icon comes from elsewhere (an older version, a COM class).
+    return programId &&
+           (ValueExists(key, L"IsShortcut") || ClassKeyExists(key + L"\\CurVer") || ClassKeyExists(key + L"\\CLSID"));
 }
 
 }  // namespace
@@ -188,6 +216,36 @@ bool IsFileItem(IShellFolder* folder, LPCITEMIDLIST child) {
     SFGAOF attrs = SFGAO_FILESYSTEM | SFGAO_FOLDER;
     folder->GetAttributesOf(1, &child, &attrs);
     return (attrs & SFGAO_FILESYSTEM) && !(attrs & SFGAO_FOLDER);
+}
+
+bool TypeIconIsShared(const std::wstring& extension) {
+    if (ClassKeyExists(L"*\\shellex\\IconHandler")) return false;
+    if (extension.empty()) return true;
+    std::wstring ext = gui::AnsiLowerCase(extension);
+    for (const wchar_t* own : {L".exe", L".lnk", L".ico", L".cur", L".ani", L".url", L".pif", L".scf", L".msc"})
+        if (ext == own) return false;
+    if (ext[0] != L'.' || ext.find(L'\\') != std::wstring::npos) return false;
+    if (ClassDrawsPerFile(ext, false)) return false;
+    const std::wstring choices = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+    const std::wstring chosen = ReadText(HKEY_CURRENT_USER, choices + ext + L"\\UserChoice", L"ProgId");
+    for (const std::wstring& id : {ReadText(HKEY_CLASSES_ROOT, ext, L""), chosen})
+        if (ClassDrawsPerFile(id, true)) return false;
+    if (ClassKeyExists(L"SystemFileAssociations\\" + ext + L"\\shellex\\IconHandler")) return false;
+    const std::wstring perceived = ReadText(HKEY_CLASSES_ROOT, ext, L"PerceivedType");
+    return perceived.empty() || !ClassKeyExists(L"SystemFileAssociations\\" + perceived + L"\\shellex\\IconHandler");
+}
+
+bool FolderTypeIconIsShared() {
+    return !ClassKeyExists(L"*\\shellex\\IconHandler") && !ClassDrawsPerFile(L"Directory", false) &&
+           !ClassDrawsPerFile(L"Folder", false);
+}
+
+bool FolderIconIsPlain(const std::wstring& path) {
+    if (path.size() < 4 || path.back() == L'\\' || path.back() == L':') return false;
+    const DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    return GetFileAttributesW((path + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer) {

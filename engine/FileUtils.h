@@ -39,6 +39,16 @@ bool IsBrowsableFolder(IShellFolder* folder, LPCITEMIDLIST child);
 // The attribute rule of IsBrowsableFolder for a Windows version (major + minor / 10).
 bool BrowsableByAttributes(SFGAOF attributes, double version);
 bool IsFileItem(IShellFolder* folder, LPCITEMIDLIST child);
+// True when every file whose name ends in `extension` (".txt"; empty for none) shows the same
+// system icon: its type takes no icon from the file itself ("%1"), has no icon handler and is
+// no shortcut, executable or icon file.
+bool TypeIconIsShared(const std::wstring& extension);
+// True when every plain folder shows the same system icon: no icon handler or per-folder icon
+// is registered for folders.
+bool FolderTypeIconIsShared();
+// True when Path is a plain folder: a directory (not a drive, not a link to elsewhere) without
+// a desktop.ini that could give it an icon of its own.
+bool FolderIconIsPlain(const std::wstring& path);
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer);
 bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
                  bool RenameOnCollision);

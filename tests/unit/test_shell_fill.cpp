@@ -113,7 +113,7 @@ TEST_F(ShellFill, IconIndexIsLookedUpWhenTheRowIsFirstPainted) {
     ASSERT_NE(readme, nullptr);
     ASSERT_NE(group, nullptr);
     EXPECT_TRUE(readme->FIconInGlobList);
-    EXPECT_EQ(reinterpret_cast<INT_PTR>(readme->FIcon), ShellIconPending);
+    EXPECT_TRUE(IsShellIconPending(reinterpret_cast<INT_PTR>(readme->FIcon)));
 
     // The index the shell gives for the entry's full id list.
     auto expected = [](TDKMenuItem* item) {
@@ -128,7 +128,7 @@ TEST_F(ShellFill, IconIndexIsLookedUpWhenTheRowIsFirstPainted) {
     // Rows below are painted only when shown.
     TDKMenuItem* deep = root->FindItem(std::wstring(L"Group 3"))->FindItem(std::wstring(L"Inner"));
     ASSERT_NE(deep, nullptr);
-    EXPECT_EQ(reinterpret_cast<INT_PTR>(deep->GetItem(0)->FIcon), ShellIconPending);
+    EXPECT_TRUE(IsShellIconPending(reinterpret_cast<INT_PTR>(deep->GetItem(0)->FIcon)));
     EXPECT_EQ(ShellIconIndex(deep->GetItem(0)), expected(deep->GetItem(0)));
     root->CloseWindow();
 }

@@ -2,6 +2,7 @@
 // names and id lists, exposure on a worker thread, and opening a shell file.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "DKComponents.h"
@@ -11,6 +12,7 @@
 #include "MenuTestSupport.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
+#include "ShellIcon.h"
 
 using testing_support::TempDir;
 
@@ -185,6 +187,138 @@ TEST_F(ShellFolder, RowsShowSystemImageListIcons) {
     root->UpdateWindow(-1);
     EXPECT_NE(withIcon, iconArea());
     root->CloseWindow();
+}
+
+// File types of this test's own: one that hides its extension, one whose icon is each file's
+// own ("%1"), one with a fixed icon. Removed again at the end.
+struct TestFileTypes {
+    TestFileTypes() {
+        Add(L".orvhide", L"orvtest.hide", L"NeverShowExt", nullptr);
+        Add(L".orvicon", L"orvtest.icon", nullptr, L"%1");
+        Add(L".orvplain", L"orvtest.plain", nullptr, L"shell32.dll,3");
+    }
+    ~TestFileTypes() {
+        for (auto k : {L".orvhide", L"orvtest.hide", L".orvicon", L"orvtest.icon", L".orvplain", L"orvtest.plain"})
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, k);
+    }
+    static void Set(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+        HKEY k = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(k);
+    }
+    static void Add(const wchar_t* ext, const wchar_t* id, const wchar_t* flag, const wchar_t* icon) {
+        Set(ext, nullptr, id);
+        Set(id, nullptr, L"Orvane test type");
+        if (flag) Set(id, flag, L"");
+        if (icon) Set(std::wstring(id) + L"\\DefaultIcon", nullptr, icon);
+    }
+};
+
+// The shell's normal display name of an item, asked of its parent folder.
+std::wstring ShellName(TDKMenuItem* item) {
+    PIDLPtr parent, full;
+    item->GetFullPIDL(parent, full);
+    IShellFolder* folder = nullptr;
+    LPCITEMIDLIST last = nullptr;
+    if (!full || FAILED(SHBindToParent(full.get(), IID_IShellFolder, reinterpret_cast<void**>(&folder), &last)))
+        return L"?";
+    std::wstring name = GetDisplayName(folder, last, false);
+    folder->Release();
+    return name;
+}
+
+// Captions of files are learnt from the shell once per extension; each must still be what the
+// shell gives that file, hidden extensions, names that are all extension and folders with a
+// desktop.ini included.
+TEST_F(ShellFolder, CaptionsAreTheShellsDisplayNames) {
+    TestFileTypes types;
+    std::wstring plain = dir / L"plain", named = dir / L"named";
+    CreateDirectoryW(plain.c_str(), nullptr);
+    CreateDirectoryW(named.c_str(), nullptr);
+    for (auto n : {L"a.txt", L"b.txt", L"c.TXT", L".txt", L"noext", L"other", L"x. y", L"w. y", L"one.orvhide",
+                   L"two.orvhide", L".orvhide", L"dir.orvhide\\", L"z.orvplain"}) {
+        std::wstring p = plain + L"\\" + n;
+        if (p.back() == L'\\')
+            CreateDirectoryW(p.c_str(), nullptr);
+        else
+            MakeFile(p);
+    }
+    MakeFile(plain + L"\\target.txt");
+    MakeShortcut(plain + L"\\first.lnk", plain + L"\\target.txt");
+    MakeShortcut(plain + L"\\second.lnk", plain + L"\\target.txt");
+    MakeFile(named + L"\\desktop.ini", "[LocalizedFileNames]\r\nfile.orvhide=Localized\r\n");
+    MakeFile(named + L"\\file.orvhide");
+    MakeFile(named + L"\\more.orvhide");
+
+    TDKMenuItem item;
+    item.ExposeFolder(dir.Path(), true, 224, 1);
+    std::vector<std::wstring> got, shell;
+    std::function<void(TDKMenuItem*)> walk = [&](TDKMenuItem* x) {
+        for (int i = 0; i < x->Count(); ++i) {
+            got.push_back(x->GetItem(i)->Caption());
+            shell.push_back(ShellName(x->GetItem(i)));
+            walk(x->GetItem(i));
+        }
+    };
+    walk(&item);
+    EXPECT_EQ(got, shell);
+    EXPECT_EQ(got.size(), 21u);
+    // The rule was seen at work: the type's extension is hidden, a bare ".orvhide" keeps its name.
+    TDKMenuItem* p = item.FindItem(std::wstring(L"plain"));
+    ASSERT_NE(p, nullptr);
+    EXPECT_NE(p->FindItem(std::wstring(L"two")), nullptr);
+    EXPECT_NE(p->FindItem(std::wstring(L".orvhide")), nullptr);
+}
+
+// A file whose type shows one icon for all its files takes the index looked up for the first of
+// them painted; every row still shows the index the shell gives for its own full list.
+TEST_F(ShellFolder, FilesOfATypeShareTheIconTheShellGivesEach) {
+    TestFileTypes types;
+    EXPECT_TRUE(TypeIconIsShared(L".orvplain"));
+    EXPECT_TRUE(TypeIconIsShared(L".txt"));
+    EXPECT_TRUE(TypeIconIsShared(L""));
+    EXPECT_FALSE(TypeIconIsShared(L".orvicon"));
+    EXPECT_FALSE(TypeIconIsShared(L".EXE"));
+    EXPECT_FALSE(TypeIconIsShared(L".lnk"));
+
+    const std::wstring images = gui::ExcludeTrailingBackslash(gui::ExeDir()) + L"\\images\\";
+    CopyFileW((images + L"folder.ico").c_str(), (dir / L"one.orvicon").c_str(), FALSE);
+    CopyFileW((images + L"favorites.ico").c_str(), (dir / L"two.orvicon").c_str(), FALSE);
+    for (auto n : {L"a.txt", L"b.txt", L"a.orvplain", L"b.orvplain", L"noext", L"other", L"a.exe", L"b.exe"})
+        MakeFile(dir / n);
+    CreateDirectoryW((dir / L"folder one").c_str(), nullptr);
+    CreateDirectoryW((dir / L"folder two").c_str(), nullptr);
+    // A folder whose desktop.ini gives it an icon of its own.
+    const std::wstring custom = dir / L"folder custom";
+    CreateDirectoryW(custom.c_str(), nullptr);
+    MakeFile(custom + L"\\desktop.ini",
+             "[.ShellClassInfo]\r\nIconFile=" + gui::ToUtf8(images) + "favorites.ico\r\nIconIndex=0\r\n");
+    SetFileAttributesW(custom.c_str(), FILE_ATTRIBUTE_SYSTEM);
+    MakeShortcut(dir / L"to icon.lnk", dir / L"one.orvicon");
+    MakeShortcut(dir / L"to folder.lnk", dir / L"folder one");
+
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    ASSERT_EQ(root->Count(), 15);
+    std::vector<int> got, own;
+    for (int i = 0; i < root->Count(); ++i) {
+        TDKMenuItem* c = root->GetItem(i);
+        EXPECT_TRUE(IsShellIconPending(reinterpret_cast<INT_PTR>(c->FIcon)));
+        PIDLPtr parent, full;
+        c->GetFullPIDL(parent, full);
+        own.push_back(GetShellIconIndex(full.get(), false, false));
+        got.push_back(ShellIconIndex(c));
+    }
+    EXPECT_EQ(got, own);
+    // The two files of the "%1" type, and the folder with its own icon, show their own pictures.
+    auto index = [&](const wchar_t* caption) {
+        TDKMenuItem* c = root->FindItem(std::wstring(caption));
+        return c ? ShellIconIndex(c) : -1;
+    };
+    EXPECT_NE(index(L"one.orvicon"), index(L"two.orvicon"));
+    EXPECT_NE(index(L"folder custom"), index(L"folder one"));
 }
 
 TEST_F(ShellFolder, UnparsablePathGivesNoChildren) {
