@@ -420,6 +420,7 @@ private:
     void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void CloseOwnWindow();
+    void CloseWindowsBelow(bool SparePath);
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
     void MakePicture(int Width, int Height);
     void ReleasePicture();

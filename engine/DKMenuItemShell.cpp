@@ -604,9 +604,6 @@ void TDKMenuItem::DoExposeItemIDList(TDKMenuItem* /*Sender*/) {
     try {
         PIDLPtr parent, full;
         GetFullPIDL(parent, full);
-        // Every row is new after a reading: a window kept hidden from the last opening would be
-        // emptied and refilled once per entry. A new one is made for the new rows instead.
-        if (FForm && !IsWindowVisible(FormHandle())) DestroyWindowParts();
         Clear();
         if (full) ExposeFolder(full.get(), false, kAllEntries, 1);
         if (FOnAfterExpose) FOnAfterExpose(this);

@@ -342,11 +342,25 @@ void TDKMenuItem::FillListView() {
     FillRows();
 }
 
-void TDKMenuItem::CloseChildWindows() {
-    if (!FItems) return;
+void TDKMenuItem::CloseChildWindows() { CloseWindowsBelow(true); }
+
+// The open windows below this item, deepest first: found among the windows there are, not by
+// visiting every item below (a Start Menu holds thousands, and every selection closes).
+void TDKMenuItem::CloseWindowsBelow(bool SparePath) {
     const auto& keep = KeepOpen();
-    for (TDKMenuItem* c : *FItems)
-        if (std::find(keep.begin(), keep.end(), c) == keep.end()) c->CloseWindow();
+    std::vector<std::pair<int, TDKMenuItem*>> below;
+    for (const auto& [list, item] : Lists()) {
+        if (item == this || !item->FForm || !item->FForm->Visible()) continue;
+        int depth = 0;
+        bool inside = false, spared = false;
+        for (const TDKMenuItem* p = item; p && !inside; p = p->FOwner, ++depth) {
+            spared = spared || (SparePath && std::find(keep.begin(), keep.end(), p) != keep.end());
+            inside = p->FOwner == this;
+        }
+        if (inside && !spared) below.emplace_back(depth, item);
+    }
+    std::stable_sort(below.begin(), below.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (auto& [depth, item] : below) item->CloseOwnWindow();
 }
 
 void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
@@ -545,7 +559,8 @@ void TDKMenuItem::ReleasePicture() {
 void TDKMenuItem::ReleaseWindowResources() {
     int id = MenuIdForLog();
     try {
-        if (FForm && FListView) {
+        // Rows already gone (a folder refilled entry by entry): nothing below is open either.
+        if (FForm && FListView && !FRows.empty()) {
             FForm->Filling = true;
             CloseChildWindows();
             for (auto& d : FRows)
@@ -569,18 +584,7 @@ void TDKMenuItem::ReleaseWindowResources() {
 // ---- CloseWindow ----
 
 void TDKMenuItem::CloseWindow() {
-    // The open windows below this item, deepest first: found among the windows there are, not by
-    // visiting every item below (a Start Menu holds thousands, and every selection closes).
-    std::vector<std::pair<int, TDKMenuItem*>> below;
-    for (const auto& [list, item] : Lists()) {
-        if (item == this || !item->FForm || !item->FForm->Visible()) continue;
-        int depth = 0;
-        bool inside = false;
-        for (const TDKMenuItem* p = item->FOwner; p; p = p->FOwner, ++depth) inside = inside || p == this;
-        if (inside) below.emplace_back(depth, item);
-    }
-    std::stable_sort(below.begin(), below.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (auto& [depth, item] : below) item->CloseOwnWindow();
+    CloseWindowsBelow(false);
     CloseOwnWindow();
 }
 
