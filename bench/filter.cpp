@@ -29,16 +29,16 @@ struct TBenchMenu : TDKPopupMenu {
 };
 
 
-void Row(const std::string& what, int runs, const std::function<void()>& fn) {
+void Row(const std::string& what, int runs, const std::function<void()>& fn, const char* goal = "") {
     std::vector<double> t = bench::SortedTimes(runs, fn);
-    std::printf("| %-68s | %5d | %9.3f | %9.3f | %9.3f |\n", what.c_str(), runs, t.front(), t[t.size() / 2],
-                t.back());
+    std::printf("| %-68s | %5d | %9.3f | %9.3f | %9.3f | %-13s |\n", what.c_str(), runs, t.front(), t[t.size() / 2],
+                t.back(), goal);
 }
 
 void Header(const char* title) {
-    std::printf("\n%s\n| %-68s | %5s | %9s | %9s | %9s |\n", title, "operation", "runs", "min ms", "median ms",
-                "max ms");
-    std::printf("|%s|-------|-----------|-----------|-----------|\n", std::string(70, '-').c_str());
+    std::printf("\n%s\n| %-68s | %5s | %9s | %9s | %9s | %-13s |\n", title, "operation", "runs", "min ms",
+                "median ms", "max ms", "goal (median)");
+    std::printf("|%s|-------|-----------|-----------|-----------|---------------|\n", std::string(70, '-').c_str());
 }
 
 const wchar_t* const kWords[] = {L"Notepad", L"Paint", L"Calculator", L"Media Player", L"WordPad",
@@ -78,7 +78,7 @@ void FilterRows(int total) {
     int k = 0;
     std::string size = std::to_string(total);
     Row(size + " items, one keystroke (\"n\" .. \"notep\", menu not shown)", 50,
-        [&] { root->Filter(typed.substr(0, static_cast<size_t>(k++ % 5) + 1), box); });
+        [&] { root->Filter(typed.substr(0, static_cast<size_t>(k++ % 5) + 1), box); }, total <= 10000 ? "< 2" : "");
     Row(size + " items, no match (\"zzz\")", 20, [&] { root->Filter(L"zzz", box); });
     Row(size + " items, empty text", 20, [&] { root->Filter(L"", box); });
     if (total <= 10000) {
@@ -92,7 +92,7 @@ void FilterRows(int total) {
             std::wstring text = typed.substr(0, static_cast<size_t>(k++ % 5) + 1);
             if (edit && IsWindow(edit)) SetWindowTextW(edit, text.c_str());
             else menu.FilterChanged(box, text);
-        });
+        }, "< 16.7");
         Row(size + " items, the root window's rebuild alone (part of the above)", 20, [&] { root->FillListView(); });
         menu.Hide();
     }
@@ -144,7 +144,7 @@ void PopularRows() {
         TDKMenuItem* popular = menu.FindItem(TDKPopupMenu::MostPopularID);
         TDKMenuItem* recent = menu.FindItem(TDKPopupMenu::RecentID);
         Row("\"Most Popular\" as items (50 of 200 paths, 100,000 launches)", 20,
-            [&] { popular->FOnBeforExpose(popular); });
+            [&] { popular->FOnBeforExpose(popular); }, "< 16.7");
         Row("\"Recent\" as items (same rows)", 20, [&] { recent->FOnBeforExpose(recent); });
         // Icons are looked up when their rows are first painted: on the first opening for the
         // eight shown rows, later from the kept indexes.
@@ -178,9 +178,9 @@ int main() {
     gui::PlatformScope platform;
     gui::App().Initialize();
 
-    Header("Filter per keystroke (goal: under 2 ms over 10,000 items)");
+    Header("Filter per keystroke");
     for (int total : {1000, 10000, 100000}) FilterRows(total);
-    Header("Statistics as menu items (goal: \"Most Popular\" under 20 ms)");
+    Header("Statistics as menu items");
     PopularRows();
 
     FinalizeDKUtils();

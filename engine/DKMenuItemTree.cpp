@@ -246,6 +246,8 @@ void TDKMenuItem::SetCaption(const std::wstring& v) {
             for (int r = 0; r < FOwner->RowCount(); ++r) {
                 TMenuRowData* d = FOwner->RowData(r);
                 if (d && d->ItemIndex == index) {
+                    // The same text again (the filter box hands on what it just set) changes nothing.
+                    if (d->Text == FCaption) break;
                     d->Text = FCaption;
                     FOwner->UpdateWindow(r, false);
                     break;
