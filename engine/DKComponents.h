@@ -421,6 +421,7 @@ private:
     void CloseChildWindows();
     void CloseOwnWindow();
     void CloseWindowsBelow(bool SparePath);
+    void SpareRowEdits();  // the rows' edit boxes into FSpareEdits
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
     void MakePicture(int Width, int Height);
     void ReleasePicture();

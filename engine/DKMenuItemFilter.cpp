@@ -128,7 +128,6 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
         if (reached < opened.size() && opened[reached] == child) ++reached;
     }
     // Where the way ended early, what was kept open for it closes.
-    menu_window::KeepOpen().clear();
     for (size_t k = reached; k < opened.size(); ++k)
         if (*alive[k]) opened[k]->CloseWindow();
     if (Path.empty()) SelectRow(this, st.SearchRow);

@@ -452,14 +452,9 @@ void TDKMenuItem::Present(const RECT* Dirty) {
         return;
     }
     if (FPresentPending) {
-        // Handed over in full now: nothing is left for the batch.
-        FPresentPending = false;
-        if (Dirty) {
-            RECT all = FPresentWhole ? RECT{0, 0, sz.cx, sz.cy} : FPresentDirty;
-            UnionRect(&all, &all, Dirty);
-            Present(&all);
-            return;
-        }
+        // What the batch held back goes now too: the whole picture, and nothing left for the batch.
+        CancelPresent();
+        Dirty = nullptr;
     }
     UPDATELAYEREDWINDOWINFO info{};
     info.cbSize = sizeof(info);

@@ -325,8 +325,7 @@ private:
     bool PlainFolder(const std::wstring& dir) {
         auto known = FPlainFolders.find(dir);
         if (known == FPlainFolders.end()) {
-            const bool plain = GetFileAttributesW((dir + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
-            known = FPlainFolders.emplace(dir, plain).first;
+            known = FPlainFolders.emplace(dir, !HasDesktopIni(dir)).first;
         }
         return known->second;
     }

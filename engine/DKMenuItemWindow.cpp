@@ -169,7 +169,7 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if (nm->iItem < 0) {
                 // A change of every row (a list without rows of its own reports one): the row
                 // shown as selected is the one that lost it.
-                if ((nm->uChanged & LVIF_STATE) && !is && item->FSelectedShown >= 0)
+                if (!is && item->FSelectedShown >= 0)
                     item->ListSelectItem(item->FSelectedShown, false);
                 return 0;
             }
@@ -253,8 +253,9 @@ int TDKMenuItem::SelectedRow() const {
 struct TRowsPlan {
     std::vector<std::unique_ptr<TMenuRowData>> Rows;
     int W = menu_layout::MinColumnWidth;
-    int Left = 0, Top = 0, Width = menu_layout::MinColumnWidth, Height = 17, LayoutWidth = 0, ShownColumns = 1;
+    int Left = 0, Top = 0, Width = menu_layout::MinColumnWidth, Height = 17, LayoutWidth = 0;
     int PerColumn() const { return std::max(1, (Height - 17) / menu_layout::RowPitch); }
+    int ShownColumns() const { return std::max(1, Width / std::max(1, W)); }
 };
 
 // ---- ShowAt ----
@@ -363,6 +364,11 @@ void TDKMenuItem::CloseWindowsBelow(bool SparePath) {
     for (auto& [depth, item] : below) item->CloseOwnWindow();
 }
 
+void TDKMenuItem::SpareRowEdits() {
+    for (auto& d : FRows)
+        if (d->Edit) FSpareEdits.push_back(std::move(d->Edit));
+}
+
 void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
     for (auto& e : Edits) {
         if (!e) continue;
@@ -412,7 +418,6 @@ TRowsPlan TDKMenuItem::PlanRows(int Left, int Top) const {
     // thousands of entries would otherwise make a window tens of thousands of pixels wide.
     p.LayoutWidth = size.Width;
     p.Width = menu_layout::ShownWidth(p.Left, size, p.W, screenW);
-    p.ShownColumns = std::max(1, p.Width / std::max(1, p.W));
     return p;
 }
 
@@ -443,8 +448,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         FSelectedShown = -1;
         if (!sameRows) {
             // Edit boxes go with their item to its new row; the rest are taken up below or dropped.
-            for (auto& d : FRows)
-                if (d->Edit) FSpareEdits.push_back(std::move(d->Edit));
+            SpareRowEdits();
             FRows = std::move(rows);
             FIconPictures.clear();
             ListDirect(FListView, LVM_SETITEMCOUNT, static_cast<WPARAM>(row), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
@@ -456,7 +460,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         width = Plan->Width;
         height = Plan->Height;
         FLayoutWidth = Plan->LayoutWidth;
-        int shownColumns = Plan->ShownColumns;
+        int shownColumns = Plan->ShownColumns();
         // A window with rows is as high as its picture (the hand-over sizes it): one pixel more.
         int shownHeight = row > 0 ? height + 1 : height;
         if (wr.left != left || wr.top != top || wr.right - wr.left != width || wr.bottom - wr.top != shownHeight)
@@ -563,8 +567,7 @@ void TDKMenuItem::ReleaseWindowResources() {
         if (FForm && FListView && !FRows.empty()) {
             FForm->Filling = true;
             CloseChildWindows();
-            for (auto& d : FRows)
-                if (d->Edit) FSpareEdits.push_back(std::move(d->Edit));
+            SpareRowEdits();
             FRows.clear();
             FBoundsCache.clear();
             FIconTopCache.clear();
@@ -601,10 +604,7 @@ void TDKMenuItem::CloseOwnWindow() {
         CancelDrag(this);
         FDragPosition.Row = -1.0f;
     }
-    std::vector<std::unique_ptr<TMenuEdit>> edits;
-    for (auto& d : FRows)
-        if (d->Edit) edits.push_back(std::move(d->Edit));
-    DropEdits(edits);
+    SpareRowEdits();
     DropEdits(FSpareEdits);
     FForm->PendingUps = 0;
     FForm->Hiding = true;

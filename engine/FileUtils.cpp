@@ -245,7 +245,11 @@ bool FolderIconIsPlain(const std::wstring& path) {
     const DWORD a = GetFileAttributesW(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
-    return GetFileAttributesW((path + L"\\desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
+    return !HasDesktopIni(path);
+}
+
+bool HasDesktopIni(const std::wstring& dir) {
+    return GetFileAttributesW((dir + L"\\desktop.ini").c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer) {

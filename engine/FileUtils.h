@@ -49,6 +49,8 @@ bool FolderTypeIconIsShared();
 // True when Path is a plain folder: a directory (not a drive, not a link to elsewhere) without
 // a desktop.ini that could give it an icon of its own.
 bool FolderIconIsPlain(const std::wstring& path);
+// Whether the directory holds a desktop.ini (which may give it and its files names and icons).
+bool HasDesktopIni(const std::wstring& dir);
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer);
 bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
                  bool RenameOnCollision);

@@ -58,16 +58,14 @@ struct Null {
 };
 
 // Kernel objects: the calls that fail give null or INVALID_HANDLE_VALUE, so both mean none.
-template <auto Close, HANDLE (*None)() = nullptr>
+// Search handles (changes, files) start out as INVALID_HANDLE_VALUE, the others as null.
+template <auto Close, bool InvalidIsNone = false>
 struct Kernel {
     using handle_type = HANDLE;
-    static HANDLE none() noexcept { return None ? None() : nullptr; }
+    static HANDLE none() noexcept { return InvalidIsNone ? INVALID_HANDLE_VALUE : nullptr; }
     static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static void close(HANDLE h) noexcept { Close(h); }
 };
-
-// Search handles (changes, files) are INVALID_HANDLE_VALUE when there is none.
-inline HANDLE InvalidHandle() noexcept { return INVALID_HANDLE_VALUE; }
 
 }  // namespace handle_traits
 
@@ -82,9 +80,8 @@ using RegKeyHandle = UniqueHandle<handle_traits::Null<HKEY, &RegCloseKey>>;
 using MenuHandle = UniqueHandle<handle_traits::Null<HMENU, &DestroyMenu>>;
 using ImageListHandle = UniqueHandle<handle_traits::Null<HIMAGELIST, &ImageList_Destroy>>;
 using KernelHandle = UniqueHandle<handle_traits::Kernel<&CloseHandle>>;
-using ChangeNotificationHandle =
-    UniqueHandle<handle_traits::Kernel<&FindCloseChangeNotification, &handle_traits::InvalidHandle>>;
-using FindFileHandle = UniqueHandle<handle_traits::Kernel<&FindClose, &handle_traits::InvalidHandle>>;
+using ChangeNotificationHandle = UniqueHandle<handle_traits::Kernel<&FindCloseChangeNotification, true>>;
+using FindFileHandle = UniqueHandle<handle_traits::Kernel<&FindClose, true>>;
 
 // An item-id list from the shell allocator (which is the COM task allocator).
 struct PIDLDeleter {
