@@ -7,14 +7,13 @@
 #include "Configs.h"
 #include "DKUtils.h"
 #include "MenuForm.h"
+#include "Subclass.h"
 #include "SysUtils.h"
 
 using namespace menu_window;
 
 namespace {
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
-
-const wchar_t* const kEditProp = L"OrvaneMenuEdit";
 
 // The list's own mouse-tracking state (for enter and leave).
 bool g_listTracking = false;
@@ -505,8 +504,7 @@ void TDKMenuItem::CreateEditBoxes() {
         if (!edit->Handle) continue;
         SendMessageW(edit->Handle, WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
         // Text first, handlers after: building the box fires no change.
-        SetPropW(edit->Handle, kEditProp, edit.get());
-        SetWindowSubclass(edit->Handle, EditProc, 1, reinterpret_cast<DWORD_PTR>(edit.get()));
+        gui::Subclass(edit->Handle, EditProc, reinterpret_cast<DWORD_PTR>(edit.get()));
         d->Edit = std::move(edit);
     }
     DropEdits(gone);
@@ -588,9 +586,12 @@ LPARAM OnRowLabel(TDKMenuItem* item, POINT pt, LPARAM lp) {
     return MAKELPARAM(b.left + 2, pt.y);
 }
 
+// The record of one of our edit boxes, or null for any other window.
+TMenuEdit* EditOfBox(HWND box) { return reinterpret_cast<TMenuEdit*>(gui::SubclassData(box, EditProc)); }
+
 LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     TDKMenuItem* item = MenuItemOfList(hwnd);
-    if (!item) return DefSubclassProc(hwnd, msg, wp, lp);
+    if (!item) return gui::CallOriginal(hwnd, msg, wp, lp);
     POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     DragState& drag = Drag();
     bool dragging = drag.Source == item && GetCapture() == hwnd;
@@ -630,7 +631,7 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             ClientToScreen(hwnd, &sp);
             HWND top = WindowFromPoint(sp);
             if (top && top != hwnd && !IsChild(hwnd, top) && GetAncestor(top, GA_ROOT) != GetAncestor(hwnd, GA_ROOT))
-                return DefSubclassProc(hwnd, msg, wp, lp);
+                return gui::CallOriginal(hwnd, msg, wp, lp);
         }
         if (!g_listTracking || g_trackedList != hwnd) {
             TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd, 0};
@@ -669,7 +670,7 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         }
         PressEnded(item, TMouseButton::mbLeft, MouseShift(wp), pt);
         if (MenuItemOfList(hwnd) != item) return 0;
-        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+        return gui::CallOriginal(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     // The list's own handling of a press may take the release out of the queue (its drag
     // detection) and report a click instead: PressEnded gives the row its release either way.
     case WM_LBUTTONDOWN:
@@ -678,12 +679,12 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         item->ListMouseDown(TMouseButton::mbLeft, MouseShift(wp) | (msg == WM_LBUTTONDBLCLK ? ssDouble : 0), pt.x,
                             pt.y);
         if (MenuItemOfList(hwnd) != item) return 0;
-        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+        return gui::CallOriginal(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_RBUTTONDOWN:
         PressStarted(item, TMouseButton::mbRight);
         item->ListMouseDown(TMouseButton::mbRight, MouseShift(wp), pt.x, pt.y);
         if (MenuItemOfList(hwnd) != item) return 0;
-        return DefSubclassProc(hwnd, msg, wp, OnRowLabel(item, pt, lp));
+        return gui::CallOriginal(hwnd, msg, wp, OnRowLabel(item, pt, lp));
     case WM_MBUTTONDOWN:
         PressStarted(item, TMouseButton::mbMiddle);
         item->ListMouseDown(TMouseButton::mbMiddle, MouseShift(wp), pt.x, pt.y);
@@ -704,13 +705,13 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
         if (HIWORD(wp) == EN_CHANGE) {
             HWND eh = reinterpret_cast<HWND>(lp);
-            if (auto* edit = static_cast<TMenuEdit*>(GetPropW(eh, kEditProp))) item->EditChange(edit);
+            if (auto* edit = EditOfBox(eh)) item->EditChange(edit);
             return 0;
         }
         break;
     case WM_CTLCOLOREDIT: {
         HWND eh = reinterpret_cast<HWND>(lp);
-        if (auto* edit = static_cast<TMenuEdit*>(GetPropW(eh, kEditProp))) {
+        if (auto* edit = EditOfBox(eh)) {
             HDC dc = reinterpret_cast<HDC>(wp);
             SetTextColor(dc, edit->TextColor);
             SetBkColor(dc, LightenColor(item->FColor, 80));
@@ -718,22 +719,13 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         }
         break;
     }
-    case WM_NCDESTROY:
-        RemoveWindowSubclass(hwnd, ListProc, 1);
-        break;
     }
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return gui::CallOriginal(hwnd, msg, wp, lp);
 }
 
 LRESULT EditMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, TMenuEdit* edit) {
     TDKMenuItem* item = edit ? EditOwner(edit) : nullptr;
-    if (!item || EditChild(item, edit) == nullptr) {
-        if (msg == WM_NCDESTROY) {
-            RemovePropW(hwnd, kEditProp);
-            RemoveWindowSubclass(hwnd, EditProc, 1);
-        }
-        return DefSubclassProc(hwnd, msg, wp, lp);
-    }
+    if (!item || EditChild(item, edit) == nullptr) return gui::CallOriginal(hwnd, msg, wp, lp);
     switch (msg) {
     case WM_KEYDOWN: {
         WORD key = static_cast<WORD>(wp);
@@ -750,12 +742,12 @@ LRESULT EditMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, TMenuEdit* edit) 
         break;
     }
     case WM_LBUTTONDBLCLK: {
-        LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+        LRESULT r = gui::CallOriginal(hwnd, msg, wp, lp);
         item->EditDblClick(edit);
         return r;
     }
     case WM_LBUTTONUP: {
-        LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+        LRESULT r = gui::CallOriginal(hwnd, msg, wp, lp);
         item->EditClick(edit);
         return r;
     }
@@ -771,26 +763,22 @@ LRESULT EditMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, TMenuEdit* edit) 
         edit->MouseInside = false;
         item->EditMouseLeave(edit);
         break;
-    case WM_NCDESTROY:
-        RemovePropW(hwnd, kEditProp);
-        RemoveWindowSubclass(hwnd, EditProc, 1);
-        break;
     }
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return gui::CallOriginal(hwnd, msg, wp, lp);
 }
 
 }  // namespace
 
 // A handler's exception goes to the application's handler here: unwinding through the
 // system's frames would end the program.
-LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+LRESULT ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR) {
     HandlerScope scope;
     LRESULT r = 0;
     gui::Guarded("TListView", [&] { r = ListMessage(hwnd, msg, wp, lp); });
     return r;
 }
 
-LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+LRESULT EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR ref) {
     HandlerScope scope;
     LRESULT r = 0;
     gui::Guarded("TEdit", [&] { r = EditMessage(hwnd, msg, wp, lp, reinterpret_cast<TMenuEdit*>(ref)); });

@@ -10,6 +10,7 @@
 #include "Handles.h"
 #include "MenuForm.h"
 #include "MenuLayout.h"
+#include "Subclass.h"
 #include "SysUtils.h"
 
 namespace menu_window {
@@ -305,7 +306,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                 SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.get()));
                 SendMessageW(FListView, WM_SETFONT, reinterpret_cast<WPARAM>(ListFont()), FALSE);
                 RegisterList(FListView, this);
-                SetWindowSubclass(FListView, ListProc, 1, reinterpret_cast<DWORD_PTR>(this));
+                gui::Subclass(FListView, ListProc, reinterpret_cast<DWORD_PTR>(this));
             }
             FHoldMouseTimer = std::make_unique<gui::Timer>(500);
             FHoldMouseTimer->OnTimer = [this] {
@@ -634,7 +635,7 @@ void TDKMenuItem::DestroyWindowParts() {
     FColumnWidth = 0;
     if (FListView) {
         UnregisterList(FListView);
-        RemoveWindowSubclass(FListView, ListProc, 1);
+        gui::Unsubclass(FListView);
     }
     FForm->Item = nullptr;
     if (FForm->Handle()) ShowWindow(FForm->Handle(), SW_HIDE);

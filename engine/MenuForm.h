@@ -42,13 +42,13 @@ std::vector<const TDKMenuItem*>& KeepOpen();
 void RegisterList(HWND list, TDKMenuItem* item);
 void UnregisterList(HWND list);
 
-// A message handled by the list view's own procedure, past the subclass chain: the chain costs
-// a property look-up per message, which is slow under Wine when a fill sends thousands.
+// A message handled by the list view's own procedure, past our handling of the list's messages.
 LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp);
 
-// The list's subclass procedure (mouse, drag, edit-box notifications).
-LRESULT CALLBACK ListProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-LRESULT CALLBACK EditProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+// The procedures the list and its edit boxes are subclassed with (mouse, drag, edit-box
+// notifications; keys and clicks of the boxes).
+LRESULT ListProc(HWND, UINT, WPARAM, LPARAM, DWORD_PTR);
+LRESULT EditProc(HWND, UINT, WPARAM, LPARAM, DWORD_PTR);
 
 // Drag state shared by all menu windows.
 struct DragState {

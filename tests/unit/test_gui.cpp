@@ -1,6 +1,7 @@
 // Our GUI layer: text lists, profile files, registry, threads talking to the GUI thread, timers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "IniFile.h"
 #include "Registry.h"
 #include "StringList.h"
+#include "Subclass.h"
 #include "Thread.h"
 #include "Timer.h"
 #include "TestSupport.h"
@@ -155,6 +157,55 @@ TEST(Timer, FiresUntilDisabledAndReportsExceptions) {
     EXPECT_EQ(ticks, stopped);
     EXPECT_EQ(error, "TTimer:tick");
     gui::App().OnException = nullptr;
+}
+
+namespace {
+struct SubclassSeen {
+    std::vector<UINT> messages;
+    bool unsubclassOnChar = false;
+};
+LRESULT SeeAndPassOn(HWND h, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR data) {
+    auto* seen = reinterpret_cast<SubclassSeen*>(data);
+    seen->messages.push_back(msg);
+    if (msg == WM_CHAR && wp == 'x') return 0;  // swallowed
+    if (msg == WM_CHAR && seen->unsubclassOnChar) gui::Unsubclass(h);
+    return gui::CallOriginal(h, msg, wp, lp);
+}
+LRESULT OtherProc(HWND, UINT, WPARAM, LPARAM, DWORD_PTR) { return 0; }
+std::wstring TextOf(HWND h) {
+    wchar_t buf[64] = {};
+    GetWindowTextW(h, buf, 64);
+    return buf;
+}
+}  // namespace
+
+// The edit box's own handling still runs behind ours; a handler can leave from inside itself;
+// the record of a destroyed window goes with it.
+TEST(Subclass, PassesOnSwallowsLeavesAndForgets) {
+    HWND box = CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(box);
+    SubclassSeen seen;
+    ASSERT_TRUE(gui::Subclass(box, SeeAndPassOn, reinterpret_cast<DWORD_PTR>(&seen)));
+    EXPECT_EQ(gui::SubclassData(box, SeeAndPassOn), reinterpret_cast<DWORD_PTR>(&seen));
+    EXPECT_EQ(gui::SubclassData(box, OtherProc), 0u);
+    SendMessageW(box, WM_CHAR, 'a', 0);
+    SendMessageW(box, WM_CHAR, 'x', 0);
+    EXPECT_EQ(TextOf(box), L"a");
+    EXPECT_EQ(std::count(seen.messages.begin(), seen.messages.end(), static_cast<UINT>(WM_CHAR)), 2);
+
+    seen.unsubclassOnChar = true;
+    SendMessageW(box, WM_CHAR, 'b', 0);
+    EXPECT_EQ(TextOf(box), L"ab");
+    EXPECT_EQ(gui::SubclassData(box, SeeAndPassOn), 0u);
+    size_t before = seen.messages.size();
+    SendMessageW(box, WM_CHAR, 'x', 0);
+    EXPECT_EQ(TextOf(box), L"abx");
+    EXPECT_EQ(seen.messages.size(), before);
+
+    ASSERT_TRUE(gui::Subclass(box, SeeAndPassOn, reinterpret_cast<DWORD_PTR>(&seen)));
+    DestroyWindow(box);
+    EXPECT_EQ(seen.messages.back(), static_cast<UINT>(WM_NCDESTROY));
+    EXPECT_EQ(gui::SubclassData(box, SeeAndPassOn), 0u);
 }
 
 TEST(Application, DefaultTitleFromExecutableName) {
