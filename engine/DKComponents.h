@@ -238,8 +238,13 @@ public:
     std::vector<std::unique_ptr<TMenuRowData>> FRows;
     std::vector<RECT> FBoundsCache;
     std::vector<int> FIconTopCache;
-    std::map<HICON, std::unique_ptr<Gdiplus::Bitmap>> FIconPictures;
-    std::map<int, std::unique_ptr<Gdiplus::Bitmap>> FSysIconPictures;
+    // An icon's picture, and its pixels ready to lay over a row when it is 16 x 16.
+    struct TIconPicture {
+        std::unique_ptr<Gdiplus::Bitmap> Picture;
+        std::vector<DWORD> Pixels;
+    };
+    std::map<HICON, TIconPicture> FIconPictures;
+    std::map<int, TIconPicture> FSysIconPictures;
 
     // ---- properties ----
     int MIID() const { return FMIID; }
@@ -416,7 +421,7 @@ private:
     bool FPresentPending = false;
     bool FPresentWhole = false;
     RECT FPresentDirty{};
-    TRowsPlan PlanRows(int Left, int Top) const;
+    TRowsPlan PlanRows(int Left, int Top, SIZE Screen) const;
     void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void CloseOwnWindow();

@@ -236,13 +236,6 @@ void BlitPixels(Canvas& cv, const std::vector<DWORD>& px, int w, int h, int x, i
     }
 }
 
-bool BlitPicture(Canvas& cv, Gdiplus::Bitmap* pic, int x, int y) {
-    std::vector<DWORD> px = PicturePixels(pic);
-    if (px.empty()) return false;
-    BlitPixels(cv, px, 16, 16, x, y);
-    return true;
-}
-
 // The check mark file's picture, loaded again whenever the file changes (empty when missing).
 const std::vector<DWORD>& CheckMarkPixels(const std::wstring& file) {
     static std::wstring lastFile;
@@ -528,20 +521,25 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
 
     // 7. Icon, turning on the selected row.
     // The picture made from an icon is kept with the window's rows.
+    TIconPicture* pic = nullptr;
     if (child->FIconInGlobList) {
         int index = ShellIconIndex(child);
-        auto& pic = FSysIconPictures[index];
-        if (!pic) {
+        pic = &FSysIconPictures[index];
+        if (!pic->Picture) {
             gui::IconHandle icon(ImageList_GetIcon(SysSmallImageList(), index, ILD_NORMAL));
-            pic = IconPicture(icon.get());
+            pic->Picture = IconPicture(icon.get());
+            pic->Pixels = PicturePixels(pic->Picture.get());
         }
-        if (isSelected || !BlitPicture(cv, pic.get(), L + 6, IT + 3))
-            DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
     } else if (child->FIcon) {
-        auto& pic = FIconPictures[child->FIcon];
-        if (!pic) pic = IconPicture(child->FIcon);
-        if (isSelected || !BlitPicture(cv, pic.get(), L + 6, IT + 3))
-            DrawTurned(g, pic.get(), L, IT, isSelected, FRotateDegree);
+        pic = &FIconPictures[child->FIcon];
+        if (!pic->Picture) {
+            pic->Picture = IconPicture(child->FIcon);
+            pic->Pixels = PicturePixels(pic->Picture.get());
+        }
+    }
+    if (pic) {
+        if (!isSelected && !pic->Pixels.empty()) BlitPixels(cv, pic->Pixels, 16, 16, L + 6, IT + 3);
+        else DrawTurned(g, pic->Picture.get(), L, IT, isSelected, FRotateDegree);
     }
 
     // 8. Check mark from its file, looked at each paint (the picture is made again when the file

@@ -3,6 +3,7 @@
 #include <climits>
 #include <map>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "Application.h"
 #include "Configs.h"
@@ -87,6 +88,24 @@ HFONT ListFont() {
                            DEFAULT_QUALITY, DEFAULT_PITCH, L"Times New Roman");
     }();
     return font;
+}
+
+// Widths of captions in the list's font, measured once: a memory DC needs no round trip to
+// the server as the screen's DC does, and most captions are measured again at each fill.
+int CaptionWidth(const std::wstring& s) {
+    static HDC dc = [] {
+        HDC d = CreateCompatibleDC(nullptr);
+        SelectObject(d, ListFont());
+        return d;
+    }();
+    static std::unordered_map<std::wstring, int> widths;
+    auto it = widths.find(s);
+    if (it != widths.end()) return it->second;
+    if (widths.size() >= 20000) widths.clear();  // a few big folders' names
+    SIZE size{};
+    GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
+    widths.emplace(s, static_cast<int>(size.cx));
+    return static_cast<int>(size.cx);
 }
 // Type-ahead of the list: the first row from iStart whose text starts with the typed text.
 LRESULT FindRowByPrefix(const TDKMenuItem* item, const NMLVFINDITEMW& find) {
@@ -264,17 +283,18 @@ struct TRowsPlan {
 void TDKMenuItem::ShowAt(int X, int Y) {
     if (!FItems) return;
     int id = MenuIdForLog();
+    SIZE screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     try {
         if (FOnBeforExpose) FOnBeforExpose(this);
         if (!FItems) return;
         int v = 0;
         for (TDKMenuItem* c : *FItems)
             if (c->FVisible) ++v;
-        Y = menu_layout::FitTop(Y, v, GetSystemMetrics(SM_CYSCREEN));
+        Y = menu_layout::FitTop(Y, v, screen.cy);
     } catch (const std::exception& e) {
         Log(4, L"(c8) /" + std::to_wstring(id) + L"/ " + What(e));
     }
-    TRowsPlan plan = PlanRows(X, Y);
+    TRowsPlan plan = PlanRows(X, Y, screen);
     if (!FForm) {
         try {
             FForm = std::make_unique<TMenuForm>(this);
@@ -381,39 +401,30 @@ void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
     Edits.clear();
 }
 
-TRowsPlan TDKMenuItem::PlanRows(int Left, int Top) const {
+TRowsPlan TDKMenuItem::PlanRows(int Left, int Top, SIZE Screen) const {
     TRowsPlan p;
     std::vector<int> widths;
-    {
-        gui::WindowDC screenDC(nullptr);
-        gui::SelectScope font(screenDC.get(), ListFont());
-        auto measure = [dc = screenDC.get()](const std::wstring& s) {
-            SIZE size{};
-            GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &size);
-            return static_cast<int>(size.cx);
-        };
-        if (FItems) {
-            for (size_t i = 0; i < FItems->size(); ++i) {
-                TDKMenuItem* c = (*FItems)[i];
-                if (!c->FVisible) continue;
-                auto data = std::make_unique<TMenuRowData>();
-                data->ItemIndex = static_cast<int>(i);
-                data->Child = c;
-                data->Text = c->FCaption;
-                widths.push_back(measure(c->FCaption));
-                p.Rows.push_back(std::move(data));
-            }
+    if (FItems) {
+        for (size_t i = 0; i < FItems->size(); ++i) {
+            TDKMenuItem* c = (*FItems)[i];
+            if (!c->FVisible) continue;
+            auto data = std::make_unique<TMenuRowData>();
+            data->ItemIndex = static_cast<int>(i);
+            data->Child = c;
+            data->Text = c->FCaption;
+            widths.push_back(CaptionWidth(c->FCaption));
+            p.Rows.push_back(std::move(data));
         }
-        p.W = menu_layout::ColumnWidth(widths);
-        for (size_t r = 0; r < p.Rows.size(); ++r)
-            if (widths[r] > p.W - 42) p.Rows[r]->Text = menu_layout::CutCaption(p.Rows[r]->Text, p.W, measure);
     }
-    auto size = menu_layout::SizeWindow(static_cast<int>(p.Rows.size()), p.W, Top, GetSystemMetrics(SM_CYSCREEN));
+    p.W = menu_layout::ColumnWidth(widths);
+    for (size_t r = 0; r < p.Rows.size(); ++r)
+        if (widths[r] > p.W - 42) p.Rows[r]->Text = menu_layout::CutCaption(p.Rows[r]->Text, p.W, CaptionWidth);
+    auto size = menu_layout::SizeWindow(static_cast<int>(p.Rows.size()), p.W, Top, Screen.cy);
     p.Top = Top;
     p.Height = size.Height;
     int ownerLeft = INT_MIN;
     if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
-    int screenW = GetSystemMetrics(SM_CXSCREEN);
+    int screenW = Screen.cx;
     p.Left = menu_layout::LeftEdge(Left, size.Width, screenW, ownerLeft);
     // Columns past the screen's edge get no window area and no picture: a folder of
     // thousands of entries would otherwise make a window tens of thousands of pixels wide.
@@ -431,7 +442,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         TRowsPlan own;
         RECT wr = FForm->BoundsRect();
         if (!Plan) {
-            own = PlanRows(wr.left, wr.top);
+            own = PlanRows(wr.left, wr.top, SIZE{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
             Plan = &own;
         }
         std::vector<std::unique_ptr<TMenuRowData>>& rows = Plan->Rows;
