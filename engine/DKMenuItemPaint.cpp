@@ -172,6 +172,7 @@ void FillSolid(Canvas& cv, int x0, int y0, int x1, int y1, COLORREF c, BYTE a) {
 struct CaptionMask {
     int w = 0, h = 0;
     std::vector<BYTE> cover;
+    RECT ink{};  // where the coverage is not nothing: only that part is laid over
 };
 
 const CaptionMask& CaptionFor(const std::wstring& text, Gdiplus::Font* font, Gdiplus::TextRenderingHint hint, int w,
@@ -196,11 +197,19 @@ const CaptionMask& CaptionFor(const std::wstring& text, Gdiplus::Font* font, Gdi
         Gdiplus::BitmapData bd{};
         Gdiplus::Rect r(0, 0, w, h);
         if (pic.LockBits(&r, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) == Gdiplus::Ok) {
+            m.ink = RECT{w, h, 0, 0};
             for (int y = 0; y < h; ++y) {
                 auto* line = reinterpret_cast<const DWORD*>(static_cast<const BYTE*>(bd.Scan0) + y * bd.Stride);
-                for (int x = 0; x < w; ++x) m.cover[static_cast<size_t>(y) * w + x] = static_cast<BYTE>(line[x] >> 24);
+                for (int x = 0; x < w; ++x) {
+                    BYTE a = static_cast<BYTE>(line[x] >> 24);
+                    m.cover[static_cast<size_t>(y) * w + x] = a;
+                    if (!a) continue;
+                    m.ink.left = std::min<LONG>(m.ink.left, x), m.ink.right = std::max<LONG>(m.ink.right, x + 1);
+                    m.ink.top = std::min<LONG>(m.ink.top, y), m.ink.bottom = std::max<LONG>(m.ink.bottom, y + 1);
+                }
             }
             pic.UnlockBits(&bd);
+            if (m.ink.left >= m.ink.right) m.ink = RECT{};
         }
     }
     return cache.emplace(key, std::move(m)).first->second;
@@ -236,11 +245,17 @@ void BlitPixels(Canvas& cv, const std::vector<DWORD>& px, int w, int h, int x, i
     }
 }
 
+// Counts pictures painted: the check mark file is looked at once per picture, not per row.
+unsigned g_paintSerial = 0;
+
 // The check mark file's picture, loaded again whenever the file changes (empty when missing).
 const std::vector<DWORD>& CheckMarkPixels(const std::wstring& file) {
     static std::wstring lastFile;
     static WIN32_FILE_ATTRIBUTE_DATA lastStamp{};
     static std::vector<DWORD> px;
+    static unsigned lookedAt = 0;
+    if (file == lastFile && lookedAt == g_paintSerial) return px;
+    lookedAt = g_paintSerial;
     WIN32_FILE_ATTRIBUTE_DATA stamp{};
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &stamp)) {
         lastFile.clear();
@@ -389,6 +404,7 @@ void TDKMenuItem::PaintPicture(int ItemInd) {
     } catch (const std::exception& e) {
         Log(4, L"(c9) /" + std::to_wstring(MenuIdForLog()) + L"/ " + What(e));
     }
+    ++g_paintSerial;
     RECT last = RowBounds(rows - 1);
     int selected = SelectedRow();
     if (ItemInd < 0) {
@@ -626,10 +642,12 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         std::wstring text = data->Text;
         if (child->FGroupTitle) text = L"   * " + text + L" *";
         const CaptionMask& m = CaptionFor(text, Font.get(), g.GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
-        for (int y = cv.clip.top; y < cv.clip.bottom; ++y) {
+        int x0 = std::max<int>(cv.clip.left, L + m.ink.left), x1 = std::min<int>(cv.clip.right, L + m.ink.right);
+        int y0 = std::max<int>(cv.clip.top, Tp + m.ink.top), y1 = std::min<int>(cv.clip.bottom, Tp + m.ink.bottom);
+        for (int y = y0; y < y1; ++y) {
             const BYTE* cover = m.cover.data() + static_cast<size_t>(y - Tp) * m.w;
             DWORD* line = cv.bits + static_cast<size_t>(y) * cv.w;
-            for (int x = cv.clip.left; x < cv.clip.right; ++x)
+            for (int x = x0; x < x1; ++x)
                 if (BYTE a = cover[x - L]) Over(line[x], a, D90);
         }
     }
