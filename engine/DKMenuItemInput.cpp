@@ -634,6 +634,10 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 return gui::CallOriginal(hwnd, msg, wp, lp);
         }
         if (!g_listTracking || g_trackedList != hwnd) {
+            // Tips come with the pointer: the list makes their window when they are turned on,
+            // which would cost every menu window's opening as much again as the list itself.
+            if (!(ListDirect(hwnd, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_INFOTIP))
+                ListDirect(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
             TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, hwnd, 0};
             TrackMouseEvent(&tme);
             g_listTracking = true;

@@ -322,7 +322,6 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                                             0, 0, plan.Width, plan.Height + ListExtra(plan.Height, plan.PerColumn()),
                                             h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
-                SendMessageW(FListView, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
                 SendMessageW(FListView, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(FImageList.get()));
                 SendMessageW(FListView, WM_SETFONT, reinterpret_cast<WPARAM>(ListFont()), FALSE);
                 RegisterList(FListView, this);

@@ -1,5 +1,7 @@
 // Menu windows on screen: rows, size, position, and the painted off-screen picture.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
 
 #include <memory>
 
@@ -110,6 +112,35 @@ TEST_F(MenuWindow, LongCaptionsWidenTheColumnAndAreCutWithDots) {
     ClientToScreen(root->FListView, &p);
     SetCursorPos(p.x, p.y);
     EXPECT_EQ(root->ListInfoTip(0), L"");
+}
+
+// Tips are turned on (and the list makes its tip window) when the pointer first comes onto a
+// window, not with every window's opening. Wine shows no list tips, so the tip itself is not seen.
+TEST_F(MenuWindow, TipsAreTurnedOnWhenThePointerFirstComes) {
+    AddRows(5);
+    SetCursorPos(5, 1000);
+    testing_support::WaitUntil([] {
+        POINT at{};
+        GetCursorPos(&at);
+        return at.x == 5 && at.y == 1000;
+    }, 3000);
+    testing_support::WaitUntil([] { return false; }, 300);  // moves still on their way arrive
+    root->ShowAt(700, 300);
+    HWND list = root->FListView;
+    auto tipsOn = [&] { return (SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_INFOTIP) != 0; };
+    testing_support::WaitUntil([] { return false; }, 100);
+    EXPECT_FALSE(tipsOn());
+    RECT b = root->RowBounds(2);
+    POINT p{b.left + 60, b.top + 10};
+    ClientToScreen(list, &p);
+    INPUT move{};
+    move.type = INPUT_MOUSE;
+    move.mi.dx = MulDiv(p.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    move.mi.dy = MulDiv(p.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &move, sizeof(move));
+    EXPECT_TRUE(testing_support::WaitUntil(tipsOn, 5000));
+    SetCursorPos(5, 1000);
 }
 
 TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) {
