@@ -188,6 +188,11 @@ int main() {
         Times fullSelected = Sorted(bench::SortedTimes(50, [&] { root->UpdateWindow(-1, false); }));
 
         Times opened = Sorted(firstOpen), bare = Sorted(floor);
+        // Each opening against the floor taken right after it: under Wine the machine swings
+        // between a fast and a slow pace, and a pair mostly sees one of them.
+        std::vector<double> ratios;
+        for (size_t i = 0; i < firstOpen.size(); ++i) ratios.push_back(firstOpen[i] / floor[i]);
+        Times paired = Sorted(ratios);
         char ratio[64];
         std::snprintf(ratio, sizeof ratio, "< %.1f (1.3 x floor)", 1.3 * bare.Median());
         std::printf("| %-52s | %5s | %8s | %9s | %8s | %-22s |\n", "operation (40-row window)", "runs", "min ms",
@@ -196,6 +201,7 @@ int main() {
                     std::string(54, '-').c_str());
         Row("bare layered popup of that size: make, paint, show", bare, "(the floor)");
         Row("first opening: ShowAt + first paint", opened, ratio);
+        Row("first opening / floor of its turn (a ratio, not ms)", paired, "<= 1.3");
         Row("build tree + ShowAt + first paint + free", Sorted(buildOpenFree), "");
         Row("CloseWindow + ShowAt + first paint", reopen, "< 16.7");
         Row("full repaint (UpdateWindow -1)", full, "< 8");
