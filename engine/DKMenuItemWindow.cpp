@@ -346,10 +346,13 @@ void TDKMenuItem::ShowAt(int X, int Y) {
         if (FForm && FForm->Handle()) {
             Unkeep(this);
             FForm->Kept = false;
+            bool wasShown = IsWindowVisible(FForm->Handle()) != FALSE;
             // The window gets its picture before it shows: a kept one never shows its old one.
             FillRows(&plan);
             if (FForm && FForm->Handle() && !IsWindowVisible(FForm->Handle())) ShowWindow(FForm->Handle(), SW_SHOWNA);
-            if (IsFile() && Folder()) StartFolderWatch();
+            // A window filled again where it stands keeps its watcher: each new one is a thread,
+            // and the filter fills the windows along its path again at every key.
+            if (IsFile() && Folder() && !(wasShown && FMonDirLink)) StartFolderWatch();
         }
     } catch (const std::exception& e) {
         Log(4, L"(c4) /" + std::to_wstring(id) + L"/ " + What(e));

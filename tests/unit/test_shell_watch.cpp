@@ -64,6 +64,23 @@ TEST_F(ShellWatch, RenamingAFileClosesTheShownFolderOnly) {
     EXPECT_EQ(s->Form(), nullptr);
 }
 
+// Filled again where it stands (as the filter does at every key), a folder's window keeps its
+// watcher, which still sees the folder change.
+TEST_F(ShellWatch, AWindowFilledAgainInPlaceKeepsItsWatcher) {
+    ASSERT_NE(s, nullptr);
+    root->ShowAt(100, 100);
+    s->ShowAt(360, 100);
+    void* watcher = s->FMonDirThread;
+    ASSERT_NE(watcher, nullptr);
+    s->ShowAt(360, 100);
+    EXPECT_EQ(s->FMonDirThread, watcher);
+    ASSERT_TRUE(ShellRename(nullptr, sub + L"\\old.txt", sub + L"\\moved.txt", false));
+    EXPECT_TRUE(WaitUntil([&] { return s->Form() == nullptr; }, 5000));
+    // Opened again after closing, it watches anew.
+    s->ShowAt(360, 100);
+    EXPECT_NE(s->FMonDirThread, nullptr);
+}
+
 TEST_F(ShellWatch, ClosedOrDestroyedItemsAreNotTouchedByEndingWatchers) {
     ASSERT_NE(s, nullptr);
     root->ShowAt(100, 100);
