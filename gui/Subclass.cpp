@@ -13,9 +13,10 @@ struct Entry {
 };
 
 // Windows belong to the thread that made them; every menu control is made on the UI thread.
+// Never freed: a window destroyed by a static object's destructor at exit still finds it.
 std::unordered_map<HWND, Entry>& Entries() {
-    static std::unordered_map<HWND, Entry> m;
-    return m;
+    static auto* m = new std::unordered_map<HWND, Entry>;
+    return *m;
 }
 
 LRESULT CALLBACK Dispatch(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
