@@ -167,25 +167,25 @@ int main() {
         TDKMenuItem* root = menu.RootItem();
         Fill(root, icon);
         root->ShowAt(100, 20);
-        Times reopen = Sorted(bench::SortedTimes(30, [&] {
+        Times reopen = Times{bench::SortedTimes(30, [&] {
             root->CloseWindow();
             root->ShowAt(100, 20);
-        }));
-        Times full = Sorted(bench::SortedTimes(50, [&] { root->UpdateWindow(-1, false); }));
-        Times one = Sorted(bench::SortedTimes(200, [&] { root->UpdateWindow(5, false); }));
+        })};
+        Times full = Times{bench::SortedTimes(50, [&] { root->UpdateWindow(-1, false); })};
+        Times one = Times{bench::SortedTimes(200, [&] { root->UpdateWindow(5, false); })};
         HWND form = root->FormHandle();
-        Times handWhole = Sorted(bench::SortedTimes(100, [&] {
+        Times handWhole = Times{bench::SortedTimes(100, [&] {
             UpdateLayeredWindow(form, nullptr, &root->pt1, &root->sz, root->DC.get(), &root->pt2, 0, &root->bf, ULW_ALPHA);
-        }));
+        })};
         RECT dirty = root->RowBounds(5);
-        Times handRow = Sorted(bench::SortedTimes(100, [&] {
+        Times handRow = Times{bench::SortedTimes(100, [&] {
             UPDATELAYEREDWINDOWINFO info{sizeof(info), nullptr, &root->pt1, &root->sz, root->DC.get(), &root->pt2, 0,
                                          &root->bf, ULW_ALPHA, &dirty};
             UpdateLayeredWindowIndirect(form, &info);
-        }));
+        })};
         Select(root, 5);
-        Times turning = Sorted(bench::SortedTimes(200, [&] { root->RotateIconTimerTick(); }));
-        Times fullSelected = Sorted(bench::SortedTimes(50, [&] { root->UpdateWindow(-1, false); }));
+        Times turning = Times{bench::SortedTimes(200, [&] { root->RotateIconTimerTick(); })};
+        Times fullSelected = Times{bench::SortedTimes(50, [&] { root->UpdateWindow(-1, false); })};
 
         Times opened = Sorted(firstOpen), bare = Sorted(floor);
         // Each opening against the floor taken right after it: under Wine the machine swings

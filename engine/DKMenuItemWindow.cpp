@@ -48,11 +48,7 @@ void DeferFree(std::function<void()> free) {
     else free();
 }
 
-LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp) {
-    static WNDPROC proc = nullptr;
-    if (!proc) proc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(list, GCLP_WNDPROC));
-    return proc ? CallWindowProcW(proc, list, msg, wp, lp) : SendMessageW(list, msg, wp, lp);
-}
+LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp) { return gui::CallOriginal(list, msg, wp, lp); }
 
 std::vector<const TDKMenuItem*>& KeepOpen() {
     static std::vector<const TDKMenuItem*> v;
@@ -89,6 +85,8 @@ HFONT ListFont() {
     }();
     return font;
 }
+
+SIZE ScreenSize() { return SIZE{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 
 // Widths of captions in the list's font, measured once: a memory DC needs no round trip to
 // the server as the screen's DC does, and most captions are measured again at each fill.
@@ -283,7 +281,7 @@ struct TRowsPlan {
 void TDKMenuItem::ShowAt(int X, int Y) {
     if (!FItems) return;
     int id = MenuIdForLog();
-    SIZE screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const SIZE screen = ScreenSize();
     try {
         if (FOnBeforExpose) FOnBeforExpose(this);
         if (!FItems) return;
@@ -426,12 +424,11 @@ TRowsPlan TDKMenuItem::PlanRows(int Left, int Top, SIZE Screen) const {
     p.Height = size.Height;
     int ownerLeft = INT_MIN;
     if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
-    int screenW = Screen.cx;
-    p.Left = menu_layout::LeftEdge(Left, size.Width, screenW, ownerLeft);
+    p.Left = menu_layout::LeftEdge(Left, size.Width, Screen.cx, ownerLeft);
     // Columns past the screen's edge get no window area and no picture: a folder of
     // thousands of entries would otherwise make a window tens of thousands of pixels wide.
     p.LayoutWidth = size.Width;
-    p.Width = menu_layout::ShownWidth(p.Left, size, p.W, screenW);
+    p.Width = menu_layout::ShownWidth(p.Left, size, p.W, Screen.cx);
     return p;
 }
 
@@ -444,7 +441,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         TRowsPlan own;
         RECT wr = FForm->BoundsRect();
         if (!Plan) {
-            own = PlanRows(wr.left, wr.top, SIZE{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+            own = PlanRows(wr.left, wr.top, ScreenSize());
             Plan = &own;
         }
         std::vector<std::unique_ptr<TMenuRowData>>& rows = Plan->Rows;
