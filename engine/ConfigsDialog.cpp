@@ -39,13 +39,7 @@ std::wstring LocaleText(LCTYPE type, const wchar_t* fallback) {
     return n > 0 ? std::wstring(buf, static_cast<size_t>(n - 1)) : std::wstring(fallback);
 }
 
-std::wstring WindowText(HWND h) {
-    int n = GetWindowTextLengthW(h);
-    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-    n = GetWindowTextW(h, s.data(), n + 1);
-    s.resize(static_cast<size_t>(n));
-    return s;
-}
+using gui::WindowText;
 
 // Notebook pages and the notebook hand their controls' notifications to the form.
 LRESULT CALLBACK PageProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {

@@ -144,12 +144,8 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
         int len = GetWindowTextLengthW(box);
         SendMessageW(box, EM_SETSEL, len, 0);  // all selected, the caret at the start
     } else {
-        int len = GetWindowTextLengthW(box);
-        std::wstring now(static_cast<size_t>(len) + 1, L'\0');
-        GetWindowTextW(box, now.data(), len + 1);
-        now.resize(static_cast<size_t>(len));
-        if (now != FilterStr) SetWindowTextW(box, FilterStr.c_str());
-        len = static_cast<int>(FilterStr.size());
+        if (gui::WindowText(box) != FilterStr) SetWindowTextW(box, FilterStr.c_str());
+        int len = static_cast<int>(FilterStr.size());
         SendMessageW(box, EM_SETSEL, len, len);
     }
     InvalidateRect(box, nullptr, TRUE);

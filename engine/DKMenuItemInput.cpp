@@ -449,16 +449,6 @@ void TDKMenuItem::FormDeactivate() {
 
 // ---- edit boxes ----
 
-namespace {
-std::wstring EditText(HWND h) {
-    int n = GetWindowTextLengthW(h);
-    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-    GetWindowTextW(h, s.data(), n + 1);
-    s.resize(static_cast<size_t>(n));
-    return s;
-}
-}  // namespace
-
 void TDKMenuItem::CreateEditBoxes() {
     if (!FListView) return;
     std::vector<std::unique_ptr<TMenuEdit>> gone;
@@ -486,7 +476,7 @@ void TDKMenuItem::CreateEditBoxes() {
             GetWindowRect(d->Edit->Handle, &now);
             MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&now), 2);
             bool inPlace = now.left == x && now.top == y && now.right - now.left == w && now.bottom - now.top == h;
-            if (!wanted || !inPlace || d->Edit->Child != child || EditText(d->Edit->Handle) != child->FCaption)
+            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption)
                 gone.push_back(std::move(d->Edit));
         }
         if (!wanted) continue;
@@ -524,7 +514,7 @@ void TDKMenuItem::EditChange(TMenuEdit* Edit) {
     TDKMenuItem* child = EditChild(this, Edit);
     if (!child) return;
     TPresentBatch batch;  // a keystroke reaches the screen once
-    std::wstring text = EditText(Edit->Handle);
+    std::wstring text = gui::WindowText(Edit->Handle);
     Edit->ShowsHint = false;
     child->SetCaption(text);
     if (TMenuRowData* d = RowData(Edit->Tag)) d->Text = child->FCaption;

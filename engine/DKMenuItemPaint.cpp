@@ -608,13 +608,12 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
                          PRF_CLIENT | PRF_NONCLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
             if ((Config.KeyBoardMode || isSelected) && FRotateDegree % 180 > 90) {
                 gui::SelectScope fontIn(mem.get(), reinterpret_cast<HFONT>(SendMessageW(eh, WM_GETFONT, 0, 0)));
-                int len = GetWindowTextLengthW(eh);
-                std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-                GetWindowTextW(eh, text.data(), len + 1);
+                std::wstring text = gui::WindowText(eh);
                 DWORD selStart = 0;
                 SendMessageW(eh, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), 0);
                 SIZE ext{};
-                GetTextExtentPoint32W(mem.get(), text.c_str(), static_cast<int>(std::min<DWORD>(selStart, len)), &ext);
+                GetTextExtentPoint32W(mem.get(), text.c_str(), static_cast<int>(std::min<size_t>(selStart, text.size())),
+                                      &ext);
                 int x = ext.cx + 2;
                 gui::PenHandle caret(CreatePen(PS_SOLID, 2, 0x808080));
                 gui::SelectScope penIn(mem.get(), caret.get());

@@ -57,13 +57,15 @@ void Window::SetBounds(int x, int y, int w, int h, UINT flags) const {
     SetWindowPos(hwnd_, nullptr, x, y, w, h, flags);
 }
 
-std::wstring Window::Caption() const {
-    int n = GetWindowTextLengthW(hwnd_);
+std::wstring WindowText(HWND hwnd) {
+    int n = GetWindowTextLengthW(hwnd);
     std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-    GetWindowTextW(hwnd_, s.data(), n + 1);
+    n = GetWindowTextW(hwnd, s.data(), n + 1);
     s.resize(static_cast<size_t>(n));
     return s;
 }
+
+std::wstring Window::Caption() const { return WindowText(hwnd_); }
 
 Window* Window::FromHandle(HWND hwnd) {
     return reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));

@@ -52,4 +52,7 @@ private:
 
 bool RegisterWindowClass(const WindowClass& cls, WNDPROC proc);
 
+// Any window's text (a control's contents, a top-level window's title).
+std::wstring WindowText(HWND hwnd);
+
 }  // namespace gui
