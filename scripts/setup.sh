@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
           wine wine64 xvfb xauth xcompmgr imagemagick xdotool fonts-wine fonts-liberation
-          cmake ninja-build googletest ca-certificates)
+          cmake ninja-build googletest ca-certificates openbox x11-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

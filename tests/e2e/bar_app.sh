@@ -1,8 +1,11 @@
 # Sourced by the end-to-end scripts that run orvane.exe: a fresh Wine prefix under the output
 # folder, the program and its tools copied into "$app", and the check helpers.
-# Before sourcing: build, out (as given), extra_exes (more programs of build/bin to copy).
+# Before sourcing: build, out (as given), extra_exes (more programs of build/bin to copy),
+# no_wm=1 to run on the bare display.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$here/scripts/wine-env.sh"
+source "$here/scripts/wm.sh"
+[ "${no_wm:-0}" = 1 ] || start_wm || exit 1
 rm -rf "$out"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -33,5 +36,5 @@ wait_for() {  # wait_for <seconds> <command...>: true once the command succeeds
 probe_has() { probe info | grep -qE "$1"; }
 log_has() { grep -qF -- "$1" "$app/orvane.log"; }
 menus_built() { [ "$(grep -c ' menu has been created' "$app/orvane.log")" -ge 8 ]; }
-cleanup() { wineserver -k >/dev/null 2>&1; }
+cleanup() { wineserver -k >/dev/null 2>&1; stop_wm; }
 trap cleanup EXIT

@@ -7,6 +7,7 @@ set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:?output dir}
 extra_exes=""
+no_wm=1  # its key steps still rely on the bare display giving Wine the keyboard
 source "$(dirname "$0")/bar_app.sh"
 start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
 pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
