@@ -35,6 +35,7 @@ HWND g_sessionWnd = nullptr;  // told of session lock and unlock
 bool g_keyDown[256] = {};
 bool g_keyKept[256] = {};  // its press was a shortcut: its repeats and its release are kept back too
 BYTE g_winKey = 0;         // the Windows key last pressed, while the bar counts one as held
+DWORD g_winKeyAt = 0;      // when a Windows key last went down (auto-repeat included)
 HHOOK g_mouseHook = nullptr;
 HWND g_mouseWnd = nullptr;
 
@@ -88,8 +89,16 @@ void ForgetAllKeys() {
     ClearKeys();
 }
 
+// A Windows key that went down this recently is still held: no other desktop took the input and
+// gave it back in between. Asking sooner gains nothing and is unsafe under Wine, which may
+// overwrite the system's key state with one taken before the key went down.
+constexpr DWORD kWinKeySureMs = 1000;
+
 // The Windows keys are passed on, so the system's own key state holds them while they are held.
-bool WinKeyIsDown() { return ((GetAsyncKeyState(VK_LWIN) | GetAsyncKeyState(VK_RWIN)) & 0x8000) != 0; }
+bool WinKeyIsDown() {
+    if (GetTickCount() - g_winKeyAt < kWinKeySureMs) return true;
+    return ((GetAsyncKeyState(VK_LWIN) | GetAsyncKeyState(VK_RWIN)) & 0x8000) != 0;
+}
 
 LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
     if (code == HC_ACTION && g_keyboardWnd) {
@@ -103,6 +112,7 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
         bool keep = false;
         if (IsWinKey(vk)) {
             g_winKey = release ? 0 : vk;  // as the bar counts it: the last Windows key event decides
+            if (!release) g_winKeyAt = GetTickCount();
         } else if (g_keyKept[vk]) {
             keep = true;
             g_keyKept[vk] = !release;
