@@ -137,6 +137,10 @@ TEST_F(HkLibrary, KeyPressRepeatAndReleaseCarryKeystrokeFlags) {
 
 namespace {
 
+std::string KeyName(WPARAM vk) {
+    return vk == VK_LWIN ? "Win" : vk == VK_ESCAPE ? "Esc" : std::string(1, static_cast<char>(vk));
+}
+
 // The window in front, as another program: which keys, characters and hotkeys reach it.
 class Typist : public gui::Window {
 public:
@@ -155,11 +159,9 @@ protected:
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
         case WM_KEYUP:
-        case WM_SYSKEYUP: {
-            std::string name = wp == VK_LWIN ? "Win" : wp == VK_ESCAPE ? "Esc" : std::string(1, static_cast<char>(wp));
-            Add(name + (msg == WM_KEYDOWN || msg == WM_SYSKEYDOWN ? "+" : "-"));
+        case WM_SYSKEYUP:
+            Add(KeyName(wp) + (msg == WM_KEYDOWN || msg == WM_SYSKEYDOWN ? "+" : "-"));
             return 0;
-        }
         case WM_CHAR:
             Add(std::string("'") + static_cast<char>(wp) + "'");
             return 0;
@@ -230,9 +232,7 @@ TEST_F(HkLibrary, OnlyTheBarsShortcutsAreKeptFromTheWindows) {
         EXPECT_EQ(typist.hotkeys, c.hotkeys) << "sent " << c.sent;
         std::string told;
         for (const auto& p : rec.got)
-            if (p.msg == HK_WM_KEYBOARD) told += std::string(told.empty() ? "" : " ") +
-                                                (p.wp == VK_LWIN ? "Win" : p.wp == VK_ESCAPE ? "Esc" : std::string(1, static_cast<char>(p.wp))) +
-                                                (IsRelease(p) ? "-" : "+");
+            if (p.msg == HK_WM_KEYBOARD) told += (told.empty() ? "" : " ") + KeyName(p.wp) + (IsRelease(p) ? "-" : "+");
         EXPECT_EQ(told, c.sent) << "the bar was told otherwise";
     }
     removeKeyboard();
