@@ -75,6 +75,9 @@ std::wstring GetWindowExeName(HWND Wnd);
 HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc, int Width = 0, int Height = 0);
 std::wstring GetWindowCaption(HWND Wnd);
 bool ForceForegroundWindow(HWND Wnd);
+// Starts a command line as WinExec does, but through the wide call (paths beyond the ANSI code
+// page start too) and without waiting for the program to become idle; false when it did not start.
+bool StartProgram(const std::wstring& CommandLine, int Show);
 // Terminates every process of that executable name; whether the last termination succeeded.
 bool KillProcessByName(const std::wstring& Name);
 // An icon of the bitmap with its pure black pixels transparent; caller destroys it.

@@ -113,11 +113,11 @@ void AfterMenusBuilt() {
     try {
         RunWhenMenusBuilt([] {
             if (gui::App().Terminated()) return;
-            StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
+            StartProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
             SysSmallImageList();
         });
     } catch (const std::system_error&) {
-        StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
+        StartProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
     }
 }
 
@@ -133,21 +133,7 @@ void RunWhenMenusBuilt(std::function<void()> work) {
 }
 
 // Quoted: an unquoted path with blanks ("C:\\Program Files\\...") is tried piece by piece.
-static void StartSetExplorer() { StartHelperProgram(L"\"" + gui::ExeDir() + L"set_explorer.exe\"", SW_HIDE); }
-
-void StartHelperProgram(const std::wstring& commandLine, int show) {
-    // As WinExec would, but without waiting for the program to become idle: the bar must not
-    // wait for the monitor's start-up before it shows.
-    std::string line = gui::ToAnsi(commandLine);
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(show);
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        gui::KernelHandle thread(pi.hThread), process(pi.hProcess);
-    }
-}
+static void StartSetExplorer() { StartProgram(L"\"" + gui::ExeDir() + L"set_explorer.exe\"", SW_HIDE); }
 
 // ---------------------------------------------------------------- menu-building thread
 

@@ -95,6 +95,3 @@ private:
 };
 
 extern TOrvane* Orvane;
-
-// Starts a program by an ANSI command line, as the bar does for its helper tools.
-void StartHelperProgram(const std::wstring& commandLine, int show);

@@ -236,7 +236,7 @@ TTrayMenu::TTrayMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
             } else {
                 // In this order and without waiting for them, once the bar's menus are built.
                 RunWhenMenusBuilt([] {
-                    for (const char* line : kRegistrations) StartHelperProgram(gui::FromAnsi(line), SW_HIDE);
+                    for (const char* line : kRegistrations) StartProgram(gui::FromAnsi(line), SW_HIDE);
                 });
             }
         } catch (const std::exception& e) {
