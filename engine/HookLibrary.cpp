@@ -14,7 +14,7 @@ struct THookLibrary {
 template <class F>
 bool Entry(HMODULE lib, const char* name, F& f, std::wstring& error) {
     f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
-    if (!f && error.empty()) error = L"it has no entry point " + gui::FromAnsi(name);
+    if (!f) error = L"it has no entry point " + gui::FromAnsi(name);
     return f != nullptr;
 }
 
@@ -29,11 +29,11 @@ const THookLibrary& Library() {
             return l;
         }
         THookLibrary found = l;
-        bool all = Entry(m, "SetKeyBoardHook", found.SetKeyBoard, found.Error) &
-                   Entry(m, "SetMouseHook", found.SetMouse, found.Error) &
-                   Entry(m, "SetShellHook", found.SetShell, found.Error) &
-                   Entry(m, "RemoveKeyBoardHook", found.RemoveKeyBoard, found.Error) &
-                   Entry(m, "RemoveMouseHook", found.RemoveMouse, found.Error) &
+        bool all = Entry(m, "SetKeyBoardHook", found.SetKeyBoard, found.Error) &&
+                   Entry(m, "SetMouseHook", found.SetMouse, found.Error) &&
+                   Entry(m, "SetShellHook", found.SetShell, found.Error) &&
+                   Entry(m, "RemoveKeyBoardHook", found.RemoveKeyBoard, found.Error) &&
+                   Entry(m, "RemoveMouseHook", found.RemoveMouse, found.Error) &&
                    Entry(m, "RemoveShellHook", found.RemoveShell, found.Error);
         if (all) return found;
         // Half a library is none: no hook of it is ever set.

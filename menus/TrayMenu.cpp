@@ -393,7 +393,8 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
     for (int i = 1; i < FItems->Count() - 2; ++i) {
         TDKMenuItem* other = FItems->GetItem(i);
         TTrayIcon* t = TrayData(other);
-        if (t && t->Wnd == Data.hWnd && icons++ == 0) exe = other->ExecPath();
+        if (!t || t->Wnd != Data.hWnd) continue;
+        if (icons++ == 0) exe = other->ExecPath();
     }
     if (icons >= MaxIconsPerWindow) {
         std::erase_if(FCrowdedOwners, [](HWND w) { return !IsWindow(w); });
