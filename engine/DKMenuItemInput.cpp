@@ -458,6 +458,10 @@ void TDKMenuItem::FormDeactivate() {
 void TDKMenuItem::CreateEditBoxes() {
     if (!FListView) return;
     std::vector<std::unique_ptr<TMenuEdit>> gone;
+    // A box made anew for the item whose box had the keyboard takes it over: rows added above
+    // while the user types (a window opening in the Applications menu) do not take the keys.
+    HWND focus = GetFocus();
+    const TDKMenuItem* typing = nullptr;
     int n = RowCount();
     for (int r = 0; r < n; ++r) {
         TMenuRowData* d = RowData(r);
@@ -482,8 +486,10 @@ void TDKMenuItem::CreateEditBoxes() {
             GetWindowRect(d->Edit->Handle, &now);
             MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&now), 2);
             bool inPlace = now.left == x && now.top == y && now.right - now.left == w && now.bottom - now.top == h;
-            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption)
+            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption) {
+                if (wanted && d->Edit->Handle == focus && d->Edit->Child == child) typing = child;
                 gone.push_back(std::move(d->Edit));
+            }
         }
         if (!wanted) continue;
         if (d->Edit) {
@@ -501,6 +507,11 @@ void TDKMenuItem::CreateEditBoxes() {
         SendMessageW(edit->Handle, WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
         // Text first, handlers after: building the box fires no change.
         gui::Subclass(edit->Handle, EditProc, reinterpret_cast<DWORD_PTR>(edit.get()));
+        if (child == typing) {
+            SetFocus(edit->Handle);
+            int len = GetWindowTextLengthW(edit->Handle);
+            SendMessageW(edit->Handle, EM_SETSEL, edit->ShowsHint ? 0 : len, len);
+        }
         d->Edit = std::move(edit);
     }
     DropEdits(gone);

@@ -357,14 +357,15 @@ TEST_F(MenuInput, ANewRowTakesTheKeyboardAndItsEnterEndsIt) {
     TDKMenuItem* title = root->InsertMenuItem(0, TDKPopupMenu::FavoritesTitleID, L"Favorites", nullptr, true);
     title->AddMenuItem(0, L"Create New Group", [this](TDKMenuItem* s) { menu->CreateGroup(s); });
     int otherClicks = 0;
-    root->GetItem(3)->FOnClick = [&](TDKMenuItem*) { ++otherClicks; };
+    root->GetItem(3)->FOnClick = [&](TDKMenuItem*) { ++otherClicks; };  // row 4 once a row comes above
     root->ShowAt(100, 100);
     Select(root, 0);
     root->OpenChildAt(title, root->RowBounds(0));
     ASSERT_NE(title->FormHandle(), nullptr);
     auto box = [&]() -> HWND {
-        TMenuRowData* d = root->RowData(1);
-        return d && d->Edit ? d->Edit->Handle : nullptr;
+        for (int r = 0; r < root->RowCount(); ++r)
+            if (TMenuRowData* d = root->RowData(r); d && d->Edit) return d->Edit->Handle;
+        return nullptr;
     };
     for (int i = 0; i < 2; ++i) {
         Point(title, 0);
@@ -381,12 +382,17 @@ TEST_F(MenuInput, ANewRowTakesTheKeyboardAndItsEnterEndsIt) {
     SendMessageW(box(), EM_SETSEL, 4, 4);
     for (wchar_t c : std::wstring(L"Ga")) SendMessageW(box(), WM_CHAR, c, 0);
     EXPECT_EQ(root->GetItem(1)->Caption(), L"Ga");
+    // A row coming in above (a window opening) moves the row: its new box keeps the keys.
+    root->InsertMenuItem(0, 99, L"new window");
+    EXPECT_EQ(GetFocus(), box());
+    SendMessageW(box(), WM_CHAR, L'm', 0);
+    TDKMenuItem* group = root->GetItem(2);
+    EXPECT_EQ(group->Caption(), L"Gam");
     // Enter ends the row typed into, though the pointer moved the selection elsewhere.
-    Select(root, 3);
+    Select(root, 4);
     SendMessageW(box(), WM_KEYDOWN, VK_RETURN, 0);
-    TDKMenuItem* group = root->GetItem(1);
     EXPECT_FALSE(group->Edited());
-    EXPECT_EQ(group->Caption(), L"Ga");
+    EXPECT_EQ(group->Caption(), L"Gam");
     EXPECT_NE(group->FindItem(std::wstring(L"Rename Group")), nullptr);
     EXPECT_EQ(otherClicks, 0);
 }
