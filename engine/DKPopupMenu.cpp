@@ -167,6 +167,7 @@ void TDKPopupMenu::Hide() {
     // An edit not ended with Enter ends as a cancel, however the menu goes: the row is saved as
     // it was.
     CancelEdits();
+    if (Acitve()) FHiddenAt = GetTickCount64();
     if (FItems) {
         FItems->CloseWindow();
         // A hidden menu holds no windows but its stored items'; the next opening makes them anew.
