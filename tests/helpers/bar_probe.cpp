@@ -152,6 +152,30 @@ void Rows() {
     }
 }
 
+// Where the bar's keys go: its thread's focus and active windows, by class and text.
+void Focus() {
+    HWND bar = Bar();
+    GUITHREADINFO gi{sizeof gi};
+    if (!bar || !GetGUIThreadInfo(GetWindowThreadProcessId(bar, nullptr), &gi)) {
+        std::printf("focus none\n");
+        return;
+    }
+    auto name = [](HWND w) {
+        if (!w) return std::wstring(L"none");
+        wchar_t cls[64] = {};
+        GetClassNameW(w, cls, 64);
+        std::wstring text;
+        if (lstrcmpiW(cls, L"Edit") == 0) EditText(w, text, 2000);
+        else {
+            wchar_t buf[260] = {};
+            GetWindowTextW(w, buf, 260);
+            text = buf;
+        }
+        return std::wstring(cls) + L" " + text;
+    };
+    std::printf("focus %ls\nactive %ls\n", name(gi.hwndFocus).c_str(), name(gi.hwndActive).c_str());
+}
+
 struct Found {
     const wchar_t* text;
     HWND w;
@@ -245,6 +269,10 @@ int Typed(const std::wstring& word, DWORD limit) {
         if (!(now.shape == seen.back().shape) || now.text != seen.back().text) seen.push_back(now);
     }
     UnhookWindowsHookEx(hook);
+    if (getenv("PROBE_DEBUG"))
+        for (auto& e : seen) std::fprintf(stderr, "seen %lu '%ls' %ls\n", e.answered - start, e.text.c_str(), e.shape.windows.c_str());
+    if (getenv("PROBE_DEBUG"))
+        for (auto k : keyDowns) std::fprintf(stderr, "key %lu\n", k);
     if (seen.back().text != word) {
         std::printf("the box holds '%ls' after %lu ms\n", seen.back().text.c_str(), GetTickCount() - start);
         return 1;
@@ -291,6 +319,10 @@ int main(int argc, char** argv) {
         wchar_t word[260] = {};
         MultiByteToWideChar(CP_ACP, 0, argv[2], -1, word, 260);
         return Typed(word, static_cast<DWORD>(std::atoi(argv[3])));
+    }
+    if (std::strcmp(argv[1], "focus") == 0) {
+        Focus();
+        return 0;
     }
     if (std::strcmp(argv[1], "rows") == 0) {
         Rows();
