@@ -725,6 +725,12 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSEWHEEL:
         WheelColumns(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}, GET_WHEEL_DELTA_WPARAM(wp));
         return 0;
+    case WM_NCHITTEST: {
+        // The list's scroll bar lies, unseen, in the band below the rows: a press there is a
+        // press beside the rows, not a page's scroll.
+        LRESULT hit = gui::CallOriginal(hwnd, msg, wp, lp);
+        return hit == HTHSCROLL ? HTCLIENT : hit;
+    }
     case WM_KEYDOWN:
         // Right on a row with a submenu opens it: the list's own step to the next column would
         // take the selection away and close it again.

@@ -235,6 +235,10 @@ TEST_F(MenuInput, KeysAndTheWheelScrollTheColumnsToEveryRow) {
     while (root->RowBounds(perColumn).left == root->RowBounds(0).left) ++perColumn;
     const int columns = client.right / (root->RowBounds(0).right - root->RowBounds(0).left);
     ASSERT_GT((rows + perColumn - 1) / perColumn, columns);
+    // The list's scroll bar, unseen below the rows, takes no press.
+    POINT band{client.right / 2, client.bottom + 5};
+    ClientToScreen(root->FListView, &band);
+    EXPECT_EQ(SendMessageW(root->FListView, WM_NCHITTEST, 0, MAKELPARAM(band.x, band.y)), HTCLIENT);
     // Down on the last row shown moves into the next column, which scrolls in; the picture follows.
     int lastShown = columns * perColumn - 1;
     Select(root, lastShown);
