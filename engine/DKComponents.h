@@ -29,6 +29,9 @@ class TMonDirThread;  // folder watcher, built with the shell-folder items
 struct TMonDirLink;
 class TMenuForm;
 struct TRowsPlan;  // rows and place of a menu window before they are shown
+namespace menu_layout {
+struct Area;
+}
 
 // Event types of the menu items. An event "is assigned" when it holds a callable.
 using TDKNotifyEvent = std::function<void(TDKMenuItem* Sender)>;
@@ -244,7 +247,8 @@ public:
     bool FGlassMode = true;
     std::unique_ptr<TMenuForm> FForm;  // the window showing the children
     HWND FListView = nullptr;          // child of FForm, destroyed with it
-    int FColumnIndex = 0;
+    int FColumnIndex = 0;  // the first column the window shows; the list scrolls by whole columns
+    bool FOpensLeft = false;  // the window lies left of the row that opened it
     gui::ImageListHandle FImageList;
     std::unique_ptr<gui::Timer> FHoldMouseTimer;
     std::unique_ptr<gui::Timer> FRotateIconTimer;
@@ -262,7 +266,6 @@ public:
     POINT pt1{};
     POINT pt2{};
     SIZE sz{};
-    int FLayoutWidth = 0;  // the window's width by its columns; the picture stops at the screen's edge
     int FColumnWidth = 0;  // the column width the rows were laid out with
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,
@@ -391,7 +394,7 @@ public:
     void UpdateWindow(int ItemInd, bool RedrawIcon = false);
     // The off-screen picture as straight (not premultiplied) ARGB, for checks; 0 outside.
     DWORD PicturePixel(int x, int y) const;
-    // Whether a row lies within the picture (columns past the screen's edge have none).
+    // Whether a row lies within the picture (columns scrolled out of the window have none).
     bool RowInPicture(int Row) const;
     int PictureWidth() const { return sz.cx; }
     int PictureHeight() const { return sz.cy; }
@@ -413,6 +416,11 @@ public:
     // Gives the keyboard to this item's edit box in its owner's shown window: the row becomes the
     // selected one and the box's whole text is selected.
     void FocusEditBox();
+    // Scrolls the window's columns by Columns (later ones for a positive count) as far as they go.
+    void ScrollColumns(int Columns);
+    // The list scrolled itself (keys, its scroll bar): the rows' bounds, edit boxes, submenus and
+    // picture follow it.
+    void FollowListScroll();
 
     void ListClick();
     void ListDblClick();
@@ -456,7 +464,9 @@ private:
     bool FPresentPending = false;
     bool FPresentWhole = false;
     RECT FPresentDirty{};
-    TRowsPlan PlanRows(int Left, int Top, SIZE Screen) const;
+    TRowsPlan PlanRows(int Left, int Top, const menu_layout::Area& Area) const;
+    // The row of the owner's shown window that lists this item, on the screen.
+    bool OpeningRow(RECT& Row) const;
     void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void CloseOwnWindow();
