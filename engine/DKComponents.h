@@ -110,6 +110,8 @@ public:
     bool FStoredLoaded = false;
     // Clears the owning button's highlight when the menu hides; set by the bar.
     std::function<void()> OnHide;
+    // GetTickCount64 when a shown menu last hid; 0 before.
+    ULONGLONG FHiddenAt = 0;
 
     // ---- virtual operations, in slot order ----
     virtual void ExposeItemMenu(TDKMenuItem* Item);
