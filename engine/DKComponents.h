@@ -111,7 +111,6 @@ public:
     void* FDKButton = nullptr;  // not owned
     // The stored rows of this menu were loaded in full; until then saving would lose rows.
     bool FStoredLoaded = false;
-    HMENU FContexMenu = nullptr;
     // Clears the owning button's highlight when the menu hides; set by the bar.
     std::function<void()> OnHide;
     // GetTickCount64 when a shown menu last hid; 0 before.
@@ -364,10 +363,11 @@ public:
     DWORD FContextMenuThread = 0;
     // Shared with the running watcher; the watcher reaches the item only through it.
     std::shared_ptr<TMonDirLink> FMonDirLink;
-    // The context-menu object that made this item's command rows, and its thread: a row's command
-    // number means something to that object only.
+    // The context-menu object that made this item's command rows, its thread, and the popup menu
+    // it filled: a row's command number and a submenu row's position mean something to these only.
     gui::ComPtr<IContextMenu> FCommandsMenu;
     DWORD FCommandsThread = 0;
+    gui::MenuHandle FCommandsHMenu;
 
     void ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
     void ExposeFolder(const std::wstring& Path, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
@@ -497,10 +497,9 @@ void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item);
 void QueryShellCommands(TDKMenuItem* Item);
 // Frees the windows kept for reuse by the items at or below Root (its menu is hidden).
 void FreeKeptWindows(const TDKMenuItem* Root);
-// The handle of Menu's last query (its FContexMenu; null before the first), kept until replaced.
-HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu);
-// Releases Menu's handle (the menu is being destroyed).
-void ReleaseShellContextMenu(const TDKPopupMenu* Menu);
+// The popup menu Item's commands were last queried into (null before the first), kept with the
+// item until its next query or its end.
+HMENU ShellContextMenuHandle(const TDKMenuItem* Item);
 // Handler of every converted entry: fills a submenu entry, or invokes a command entry.
 void ShellCommandClick(TDKMenuItem* Sender);
 

@@ -35,6 +35,7 @@ HandlerScope::~HandlerScope() {
     if (--g_depth == 0) {
         // Freeing may run handlers of its own (destroying windows); those add to the list.
         ++g_depth;
+        TrimKeptWindows();
         while (!Pending().empty()) {
             auto work = std::move(Pending());
             Pending().clear();
@@ -43,6 +44,8 @@ HandlerScope::~HandlerScope() {
         --g_depth;
     }
 }
+
+int HandlerDepth() { return g_depth; }
 
 void DeferFree(std::function<void()> free) {
     if (g_depth > 0) Pending().push_back(std::move(free));
@@ -149,7 +152,35 @@ void Unkeep(TDKMenuItem* item) {
     auto& v = KeptWindows();
     v.erase(std::remove(v.begin(), v.end(), item), v.end());
 }
+
+// Work on windows and rows under way (a release, a fill, a closing). A kept window is destroyed
+// only when none is: a window closed inside a change of the tree would otherwise push out the
+// oldest kept one there and then, which may be the very item whose rows are being changed
+// further up (a kept window keeps its rows, so a change to its item closes what its rows
+// opened) or the list whose click runs the change.
+int g_treeWork = 0;
+struct TreeWork {
+    TreeWork() { ++g_treeWork; }
+    ~TreeWork() {
+        if (--g_treeWork == 0 && menu_window::HandlerDepth() == 0) TrimKeptWindows();
+    }
+    TreeWork(const TreeWork&) = delete;
+    TreeWork& operator=(const TreeWork&) = delete;
+};
 }  // namespace
+
+void menu_window::TrimKeptWindows() {
+    static bool trimming = false;
+    if (g_treeWork > 0 || trimming) return;
+    trimming = true;
+    auto& kept = KeptWindows();
+    while (kept.size() > kKeptWindows) {
+        TDKMenuItem* oldest = kept.back();
+        kept.pop_back();
+        oldest->DestroyWindowParts();
+    }
+    trimming = false;
+}
 
 LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     HandlerScope scope;
@@ -169,7 +200,9 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         }
         if (hdr->code == LVN_ODFINDITEMW) return FindRowByPrefix(item, *reinterpret_cast<NMLVFINDITEMW*>(lp));
-        if (Filling) break;
+        // A kept window is closed: its list may still have the focus or finish a click that
+        // closed it (selecting the pressed row), but nothing it reports acts on the menu.
+        if (Filling || Kept) break;
         switch (hdr->code) {
         case NM_CLICK:
             // On Windows the list took the button-up itself: the row's release comes from here.
@@ -501,10 +534,12 @@ TRowsPlan TDKMenuItem::PlanRows(int Left, int Top, const menu_layout::Area& Area
 
 void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     if (!FForm || !FListView) return;
+    TreeWork work;
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
     try {
         FForm->Filling = true;
         CloseChildWindows();
+        if (!FForm || !FListView) return;
         TRowsPlan own;
         RECT wr = FForm->BoundsRect();
         if (!Plan) {
@@ -646,12 +681,14 @@ void TDKMenuItem::ReleasePicture() {
 // ---- ReleaseWindowResources ----
 
 void TDKMenuItem::ReleaseWindowResources() {
+    TreeWork work;
     int id = MenuIdForLog();
     try {
         // Rows already gone (a folder refilled entry by entry): nothing below is open either.
         if (FForm && FListView && !FRows.empty()) {
             FForm->Filling = true;
             CloseChildWindows();
+            if (!FForm || !FListView) return;
             SpareRowEdits();
             FRows.clear();
             FBoundsCache.clear();
@@ -671,11 +708,13 @@ void TDKMenuItem::ReleaseWindowResources() {
 // ---- CloseWindow ----
 
 void TDKMenuItem::CloseWindow() {
+    TreeWork work;
     CloseWindowsBelow(false);
     CloseOwnWindow();
 }
 
 void TDKMenuItem::CloseOwnWindow() {
+    TreeWork work;
     StopFolderWatch();
     if (!FForm) return;
     HWND h = FForm->Handle();
@@ -695,22 +734,19 @@ void TDKMenuItem::CloseOwnWindow() {
     ShowWindow(h, SW_HIDE);
     if (FForm) FForm->Hiding = false;
     if (FDragged) return;  // stored items keep their window as long as they live
-    // Kept for the next opening; the longest hidden beyond the limit goes.
+    // Kept for the next opening; the longest hidden beyond the limit goes once the work on the
+    // windows is done.
     FForm->Kept = true;
     auto& kept = KeptWindows();
     Unkeep(this);
     kept.insert(kept.begin(), this);
-    while (kept.size() > kKeptWindows) {
-        TDKMenuItem* oldest = kept.back();
-        kept.pop_back();
-        oldest->DestroyWindowParts();
-    }
 }
 
 void TDKMenuItem::DestroyWindowParts() {
     Unkeep(this);
     CancelPresent();  // a batch ending later finds nothing to hand over
     if (!FForm) return;
+    TreeWork work;
     CancelDrag(this);
     ReleaseWindowResources();
     DropEdits(FSpareEdits);

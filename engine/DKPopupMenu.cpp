@@ -127,7 +127,6 @@ TDKPopupMenu::~TDKPopupMenu() {
     delete FItems;
     FItems = nullptr;
     for (gui::IconHandle* h : {&FFoldIcon, &FFavIcon, &FDeleteIcon}) h->reset();
-    ReleaseShellContextMenu(this);
 }
 
 bool TDKPopupMenu::Alive(const TDKPopupMenu* p) {

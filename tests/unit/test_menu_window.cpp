@@ -8,6 +8,7 @@
 
 #include "Configs.h"
 #include "DKComponents.h"
+#include "DKUtils.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 
@@ -496,6 +497,71 @@ TEST_F(MenuWindow, OnlyAFewClosedWindowsAreKept) {
     }
     EXPECT_LE(forms, 1 + 32);
     EXPECT_GE(forms, 1 + 16);
+}
+
+}  // namespace
+
+namespace {
+
+// A window closed and kept for its next opening may keep a selected row and the keyboard: a key
+// there opens nothing. With the kept windows at their limit and that hidden window the oldest,
+// a click whose handler changes its item's children (its release closes what its rows opened,
+// so one more window is kept) leaves every window and row whole: kept windows are trimmed only
+// once the handler is done.
+TEST_F(MenuWindow, AChangeToTheOldestKeptWindowFromAClickLeavesItsWindowWhole) {
+    TDKMenuItem* holder = root->AddMenuItem(1, L"holder");
+    TDKMenuItem* deep = holder->AddMenuItem(2, L"deep");
+    deep->AddMenuItem(3, L"leaf");
+    int inserted = 0;
+    TDKMenuItem* button = root->AddMenuItem(4, L"insert into holder", [&](TDKMenuItem*) {
+        holder->InsertMenuItem(0, 100 + inserted, L"new " + std::to_wstring(inserted));
+        ++inserted;
+    });
+    (void)button;
+    for (int i = 0; i < 40; ++i) root->AddMenuItem(10 + i, L"folder " + std::to_wstring(i))->AddMenuItem(0, L"x");
+    root->ShowAt(10, 10);
+    root->OpenChildAt(holder, root->RowBounds(0));
+    LVITEMW lv{};
+    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(holder->FListView, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&lv));
+    holder->CloseWindow();  // hidden and kept, its row still selected
+    ASSERT_NE(holder->FListView, nullptr);
+    // A key reaching the hidden list opens nothing below it.
+    SendMessageW(holder->FListView, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(deep->FormHandle(), nullptr);
+    root->OpenChildAt(holder, root->RowBounds(0));
+    root->OpenChildAt(deep, holder->RowBounds(0));  // as if it had
+    holder->CloseWindow();
+    ASSERT_EQ(deep->FormHandle(), nullptr);
+    // More windows closed after it: the hidden one is the oldest kept, at the limit.
+    for (int i = 0; i < 31; ++i) {
+        TDKMenuItem* f = root->GetItem(2 + i);
+        root->OpenChildAt(f, root->RowBounds(2 + i));
+        f->CloseWindow();
+    }
+    // A real click on the row whose handler inserts into the hidden window's item; every step
+    // of the rows' release and fill goes through (a failing one is logged).
+    testing_support::WriteFileBytes(LogFileName(), "");
+    RECT b = root->RowBounds(1);
+    POINT p{b.left + 60, (b.top + b.bottom) / 2};
+    POINT sp = p;
+    ClientToScreen(root->FListView, &sp);
+    SetCursorPos(sp.x, sp.y);
+    SendMessageW(root->FListView, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    SendMessageW(root->FListView, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    EXPECT_EQ(inserted, 1);
+    EXPECT_EQ(holder->Count(), 2);
+    std::string log = testing_support::ReadFileBytes(LogFileName());
+    DeleteFileW(LogFileName().c_str());
+    EXPECT_EQ(log, "");
+    // The hidden window opens again with the new row.
+    root->OpenChildAt(holder, root->RowBounds(0));
+    ASSERT_NE(holder->FormHandle(), nullptr);
+    EXPECT_TRUE(IsWindowVisible(holder->FormHandle()));
+    EXPECT_EQ(holder->RowCount(), 2);
+    EXPECT_EQ(holder->RowText(0), L"new 0");
+    menu->Hide();
 }
 
 }  // namespace
