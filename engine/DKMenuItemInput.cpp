@@ -790,8 +790,8 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_KEYDOWN:
         // Right on a row with a submenu opens it: the list's own step to the next column would
-        // take the selection away and close it again.
-        if (wp == VK_RIGHT) {
+        // take the selection away and close it again. A kept window's list opens nothing.
+        if (wp == VK_RIGHT && item->Form()) {
             TDKMenuItem* child = item->GetSelectedMi(nullptr);
             if (child && child->FItems) {
                 WORD key = VK_RIGHT;
