@@ -220,13 +220,14 @@ TEST(DataMenus, DeepChainLoadsToTheBoundOnASmallStack) {
     struct Run {
         TDKData* data;
         int highest = 0, depth = 0;
-        bool complete = true, saved = false;
+        TDKData::TStoredLoad found;
+        bool saved = false;
     } run{&data};
     HANDLE t = CreateThread(
         nullptr, 256 * 1024,
         [](void* p) -> DWORD {
             auto* r = static_cast<Run*>(p);
-            std::vector<TStoredItem> items = r->data->LoadMenuRows(0, -1, r->highest, &r->complete);
+            std::vector<TStoredItem> items = r->data->LoadMenuRows(0, -1, r->highest, &r->found);
             for (const std::vector<TStoredItem>* level = &items; !level->empty(); level = &level->front().Items)
                 ++r->depth;
             r->data->SaveMenuRows(1, Root(std::move(items)));
@@ -239,7 +240,7 @@ TEST(DataMenus, DeepChainLoadsToTheBoundOnASmallStack) {
     CloseHandle(t);
     EXPECT_EQ(run.depth, TDKData::MaxStoredDepth);
     EXPECT_EQ(run.highest, TDKData::MaxStoredDepth);
-    EXPECT_FALSE(run.complete);
+    EXPECT_FALSE(run.found.Complete);
     EXPECT_TRUE(run.saved);
     EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 1"), TDKData::MaxStoredDepth);
     EXPECT_EQ(raw.Int("select ParentID from MenuItems where MID = 1 and MIID = 1000"), 999);
