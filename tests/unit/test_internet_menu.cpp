@@ -2,6 +2,7 @@
 // through a recorded shell open, the browser switch in the test prefix's registry, and the
 // Firefox tree read from a places.sqlite made here in a fake profile.
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <shlobj.h>
 
 #include <memory>
@@ -380,6 +381,62 @@ TEST_F(FirefoxBookmarks, DamagedDatabases) {
     data_test::LogCapture log;
     EXPECT_EQ(Build()->Count(), 0);
     EXPECT_EQ(log.Text(), "");
+    EXPECT_FALSE(gui::FileExists(copy));
+    EXPECT_NE(menu->Items()->FindItem(50009), nullptr);
+}
+
+// Folders nested 5,000 deep, read on a thread of less stack than a menu builder gets: the chain
+// is shown to the bound with a line in the log, and the bookmarks around it load.
+TEST_F(FirefoxBookmarks, AVeryDeepChainStopsAtTheBoundAndTheRestLoads) {
+    constexpr int kDeep = 5000;
+    std::vector<TRow> rows{{2, 1, 0, "menu", nullptr},
+                           {10, 2, 0, "Alpha", "http://alpha.example/"},
+                           {14, 2, 2, "Tools", nullptr},
+                           {20, 14, 0, "Gamma", "http://gamma.example/"},
+                           {30, 101, 1, "Inside", "http://inside.example/"}};
+    std::vector<std::string> titles;
+    titles.reserve(kDeep);
+    for (int i = 0; i < kDeep; ++i) titles.push_back("Level " + std::to_string(i + 1));
+    for (int i = 0; i < kDeep; ++i) rows.push_back({100 + i, i ? 99 + i : 2, i ? 0 : 1, titles[i].c_str(), nullptr});
+    WritePlaces(rows);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    data_test::LogCapture log;
+    HANDLE t = CreateThread(
+        nullptr, 1024 * 1024,
+        [](void* p) -> DWORD {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            static_cast<decltype(this)>(p)->Build();
+            CoUninitialize();
+            return 0;
+        },
+        this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(WaitForSingleObject(t, 120000), WAIT_OBJECT_0);
+    CloseHandle(t);
+    ASSERT_TRUE(menu);
+
+    TDKMenuItem* ff = menu->Items()->GetItem(2);
+    ASSERT_EQ(Captions(ff), (Strings{L"Alpha", L"Level 1", L"Tools"}));
+    EXPECT_EQ(Captions(ff->GetItem(2)), (Strings{L"Gamma", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    EXPECT_EQ(Captions(ff->GetItem(1)->GetItem(0)),
+              (Strings{L"Level 3", L"Inside", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    int depth = 0;
+    TDKMenuItem* last = ff->GetItem(1);
+    for (TDKMenuItem* i = last; i && i->Caption().rfind(L"Level ", 0) == 0; i = i->GetItem(0)) {
+        ++depth;
+        last = i;
+    }
+    EXPECT_EQ(depth, 1000);
+    // The last level shown is a folder whose entries are left out.
+    EXPECT_EQ(Captions(last), (Strings{L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    EXPECT_NE(log.Text().find("(i3) Firefox bookmarks nested deeper than 1000 levels are not shown"),
+              std::string::npos)
+        << log.Text();
     EXPECT_FALSE(gui::FileExists(copy));
     EXPECT_NE(menu->Items()->FindItem(50009), nullptr);
 }
