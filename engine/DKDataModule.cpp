@@ -556,6 +556,50 @@ void TDKData::FillDefaultDB(const TDefaultFolders& folders) {
     }
 }
 
+bool TDKData::DefaultRowsWritten() {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    OwnStmt q;
+    RequireConnection();
+    if (sqlite3_prepare_v2(DKADOConnection, "pragma user_version", -1, &q.s, nullptr) != SQLITE_OK) Fail();
+    return Step(DKADOConnection, q.s) && (sqlite3_column_int(q.s, 0) & 1);
+}
+
+void TDKData::SetDefaultRowsWritten() {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    int version = 0;
+    {
+        OwnStmt q;
+        RequireConnection();
+        if (sqlite3_prepare_v2(DKADOConnection, "pragma user_version", -1, &q.s, nullptr) != SQLITE_OK) Fail();
+        if (Step(DKADOConnection, q.s)) version = sqlite3_column_int(q.s, 0);
+    }
+    Exec(("pragma user_version = " + std::to_string(version | 1)).c_str());
+}
+
+bool TDKData::FillDefaultDBOnFirstRun() {
+    const wchar_t* const key = L"SOFTWARE\\Orvane";
+    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_READ);
+    REGSAM from = 0;
+    int inited = 0;
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        reg.SetView(view);
+        if (reg.OpenKeyReadOnly(key) && reg.ValueExists(L"Inited")) {
+            inited = reg.ReadInteger(L"Inited");
+            from = view;
+            break;
+        }
+    }
+    if (!from) reg.ReadInteger(L"Inited");  // raises: no view holds the value
+    if (inited != 0 || DefaultRowsWritten()) return false;
+    FillDefaultDB();
+    SetDefaultRowsWritten();
+    // Only an administrator may set it; the database's record is what counts.
+    gui::Registry machine(HKEY_LOCAL_MACHINE, KEY_SET_VALUE);
+    machine.SetView(from);
+    if (machine.OpenKey(key, false)) machine.WriteInteger(L"Inited", 1);
+    return true;
+}
+
 // ---- launches ----
 
 int TDKData::InsertExecTime(int MID, const std::wstring& Path) {

@@ -151,6 +151,16 @@ public:
     static TDefaultFolders DefaultFolders();
     void FillDefaultDB();
     void FillDefaultDB(const TDefaultFolders& folders);
+    // The first start after installation: the installer leaves "Inited" = 0 under the product's
+    // key in HKLM, in the registry view of its own kind. The key is only read (a standard user
+    // may do no more there); the first view holding the value decides. When it reads 0 and the
+    // database has no record of them, the default rows are written and that is recorded in the
+    // database, which the user can write; an administrator also gets "Inited" = 1 written back.
+    // Returns whether the rows were written now. A missing or non-integer value raises.
+    bool FillDefaultDBOnFirstRun();
+    // The record that the default rows were written (bit 0 of the file's user version).
+    bool DefaultRowsWritten();
+    void SetDefaultRowsWritten();
 
     // Launch records. SaveExecTime records one launch of Path (any letter case) in menu MID,
     // adding the menu's path row on its first launch; PID is not used. Failures are logged (d4)
