@@ -373,13 +373,13 @@ std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Hi
         Log(4, L"(d5) " + menu + L"rows nested deeper than " + std::to_wstring(MaxStoredDepth) +
                    L" levels are not loaded");
     if (found.Repeated)
-        Log(4, L"(d6) " + menu + std::to_wstring(found.Repeated) +
-                   L" rows repeat an item id loaded before and are not loaded (ids " + IdList(repeated) + L")");
+        Log(4, L"(d6) " + menu + L"rows repeating an item id already loaded are not loaded: " +
+                   std::to_wstring(found.Repeated) + L" (ids " + IdList(repeated) + L")");
     if (ParentID == -1) {
         found.NotShown = static_cast<int>(rows.size() - (levels.size() - 1)) - found.Repeated;
         if (found.NotShown > 0)
-            Log(4, L"(d7) " + menu + std::to_wstring(found.NotShown) +
-                       L" rows have no place in the menu and stay in the file as they are");
+            Log(4, L"(d7) " + menu + L"rows with no place in the menu stay in the file as they are: " +
+                       std::to_wstring(found.NotShown));
     }
     if (Found) *Found = found;
     return out;

@@ -134,6 +134,9 @@ wait_for 10 log_has " Program closed successfully..." && ok "closing line logged
 wait_for 20 ended && ok "program ended" || fail "program did not end"
 rows=$(probe count dk.pdb "select count(*) from MenuItems")
 [ "${rows:-0}" -gt 0 ] && ok "the menus' stored items are in dk.pdb ($rows rows)" || fail "no stored items"
+# A standard user cannot set "Inited" in HKLM: it stays 0, and only dk.pdb knows the default rows
+# were written. No later start may write them again.
+wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 # --- quitting keeps the user's settings: auto-hide set in the options dialog opened from the
 # System menu, then Win+Esc (the bar starts set_explorer, which ends it)
@@ -200,6 +203,12 @@ probe count dk.pdb "with recursive c(n) as (select 1 union all select n + 1 from
 probe count dk.pdb "with recursive c(n) as (select 1 union all select n + 1 from c where n < 100000)
   insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath)
   select 4, 1000 + n, -1, n, 'row ' || n, '' from c returning MIID" >/dev/null
+# Two rows of the Files menu share an item id and one names no parent: they are shown once and
+# not at all, and the session end writes none of them twice.
+probe count dk.pdb "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) values
+  (1, 500, -1, 90, 'Twin', ''), (1, 500, -1, 91, 'Twin copy', ''), (1, 501, 500, 0, 'Child of twins', ''),
+  (1, 600, 9999, 0, 'Orphan', '') returning MIID" >/dev/null
+files_rows=$(probe count dk.pdb "select count(*) from MenuItems where MID = 1")
 { printf '[General]\r\nLogPriority=1\r\n'; for n in $(seq 0 499); do printf '[Scheme%d]\r\nName=S%d\r\n' $n $n; done; } >"$app/orvane.ini"
 : >"$app/orvane.log"
 start_bar
@@ -215,6 +224,15 @@ wait_for 30 log_has " Program closed successfully..." && wait_for 30 ended && ok
   ok "500 schemes written back" || fail "settings file after the session end: $(grep -c '^\[Scheme' "$app/orvane.ini") schemes"
 [ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 0 and MIID > 100000")" -eq 20000 ] &&
   ok "the deep chain's rows are kept" || fail "the deep chain's rows were rewritten"
+[ "$(probe count dk.pdb "select count(*) from MenuItems where Caption = 'Text Editors'")" = 1 ] &&
+  ok "the default rows were written once" || fail "default rows: $(probe count dk.pdb "select count(*) from MenuItems where Caption = 'Text Editors'") Text Editors"
+log_has "(d6) Menu 1: rows repeating an item id already loaded are not loaded: 1 (ids 500)" &&
+  log_has "(d7) Menu 1: rows with no place in the menu stay in the file as they are: 1" &&
+  ok "the repeated and the orphan row are logged" || fail "no lines for the repeated and the orphan row"
+[ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 1")" -eq "$files_rows" ] &&
+  [ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 1 and Caption in ('Twin copy', 'Orphan')")" -eq 2 ] &&
+  ok "the Files menu keeps its $files_rows rows" ||
+  fail "Files rows: $(probe count dk.pdb "select count(*) from MenuItems where MID = 1") after $files_rows"
 
 # --- an unusable data file: the red notification, then the program ends
 printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"

@@ -427,7 +427,7 @@ TEST_F(PopupMenu, RepeatedIdsLoadOnceAndStartsAndQuitsKeepTheRows) {
         menu.reset();
         EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 1"), 8) << "start " << start;
         const std::string text = log.Text();
-        const std::string line = "(d6) Menu 1: 2 rows repeat an item id loaded before and are not loaded (ids 1, 20)";
+        const std::string line = "(d6) Menu 1: rows repeating an item id already loaded are not loaded: 2 (ids 1, 20)";
         EXPECT_NE(text.find(line), std::string::npos) << text;
         EXPECT_EQ(text.find(line), text.rfind(line));
     }
@@ -475,7 +475,7 @@ TEST_F(PopupMenu, RowsTheMenuCannotShowStayAsTheyAreThroughASave) {
     EXPECT_EQ(raw.Text("select hex(Icon) || ' ' || Checked || ' ' || [Position] from MenuItems where Caption = 'Kept'"),
               "00FF10 1 2");
     const std::string text = log.Text();
-    const std::string line = "(d7) Menu 0: 7 rows have no place in the menu and stay in the file as they are";
+    const std::string line = "(d7) Menu 0: rows with no place in the menu stay in the file as they are: 7";
     EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(text.find(line), text.rfind(line));
 }
