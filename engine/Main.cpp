@@ -401,12 +401,10 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
     Config.KeyBoardMode = true;
     const bool released = (static_cast<DWORD>(flags) & 0x80000000u) != 0;
     const bool repeated = (static_cast<DWORD>(flags) & 0x40000000u) != 0;
+    // The Windows key alone takes nothing: it may begin another program's shortcut, after which
+    // typing must still reach the window in front. The bar comes forward for its own shortcut.
     if (key == VK_LWIN || key == VK_RWIN) {
         FWinKeyPressed = !released;
-        if (!released) {
-            ForceForegroundWindow(Handle());
-            if (Config.HideMenu || FFullScreenMode) SlideIn();
-        }
         return;
     }
     if (key == VK_ESCAPE) DKApplicationEventsDeactivate();
@@ -419,6 +417,8 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
         if (kButtons[id].ShortcutKey != key) continue;
         TDKButton* b = ButtonById(id);
         if (!b) return;
+        ForceForegroundWindow(Handle());
+        if (Config.HideMenu || FFullScreenMode) SlideIn();
         b->DoMouseEnter(this);
         b->DoClick(this);
         TDKPopupMenu* menu = b->PopupMenu();

@@ -86,6 +86,29 @@ TEST(Monitor, RecordsSessionEndQueriesAndEndsOnClose) {
     DeleteFileW(log.c_str());
 }
 
+TEST(Monitor, EndsWithTheBarThatStartedIt) {
+    ASSERT_EQ(FindWindowW(L"DKMonitor", L"Orvane Monitor"), nullptr);
+    HANDLE bar = StartProcess(L"\"" + BinDir() + L"fake_bar.exe\" --monitor", BinDir());
+    ASSERT_NE(bar, nullptr);
+    HWND w = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (w = FindWindowW(L"DKMonitor", L"Orvane Monitor")) != nullptr; }, 5000));
+    HANDLE monitor = OpenWindowProcess(w);
+    ASSERT_NE(monitor, nullptr);
+    // The bar goes without a word, as after a crash.
+    TerminateProcess(bar, 1);
+    CloseHandle(bar);
+    EXPECT_EQ(WaitForSingleObject(monitor, 5000), WAIT_OBJECT_0) << "the monitor outlived the bar";
+    CloseHandle(monitor);
+
+    // A bar started again at once finds the old monitor going and gets one of its own.
+    bar = StartProcess(L"\"" + BinDir() + L"fake_bar.exe\" --monitor", BinDir());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return FindWindowW(L"DKMonitor", L"Orvane Monitor") != nullptr; }, 5000));
+    TerminateProcess(bar, 1);
+    CloseHandle(bar);
+    EXPECT_TRUE(WaitUntil([&] { return FindWindowW(L"DKMonitor", L"Orvane Monitor") == nullptr; }, 5000));
+}
+
 TEST(SetExplorer, RestoresShellValueEndsTheBarAndStartsTheShell) {
     auto userBefore = ReadShell(HKEY_CURRENT_USER);
     auto machineBefore = ReadShell(HKEY_LOCAL_MACHINE);

@@ -1,11 +1,14 @@
 // Stands in for a running bar: owns a "TOrvane" form window and a "TOrvaneApplication" window and,
 // like the bar, refuses to close. With "--mark <file>" it only writes its command line to the
-// file and ends (a stand-in for a program that set_explorer starts).
+// file and ends (a stand-in for a program that set_explorer starts). With "--monitor" it first
+// starts dkmonitor.exe as the bar does.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cwchar>
 #include <initializer_list>
+
+#include "Main.h"
 
 int main() {
     int argc = 0;
@@ -19,6 +22,7 @@ int main() {
         CloseHandle(f);
         return 0;
     }
+    if (argc >= 2 && wcscmp(argv[1], L"--monitor") == 0) StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
     auto proc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
         if (m == WM_CLOSE || m == WM_QUERYENDSESSION) return 0;
         return DefWindowProcW(w, m, wp, lp);

@@ -1,6 +1,8 @@
 // dkmonitor.exe: a hidden window the bar tells about log-off, restart and shutdown. Each
 // session-end query is written as a line to dkmonitor.log beside the executable and accepted.
+// It ends with the program that started it (the bar), however that one ends.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -46,11 +48,43 @@ LRESULT CALLBACK MonitorProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(w, msg, wp, lp);
 }
 
+// The process that started this one, or null when it has already gone (its id may then name
+// a newer process, which is told apart by having started after us).
+HANDLE OpenStarter() {
+    DWORD self = GetCurrentProcessId(), parent = 0;
+    gui::KernelHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snap.get() == INVALID_HANDLE_VALUE) return nullptr;
+    PROCESSENTRY32W pe{sizeof(pe)};
+    for (BOOL more = Process32FirstW(snap.get(), &pe); more; more = Process32NextW(snap.get(), &pe))
+        if (pe.th32ProcessID == self) parent = pe.th32ParentProcessID;
+    if (!parent) return nullptr;
+    HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent);
+    if (!p) return nullptr;
+    FILETIME parentStart, selfStart, unused1, unused2, unused3;
+    if (!GetProcessTimes(p, &parentStart, &unused1, &unused2, &unused3) ||
+        !GetProcessTimes(GetCurrentProcess(), &selfStart, &unused1, &unused2, &unused3) ||
+        CompareFileTime(&parentStart, &selfStart) > 0) {
+        CloseHandle(p);
+        return nullptr;
+    }
+    return p;
+}
+
+// Another monitor may belong to a bar that has just ended and be about to go with it.
+bool OtherMonitorStays() {
+    for (int i = 0; i < 40; ++i) {
+        if (!FindWindowW(kClassName, kTitle)) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int) {
     // The bar starts us each time it is created; one monitor is enough.
-    if (FindWindowW(kClassName, kTitle)) return 0;
+    if (OtherMonitorStays()) return 0;
+    gui::KernelHandle starter(OpenStarter());
     WNDCLASSEXW wc{sizeof(wc)};
     wc.lpfnWndProc = MonitorProc;
     wc.hInstance = inst;
@@ -60,10 +94,19 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int) {
     HWND w = CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, kTitle, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst,
                              nullptr);
     if (!w) return 1;
-    MSG m;
-    while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
+    HANDLE waits[1] = {starter.get()};
+    DWORD count = starter ? 1 : 0;
+    for (;;) {
+        // Messages first: a session-end query posted just before the bar ended is still recorded.
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            if (m.message == WM_QUIT) return 0;
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+        if (MsgWaitForMultipleObjects(count, waits, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 && count) {
+            DestroyWindow(w);
+            count = 0;
+        }
     }
-    return 0;
 }
