@@ -473,15 +473,23 @@ void TDKData::SaveMenuItem(int MenuID, const TStoredItem& Root, TSaveRows& rows)
     }
 }
 
-bool TDKData::UpdateRow(long long RowID, const TMenuItemRow& row) {
-    sqlite3_stmt* q = Query(kUpdateSQL);
-    StmtUse use{q};
+namespace {
+
+void BindRow(sqlite3_stmt* q, const TMenuItemRow& row) {
     BindInt(q, ":MID", row.MID);
     BindInt(q, ":MIID", row.MIID);
     BindInt(q, ":ParentID", row.ParentID);
     BindInt(q, ":Position", row.Position);
     BindText(q, ":Caption", row.Caption);
     BindText(q, ":ExecPath", row.ExecPath);
+}
+
+}  // namespace
+
+bool TDKData::UpdateRow(long long RowID, const TMenuItemRow& row) {
+    sqlite3_stmt* q = Query(kUpdateSQL);
+    StmtUse use{q};
+    BindRow(q, row);
     sqlite3_bind_int64(q, ParamIndex(q, ":RowID"), RowID);
     Step(DKADOConnection, q);
     return sqlite3_changes(DKADOConnection) == 1;
@@ -490,12 +498,7 @@ bool TDKData::UpdateRow(long long RowID, const TMenuItemRow& row) {
 void TDKData::InsertRow(const TMenuItemRow& row) {
     sqlite3_stmt* q = Query(kInsertSQL);
     StmtUse use{q};
-    BindInt(q, ":MID", row.MID);
-    BindInt(q, ":MIID", row.MIID);
-    BindInt(q, ":ParentID", row.ParentID);
-    BindInt(q, ":Position", row.Position);
-    BindText(q, ":Caption", row.Caption);
-    BindText(q, ":ExecPath", row.ExecPath);
+    BindRow(q, row);
     Step(DKADOConnection, q);
 }
 

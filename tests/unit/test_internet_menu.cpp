@@ -314,6 +314,15 @@ protected:
         EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
         sqlite3_close(db);
     }
+    // Firefox's own index of a folder's entries.
+    void IndexPlaces() {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr,
+                               nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
     const std::wstring places = dir / L"AppData\\Mozilla\\Firefox\\Profiles\\p.default\\places.sqlite";
     const std::wstring copy = dir / L"Temp\\places.sqlite";
 };
@@ -399,11 +408,7 @@ TEST_F(FirefoxBookmarks, AVeryDeepChainStopsAtTheBoundAndTheRestLoads) {
     for (int i = 0; i < kDeep; ++i) titles.push_back("Level " + std::to_string(i + 1));
     for (int i = 0; i < kDeep; ++i) rows.push_back({100 + i, i ? 99 + i : 2, i ? 0 : 1, titles[i].c_str(), nullptr});
     WritePlaces(rows);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    IndexPlaces();
 
     data_test::LogCapture log;
     HANDLE t = CreateThread(
@@ -452,11 +457,7 @@ TEST_F(FirefoxBookmarks, AnUnreadableFolderEndsOnlyItself) {
                            {20, 14, 0, "Gamma", "http://gamma.example/"}};
     for (int i = 0; i < 3; ++i) rows.push_back({1000 + i, 13, i, big.c_str(), "http://lost.example/"});
     WritePlaces(rows);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    IndexPlaces();
     std::string bytes = testing_support::ReadFileBytes(places);
     int damaged = 0;
     for (size_t at = bytes.find("BROKEN"); at != std::string::npos; at = bytes.find("BROKEN", at + 1), ++damaged)

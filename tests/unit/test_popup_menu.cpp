@@ -480,6 +480,40 @@ TEST_F(PopupMenu, RowsTheMenuCannotShowStayAsTheyAreThroughASave) {
     EXPECT_EQ(text.find(line), text.rfind(line));
 }
 
+// Many stored paths in one folder are answered from one listing of it: folders among them are
+// still shown with their entries, files wait for the user, and a path in a folder that is not
+// there is a file.
+TEST_F(PopupMenu, StoredFoldersAmongManyFilesOfOneFolderListTheirEntries) {
+    TempDir files(L"stored");
+    CreateDirectoryW((files / L"Sub").c_str(), nullptr);
+    testing_support::WriteFileBytes(files / L"Sub\\inner.txt", "x");
+    std::string values;
+    for (int i = 0; i < 40; ++i) {
+        testing_support::WriteFileBytes(files / (L"file" + std::to_wstring(i) + L".txt"), "x");
+        values += (i ? ", " : "") + std::string("(0, ") + std::to_string(i + 1) + ", -1, " + std::to_string(i) +
+                  ", 'f" + std::to_string(i) + "', '" + gui::ToUtf8(files / (L"FILE" + std::to_wstring(i) + L".txt")) +
+                  "')";
+    }
+    values += ", (0, 100, -1, 50, 'Sub', '" + gui::ToUtf8(files / L"sub") + "')";
+    values += ", (0, 101, -1, 51, 'Gone', '" + gui::ToUtf8(files / L"gone\\sub") + "')";
+    {
+        RawDb raw(dir / L"dk.pdb");
+        ASSERT_TRUE(raw.Exec("insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) values " + values));
+    }
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* sub = m.Items()->FindItem(L"Sub");
+    ASSERT_NE(sub, nullptr);
+    EXPECT_TRUE(sub->Folder());
+    ASSERT_GT(sub->Count(), 0);
+    EXPECT_EQ(sub->GetItem(0)->Caption().rfind(L"inner", 0), 0u);
+    for (const wchar_t* caption : {L"f0", L"f39", L"Gone"}) {
+        TDKMenuItem* file = m.Items()->FindItem(caption);
+        ASSERT_NE(file, nullptr);
+        EXPECT_FALSE(file->Folder());
+        EXPECT_EQ(Captions(file), (std::vector<std::wstring>{L"Empty"})) << gui::ToUtf8(caption);
+    }
+}
+
 TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
     TTestMenu& m = FullMenu({}, 3);
     for (int i = 0; i < 9; ++i) {
