@@ -401,11 +401,11 @@ int TDKData::FillMenuItem(TStoredItem& dkmi, int MenuID, int ParentID, int Inser
 }
 
 // What one save has done so far: the menu's known rows (sorted), which of them the tree still
-// holds, and the rows it added.
+// holds, and the rows still to be added.
 struct TDKData::TSaveRows {
     const std::vector<long long>& Known;
     std::vector<char> Kept;
-    std::vector<long long> Added;
+    std::vector<TMenuItemRow> Pending;
 };
 
 void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
@@ -413,6 +413,7 @@ void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
     RequireConnection();
     std::vector<long long>& known = FMenuRows[MenuID];
     TSaveRows rows{known, std::vector<char>(known.size(), 0), {}};
+    std::vector<long long> added;
     // Updates, inserts and deletes succeed together or not at all: a failure keeps the stored
     // favourites.
     Exec("begin immediate");
@@ -427,6 +428,12 @@ void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
             sqlite3_bind_int64(q, ParamIndex(q, ":RowID"), known[i]);
             Step(DKADOConnection, q);
         }
+        // New rows come last: the file may give a new row the number of one deleted, and no
+        // update or delete above may then reach it.
+        for (const TMenuItemRow& row : rows.Pending) {
+            InsertRow(row);
+            added.push_back(sqlite3_last_insert_rowid(DKADOConnection));
+        }
         Exec("commit");
     } catch (...) {
         sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
@@ -435,7 +442,7 @@ void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
     std::vector<long long> now;
     for (size_t i = 0; i < known.size(); ++i)
         if (rows.Kept[i]) now.push_back(known[i]);
-    AddSorted(now, std::move(rows.Added));
+    AddSorted(now, std::move(added));
     known = std::move(now);
 }
 
@@ -468,8 +475,7 @@ void TDKData::SaveMenuItem(int MenuID, const TStoredItem& Root, TSaveRows& rows)
             rows.Kept[k] = 1;
             continue;
         }
-        InsertRow(row);
-        rows.Added.push_back(sqlite3_last_insert_rowid(DKADOConnection));
+        rows.Pending.push_back(row);
     }
 }
 

@@ -555,3 +555,19 @@ TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
     recent->FOnBeforExpose(recent);
     EXPECT_EQ(recent->Count(), 0);
 }
+// A row taken from the file while the menu runs is written again at its save, beside a new
+// group: the file may number a new row as the row it lost, and neither may overwrite the other.
+TEST_F(PopupMenu, ARowTakenFromTheFileMeanwhileIsWrittenAgainBesideNewOnes) {
+    RawDb raw(dir / L"dk.pdb");
+    ASSERT_TRUE(raw.Exec("insert into MenuItems (MID, MIID, ParentID, [Position], Caption) values"
+                         " (5, 7, -1, 0, 'Tools')"));
+    TTestMenu& m = FullMenu({}, 5);
+    ASSERT_TRUE(raw.Exec("delete from MenuItems where Caption = 'Tools'"));
+    m.CreateGroup(m.FindItem(TDKPopupMenu::FavoritesTitleID)->GetItem(0));
+    TDKMenuItem* group = m.Items()->GetItem(1);
+    group->SetCaption(L"New");
+    group->FOnClick(group);
+    menu.reset();
+    EXPECT_EQ(raw.Text("select group_concat(MIID || ' ' || Caption, ', ') from (select * from MenuItems order by MIID)"),
+              "7 Tools, 8 New");
+}
