@@ -61,6 +61,7 @@ static BYTE LowByte(long long v) { return static_cast<BYTE>(v & 0xFF); }
 // schemes took seconds before the bar showed.
 void LoadConfig(TConfig& config, const std::wstring& fileName) {
     gui::MemIniFile ini(fileName);
+    config.LoadError = ini.ReadError();
     config.TipWindow.Top = static_cast<int>(ini.ReadInteger(L"TipWindow", L"Top", 10));
     config.TipWindow.Left = static_cast<int>(ini.ReadInteger(L"TipWindow", L"Left", 10));
 
@@ -97,6 +98,10 @@ void LoadConfig(TConfig& config, const std::wstring& fileName) {
 // Changes are made in memory and the file is written once: key by key took most of a minute
 // with hundreds of schemes, and a cut end left the file half rewritten.
 bool SaveConfig(TConfig& config, const std::wstring& fileName) {
+    if (config.LoadError) {
+        ReportSaveFailure(fileName, config.LoadError);
+        return false;
+    }
     gui::MemIniFile ini(fileName);
     ini.WriteInteger(L"TipWindow", L"Top", config.TipWindow.Top);
     ini.WriteInteger(L"TipWindow", L"Left", config.TipWindow.Left);

@@ -37,6 +37,9 @@ struct TConfig {
     bool KeyBoardMode = false;
     gui::StringList ClockFormats;
     BYTE ActiveClockInd = 0;
+    // Why the settings file, which is there, could not be read at start (0: it was read or is
+    // not there). The record then holds defaults, which are not written over the file.
+    DWORD LoadError = 0;
 
     // The scheme in use: ActiveSchemeInd clamped to the list; a built-in default when the file
     // holds none, so the bar can always start.

@@ -160,8 +160,38 @@ public:
     // Replaces the shell start used by RunItem; an empty function restores the real one.
     static void SetShellExecute(TShellExecuteFunc f);
 
+    // ---- edits started by a command (renames, new rows) ----
+    static constexpr const wchar_t* GroupPrompt = L"Type Group Title and Press Enter";
+    // Item's caption becomes an edit box that takes the keyboard; Enter fires OnEnter, the
+    // handler it had is parked in FOldOnClick. Until the edit is committed (ForgetEdit), the menu
+    // hiding in any way cancels it.
+    void StartEdit(TDKMenuItem* Item, TDKNotifyEvent OnEnter);
+    // Inserts into Parent at Index a new row made by the command Sender, whose caption is a
+    // prompt: its box takes the keyboard, the first key replaces the prompt, Enter fires OnEnter.
+    // The command's window stays open. The row stays open until Enter, also while the menu is
+    // hidden.
+    TDKMenuItem* InsertPrompt(TDKMenuItem* Sender, TDKMenuItem* Parent, int Index, int MIID,
+                              const std::wstring& Prompt, TDKNotifyEvent OnEnter);
+    // The row of Parent still open for the prompt, or null.
+    TDKMenuItem* OpenPrompt(const TDKMenuItem* Parent, const std::wstring& Prompt);
+    // Item's edit was committed: hiding the menu leaves it as it is.
+    void ForgetEdit(const TDKMenuItem* Item);
+    // Every open edit goes back to its caption and handler from before; new rows stay open.
+    void CancelEdits();
+    // Whether Item's edit box still shows the prompt it was made with (nothing typed yet).
+    bool ShowsPrompt(const TDKMenuItem* Item) const;
+
 private:
     bool FFiltering = false;
+    struct TOpenEdit {
+        TDKMenuItem* Item;
+        std::shared_ptr<const std::atomic<bool>> Alive;
+        std::wstring Caption;  // from before the edit, or the prompt
+        bool Prompt;
+    };
+    std::vector<TOpenEdit> FOpenEdits;
+    // The record of an edit still open on Item; the others are dropped.
+    TOpenEdit* OpenEdit(const TDKMenuItem* Item);
 };
 
 class TDKMenuItem {
@@ -381,6 +411,9 @@ public:
     TMenuRowData* RowData(int Row) const;
     // Opens Child's submenu beside its row (bounds R in this window's list coordinates).
     void OpenChildAt(TDKMenuItem* Child, const RECT& R);
+    // Gives the keyboard to this item's edit box in its owner's shown window: the row becomes the
+    // selected one and the box's whole text is selected.
+    void FocusEditBox();
 
     void ListClick();
     void ListDblClick();

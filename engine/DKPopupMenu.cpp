@@ -257,6 +257,9 @@ void TDKPopupMenu::Popup(int X, int Y) {
 }
 
 void TDKPopupMenu::Hide() {
+    // An edit not ended with Enter ends as a cancel, however the menu goes: the row is saved as
+    // it was.
+    CancelEdits();
     if (Acitve()) FHiddenAt = GetTickCount64();
     if (FItems) {
         FItems->CloseWindow();
@@ -435,15 +438,86 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
 void TDKPopupMenu::BeginRename(TDKMenuItem* Sender) {
     TDKMenuItem* T = Sender->Owner();
     if (!T) return;
-    T->SetEdited(true);
-    T->FOldOnClick = T->FOnClick;
-    T->FOnClick = [this](TDKMenuItem* s) { EndRename(s); };
+    StartEdit(T, [this](TDKMenuItem* s) { EndRename(s); });
 }
 
 void TDKPopupMenu::EndRename(TDKMenuItem* Item) {
+    ForgetEdit(Item);
     Item->FOnClick = Item->FOldOnClick;
     Item->FOldOnClick = nullptr;
     Item->SetEdited(false);
+}
+
+// ---- edits started by a command ----
+
+TDKPopupMenu::TOpenEdit* TDKPopupMenu::OpenEdit(const TDKMenuItem* Item) {
+    std::erase_if(FOpenEdits, [](const TOpenEdit& e) { return !*e.Alive || !e.Item->Edited(); });
+    for (TOpenEdit& e : FOpenEdits)
+        if (e.Item == Item) return &e;
+    return nullptr;
+}
+
+void TDKPopupMenu::StartEdit(TDKMenuItem* Item, TDKNotifyEvent OnEnter) {
+    // A second start of the same edit goes back to it: parking its Enter handler would lose the
+    // item's own.
+    if (OpenEdit(Item)) {
+        Item->FocusEditBox();
+        return;
+    }
+    ForgetEdit(Item);
+    FOpenEdits.push_back({Item, Item->LifeToken(), Item->Caption(), false});
+    Item->SetEdited(true);
+    Item->FOldOnClick = Item->FOnClick;
+    Item->FOnClick = std::move(OnEnter);
+    Item->FocusEditBox();
+}
+
+TDKMenuItem* TDKPopupMenu::InsertPrompt(TDKMenuItem* Sender, TDKMenuItem* Parent, int Index, int MIID,
+                                        const std::wstring& Prompt, TDKNotifyEvent OnEnter) {
+    // The refill of the parent's window leaves the command's submenu open: the command can be
+    // used again at once, and the window that was clicked keeps the keyboard's way in.
+    menu_window::KeepOpen().assign({Sender->Owner()});
+    struct Forget {
+        ~Forget() { menu_window::KeepOpen().clear(); }
+    } forget;
+    TDKMenuItem* row = Parent->InsertMenuItem(Index, MIID, Prompt, std::move(OnEnter), false, false, true, true);
+    FOpenEdits.push_back({row, row->LifeToken(), Prompt, true});
+    row->FocusEditBox();
+    return row;
+}
+
+TDKMenuItem* TDKPopupMenu::OpenPrompt(const TDKMenuItem* Parent, const std::wstring& Prompt) {
+    OpenEdit(nullptr);  // drops the finished ones
+    for (const TOpenEdit& e : FOpenEdits)
+        if (e.Prompt && e.Item->Owner() == Parent && e.Caption == Prompt) return e.Item;
+    return nullptr;
+}
+
+void TDKPopupMenu::ForgetEdit(const TDKMenuItem* Item) {
+    std::erase_if(FOpenEdits, [Item](const TOpenEdit& e) { return e.Item == Item; });
+}
+
+void TDKPopupMenu::CancelEdits() {
+    OpenEdit(nullptr);
+    std::vector<TOpenEdit> edits;
+    edits.swap(FOpenEdits);
+    for (TOpenEdit& e : edits) {
+        if (e.Prompt) {
+            FOpenEdits.push_back(std::move(e));
+            continue;
+        }
+        TDKMenuItem* T = e.Item;
+        T->FOnClick = std::move(T->FOldOnClick);
+        T->FOldOnClick = nullptr;
+        T->SetCaption(e.Caption);
+        T->SetEdited(false);
+    }
+}
+
+bool TDKPopupMenu::ShowsPrompt(const TDKMenuItem* Item) const {
+    for (const TOpenEdit& e : FOpenEdits)
+        if (e.Item == Item && *e.Alive) return e.Prompt && Item->Caption() == e.Caption;
+    return false;
 }
 
 // ---- handlers ----
@@ -451,7 +525,6 @@ void TDKPopupMenu::EndRename(TDKMenuItem* Item) {
 void TDKPopupMenu::CreateGroup(TDKMenuItem* Sender) {
     TDKMenuItem* O = Sender->Owner();
     if (!O) return;
-    ++FMaxMIID;
     TDKMenuItem* parent = O;
     int index = 0;
     if (O->MIID() == FavoritesTitleID) {
@@ -459,9 +532,14 @@ void TDKPopupMenu::CreateGroup(TDKMenuItem* Sender) {
         parent = FItems;
         index = std::min(k == 0 ? k + 1 : k + 2, FItems->Count());
     }
-    TDKMenuItem* group = parent->InsertMenuItem(
-        index, FMaxMIID, L"Type Group Title and Press Enter", [this](TDKMenuItem* s) { InitStoredItem(s); }, false,
-        false, true, true);
+    // One new row at a time in a place: the command goes back to the open one.
+    if (TDKMenuItem* open = OpenPrompt(parent, GroupPrompt)) {
+        open->FocusEditBox();
+        return;
+    }
+    ++FMaxMIID;
+    TDKMenuItem* group =
+        InsertPrompt(Sender, parent, index, FMaxMIID, GroupPrompt, [this](TDKMenuItem* s) { InitStoredItem(s); });
     group->SetLoadable(true);
     group->SetDragged(true);
 }

@@ -241,11 +241,21 @@ MemIniFile::MemIniFile(std::wstring path) : path_(std::move(path)) {
     {
         KernelHandle f(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!f) return;
+        if (!f) {
+            DWORD why = GetLastError();
+            if (why != ERROR_FILE_NOT_FOUND && why != ERROR_PATH_NOT_FOUND) readError_ = why;
+            return;
+        }
         existed_ = true;
         char buf[65536];
         DWORD got = 0;
-        while (ReadFile(f.get(), buf, sizeof buf, &got, nullptr) && got) read_.append(buf, got);
+        BOOL ok;
+        while ((ok = ReadFile(f.get(), buf, sizeof buf, &got, nullptr)) && got) read_.append(buf, got);
+        if (!ok) {
+            readError_ = GetLastError();
+            read_.clear();
+            return;
+        }
     }
     const std::string& bytes = read_;
 
@@ -413,6 +423,10 @@ std::string MemIniFile::Encode() const {
 }
 
 bool MemIniFile::UpdateFile(DWORD* error) const {
+    if (readError_) {
+        if (error) *error = readError_;
+        return false;
+    }
     std::string bytes = Encode();
     if (existed_ && bytes == read_) return true;
     DWORD why = ERROR_SUCCESS;

@@ -62,8 +62,11 @@ public:
     bool SectionExists(const std::wstring& section) const;
     void EraseSection(const std::wstring& section);
     // False when the file could not be written (error, when given, says why); the old file is
-    // then left as it was. A file that already holds the text is not written again.
+    // then left as it was. A file that already holds the text is not written again, and one
+    // that is there but could not be read is not written at all: what it holds would be lost.
     bool UpdateFile(DWORD* error = nullptr) const;
+    // Why the file, which is there, could not be read; 0 when it was read or is not there.
+    DWORD ReadError() const { return readError_; }
 
     enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
     Encoding FileEncoding() const { return encoding_; }
@@ -90,6 +93,7 @@ private:
     Encoding encoding_ = Encoding::Ansi;
     std::string read_;  // the bytes read, to leave an unchanged file alone
     bool existed_ = false;
+    DWORD readError_ = 0;
     std::vector<Section> sections_;
     // The first section of each name (upper-cased), built when first needed.
     mutable std::unordered_map<std::wstring, size_t> index_;

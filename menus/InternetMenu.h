@@ -29,6 +29,7 @@ public:
     static constexpr int YahooID = 70011;
     static constexpr int WikipediaID = 70012;
     static constexpr int FirefoxBookmarksID = 70015;
+    static constexpr const wchar_t* BookmarkPrompt = L"Paste URL and Press Enter";
 
     static constexpr const wchar_t* GoogleHost = L"www.google.com";
     static constexpr const wchar_t* YahooHost = L"search.yahoo.com";

@@ -397,3 +397,35 @@ TEST(Configs, AFailedSaveIsLoggedOrLeftForTheNextStart) {
     EXPECT_NE(note.find(L"could not be saved to " + elsewhere + L": "), std::wstring::npos) << gui::ToUtf8(note);
     EXPECT_EQ(TakeUnsavedSettingsNote(elsewhere), L"");
 }
+
+// A file that is there but cannot be read is not written over with defaults, neither when it
+// could not be read at start nor when it cannot be read at the save.
+TEST(Configs, AnUnreadableFileIsNotOverwritten) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    const std::string old = SchemeText(0, "Mine", "$FF") + "[Other]\r\nKept=1\r\n";
+    WriteFileBytes(ini, old);
+
+    HANDLE held = CreateFileW(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    TConfig c = Load(ini);
+    CloseHandle(held);
+    EXPECT_TRUE(c.Scheme.empty());
+    EXPECT_NE(c.LoadError, 0u);
+    {
+        data_test::LogCapture log;
+        EXPECT_FALSE(SaveConfig(c, ini));
+        EXPECT_NE(log.Text().find("Settings could not be saved to "), std::string::npos) << log.Text();
+    }
+    EXPECT_EQ(ReadFileBytes(ini), old);
+
+    // Read at start, held by another program at the save.
+    TConfig read = Load(ini);
+    ASSERT_EQ(read.Scheme.size(), 1u);
+    read.HideMenu = true;
+    held = CreateFileW(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(SaveConfig(read, ini));
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileBytes(ini), old);
+}

@@ -181,6 +181,55 @@ TEST_F(InternetMenu, StoredBookmarksAndANewOneInsideAGroup) {
     EXPECT_EQ(a->Caption(), L"A");
 }
 
+TEST_F(InternetMenu, EditsEndedOtherwiseThanWithEnterLeaveTheBookmarksAsStored) {
+    TStoredItem root = Node(-1, L"");
+    root.Loadable = false;
+    root.Items = {Node(5, L"News", L"", {Node(6, L"A", L"http://a.example/")}), Node(7, L"Tube", L"http://t.example/")};
+    DKData->SaveMenuRows(3, root);
+    TDKMenuItem* r = NewMenu();
+    TDKMenuItem *group = r->GetItem(1), *a = group->GetItem(0), *tube = r->GetItem(2);
+    ASSERT_EQ(tube->Caption(), L"Tube");
+
+    // Rename Bookmark, a rename of the group and an edit of the URL line, each typed into, then
+    // the menu hides (Esc, a click elsewhere, a launch).
+    Click(tube->GetItem(0));
+    tube->SetCaption(L"Tub");
+    Click(group->FindItem(L"Rename Group"));
+    group->SetCaption(L"Ne");
+    Click(a->GetItem(1));
+    a->GetItem(3)->SetCaption(L"http://b.example/");
+    menu->Hide();
+    EXPECT_EQ(tube->Caption(), L"Tube");
+    EXPECT_EQ(group->Caption(), L"News");
+    EXPECT_EQ(a->GetItem(3)->Caption(), L"http://a.example/");
+    EXPECT_FALSE(tube->Edited() || group->Edited() || a->GetItem(3)->Edited());
+    EXPECT_EQ(a->ExecPath(), L"http://a.example/");
+    Click(tube);  // its own click again: the bookmark opens
+    EXPECT_EQ(opened, (Strings{L"http://t.example/"}));
+
+    // "Create New ..." twice in one place gives one line; the other kind and another group each
+    // get their own.
+    TDKMenuItem* favorites = r->GetItem(0);
+    for (int i = 0; i < 2; ++i) Click(favorites->GetItem(1));  // Create New Bookmark
+    for (int i = 0; i < 2; ++i) Click(favorites->GetItem(0));  // Create New Group
+    for (int i = 0; i < 2; ++i) Click(group->FindItem(L"Create New Bookmark"));
+    EXPECT_EQ(Captions(r).at(1), L"Type Group Title and Press Enter");
+    EXPECT_EQ(Captions(r).at(4), L"Paste URL and Press Enter");
+    EXPECT_EQ(Captions(r).at(5), L"Bookmarks");
+    EXPECT_EQ(Captions(group), (Strings{L"A", L"Paste URL and Press Enter", L"Run All in Group", L"Create New Group",
+                                        L"Create New Bookmark", L"Rename Group", L"Remove Group"}));
+    // New lines stay open through a hide; only finished ones are stored.
+    menu->Hide();
+    EXPECT_TRUE(r->GetItem(1)->Edited());
+    Click(tube->GetItem(0));
+    tube->SetCaption(L"Gone");
+    r = NewMenu();
+    EXPECT_EQ(Captions(r).at(1), L"News");
+    EXPECT_EQ(Captions(r).at(2), L"Tube");
+    EXPECT_EQ(Captions(r).at(3), L"Bookmarks");
+    EXPECT_EQ(r->GetItem(1)->GetItem(0)->ExecPath(), L"http://a.example/");
+}
+
 TEST_F(InternetMenu, SearchWithTheCheckedEngineAndMail) {
     EXPECT_EQ(TInternetMenu::SearchAddress(0, L"a b"), L"http://www.google.com/search?q=a b&ie=utf-8&oe=utf-8");
     EXPECT_EQ(TInternetMenu::SearchAddress(3, L"a"), L"");

@@ -353,6 +353,50 @@ TEST_F(MenuInput, EditBoxKeysAndIconTurn) {
     EXPECT_EQ(root->RowData(5)->Edit, nullptr);
 }
 
+TEST_F(MenuInput, ANewRowTakesTheKeyboardAndItsEnterEndsIt) {
+    TDKMenuItem* title = root->InsertMenuItem(0, TDKPopupMenu::FavoritesTitleID, L"Favorites", nullptr, true);
+    title->AddMenuItem(0, L"Create New Group", [this](TDKMenuItem* s) { menu->CreateGroup(s); });
+    int otherClicks = 0;
+    root->GetItem(3)->FOnClick = [&](TDKMenuItem*) { ++otherClicks; };  // row 4 once a row comes above
+    root->ShowAt(100, 100);
+    Select(root, 0);
+    root->OpenChildAt(title, root->RowBounds(0));
+    ASSERT_NE(title->FormHandle(), nullptr);
+    auto box = [&]() -> HWND {
+        for (int r = 0; r < root->RowCount(); ++r)
+            if (TMenuRowData* d = root->RowData(r); d && d->Edit) return d->Edit->Handle;
+        return nullptr;
+    };
+    for (int i = 0; i < 2; ++i) {
+        Point(title, 0);
+        title->ListClick();
+        ASSERT_EQ(root->GetItem(1)->Caption(), L"Type Group Title and Press Enter");
+        EXPECT_NE(root->GetItem(2)->Caption(), L"Type Group Title and Press Enter");
+        // The row is selected and its box has the keyboard; the command's submenu stays open.
+        ASSERT_NE(box(), nullptr);
+        EXPECT_EQ(GetFocus(), box());
+        EXPECT_EQ(root->SelectedRow(), 1);
+        EXPECT_TRUE(title->FormHandle() && IsWindowVisible(title->FormHandle()));
+    }
+    // Wherever the caret is, the first key replaces the whole prompt.
+    SendMessageW(box(), EM_SETSEL, 4, 4);
+    for (wchar_t c : std::wstring(L"Ga")) SendMessageW(box(), WM_CHAR, c, 0);
+    EXPECT_EQ(root->GetItem(1)->Caption(), L"Ga");
+    // A row coming in above (a window opening) moves the row: its new box keeps the keys.
+    root->InsertMenuItem(0, 99, L"new window");
+    EXPECT_EQ(GetFocus(), box());
+    SendMessageW(box(), WM_CHAR, L'm', 0);
+    TDKMenuItem* group = root->GetItem(2);
+    EXPECT_EQ(group->Caption(), L"Gam");
+    // Enter ends the row typed into, though the pointer moved the selection elsewhere.
+    Select(root, 4);
+    SendMessageW(box(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_FALSE(group->Edited());
+    EXPECT_EQ(group->Caption(), L"Gam");
+    EXPECT_NE(group->FindItem(std::wstring(L"Rename Group")), nullptr);
+    EXPECT_EQ(otherClicks, 0);
+}
+
 TEST_F(MenuInput, HandlerExceptionsAreLoggedAndTheMenuGoesOn) {
     std::string caught;
     gui::App().OnException = [&](const std::string& cls, const std::string& msg) { caught += cls + ":" + msg + ";"; };

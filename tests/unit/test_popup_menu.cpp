@@ -150,6 +150,73 @@ TEST_F(PopupMenu, RenameParksTheClickAndGivesItBack) {
     EXPECT_EQ(m.Items()->FindItem(L"Renamed"), nullptr);
 }
 
+TEST_F(PopupMenu, ARenameNotEndedWithEnterIsUndoneWhenTheMenuHides) {
+    {
+        TTestMenu& m = FullMenu({}, 1);
+        TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+        m.CreateGroup(title->GetItem(0));
+        TDKMenuItem* group = m.Items()->GetItem(1);
+        group->SetCaption(L"Tools");
+        group->FOnClick(group);
+        int clicks = 0;
+        group->FOnClick = [&](TDKMenuItem*) { ++clicks; };
+        // A second "Rename Group" while the first is open goes back to it.
+        for (int i = 0; i < 2; ++i) Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+        group->SetCaption(L"Tool");  // typed
+        m.Hide();
+        EXPECT_EQ(group->Caption(), L"Tools");
+        EXPECT_FALSE(group->Edited());
+        group->FOnClick(group);
+        EXPECT_EQ(clicks, 1);
+        // Renamed twice over and committed: its own click still comes back.
+        for (int i = 0; i < 2; ++i) Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+        group->SetCaption(L"Kit");
+        group->FOnClick(group);  // Enter
+        m.Hide();
+        EXPECT_EQ(group->Caption(), L"Kit");
+        group->FOnClick(group);
+        EXPECT_EQ(clicks, 2);
+        // Open while the menu goes: saved as it was.
+        Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+        group->SetCaption(L"Gone");
+        menu.reset();
+    }
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 1 and Caption = 'Kit'"), 1);
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 1"), 1);
+}
+
+TEST_F(PopupMenu, CreateNewGroupGoesBackToTheRowStillOpen) {
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    TDKMenuItem* create = title->GetItem(0);
+    int before = m.FMaxMIID;
+    for (int i = 0; i < 3; ++i) create->FOnClick(create);
+    EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Favorites", L"Type Group Title and Press Enter",
+                                                              L"Programs", L"Filter", L"Type to filter",
+                                                              L"Statistics", L"Most Popular", L"Recent"}));
+    EXPECT_EQ(m.FMaxMIID, before + 1);
+    TDKMenuItem* row = m.Items()->GetItem(1);
+    EXPECT_TRUE(m.ShowsPrompt(row));
+    // The row stays open while the menu is hidden, and the command still leads to it.
+    m.Hide();
+    EXPECT_TRUE(row->Edited());
+    create->FOnClick(create);
+    EXPECT_EQ(m.Items()->GetItem(2)->MIID(), TDKPopupMenu::MainTitleID);
+    row->SetCaption(L"Games");
+    EXPECT_FALSE(m.ShowsPrompt(row));
+    row->FOnClick(row);  // Enter
+    // Once it is a group, the command makes a new row; a subgroup's row is another place.
+    create->FOnClick(create);
+    TDKMenuItem* sub = row->FindItem(L"Create New Subgroup");
+    sub->FOnClick(sub);
+    sub->FOnClick(sub);
+    EXPECT_EQ(Captions(m.Items()).at(1), L"Type Group Title and Press Enter");
+    EXPECT_EQ(m.Items()->GetItem(2), row);
+    EXPECT_EQ(Captions(row).at(0), L"Type Group Title and Press Enter");
+    EXPECT_EQ(Captions(row).at(1), L"Create New Subgroup");
+    EXPECT_EQ(m.FMaxMIID, before + 3);
+}
+
 // The "Add to Favorites" command that AddFavoriteCommands gives a provider's leaf.
 TDKMenuItem* AddCommand(TTestMenu& m, const std::wstring& caption) {
     TDKMenuItem* item = m.Items()->FindItem(caption);
