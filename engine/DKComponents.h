@@ -109,7 +109,7 @@ public:
     gui::IconHandle FDeleteIcon;
     int FMaxMIID = -1;
     void* FDKButton = nullptr;  // not owned
-    // The stored rows of this menu were loaded in full; until then saving would lose rows.
+    // The stored rows of this menu were loaded; until then saving would lose rows.
     bool FStoredLoaded = false;
     // Clears the owning button's highlight when the menu hides; set by the bar.
     std::function<void()> OnHide;
@@ -214,6 +214,7 @@ public:
     bool FGroupTitle = false;
     bool FIsFavorite = false;
     bool FLoadable = false;
+    long long FRowID = 0;  // the database row a stored item was loaded from; 0 for none
     TDKPopupMenu* FPopupMenu = nullptr;
     TDKMenuItem* FOwner = nullptr;
     std::wstring FCaption;
