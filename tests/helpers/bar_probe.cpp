@@ -2,6 +2,9 @@
 //   bar_probe info        the bar window, its buttons, the work area, notification windows
 //   bar_probe rows        every row of the visible menus: "row X Y caption" (X, Y the row's
 //                         middle on the screen) and "edit L T R B text" for the rows' edit boxes
+//   bar_probe layout      per visible menu window "menu L T R B", then its rows as
+//                         "row L T R B S caption" (on the screen; S 1 for the selected row)
+//   bar_probe focus       where the bar's keys go: "focus CLASS TEXT" and "active CLASS TEXT"
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe alpha       the blend value of each notification window, one line each
 //   bar_probe notes       the text of each notification window, one line each (line breaks as " | ")
@@ -80,6 +83,8 @@ void Info() {
 struct Row {
     POINT mid;  // on the screen
     std::wstring text;
+    RECT bounds;  // on the screen
+    bool selected;
 };
 
 std::vector<Row> ListRows(HWND list) {
@@ -107,7 +112,10 @@ std::vector<Row> ListRows(HWND list) {
         ReadProcessMemory(proc, remote, &local, sizeof local, nullptr);
         POINT mid{local.rect.left + 60, (local.rect.top + local.rect.bottom) / 2};
         ClientToScreen(list, &mid);
-        rows.push_back({mid, local.text});
+        RECT bounds = local.rect;
+        MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
+        bool selected = SendMessageW(list, LVM_GETITEMSTATE, i, LVIS_SELECTED) != 0;
+        rows.push_back({mid, local.text, bounds, selected});
     }
     if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
     return rows;
@@ -149,6 +157,17 @@ void Rows() {
             EditText(e, text, 2000);
             std::printf("edit %ld %ld %ld %ld %ls\n", r.left, r.top, r.right, r.bottom, text.c_str());
         }
+    }
+}
+
+void Layout() {
+    for (HWND list : MenuLists()) {
+        RECT w;
+        GetWindowRect(GetParent(list), &w);
+        std::printf("menu %ld %ld %ld %ld\n", w.left, w.top, w.right, w.bottom);
+        for (const Row& r : ListRows(list))
+            std::printf("row %ld %ld %ld %ld %d %ls\n", r.bounds.left, r.bounds.top, r.bounds.right, r.bounds.bottom,
+                        r.selected ? 1 : 0, r.text.c_str());
     }
 }
 
@@ -269,10 +288,6 @@ int Typed(const std::wstring& word, DWORD limit) {
         if (!(now.shape == seen.back().shape) || now.text != seen.back().text) seen.push_back(now);
     }
     UnhookWindowsHookEx(hook);
-    if (getenv("PROBE_DEBUG"))
-        for (auto& e : seen) std::fprintf(stderr, "seen %lu '%ls' %ls\n", e.answered - start, e.text.c_str(), e.shape.windows.c_str());
-    if (getenv("PROBE_DEBUG"))
-        for (auto k : keyDowns) std::fprintf(stderr, "key %lu\n", k);
     if (seen.back().text != word) {
         std::printf("the box holds '%ls' after %lu ms\n", seen.back().text.c_str(), GetTickCount() - start);
         return 1;
@@ -326,6 +341,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "rows") == 0) {
         Rows();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "layout") == 0) {
+        Layout();
         return 0;
     }
     if (std::strcmp(argv[1], "find") == 0 && argc > 2) {
