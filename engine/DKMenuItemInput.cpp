@@ -428,7 +428,7 @@ void TDKMenuItem::RotateIconTimerTick() {
         int row = SelectedRow();
         if (row < 0) return;
         if (!RowInPicture(row)) {
-            // Off the screen nothing turns; the next selection starts the timer again.
+            // Scrolled out of the window nothing turns; the next selection starts the timer again.
             if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
             return;
         }
@@ -633,6 +633,32 @@ LPARAM OnRowLabel(TDKMenuItem* item, POINT pt, LPARAM lp) {
     return MAKELPARAM(b.left + 2, pt.y);
 }
 
+// The menu window under a point of the screen, or null.
+TDKMenuItem* MenuItemAtPoint(POINT screen) {
+    TDKMenuItem* item = nullptr;
+    for (HWND h = WindowFromPoint(screen); h && !item; h = GetParent(h)) {
+        item = MenuItemOfList(h);
+        if (!item)
+            if (HWND list = FindWindowExW(h, nullptr, WC_LISTVIEWW, nullptr)) item = MenuItemOfList(list);
+    }
+    return item;
+}
+
+// The wheel turns the columns of the menu window under the pointer, whichever has the focus:
+// one column a notch, later columns when turned towards the user.
+void WheelColumns(POINT screen, int delta) {
+    static TDKMenuItem* last = nullptr;
+    static int rest = 0;
+    TDKMenuItem* item = MenuItemAtPoint(screen);
+    if (item != last) rest = 0;
+    last = item;
+    if (!item) return;
+    rest += delta;
+    int notches = rest / WHEEL_DELTA;
+    rest -= notches * WHEEL_DELTA;
+    if (notches) item->ScrollColumns(-notches);
+}
+
 // The record of one of our edit boxes, or null for any other window.
 TMenuEdit* EditOfBox(HWND box) { return reinterpret_cast<TMenuEdit*>(gui::SubclassData(box, EditProc)); }
 
@@ -753,6 +779,36 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CAPTURECHANGED:
         if (drag.Source == item && reinterpret_cast<HWND>(lp) != hwnd) EndDrag(item);
         break;
+    case WM_MOUSEWHEEL:
+        WheelColumns(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}, GET_WHEEL_DELTA_WPARAM(wp));
+        return 0;
+    case WM_NCHITTEST: {
+        // The list's scroll bar lies, unseen, in the band below the rows: a press there is a
+        // press beside the rows, not a page's scroll.
+        LRESULT hit = gui::CallOriginal(hwnd, msg, wp, lp);
+        return hit == HTHSCROLL ? HTCLIENT : hit;
+    }
+    case WM_KEYDOWN:
+        // Right on a row with a submenu opens it: the list's own step to the next column would
+        // take the selection away and close it again. A kept window's list opens nothing.
+        if (wp == VK_RIGHT && item->Form()) {
+            TDKMenuItem* child = item->GetSelectedMi(nullptr);
+            if (child && child->FItems) {
+                WORD key = VK_RIGHT;
+                item->ListKeyDown(key, KeyShift());
+                return 0;
+            }
+        }
+        [[fallthrough]];
+    // The list scrolls itself to the row that keys (arrows at its edge, Page Up and Down, typed
+    // letters) or its scroll bar reach.
+    case WM_CHAR:
+    case WM_HSCROLL:
+    case LVM_ENSUREVISIBLE: {
+        LRESULT r = gui::CallOriginal(hwnd, msg, wp, lp);
+        if (MenuItemOfList(hwnd) == item) item->FollowListScroll();
+        return r;
+    }
     case WM_COMMAND:
         if (HIWORD(wp) == EN_CHANGE) {
             HWND eh = reinterpret_cast<HWND>(lp);

@@ -77,9 +77,6 @@ private:
     // Site icons by cache file name, shared by a site's bookmarks; the items only show them.
     std::map<std::wstring, gui::IconHandle> FSiteIcons;
     void* FFirefoxDB = nullptr;                // sqlite3 connection while the bookmarks are read
-    // Ids of the Firefox folders being read, outermost first: a folder that holds one of its
-    // own ancestors (a damaged database) is not read again.
-    std::vector<int> FFirefoxFolders;
 
     HICON SiteIcon(const std::wstring& URL);
     // Opens Address; What names it to the user when it does not open.

@@ -2,6 +2,8 @@
 //   bar_probe info        the bar window, its buttons, the work area, notification windows
 //   bar_probe rows        every row of the visible menus: "row X Y caption" (X, Y the row's
 //                         middle on the screen) and "edit L T R B text" for the rows' edit boxes
+//   bar_probe layout      per visible menu window "menu L T R B", then its rows as
+//                         "row L T R B S caption" (on the screen; S 1 for the selected row)
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe control T ID  "L T R B", the screen rectangle of the control with that id in the
 //                         visible window titled T (a dialog of the bar, the colour chooser)
@@ -84,6 +86,8 @@ void Info() {
 struct Row {
     POINT mid;  // on the screen
     std::wstring text;
+    RECT bounds;  // on the screen
+    bool selected;
 };
 
 std::vector<Row> ListRows(HWND list) {
@@ -111,7 +115,10 @@ std::vector<Row> ListRows(HWND list) {
         ReadProcessMemory(proc, remote, &local, sizeof local, nullptr);
         POINT mid{local.rect.left + 60, (local.rect.top + local.rect.bottom) / 2};
         ClientToScreen(list, &mid);
-        rows.push_back({mid, local.text});
+        RECT bounds = local.rect;
+        MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
+        bool selected = SendMessageW(list, LVM_GETITEMSTATE, i, LVIS_SELECTED) != 0;
+        rows.push_back({mid, local.text, bounds, selected});
     }
     if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
     return rows;
@@ -153,6 +160,17 @@ void Rows() {
             EditText(e, text, 2000);
             std::printf("edit %ld %ld %ld %ld %ls\n", r.left, r.top, r.right, r.bottom, text.c_str());
         }
+    }
+}
+
+void Layout() {
+    for (HWND list : MenuLists()) {
+        RECT w;
+        GetWindowRect(GetParent(list), &w);
+        std::printf("menu %ld %ld %ld %ld\n", w.left, w.top, w.right, w.bottom);
+        for (const Row& r : ListRows(list))
+            std::printf("row %ld %ld %ld %ld %d %ls\n", r.bounds.left, r.bounds.top, r.bounds.right, r.bounds.bottom,
+                        r.selected ? 1 : 0, r.text.c_str());
     }
 }
 
@@ -327,6 +345,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "rows") == 0) {
         Rows();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "layout") == 0) {
+        Layout();
         return 0;
     }
     if (std::strcmp(argv[1], "find") == 0 && argc > 2) {
