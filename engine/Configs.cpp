@@ -83,6 +83,9 @@ void LoadConfig(TConfig& config, const std::wstring& fileName) {
         }
         config.Scheme.push_back(s);
     }
+    // Without a scheme in the file the bar starts with the built-in one, a scheme like any other
+    // (listed and edited in the options dialog, written at exit): every key at its default.
+    if (config.Scheme.empty()) config.Scheme.emplace_back();
 
     ini.ReadSectionValues(L"ClockFormats", config.ClockFormats);
     if (config.ClockFormats.Count() == 0) {

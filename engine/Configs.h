@@ -41,8 +41,8 @@ struct TConfig {
     // not there). The record then holds defaults, which are not written over the file.
     DWORD LoadError = 0;
 
-    // The scheme in use: ActiveSchemeInd clamped to the list; a built-in default when the file
-    // holds none, so the bar can always start.
+    // The scheme in use: ActiveSchemeInd clamped to the list (loading gives at least the built-in
+    // scheme; a record left without any still gets one).
     TScheme& ActiveScheme();
     // The clock format in use, ActiveClockInd clamped; empty when there is none.
     std::wstring ActiveClockFormat() const;

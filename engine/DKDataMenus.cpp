@@ -93,6 +93,10 @@ void FillList(TDKMenuItem* Sender, const TStatList& list, const TDKNotifyEvent& 
         mi->FIconInGlobList = true;
         mi->AddMenuItem(0, TDKData::EmptyCaption);
         mi->FOnBeforExpose = handler;
+        // A click starts the entry again, as its menu starts its items.
+        mi->FOnClick = [](TDKMenuItem* s) {
+            if (TDKPopupMenu* menu = s->PopupMenu(); TDKPopupMenu::Alive(menu)) menu->RunItem(s);
+        };
         target->Add(mi.get());
         mi.release();
     };

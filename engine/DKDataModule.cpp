@@ -511,36 +511,43 @@ void TDKData::InsertRow(const TMenuItemRow& row) {
 // ---- first run ----
 
 std::vector<TMenuItemRow> TDKData::DefaultRows(const TDefaultFolders& f) {
-    return {
-        {0, 9, -1, 1, L"Text Editors", L""},
-        {0, 17, 9, 0, L"Notepad", f.Windows + L"\\notepad.exe"},
-        {0, 16, 9, 1, L"WordPad", f.WordPad},
-        {0, 10, -1, 2, L"Create Your Own Group...", L""},
-        {0, 11, -1, 3, L"Calculator", f.System + L"\\calc.exe"},
-        {1, 8, -1, 1, L"Create Your Own Group...", L""},
-        {1, 7, -1, 2, L"My Documents", f.Documents},
-        {1, 9, -1, 3, L"license.txt", f.ExeDir + L"\\license.txt"},
-        {2, 0, -1, 1, L"Work", L""},
-        {2, 1, -1, 2, L"Internet", L""},
-        {2, 2, -1, 3, L"Media", L""},
-        {3, 47, -1, 1, L"Communication", L""},
-        {3, 36, 47, 0, L"Welcome to Facebook | Facebook", L"http://www.facebook.com/"},
-        {3, 41, 47, 1, L"Twitter", L"http://twitter.com/"},
-        {3, 44, 47, 2, L"Relationships Matter | LinkedIn", L"http://www.linkedin.com/"},
-        {3, 48, -1, 2, L"News", L""},
-        {3, 45, 48, 0, L"CNN.com International - Breaking, World, Business, Sports, Entertainment and Video News",
-         L"http://edition.cnn.com/"},
-        {3, 37, 48, 1, L"The top news headlines from Yahoo! News", L"http://news.yahoo.com/"},
-        {3, 49, -1, 3, L"Shopping", L""},
-        {3, 42, 49, 0, L"eBay - New & used electronics, cars, apparel, collectibles...", L"http://www.ebay.com/"},
-        {3, 39, 49, 1, L"Amazon.com: Online Shopping for Electronics, Apparel, Computers, Books, DVDs & more",
-         L"http://www.amazon.com/"},
-        {3, 38, -1, 4, L"YouTube - Broadcast Yourself", L"http://www.youtube.com/"},
-        {4, 3, -1, 1, L"Books", L""},
-        {4, 1, -1, 2, L"Moves", L""},
-        {4, 2, -1, 3, L"Music", L""},
-        {5, 2, -1, 1, L"Task Manager", f.System + L"\\taskmgr.exe"},
+    std::vector<TMenuItemRow> rows;
+    auto row = [&](TMenuItemRow r) { rows.push_back(std::move(r)); };
+    // A favourite of a file or folder that this machine lacks (WordPad unregistered, no calc.exe)
+    // would be a row that starts nothing: it is left out.
+    auto file = [&](TMenuItemRow r) {
+        if (!r.ExecPath.empty() && GetFileAttributesW(r.ExecPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+            rows.push_back(std::move(r));
     };
+    row({0, 9, -1, 1, L"Text Editors", L""});
+    file({0, 17, 9, 0, L"Notepad", f.Windows + L"\\notepad.exe"});
+    file({0, 16, 9, 1, L"WordPad", f.WordPad});
+    row({0, 10, -1, 2, L"Create Your Own Group...", L""});
+    file({0, 11, -1, 3, L"Calculator", f.System + L"\\calc.exe"});
+    row({1, 8, -1, 1, L"Create Your Own Group...", L""});
+    file({1, 7, -1, 2, L"My Documents", f.Documents});
+    file({1, 9, -1, 3, L"license.txt", f.ExeDir + L"\\license.txt"});
+    row({2, 0, -1, 1, L"Work", L""});
+    row({2, 1, -1, 2, L"Internet", L""});
+    row({2, 2, -1, 3, L"Media", L""});
+    row({3, 47, -1, 1, L"Communication", L""});
+    row({3, 36, 47, 0, L"Welcome to Facebook | Facebook", L"http://www.facebook.com/"});
+    row({3, 41, 47, 1, L"Twitter", L"http://twitter.com/"});
+    row({3, 44, 47, 2, L"Relationships Matter | LinkedIn", L"http://www.linkedin.com/"});
+    row({3, 48, -1, 2, L"News", L""});
+    row({3, 45, 48, 0, L"CNN.com International - Breaking, World, Business, Sports, Entertainment and Video News",
+        L"http://edition.cnn.com/"});
+    row({3, 37, 48, 1, L"The top news headlines from Yahoo! News", L"http://news.yahoo.com/"});
+    row({3, 49, -1, 3, L"Shopping", L""});
+    row({3, 42, 49, 0, L"eBay - New & used electronics, cars, apparel, collectibles...", L"http://www.ebay.com/"});
+    row({3, 39, 49, 1, L"Amazon.com: Online Shopping for Electronics, Apparel, Computers, Books, DVDs & more",
+        L"http://www.amazon.com/"});
+    row({3, 38, -1, 4, L"YouTube - Broadcast Yourself", L"http://www.youtube.com/"});
+    row({4, 3, -1, 1, L"Books", L""});
+    row({4, 1, -1, 2, L"Moves", L""});
+    row({4, 2, -1, 3, L"Music", L""});
+    file({5, 2, -1, 1, L"Task Manager", f.System + L"\\taskmgr.exe"});
+    return rows;
 }
 
 TDefaultFolders TDKData::DefaultFolders() {

@@ -621,7 +621,12 @@ void TDKMenuItem::DoExecItemIDList(TDKMenuItem* /*Sender*/) {
     if (FPopupMenu) FPopupMenu->Hide();
     PIDLPtr parent, full;
     GetFullPIDL(parent, full);
-    if (!full) return;  // nothing to open, nothing to record
+    if (!full) {
+        // A favourite whose path the shell did not know when the menu was built: started by its
+        // path, which tells the user why it does not start (or starts what is there by now).
+        if (FPopupMenu && TDKPopupMenu::Alive(FPopupMenu) && !gui::Trim(FExecPath).empty()) FPopupMenu->RunItem(this);
+        return;
+    }
     std::wstring dir = parent ? ParsingName(parent.get()) : std::wstring();
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
@@ -634,7 +639,7 @@ void TDKMenuItem::DoExecItemIDList(TDKMenuItem* /*Sender*/) {
     // menu): the launch record is taken from copies.
     const int menuId = FPopupMenu ? FPopupMenu->FMenuID : 0;
     const std::wstring caption = FCaption, path = ParsingName(full.get());
-    ShellExecuteExW(&info);
+    if (!ShellExecuteOrReport(caption, path, info)) return;
     if (DKData) DKData->SaveExecTime(menuId, caption, path, -1);
 }
 

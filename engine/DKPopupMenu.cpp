@@ -608,8 +608,9 @@ void TDKPopupMenu::RunItem(TDKMenuItem* Sender) {
     std::wstring dir = FileDir(P);
     if (ShellStart())
         ShellStart()(P, params, dir);
-    else
-        ShellExecuteW(nullptr, nullptr, P.c_str(), params.c_str(), dir.empty() ? nullptr : dir.c_str(), SW_SHOWNORMAL);
+    // What did not start is no launch: the user is told why, and it stays out of the statistics.
+    else if (!ShellExecuteOrReport(caption, nullptr, nullptr, P, params, dir, SW_SHOWNORMAL))
+        return;
     if (DKData) DKData->SaveExecTime(FMenuID, caption, P, -1);
 }
 

@@ -78,6 +78,15 @@ bool ForceForegroundWindow(HWND Wnd);
 // Starts a command line as WinExec does, but through the wide call (paths beyond the ANSI code
 // page start too) and without waiting for the program to become idle; false when it did not start.
 bool StartProgram(const std::wstring& CommandLine, int Show);
+// Starts through the shell what Info describes (without the shell's own error boxes). False when
+// it did not start: the user is then told that What (Target) could not be started and why.
+bool ShellExecuteOrReport(const std::wstring& What, const std::wstring& Target, SHELLEXECUTEINFOW& Info);
+// The same for a file, program, folder or address: verb (null: its default), parameters, working
+// folder (empty: none) and show state.
+bool ShellExecuteOrReport(const std::wstring& What, HWND Owner, const wchar_t* Verb, const std::wstring& File,
+                          const std::wstring& Params, const std::wstring& Dir, int Show);
+// WinExec of an ANSI command line; false, and the user told, when it did not start.
+bool WinExecOrReport(const std::wstring& What, const std::string& CmdLine, UINT Show);
 // Terminates every process of that executable name; whether the last termination succeeded.
 bool KillProcessByName(const std::wstring& Name);
 // An icon of the bitmap with its pure black pixels transparent; caller destroys it.

@@ -8,6 +8,7 @@
 #include "FileUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
+#include "TransparentMessage.h"
 
 std::wstring GetCurrentUserName() {
     wchar_t buf[256] = {};
@@ -179,6 +180,64 @@ std::wstring GetAppPath(const std::wstring& ExeName) {
     }
     if (!gui::FileExists(clean)) return {};
     return clean;
+}
+
+namespace {
+
+// The system's code for a failed shell start: the call's last error, else its old result code.
+DWORD ShellStartError(const SHELLEXECUTEINFOW& Info, DWORD LastError) {
+    if (LastError) return LastError;
+    switch (static_cast<int>(reinterpret_cast<INT_PTR>(Info.hInstApp))) {
+    case 0:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case SE_ERR_SHARE:
+        return ERROR_SHARING_VIOLATION;
+    case SE_ERR_ASSOCINCOMPLETE:
+    case SE_ERR_NOASSOC:
+        return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY:
+        return ERROR_DDE_FAIL;
+    case SE_ERR_DLLNOTFOUND:
+        return ERROR_DLL_NOT_FOUND;
+    default:  // the others are the system's codes (file or path not found, access denied...)
+        return static_cast<DWORD>(reinterpret_cast<INT_PTR>(Info.hInstApp));
+    }
+}
+
+}  // namespace
+
+bool ShellExecuteOrReport(const std::wstring& What, const std::wstring& Target, SHELLEXECUTEINFOW& Info) {
+    // One report, ours: the shell's own boxes would be modal and say it twice.
+    Info.fMask |= SEE_MASK_FLAG_NO_UI;
+    SetLastError(ERROR_SUCCESS);
+    if (ShellExecuteExW(&Info)) return true;
+    DWORD error = ShellStartError(Info, GetLastError());
+    if (error != ERROR_CANCELLED) ReportFailedStart(What, Target, error);
+    return false;
+}
+
+bool ShellExecuteOrReport(const std::wstring& What, HWND Owner, const wchar_t* Verb, const std::wstring& File,
+                          const std::wstring& Params, const std::wstring& Dir, int Show) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.hwnd = Owner;
+    info.lpVerb = Verb;
+    info.lpFile = File.c_str();
+    info.lpParameters = Params.empty() ? nullptr : Params.c_str();
+    info.lpDirectory = Dir.empty() ? nullptr : Dir.c_str();
+    info.nShow = Show;
+    return ShellExecuteOrReport(What, File, info);
+}
+
+bool WinExecOrReport(const std::wstring& What, const std::string& CmdLine, UINT Show) {
+    SetLastError(ERROR_SUCCESS);
+    UINT result = WinExec(CmdLine.c_str(), Show);
+    if (result > 31) return true;
+    DWORD error = result ? result : GetLastError();
+    ReportFailedStart(What, gui::FromAnsi(CmdLine), error ? error : ERROR_NOT_ENOUGH_MEMORY);
+    return false;
 }
 
 bool StartProgram(const std::wstring& CommandLine, int Show) {

@@ -261,8 +261,38 @@ bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<w
     return true;
 }
 
+namespace {
+
+// The file operation answers with the system's codes, except for a few of its own of old that
+// overlap them without meaning the same: those are turned into the system's code they stand for.
+DWORD FileOperationError(int result, const std::wstring& newName) {
+    switch (result) {
+    case 0x75:  // cancelled
+        return ERROR_CANCELLED;
+    case 0x78:  // access to the source denied
+        return ERROR_ACCESS_DENIED;
+    case 0x79:  // a path too long
+    case 0x81:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case 0x7C:  // an invalid path
+        return ERROR_INVALID_NAME;
+    case 0x7E:  // the target is an existing file or folder
+    case 0x80:
+        return ERROR_ALREADY_EXISTS;
+    case 0xB7:  // the old code for a path past its length, the system's for a name taken
+        return GetFileAttributesW(newName.c_str()) != INVALID_FILE_ATTRIBUTES ? ERROR_ALREADY_EXISTS
+                                                                               : ERROR_FILENAME_EXCED_RANGE;
+    case 0x402:  // an unknown error
+        return ERROR_GEN_FAILURE;
+    default:
+        return static_cast<DWORD>(result);
+    }
+}
+
+}  // namespace
+
 bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
-                 bool RenameOnCollision) {
+                 bool RenameOnCollision, DWORD* Error) {
     std::vector<wchar_t> from, to;
     BuildDoubleNullList({oldName}, from);
     BuildDoubleNullList({newName}, to);
@@ -271,6 +301,9 @@ bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& ne
     op.wFunc = FO_RENAME;
     op.pFrom = from.data();
     op.pTo = to.data();
-    op.fFlags = RenameOnCollision ? FOF_RENAMEONCOLLISION : 0;
-    return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
+    op.fFlags = FOF_NOERRORUI | (RenameOnCollision ? FOF_RENAMEONCOLLISION : 0);
+    int result = SHFileOperationW(&op);
+    DWORD error = result ? FileOperationError(result, newName) : op.fAnyOperationsAborted ? ERROR_CANCELLED : 0;
+    if (Error) *Error = error;
+    return error == 0;
 }

@@ -52,8 +52,11 @@ bool FolderIconIsPlain(const std::wstring& path);
 // Whether the directory holds a desktop.ini (which may give it and its files names and icons).
 bool HasDesktopIni(const std::wstring& dir);
 bool BuildDoubleNullList(const std::vector<std::wstring>& strings, std::vector<wchar_t>& buffer);
+// Renames through the shell's file operation, which shows no error box of its own: the caller
+// tells the user. Error (when given) gets the system's code of a failure, ERROR_CANCELLED when
+// the operation was cancelled, 0 on success.
 bool ShellRename(HWND owner, const std::wstring& oldName, const std::wstring& newName,
-                 bool RenameOnCollision);
+                 bool RenameOnCollision, DWORD* Error = nullptr);
 
 using gui::PIDLDeleter;
 using gui::PIDLPtr;

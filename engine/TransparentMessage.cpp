@@ -9,6 +9,7 @@
 #include "Application.h"
 #include "Configs.h"
 #include "DKUtils.h"
+#include "SysUtils.h"
 
 namespace {
 
@@ -326,4 +327,16 @@ void ShowTransparentMessageModal(const std::wstring& Title, const std::wstring& 
         return;
     }
     f->ShowModal();
+}
+
+void ReportFailure(const std::wstring& Title, const std::wstring& What, const std::wstring& Target,
+                   const std::wstring& Reason) {
+    std::wstring text = What;
+    if (!Target.empty() && Target != What) text += L"\r\n" + Target;
+    if (!Reason.empty()) text += L"\r\n" + Reason;
+    ShowTransparentMessage(Title, text, 1);
+}
+
+void ReportFailedStart(const std::wstring& What, const std::wstring& Target, DWORD Error) {
+    ReportFailure(L"Could not start", What, Target, gui::SysErrorMessage(Error));
 }

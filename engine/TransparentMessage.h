@@ -98,3 +98,10 @@ private:
 void ShowTransparentMessage(const std::wstring& Title, const std::wstring& Text, BYTE Kind);
 // Shows a notification and returns when it has faded out and closed.
 void ShowTransparentMessageModal(const std::wstring& Title, const std::wstring& Text, BYTE Kind);
+
+// Something the user asked for failed: a light red notification under Title naming What (and
+// Target, the file or command it concerns, when that says more) and the Reason.
+void ReportFailure(const std::wstring& Title, const std::wstring& What, const std::wstring& Target,
+                   const std::wstring& Reason);
+// A start that failed: "Could not start", with the system's message for Error as the reason.
+void ReportFailedStart(const std::wstring& What, const std::wstring& Target, DWORD Error);

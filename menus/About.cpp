@@ -225,14 +225,14 @@ void TfrmAbout::lblMailClick() {
     if (Opener())
         Opener()(MailAddress);
     else
-        ShellExecuteW(Handle(), L"open", MailAddress, L"", L"", SW_HIDE);
+        ShellExecuteOrReport(L"Mail", Handle(), L"open", MailAddress, L"", L"", SW_HIDE);
 }
 
 void TfrmAbout::lblSiteClick() {
     if (Opener())
         Opener()(SiteAddress);
     else
-        ShellExecuteW(Handle(), L"open", SiteAddress, L"", L"", SW_HIDE);
+        ShellExecuteOrReport(L"Web site", Handle(), L"open", SiteAddress, L"", L"", SW_HIDE);
 }
 
 const TAboutLabel* TfrmAbout::LabelAt(int X, int Y) const {

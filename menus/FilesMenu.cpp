@@ -15,6 +15,7 @@
 #include "FileUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
+#include "TransparentMessage.h"
 
 HWND DeviceListenerWnd = nullptr;
 
@@ -69,6 +70,9 @@ std::wstring ReadInstallDir(HKEY Root) {
     }
 }
 
+// Where Total Commander is looked for last: its usual folder.
+const std::wstring kTotalCommanderFolderExe = L"c:\\Program Files\\Total Commander\\TotalCmd.exe";
+
 // The running Total Commander, else its registered installation, else the usual folder.
 std::wstring FindTotalCommander() {
     if (HWND tc = FindWindowW(L"TTOTAL_CMD", nullptr)) {
@@ -79,8 +83,7 @@ std::wstring FindTotalCommander() {
         std::wstring dir = ReadInstallDir(root);
         if (!dir.empty()) return dir + L"\\TotalCmd.exe";
     }
-    std::wstring fixed = L"c:\\Program Files\\Total Commander\\TotalCmd.exe";
-    return gui::FileExists(fixed) ? fixed : std::wstring();
+    return gui::FileExists(kTotalCommanderFolderExe) ? kTotalCommanderFolderExe : std::wstring();
 }
 
 // The item id list of a special folder, or an exception naming it.
@@ -285,14 +288,18 @@ void TFilesMenu::ExposeItemMenu(TDKMenuItem* Item) {
 
 void TFilesMenu::OpenInTotalCommanderClick(TDKMenuItem* Sender) {
     TDKMenuItem* target = Sender ? Sender->Owner() : nullptr;
+    if (!target) return;
     // Without Total Commander there is nothing to start (an empty file name would let the
-    // shell open whatever it takes for the current folder).
-    if (!target || TCPath.empty()) return;
+    // shell open whatever it takes for the current folder): the user learns it was not found.
+    if (TCPath.empty()) {
+        ReportFailedStart(L"Total Commander", kTotalCommanderFolderExe, ERROR_FILE_NOT_FOUND);
+        return;
+    }
     std::wstring params = L"/O /S /T \"" + target->GetFileName() + L"\"";
     if (TotalCommanderStart())
         TotalCommanderStart()(TCPath, params);
     else
-        ShellExecuteW(gui::App().Handle(), nullptr, TCPath.c_str(), params.c_str(), L"", SW_SHOWNORMAL);
+        ShellExecuteOrReport(L"Total Commander", gui::App().Handle(), nullptr, TCPath, params, L"", SW_SHOWNORMAL);
 }
 
 void TFilesMenu::CreateNewFolderClick(TDKMenuItem* Sender) {
@@ -326,9 +333,14 @@ void TFilesMenu::EndRename(TDKMenuItem* Item) {
     if (from.empty() || GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     std::wstring to = JoinPath(folder, Item->Caption());
     if (to == from) return;
-    // A refused name leaves the file as it was, and so the row.
-    if (!IsPlainFileName(Item->Caption()) || !ShellRename(gui::App().Handle(), from, to, true))
-        Item->SetCaption(gui::ExtractFileName(gui::ExcludeTrailingBackslash(from)));
+    // A refused name leaves the file as it was, and so the row; the user is told why.
+    DWORD error = IsPlainFileName(Item->Caption()) ? 0 : ERROR_INVALID_NAME;
+    if (!error) ShellRename(gui::App().Handle(), from, to, true, &error);
+    if (!error) return;
+    const std::wstring old = gui::ExtractFileName(gui::ExcludeTrailingBackslash(from));
+    if (error != ERROR_CANCELLED)
+        ReportFailure(L"Could not rename", old, L"to " + Item->Caption(), gui::SysErrorMessage(error));
+    Item->SetCaption(old);
 }
 
 // ---- path box ----
@@ -343,5 +355,5 @@ void TFilesMenu::ExecuteFilterText(TDKMenuItem* Item) {
     if (WinExecStart())
         WinExecStart()(cmd, SW_SHOWNORMAL);
     else
-        WinExec(cmd.c_str(), SW_SHOWNORMAL);
+        WinExecOrReport(path, cmd, SW_SHOWNORMAL);
 }

@@ -14,6 +14,7 @@
 #include "IniFile.h"
 #include "InternetMenu.h"
 #include "SysUtils.h"
+#include "TransparentMessage.h"
 #include "sqlite3.h"
 
 namespace {
@@ -56,18 +57,37 @@ std::vector<TFirefoxRow> ReadFirefoxFolder(sqlite3* db, int ParentId) {
 }  // namespace
 
 void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
+    std::wstring target, reason;
+    ReadFirefoxBookmarks(Item, target, reason);
+    if (Item->Count() > 0) return;
+    // An item without bookmarks tells on a click why it has none.
+    if (reason.empty()) reason = L"The bookmarks menu of the profile is empty.";
+    Item->FOnClick = [target, reason](TDKMenuItem* Sender) {
+        ReportFailure(L"No bookmarks", Sender->Caption(), target, reason);
+    };
+}
+
+void TInternetMenu::ReadFirefoxBookmarks(TDKMenuItem* Item, std::wstring& Target, std::wstring& Reason) {
+    auto missing = [&](const std::wstring& file, DWORD error) {
+        Target = file;
+        Reason = gui::SysErrorMessage(error);
+    };
     try {
         wchar_t buf[MAX_PATH] = {};
-        if (FAILED(SHGetFolderPathW(gui::App().Handle(), CSIDL_APPDATA, nullptr, 0, buf))) return;
+        HRESULT hr = SHGetFolderPathW(gui::App().Handle(), CSIDL_APPDATA, nullptr, 0, buf);
+        if (FAILED(hr)) return missing(L"Application Data", HRESULT_CODE(hr));
         const std::wstring firefox = std::wstring(buf) + L"\\Mozilla\\Firefox\\";
+        const std::wstring profiles = firefox + L"profiles.ini";
+        if (!gui::FileExists(profiles)) return missing(profiles, ERROR_FILE_NOT_FOUND);
         std::wstring profile;
         {
-            gui::IniFile ini(firefox + L"profiles.ini");
+            gui::IniFile ini(profiles);
             profile = gui::Trim(ini.ReadString(L"Profile0", L"Path", L""));
         }
-        if (profile.empty()) return;
+        if (profile.empty()) return missing(profiles + L" [Profile0] Path", ERROR_NOT_FOUND);
         const std::wstring source = firefox + profile + L"\\places.sqlite";
-        if (!gui::FileExists(source)) return;
+        Target = source;
+        if (!gui::FileExists(source)) return missing(source, ERROR_FILE_NOT_FOUND);
 
         wchar_t tmp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, tmp);
@@ -85,7 +105,7 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
         copyGuard.Remove();
         // A failed copy must not leave an older copy to be read in its place; the item then
         // stays without children.
-        if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) return;
+        if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) return missing(source, GetLastError());
 
         sqlite3* db = nullptr;
         struct TDbGuard {
@@ -96,14 +116,21 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
                 sqlite3_close(Db);
             }
         } dbGuard{db, FFirefoxDB};
-        // A copy that cannot be opened or read leaves the item without children, unreported.
-        if (sqlite3_open16(copy.c_str(), &db) != SQLITE_OK) return;
+        // A copy that cannot be opened or read leaves the item without children.
+        if (sqlite3_open16(copy.c_str(), &db) != SQLITE_OK) {
+            Reason = db ? static_cast<const wchar_t*>(sqlite3_errmsg16(db)) : L"out of memory";
+            return;
+        }
         sqlite3_exec(db, "pragma synchronous = off", nullptr, nullptr, nullptr);
         sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr);
         FFirefoxDB = db;
         LoadFirefoxFolder(Item, BookmarksMenuFolder);
+        const int code = sqlite3_errcode(db);
+        if (Item->Count() == 0 && code != SQLITE_OK && code != SQLITE_ROW && code != SQLITE_DONE)
+            Reason = static_cast<const wchar_t*>(sqlite3_errmsg16(db));
     } catch (const std::exception& e) {
-        Log(4, L"(i2) " + gui::FromUtf8(e.what()));
+        Reason = gui::FromUtf8(e.what());
+        Log(4, L"(i2) " + Reason);
     }
 }
 

@@ -22,14 +22,14 @@ double& VersionOverride() {
     return v;
 }
 
-void Start(const THelpStart& s) {
+// False when it did not start (the user is told why).
+bool Start(const std::wstring& What, const THelpStart& s) {
     if (Starter()) {
         Starter()(s);
-    } else if (s.Shell) {
-        ShellExecuteW(gui::App().Handle(), nullptr, s.File.c_str(), s.Params.c_str(), s.Dir.c_str(), s.Show);
-    } else {
-        WinExec(gui::ToAnsi(s.File).c_str(), static_cast<UINT>(s.Show));
+        return true;
     }
+    if (s.Shell) return ShellExecuteOrReport(What, gui::App().Handle(), nullptr, s.File, s.Params, s.Dir, s.Show);
+    return WinExecOrReport(What, gui::ToAnsi(s.File), static_cast<UINT>(s.Show));
 }
 
 // The maker's support links (caption, address, icon file under \images\).
@@ -93,15 +93,15 @@ void THelpMenu::HelpItemClick(TDKMenuItem* Sender) {
                 wchar_t buf[256] = {};
                 GetWindowsDirectoryW(buf, 255);
                 const std::wstring dir = buf;
-                Start({true, dir + L"\\help\\windows.chm", L"", dir + L"\\help", SW_SHOWNORMAL});
+                Start(Sender->Caption(), {true, dir + L"\\help\\windows.chm", L"", dir + L"\\help", SW_SHOWNORMAL});
             } else {
-                // Help and Support needs two starts to come up.
-                Start({false, L"helppane.exe -Embedding", L"", L"", SW_SHOW});
-                Start({false, L"helppane.exe -Embedding", L"", L"", SW_SHOW});
+                // Help and Support needs two starts to come up; one that fails is told once.
+                const THelpStart pane{false, L"helppane.exe -Embedding", L"", L"", SW_SHOW};
+                if (Start(Sender->Caption(), pane)) Start(Sender->Caption(), pane);
             }
             break;
         case VersionID:
-            Start({false, L"winver.exe", L"", L"", SW_SHOW});
+            Start(Sender->Caption(), {false, L"winver.exe", L"", L"", SW_SHOW});
             break;
         case AboutID:
             (new TfrmAbout())->ShowBox();

@@ -85,11 +85,11 @@ std::wstring MachineString(const std::wstring& Key, const std::wstring& Name) {
 
 void TInternetMenu::SetShellOpen(TShellOpenFunc f) { Opener() = std::move(f); }
 
-void TInternetMenu::ShellOpen(const std::wstring& Address) {
+void TInternetMenu::ShellOpen(const std::wstring& What, const std::wstring& Address) {
     if (Opener())
         Opener()(Address);
     else
-        ShellExecuteW(gui::App().Handle(), L"open", Address.c_str(), L"", L"", SW_HIDE);
+        ShellExecuteOrReport(What, gui::App().Handle(), L"open", Address, L"", L"", SW_HIDE);
 }
 
 // Bookmarks of one site share the icon loaded from its cache file.
@@ -328,7 +328,7 @@ std::wstring TInternetMenu::SearchAddress(int Position, const std::wstring& Quer
 void TInternetMenu::WebSearchClick(TDKMenuItem* Item) {
     Hide();
     std::wstring address = SearchAddress(Item->GetRadioBox(GoogleID, WikipediaID), Item->Caption());
-    if (!address.empty()) ShellOpen(address);
+    if (!address.empty()) ShellOpen(L"Search", address);
 }
 
 void TInternetMenu::ExecuteFilterText(TDKMenuItem* Item) {
@@ -343,7 +343,9 @@ void TInternetMenu::SelectSearchEngineClick(TDKMenuItem* Item) {
     if (TDKMenuItem* o = Item->Owner()) o->SetRadioBox(GoogleID, WikipediaID, Item->MIID());
 }
 
-void TInternetMenu::CreateMailMessageClick(TDKMenuItem*) { ShellOpen(std::wstring(L"mailto:") + SupportAddress); }
+void TInternetMenu::CreateMailMessageClick(TDKMenuItem* Sender) {
+    ShellOpen(Sender ? Sender->Caption() : L"Create Mail Message", std::wstring(L"mailto:") + SupportAddress);
+}
 
 // ---- default browser ----
 

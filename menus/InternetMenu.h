@@ -60,6 +60,8 @@ public:
 
     // Firefox bookmark reader (FirefoxBookmarks.cpp).
     void LoadFirefoxBookmarks(TDKMenuItem* Item);
+    // The reading itself; where it finds nothing it leaves the file it looked at and why.
+    void ReadFirefoxBookmarks(TDKMenuItem* Item, std::wstring& Target, std::wstring& Reason);
     void LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId);
 
     // The search address of a query for the engine at Position (0 Google, 1 Yahoo!, 2 Wikipedia);
@@ -77,5 +79,6 @@ private:
     void* FFirefoxDB = nullptr;                // sqlite3 connection while the bookmarks are read
 
     HICON SiteIcon(const std::wstring& URL);
-    void ShellOpen(const std::wstring& Address);
+    // Opens Address; What names it to the user when it does not open.
+    void ShellOpen(const std::wstring& What, const std::wstring& Address);
 };

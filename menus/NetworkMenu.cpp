@@ -59,5 +59,5 @@ void TNetworkMenu::ExecuteFilterText(TDKMenuItem* Item) {
     if (Starter())
         Starter()(cmd, SW_SHOWNORMAL);
     else
-        WinExec(cmd.c_str(), SW_SHOWNORMAL);
+        WinExecOrReport(Item->Caption(), cmd, SW_SHOWNORMAL);
 }

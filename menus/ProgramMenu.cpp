@@ -67,12 +67,11 @@ void TProgramMenu::PrepareFileItems(TDKMenuItem* Item) {
     Item->FOnBeforExpose = [this](TDKMenuItem* Sender) { ExposeItemMenu(Sender); };
 }
 
-// Runs whatever was typed as a command line; a command that starts nothing is not reported.
+// Runs whatever was typed as a command line; one that starts nothing is told to the user.
 void TProgramMenu::ExecuteFilterText(TDKMenuItem* Item) {
     try {
         Hide();
-        std::string cmd = gui::ToAnsi(Item->Caption());
-        WinExec(cmd.c_str(), SW_SHOWNORMAL);
+        WinExecOrReport(Item->Caption(), gui::ToAnsi(Item->Caption()), SW_SHOWNORMAL);
     } catch (const std::exception& e) {
         Log(4, L"(p1) " + gui::FromUtf8(e.what()));
     }

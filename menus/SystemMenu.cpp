@@ -38,9 +38,12 @@ bool RealEnableShutdownPrivilege() {
     return ok;
 }
 
-UINT DoWinExec(const std::string& cmd, UINT show) {
-    if (Calls().WinExec) return Calls().WinExec(cmd, show);
-    return WinExec(cmd.c_str(), show);
+// A start of What; one that fails is told to the user.
+void DoWinExec(const std::wstring& What, const std::string& cmd, UINT show) {
+    if (Calls().WinExec)
+        Calls().WinExec(cmd, show);
+    else
+        WinExecOrReport(What, cmd, show);
 }
 
 BOOL DoSetSuspendState(BOOLEAN hibernate, BOOLEAN force, BOOLEAN disableWake) {
@@ -150,7 +153,7 @@ void TSystemMenu::AddToolItem(TDKMenuItem* Parent, const std::wstring& Caption, 
 
 void TSystemMenu::ExecuteFilterText(TDKMenuItem* Item) {
     Hide();
-    DoWinExec(gui::ToAnsi(Item->Caption()), SW_SHOWNORMAL);
+    DoWinExec(Item->Caption(), gui::ToAnsi(Item->Caption()), SW_SHOWNORMAL);
 }
 
 void TSystemMenu::ConfigureShellClick(TDKMenuItem*) { ShowConfigDialog(Config); }
@@ -171,7 +174,7 @@ void TSystemMenu::ShutdownClick(TDKMenuItem* Sender) {
         UINT flag = 0;
         switch (code) {
             case 2:
-                DoWinExec("\"tsdiscon.exe\"", SW_HIDE);
+                DoWinExec(Sender->Caption(), "\"tsdiscon.exe\"", SW_HIDE);
                 break;
             case 4:
                 if (Calls().LockWorkStation)

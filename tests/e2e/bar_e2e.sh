@@ -11,9 +11,6 @@ build=$(cd "${1:?build dir}" && pwd)
 out=${2:?output dir}
 extra_exes="hotkey_window"
 source "$(dirname "$0")/bar_app.sh"
-start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
-pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
-ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
 
 # A Start Menu big enough that the Programs menu is still being built for a few seconds after the
 # bar shows (plain files: made here in a moment, listed like shortcuts).
@@ -171,9 +168,6 @@ wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 
 
 # --- quitting keeps the user's settings: auto-hide set in the options dialog opened from the
 # System menu, then Win+Esc (the bar starts set_explorer, which ends it)
-# row_of <start of a caption> (long captions are cut): "X Y" of the first visible row so captioned.
-row_of() { probe rows | awk -v c="$1" '$1 == "row" { t = $0; sub(/^row -?[0-9]+ -?[0-9]+ /, "", t); if (index(t, c) == 1) { print $2, $3; f = 1; exit } } END { exit !f }'; }
-click_at() { [ -n "${1:-}" ] && xdotool mousemove "$1" "$2" sleep 0.2 click 1; }
 auto_hide="Auto-hide the menu ( requires program restart )"
 printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
 : >"$app/orvane.log"

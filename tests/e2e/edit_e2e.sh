@@ -9,48 +9,8 @@ build=$(cd "${1:?build dir}" && pwd)
 out=${2:?output dir}
 extra_exes=""
 source "$(dirname "$0")/bar_app.sh"
-ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
 
-# row_of <start of a caption> (long captions are cut): "X Y" of the first visible row so captioned.
-row_of() {
-  probe rows | awk -v c="$1" '$1 == "row" { t = $0; sub(/^row -?[0-9]+ -?[0-9]+ /, "", t)
-    if (index(t, c) == 1) { print $2, $3; f = 1; exit } } END { exit !f }'
-}
-rows_like() { probe rows | awk -v c="$1" '$1 == "row" { t = $0; sub(/^row -?[0-9]+ -?[0-9]+ /, "", t)
-  if (index(t, c) == 1) n++ } END { print n + 0 }'; }
-# edit_of <text>: "L T R B" of the visible edit box holding exactly the text.
-edit_of() {
-  probe rows | awk -v c="$1" '$1 == "edit" { t = $0; sub(/^edit -?[0-9]+ -?[0-9]+ -?[0-9]+ -?[0-9]+ /, "", t)
-    if (t == c) { print $2, $3, $4, $5; f = 1; exit } } END { exit !f }'
-}
-has_edit() { edit_of "$1" >/dev/null; }
-no_edit() { ! has_edit "$1"; }
-menu_shown() { probe_has '^menu '; }
-menu_gone() { ! menu_shown; }
-click_at() { [ -n "${1:-}" ] && xdotool mousemove "$1" "$2" sleep 0.2 click 1; }
-# open_menu <button x> <a root row>: the menu opened with a click on its button.
-open_menu() {
-  menu_gone || { xdotool key Escape; wait_for 5 menu_gone; } || fail "Esc does not hide the open menu"
-  menu_gone || { xdotool mousemove "$1" 9 click 1; wait_for 5 menu_gone; }
-  xdotool mousemove "$1" 9 click 1
-  wait_for 10 row_of "$2" >/dev/null && return 0
-  fail "the menu with '$2' did not open: $(probe rows | head -3 | tr '\n' ' ')"
-  return 1
-}
-# hover <row> <row of its submenu>: rests on a row until its submenu shows.
-hover() {
-  local at
-  at=$(row_of "$1") || { fail "no row '$1'"; return 1; }
-  xdotool mousemove $at
-  wait_for 5 row_of "$2" >/dev/null || { fail "'$1' did not open its submenu"; return 1; }
-}
-choose() {  # choose <row> <command of its submenu>
-  hover "$1" "$2" && click_at $(row_of "$2")
-}
 db() { probe count dk.pdb "$1"; }
-edits() { probe rows | grep '^edit' | tr '\n' ' '; }
-# typed <text>: typed with the keyboard, the text fills the box that has it.
-typed() { xdotool type --delay 100 "$1"; wait_for 5 has_edit "$1"; }
 # entered <text>: after Enter a row shows the text and no box holds it.
 entered() { xdotool key Return; wait_for 5 row_of "$1" >/dev/null && wait_for 5 no_edit "$1"; }
 

@@ -26,8 +26,6 @@ records=$out/records
 mkdir -p "$records/Shell"
 export ORV_PROBE_DIR=$(winpath "$records")
 
-start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
-ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
 # Enough Start Menu that Programs is still being built when the bar shows.
 big="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Big"
 for g in $(seq 400); do mkdir -p "$big/Group $g" && (cd "$big/Group $g" && touch $(printf 'P_%d.txt ' $(seq 20))); done

@@ -13,8 +13,6 @@ out=${2:?output dir}
 extra_exes="startup_probe"
 source "$(dirname "$0")/bar_app.sh"
 winpath() { echo "Z:${1//\//\\}"; }
-start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
-ended() { ! kill -0 "$bar_pid" 2>/dev/null; }
 notes() { probe notes; }
 has_note() { notes | grep -qF -- "$1"; }
 unsaved_note() { wine64 reg query 'HKCU\SOFTWARE\Orvane\UnsavedSettings' 2>/dev/null | tr -d '\r' | grep -F 'orvane.ini'; }

@@ -6,6 +6,10 @@
 //                         "row L T R B S caption" (on the screen; S 1 for the selected row)
 //   bar_probe focus       where the bar's keys go: "focus CLASS TEXT" and "active CLASS TEXT"
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
+//   bar_probe control T ID  "L T R B", the screen rectangle of the control with that id in the
+//                         visible window titled T (a dialog of the bar, the colour chooser)
+//   bar_probe listrow T ID N  "X Y", the middle of row N of that control (a list box)
+//   bar_probe combo T ID  the rows of that control (a combo box), one "row TEXT" line each
 //   bar_probe alpha       the blend value of each notification window, one line each
 //   bar_probe notes       the text of each notification window, one line each (line breaks as " | ")
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
@@ -322,6 +326,35 @@ int Typed(const std::wstring& word, DWORD limit) {
     return 0;
 }
 
+// The control with the id among the descendants of the visible top-level window titled Title.
+HWND ControlOf(const char* Title, const char* Id) {
+    wchar_t title[260] = {};
+    MultiByteToWideChar(CP_ACP, 0, Title, -1, title, 260);
+    struct Search {
+        const wchar_t* title;
+        int id;
+        HWND found;
+    } s{title, std::atoi(Id), nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            wchar_t text[260] = {};
+            GetWindowTextW(w, text, 260);
+            if (!IsWindowVisible(w) || lstrcmpW(text, s->title) != 0) return TRUE;
+            EnumChildWindows(
+                w,
+                [](HWND c, LPARAM lp) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(lp);
+                    if (GetDlgCtrlID(c) == s->id && IsWindowVisible(c)) s->found = c;
+                    return s->found == nullptr;
+                },
+                lp);
+            return s->found == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -356,6 +389,37 @@ int main(int argc, char** argv) {
         RECT r;
         GetWindowRect(f.w, &r);
         std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "control") == 0 && argc > 3) {
+        HWND c = ControlOf(argv[2], argv[3]);
+        if (!c) return 1;
+        RECT r;
+        GetWindowRect(c, &r);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "listrow") == 0 && argc > 4) {
+        HWND c = ControlOf(argv[2], argv[3]);
+        if (!c) return 1;
+        int height = static_cast<int>(SendMessageW(c, LB_GETITEMHEIGHT, 0, 0));
+        int top = static_cast<int>(SendMessageW(c, LB_GETTOPINDEX, 0, 0));
+        POINT p{20, (std::atoi(argv[4]) - top) * height + height / 2};
+        ClientToScreen(c, &p);
+        std::printf("%ld %ld\n", p.x, p.y);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "combo") == 0 && argc > 3) {
+        HWND c = ControlOf(argv[2], argv[3]);
+        if (!c) return 1;
+        int n = static_cast<int>(SendMessageW(c, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < n; ++i) {
+            wchar_t text[260] = {};
+            if (SendMessageW(c, CB_GETLBTEXTLEN, i, 0) < 260) SendMessageW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            char utf8[1024] = {};
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+            std::printf("row %s\n", utf8);
+        }
         return 0;
     }
     if (std::strcmp(argv[1], "alpha") == 0) {

@@ -108,6 +108,31 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
     }
 }
 
+std::vector<std::wstring> NotificationTexts() {
+    std::vector<std::wstring> texts;
+    for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;
+         w = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid != GetCurrentProcessId()) continue;
+        wchar_t text[1024] = {};
+        GetWindowTextW(w, text, 1024);
+        texts.insert(texts.begin(), text);  // the newest window is found first
+    }
+    return texts;
+}
+
+void CloseNotifications() {
+    DWORD pid = GetCurrentProcessId();
+    for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;) {
+        HWND next = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr);
+        DWORD p = 0;
+        GetWindowThreadProcessId(w, &p);
+        if (p == pid) DestroyWindow(w);
+        w = next;
+    }
+}
+
 HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
     struct Search {
         DWORD pid;

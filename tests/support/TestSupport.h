@@ -36,6 +36,10 @@ int WaitProcess(HANDLE process, DWORD timeoutMs);
 bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs);
 // A visible-or-not top-level window of a process with the given class, or null.
 HWND FindProcessWindow(DWORD pid, const wchar_t* className);
+// The texts of this process's notification windows ("title\r\ntext"), oldest first.
+std::vector<std::wstring> NotificationTexts();
+// Closes them at once (no fade).
+void CloseNotifications();
 // An icon's colour pixels as 32-bit top-down rows, and its width.
 std::vector<DWORD> IconPixels(HICON icon, int* width = nullptr);
 

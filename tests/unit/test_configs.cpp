@@ -27,7 +27,7 @@ std::string SchemeText(int n, const char* name, const char* color0) {
 
 }  // namespace
 
-TEST(Configs, NoFileGivesDefaultsAndSavesOnlyGeneralSections) {
+TEST(Configs, NoFileGivesDefaultsAndTheBuiltInScheme) {
     TempDir dir;
     std::wstring ini = dir / L"orvane.ini";
     TConfig c = Load(ini);
@@ -36,7 +36,7 @@ TEST(Configs, NoFileGivesDefaultsAndSavesOnlyGeneralSections) {
     EXPECT_EQ(c.TipWindow.Top, 10);
     EXPECT_EQ(c.TipWindow.Left, 10);
     EXPECT_EQ(c.ActiveSchemeInd, 0);
-    EXPECT_TRUE(c.Scheme.empty());
+    EXPECT_EQ(c.Scheme.size(), 1u);
     ASSERT_EQ(c.ClockFormats.Count(), 1);
     EXPECT_EQ(c.ClockFormats[0], L"");
 
@@ -44,7 +44,8 @@ TEST(Configs, NoFileGivesDefaultsAndSavesOnlyGeneralSections) {
     gui::IniFile f(ini);
     EXPECT_TRUE(f.SectionExists(L"TipWindow"));
     EXPECT_TRUE(f.SectionExists(L"General"));
-    EXPECT_FALSE(f.SectionExists(L"Scheme0"));
+    EXPECT_TRUE(f.SectionExists(L"Scheme0"));
+    EXPECT_FALSE(f.SectionExists(L"Scheme1"));
     gui::StringList keys;
     f.ReadSectionValues(L"ClockFormats", keys);
     ASSERT_EQ(keys.Count(), 1);
@@ -53,19 +54,32 @@ TEST(Configs, NoFileGivesDefaultsAndSavesOnlyGeneralSections) {
     EXPECT_NE(text.find("[ClockFormats]"), std::string::npos);
 }
 
-TEST(Configs, MissingSchemeFallsBackToBuiltInDefaultWithoutWritingIt) {
+// The built-in scheme is a scheme section whose keys all take their defaults; once edited it is
+// written and read back like any other.
+TEST(Configs, FileWithoutSchemesGetsTheBuiltInSchemeAsAnEntryWrittenAtExit) {
     TempDir dir;
     std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[General]\r\nLogPriority=1\r\n");
     TConfig c = Load(ini);
-    TScheme& s = c.ActiveScheme();
+    ASSERT_EQ(c.Scheme.size(), 1u);
+    TScheme& s = c.Scheme[0];
+    EXPECT_EQ(&c.ActiveScheme(), &s);
     EXPECT_EQ(s.Name, L"Some Scheme");
     EXPECT_EQ(s.Transparency, 150);
     for (int i = 0; i < MENU_COUNT; ++i) {
         EXPECT_TRUE(s.MenuEnabling[i]);
         EXPECT_EQ(s.MenuColors[i], 145687u);
     }
+    s.MenuColors[0] = 0x0000FF;
     SaveConfig(c, ini);
-    EXPECT_FALSE(gui::IniFile(ini).SectionExists(L"Scheme0"));
+    gui::IniFile f(ini);
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"Name", L""), L"Some Scheme");
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"Transparency", L""), L"150");
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"MenuColors0", L""), L"$00FF");
+    EXPECT_EQ(f.ReadString(L"Scheme0", L"MenuColors1", L""), L"$23917");
+    TConfig back = Load(ini);
+    ASSERT_EQ(back.Scheme.size(), 1u);
+    EXPECT_EQ(back.Scheme[0].MenuColors[0], 0x0000FFu);
 }
 
 TEST(Configs, OutOfRangeIndexesAreClampedWhenUsed) {
@@ -352,7 +366,7 @@ TEST(Configs, SavesWhereTheFolderTakesNoNewFileAndKeepsAttributes) {
     // A shorter text in place leaves no tail of the longer one.
     back.Scheme.clear();
     ASSERT_TRUE(SaveConfig(back, ini));
-    EXPECT_TRUE(Load(ini).Scheme.empty());
+    EXPECT_EQ(Load(ini).Scheme.at(0).Name, L"Some Scheme");  // none left: the built-in one
     EXPECT_EQ(ReadFileBytes(ini).find("Mine"), std::string::npos);
 
     // Through a new file that replaces the old one, the attributes stay too.
@@ -410,7 +424,8 @@ TEST(Configs, AnUnreadableFileIsNotOverwritten) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     TConfig c = Load(ini);
     CloseHandle(held);
-    EXPECT_TRUE(c.Scheme.empty());
+    ASSERT_EQ(c.Scheme.size(), 1u);  // the bar starts with the built-in scheme
+    EXPECT_EQ(c.Scheme[0].Name, L"Some Scheme");
     EXPECT_NE(c.LoadError, 0u);
     {
         data_test::LogCapture log;

@@ -12,11 +12,14 @@
 
 #include "Application.h"
 #include "ConfigsDialog.h"
+#include "IniFile.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 
 using testing_support::BinDir;
+using testing_support::TempDir;
 using testing_support::WaitUntil;
+using testing_support::WriteFileBytes;
 
 namespace {
 
@@ -611,6 +614,28 @@ TEST_F(ConfigsDialog, OutOfRangeIndexesAndNoSchemes) {
     ASSERT_EQ(Config.Scheme.size(), 1u);
     EXPECT_EQ(Config.ActiveSchemeInd, 0);
     EXPECT_EQ(f.PanelColor(0), TfrmConfigs::NewSchemeColor);
+}
+
+// The first start's settings file holds no scheme: the dialog lists the built-in one, its colour
+// cells change it, and the change is what the file gets at exit.
+TEST_F(ConfigsDialog, FirstStartListsTheBuiltInSchemeAndEditsIt) {
+    TempDir dir;
+    const std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, "[General]\r\nLogPriority=1\r\n");
+    LoadConfig(Config, ini);
+    TfrmConfigs& f = Open();
+    EXPECT_EQ(ComboRows(C(L"cbScheme")), std::vector<std::wstring>{L"Some Scheme"});
+    EXPECT_EQ(Text(C(L"cbScheme")), L"Some Scheme");
+    const int before = colorEvents;
+    chooserAnswer = RGB(200, 30, 40);
+    ClickPanel(0);
+    ASSERT_EQ(chooserOwners.size(), 1u);
+    EXPECT_EQ(f.PanelColor(0), RGB(200, 30, 40));
+    EXPECT_EQ(Config.ActiveScheme().MenuColors[0], RGB(200, 30, 40));
+    EXPECT_GT(colorEvents, before);
+    Click(L"btnOK");
+    ASSERT_TRUE(SaveConfig(Config, ini));
+    EXPECT_EQ(gui::IniFile(ini).ReadString(L"Scheme0", L"MenuColors0", L""), ColorToIniText(RGB(200, 30, 40)));
 }
 
 // The active indexes are bytes: a 257th entry could not be chosen, so none is added.

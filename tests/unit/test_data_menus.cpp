@@ -273,10 +273,24 @@ TEST(DataMenus, FailingSaveKeepsTheOldRows) {
     EXPECT_EQ(Captions(data.LoadMenuRows(1, -1, highest)), std::vector<std::wstring>{L"New"});
 }
 
+// The first run's favourites of files on this machine, in folders made here: every one there.
+struct TDefaultMachine {
+    TempDir dir{L"machine"};
+    TDefaultFolders folders{dir / L"windows", dir / L"windows\\system32", dir / L"Documents", dir / L"Orvane",
+                            dir / L"Programs\\wordpad.exe"};
+    TDefaultMachine() {
+        for (const wchar_t* d : {L"windows", L"windows\\system32", L"Documents", L"Orvane", L"Programs"})
+            CreateDirectoryW((dir / d).c_str(), nullptr);
+        for (const wchar_t* f : {L"windows\\notepad.exe", L"windows\\system32\\calc.exe",
+                                 L"windows\\system32\\taskmgr.exe", L"Orvane\\license.txt", L"Programs\\wordpad.exe"})
+            testing_support::WriteFileBytes(dir / f, "x");
+    }
+};
+
 TEST(DataDefaults, FirstRunRowsAndPartialFailure) {
     TempDir dir(L"data");
-    const TDefaultFolders folders{L"C:\\windows", L"C:\\windows\\system32", L"C:\\users\\me\\Documents",
-                                  L"C:\\Orvane", L""};
+    TDefaultMachine machine;
+    const TDefaultFolders& folders = machine.folders;
     {
         TDKData data(dir / L"dk.pdb");
         data.FillDefaultDB(folders);
@@ -285,10 +299,12 @@ TEST(DataDefaults, FirstRunRowsAndPartialFailure) {
         EXPECT_EQ(highest, 17);
         ASSERT_EQ(Captions(m0), (std::vector<std::wstring>{L"Text Editors", L"Create Your Own Group...", L"Calculator"}));
         EXPECT_EQ(Captions(m0[0].Items), (std::vector<std::wstring>{L"Notepad", L"WordPad"}));
-        EXPECT_EQ(m0[0].Items[0].ExecPath, L"C:\\windows\\notepad.exe");
-        EXPECT_EQ(m0[2].ExecPath, L"C:\\windows\\system32\\calc.exe");
+        EXPECT_EQ(m0[0].Items[0].ExecPath, folders.Windows + L"\\notepad.exe");
+        EXPECT_EQ(m0[0].Items[1].ExecPath, folders.WordPad);
+        EXPECT_EQ(m0[2].ExecPath, folders.System + L"\\calc.exe");
         auto m1 = data.LoadMenuRows(1, -1, highest);
-        EXPECT_EQ(m1.at(2).ExecPath, L"C:\\Orvane\\license.txt");
+        EXPECT_EQ(m1.at(1).ExecPath, folders.Documents);
+        EXPECT_EQ(m1.at(2).ExecPath, folders.ExeDir + L"\\license.txt");
         auto m3 = data.LoadMenuRows(3, -1, highest);
         EXPECT_EQ(highest, 49);
         ASSERT_EQ(Captions(m3), (std::vector<std::wstring>{L"Communication", L"News", L"Shopping",
@@ -298,7 +314,7 @@ TEST(DataDefaults, FirstRunRowsAndPartialFailure) {
         for (const auto& group : m3)
             for (const auto& site : group.Items) EXPECT_EQ(site.ExecPath.rfind(L"http://", 0), 0u) << site.Caption;
         EXPECT_EQ(m3[3].ExecPath, L"http://www.youtube.com/");
-        EXPECT_EQ(data.LoadMenuRows(5, -1, highest).at(0).ExecPath, L"C:\\windows\\system32\\taskmgr.exe");
+        EXPECT_EQ(data.LoadMenuRows(5, -1, highest).at(0).ExecPath, folders.System + L"\\taskmgr.exe");
         EXPECT_TRUE(data.LoadMenuRows(6, -1, highest).empty());
     }
     RawDb raw(dir / L"dk.pdb");
@@ -315,6 +331,29 @@ TEST(DataDefaults, FirstRunRowsAndPartialFailure) {
     EXPECT_EQ(raw2.Int("select count(*) from MenuItems"), 23);
     EXPECT_EQ(raw2.Int("select count(*) from MenuItems where MID = 4"), 1);
     EXPECT_NE(log.Text().find("> (d2) no moves"), std::string::npos) << log.Text();
+}
+
+// A default favourite whose file or folder this machine lacks would start nothing: it is left
+// out; groups and web addresses are written all the same.
+TEST(DataDefaults, FavouritesOfMissingFilesAreLeftOut) {
+    TempDir dir(L"data");
+    TDefaultMachine machine;
+    TDefaultFolders folders = machine.folders;
+    DeleteFileW((folders.System + L"\\calc.exe").c_str());
+    DeleteFileW((folders.ExeDir + L"\\license.txt").c_str());
+    folders.WordPad.clear();  // not registered
+    RemoveDirectoryW(folders.Documents.c_str());
+    TDKData data(dir / L"dk.pdb");
+    data.FillDefaultDB(folders);
+    int highest = 0;
+    auto m0 = data.LoadMenuRows(0, -1, highest);
+    ASSERT_EQ(Captions(m0), (std::vector<std::wstring>{L"Text Editors", L"Create Your Own Group..."}));
+    EXPECT_EQ(Captions(m0[0].Items), std::vector<std::wstring>{L"Notepad"});
+    EXPECT_EQ(Captions(data.LoadMenuRows(1, -1, highest)), std::vector<std::wstring>{L"Create Your Own Group..."});
+    EXPECT_EQ(Captions(data.LoadMenuRows(5, -1, highest)), std::vector<std::wstring>{L"Task Manager"});
+    RawDb raw(dir / L"dk.pdb");
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 3"), 11);
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems"), 22);
 }
 
 namespace {
@@ -358,11 +397,13 @@ TEST(DataDefaults, AStandardUsersFirstStartFillsTheRowsOnce) {
     InitedValue::Set(KEY_WOW64_32KEY, 0);
     TempDir dir(L"data");
     const std::wstring file = dir / L"dk.pdb";
+    // The rows of this machine: favourites of what it lacks are left out.
+    const auto rows = static_cast<long long>(TDKData::DefaultRows(TDKData::DefaultFolders()).size());
     {
         testing_support::StandardUserRegistry standardUser;
         TDKData data(file);
         EXPECT_TRUE(data.FillDefaultDBOnFirstRun());
-        EXPECT_EQ(RawDb(file).Int("select count(*) from MenuItems"), 26);
+        EXPECT_EQ(RawDb(file).Int("select count(*) from MenuItems"), rows);
         EXPECT_FALSE(data.FillDefaultDBOnFirstRun());
     }
     // The machine's value could not be changed; the next start (of any user of this file) adds
@@ -374,7 +415,7 @@ TEST(DataDefaults, AStandardUsersFirstStartFillsTheRowsOnce) {
         EXPECT_FALSE(data.FillDefaultDBOnFirstRun());
     }
     RawDb raw(file);
-    EXPECT_EQ(raw.Int("select count(*) from MenuItems"), 26);
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems"), rows);
     EXPECT_EQ(raw.Int("select count(*) from MenuItems where Caption = 'Text Editors'"), 1);
 
     // An administrator also marks the machine, in the view the value was read from; a value in
@@ -400,7 +441,8 @@ TEST(DataDefaults, AStandardUsersFirstStartFillsTheRowsOnce) {
 TEST(DataConcurrency, BuildingThreadsAndLaunchesShareTheConnection) {
     TempDir dir(L"data");
     TDKData data(dir / L"dk.pdb");
-    data.FillDefaultDB({L"C:\\w", L"C:\\w\\s", L"C:\\d", L"C:\\o", L""});
+    TDefaultMachine machine;
+    data.FillDefaultDB(machine.folders);
     std::atomic<int> failures{0};
     std::vector<std::thread> builders;
     for (int t = 0; t < 8; ++t)

@@ -474,7 +474,8 @@ TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
     EXPECT_FALSE(gui::DirectoryExists(here + L"\\box"));
 
     // Onto an existing name: the target stays as it was; the source keeps its data under its
-    // own or a new name.
+    // own or a new name. Refused (as Wine does), the row keeps its name and the user is told why.
+    testing_support::CloseNotifications();
     rename(c, L"Rename File", L"d.txt");
     EXPECT_EQ(ReadFileBytes(here + L"\\d.txt"), "delta");
     int gammas = 0;
@@ -486,6 +487,15 @@ TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
         }
     EXPECT_EQ(gammas, 1);
     RecordProperty("collision_result", gui::ToUtf8(gammaName));
+    if (gammaName == L"c.txt") {
+        EXPECT_EQ(c->Caption(), L"c.txt");
+        EXPECT_EQ(testing_support::NotificationTexts(),
+                  std::vector<std::wstring>{L"Could not rename\r\nc.txt\r\nto d.txt\r\n" +
+                                            gui::SysErrorMessage(ERROR_ALREADY_EXISTS)});
+    } else {
+        EXPECT_TRUE(testing_support::NotificationTexts().empty());
+    }
+    testing_support::CloseNotifications();
 
     // A typed name that leaves the folder is not a rename; nor is one the file system refuses.
     // The row shows the file's own name again at once.
@@ -496,6 +506,11 @@ TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
     rename(d, L"Rename File", L"bad<na>me:?*|\".txt");
     EXPECT_EQ(ReadFileBytes(here + L"\\d.txt"), "delta");
     EXPECT_EQ(d->Caption(), L"d.txt");
+    const std::wstring invalid = gui::SysErrorMessage(ERROR_INVALID_NAME);
+    EXPECT_EQ(testing_support::NotificationTexts(),
+              (std::vector<std::wstring>{L"Could not rename\r\nd.txt\r\nto ..\\out.txt\r\n" + invalid,
+                                         L"Could not rename\r\nd.txt\r\nto bad<na>me:?*|\".txt\r\n" + invalid}));
+    testing_support::CloseNotifications();
 }
 
 TEST_F(FilesMenuTest, ARenameThatEndsWithTheMenuHidingLeavesTheFile) {
@@ -525,11 +540,17 @@ TEST_F(FilesMenuTest, TotalCommanderFoundRunningThenRegisteredThenNot) {
     std::wstring here = dir / L"tc";
     CreateDirectoryW(here.c_str(), nullptr);
     EXPECT_EQ(NewMenu().TCPath, L"");
-    // Offered without a Total Commander, but starts nothing.
+    // Offered without a Total Commander: it starts nothing and says it was not found.
     TDKMenuItem* folder = Reach(*menu, here);
     ASSERT_NE(folder, nullptr);
+    testing_support::CloseNotifications();
     Click(folder, L"Open in Total Commander");
     EXPECT_TRUE(tcStarts.empty());
+    EXPECT_EQ(testing_support::NotificationTexts(),
+              std::vector<std::wstring>{L"Could not start\r\nTotal Commander\r\n"
+                                        L"c:\\Program Files\\Total Commander\\TotalCmd.exe\r\n" +
+                                        gui::SysErrorMessage(ERROR_FILE_NOT_FOUND)});
+    testing_support::CloseNotifications();
 
     {
         gui::Registry w(HKEY_CURRENT_USER);

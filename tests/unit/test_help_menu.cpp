@@ -135,6 +135,23 @@ TEST_F(HelpMenu, ItemClicksStartTheirProgramsThroughTheSeams) {
     EXPECT_EQ(runs[0].File, link->ExecPath());
 }
 
+// Without Help and Support on this machine (as under Wine) the click says so, once, with the
+// system's message, and does not try a second start.
+TEST_F(HelpMenu, HelpAndSupportThatCannotStartSaysWhyOnce) {
+    wchar_t found[MAX_PATH] = {};
+    if (SearchPathW(nullptr, L"helppane.exe", nullptr, MAX_PATH, found, nullptr))
+        GTEST_SKIP() << "Help and Support is here";
+    NewMenu();
+    THelpMenu::SetStart(nullptr);
+    THelpMenu::SetWindowsVersion(10.0);
+    testing_support::CloseNotifications();
+    Click(THelpMenu::HelpAndSupportID);
+    EXPECT_EQ(testing_support::NotificationTexts(),
+              std::vector<std::wstring>{L"Could not start\r\nHelp and Support\r\nhelppane.exe -Embedding\r\n" +
+                                        gui::SysErrorMessage(ERROR_FILE_NOT_FOUND)});
+    testing_support::CloseNotifications();
+}
+
 TEST_F(HelpMenu, VersionStringComesFromTheVersionResource) {
     EXPECT_EQ(GetFileVersionString(BinDir() + L"orvane.exe"), L"1.0.0.0");
     EXPECT_EQ(GetFileVersionString(), L"");  // the test program carries no version resource

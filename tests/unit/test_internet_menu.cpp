@@ -523,4 +523,45 @@ TEST_F(FirefoxBookmarks, AnUnreadableFolderEndsOnlyItself) {
     EXPECT_FALSE(gui::FileExists(copy));
 }
 
+// Without bookmarks to show, a click on the item tells which file was looked at and why it gave
+// none; with bookmarks the item only opens them.
+TEST_F(FirefoxBookmarks, AnItemWithoutBookmarksSaysWhyOnAClick) {
+    auto note = [&](const std::wstring& file, const std::wstring& reason) {
+        TDKMenuItem* ff = Build();
+        EXPECT_EQ(ff->Count(), 0);
+        if (!ff->FOnClick) {
+            ADD_FAILURE() << "no click on the empty item";
+            return;
+        }
+        testing_support::CloseNotifications();
+        ff->FOnClick(ff);
+        const auto notes = testing_support::NotificationTexts();
+        testing_support::CloseNotifications();
+        ASSERT_EQ(notes.size(), 1u);
+        const std::wstring head = L"No bookmarks\r\nFireFox Bookmarks\r\n", tail = file + L"\r\n" + reason;
+        EXPECT_EQ(notes[0].substr(0, head.size()), head) << gui::ToUtf8(notes[0]);
+        EXPECT_GE(notes[0].size(), tail.size());
+        EXPECT_EQ(notes[0].substr(notes[0].size() - std::min(notes[0].size(), tail.size())), tail)
+            << gui::ToUtf8(notes[0]);
+    };
+    WritePlaces({{2, 1, 0, "menu", nullptr}, {10, 2, 0, "Alpha", "http://alpha.example/"}});
+    TDKMenuItem* ff = Build();
+    EXPECT_EQ(Captions(ff), (Strings{L"Alpha"}));
+    EXPECT_FALSE(ff->FOnClick);
+
+    menu.reset();
+    DeleteFileW(places.c_str());
+    WritePlaces({{3, 1, 0, "toolbar", nullptr}});  // a bookmarks menu of nothing
+    note(L"\\places.sqlite", L"The bookmarks menu of the profile is empty.");
+
+    WriteFileBytes(places, std::string(4096, 'x'));
+    note(L"\\places.sqlite", L"file is not a database");
+
+    DeleteFileW(places.c_str());
+    note(L"p.default\\places.sqlite", gui::SysErrorMessage(ERROR_FILE_NOT_FOUND));
+
+    DeleteFileW((dir / L"AppData\\Mozilla\\Firefox\\profiles.ini").c_str());  // no Firefox at all
+    note(L"\\Mozilla\\Firefox\\profiles.ini", gui::SysErrorMessage(ERROR_FILE_NOT_FOUND));
+}
+
 }  // namespace

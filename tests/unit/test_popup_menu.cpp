@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "DKComponents.h"
+#include "DKUtils.h"
+#include "SysUtils.h"
 #include "DataTestSupport.h"
 #include "MenuTestSupport.h"
 
@@ -622,6 +624,83 @@ TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
     recent->FOnBeforExpose(recent);
     EXPECT_EQ(recent->Count(), 0);
 }
+
+// ---- starts that fail ----
+
+// Rows whose start fails, through the real shell: the user is told what could not be started
+// and why (the system's message), and no launch is recorded.
+class FailedStarts : public PopupMenu {
+protected:
+    void SetUp() override {
+        PopupMenu::SetUp();
+        TDKPopupMenu::SetShellExecute(nullptr);
+        testing_support::CloseNotifications();
+    }
+    void TearDown() override {
+        testing_support::CloseNotifications();
+        PopupMenu::TearDown();
+    }
+    static std::wstring NotFound() { return gui::SysErrorMessage(ERROR_FILE_NOT_FOUND); }
+    static std::vector<std::wstring> Notes() { return testing_support::NotificationTexts(); }
+};
+
+TEST_F(FailedStarts, AStoredFavouriteWhoseProgramIsMissing) {
+    const std::wstring name = L"orv_calc_" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    const std::wstring calc = dir / name;
+    {
+        RawDb raw(dir / L"dk.pdb");
+        ASSERT_TRUE(raw.Exec("insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) values "
+                             "(0, 11, -1, 3, 'Calculator', '" + gui::ToUtf8(calc) + "')"));
+    }
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* fav = m.Items()->FindItem(L"Calculator");
+    ASSERT_NE(fav, nullptr);
+    ASSERT_TRUE(fav->FOnClick);
+    fav->FOnClick(fav);
+    EXPECT_EQ(Notes(), (std::vector<std::wstring>{L"Could not start\r\nCalculator\r\n" + calc + L"\r\n" + NotFound()}));
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 0);
+
+    // Once the program is there, the same row starts it and the launch is recorded.
+    testing_support::CloseNotifications();
+    ASSERT_TRUE(CopyFileW((gui::ExeDir() + L"idle_child.exe").c_str(), calc.c_str(), FALSE));
+    fav->FOnClick(fav);
+    EXPECT_TRUE(Notes().empty());
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 1);
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return KillProcessByName(name); }, 5000));
+}
+
+TEST_F(FailedStarts, ADeletedFileAtTheTopOfRecent) {
+    TTestMenu& m = FullMenu({}, 1);
+    const std::wstring kept = dir / L"kept.txt", gone = dir / L"gone.txt";
+    testing_support::WriteFileBytes(kept, "kept");
+    now = At(2026, 3, 10, 8);
+    DKData->SaveExecTime(1, L"kept.txt", kept, -1);
+    now = At(2026, 3, 10, 9);
+    DKData->SaveExecTime(1, L"gone.txt", gone, -1);
+    TDKMenuItem* recent = m.FindItem(TDKPopupMenu::RecentID);
+    recent->FOnBeforExpose(recent);
+    ASSERT_EQ(Captions(recent), (std::vector<std::wstring>{L"gone.txt", L"kept.txt"}));
+    TDKMenuItem* top = recent->GetItem(0);
+    ASSERT_TRUE(top->FOnClick);
+    top->FOnClick(top);
+    EXPECT_EQ(Notes(), (std::vector<std::wstring>{L"Could not start\r\ngone.txt\r\n" + gui::AnsiLowerCase(gone) +
+                                                  L"\r\n" + NotFound()}));
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 2);
+}
+
+TEST_F(FailedStarts, AGroupRunsWhatItCanAndTellsOfEachFailure) {
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* group = m.Items()->AddMenuItem(0, L"Group");
+    const std::wstring paths[] = {dir / L"one.exe", dir / L"two.exe /s"};
+    for (int i = 0; i < 2; ++i) group->AddMenuItem(0, L"Tool " + std::to_wstring(i))->SetExecPath(paths[i]);
+    TDKMenuItem* run = group->AddMenuItem(0, L"Run All in Group");
+    m.RunAllInGroup(run);
+    EXPECT_EQ(Notes(), (std::vector<std::wstring>{L"Could not start\r\nTool 0\r\n" + paths[0] + L"\r\n" + NotFound(),
+                                                  L"Could not start\r\nTool 1\r\n" + (dir / L"two.exe") + L"\r\n" +
+                                                      NotFound()}));
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 0);
+}
+
 // A row taken from the file while the menu runs is written again at its save, beside a new
 // group: the file may number a new row as the row it lost, and neither may overwrite the other.
 TEST_F(PopupMenu, ARowTakenFromTheFileMeanwhileIsWrittenAgainBesideNewOnes) {
