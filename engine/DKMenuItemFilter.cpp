@@ -15,7 +15,6 @@ void FoldAscii(std::wstring& s) {
 // way to it (a child of the walked item first, the match last).
 struct TFilterWalk {
     std::wstring Text;  // folded
-    TDKMenuItem* SearchItem = nullptr;
     std::vector<TDKMenuItem*> CurrentPath;
     std::vector<TDKMenuItem*> PrefixPath;
     std::vector<TDKMenuItem*> InnerPath;
@@ -109,14 +108,16 @@ int RowOfChild(const TDKMenuItem* item, const TDKMenuItem* child) {
 
 void SelectRow(TDKMenuItem* item, int row) {
     if (!item->FListView || row < 0 || row >= item->RowCount()) return;
-    // Selected already: nothing to repaint.
-    if (item->SelectedRow() == row && SendMessageW(item->FListView, LVM_GETSELECTEDCOUNT, 0, 0) == 1) return;
+    // Selected already (a key that leaves the way): nothing to repaint.
+    bool selected = item->SelectedRow() == row && SendMessageW(item->FListView, LVM_GETSELECTEDCOUNT, 0, 0) == 1;
     LVITEMW lv{};
     lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     lv.state = 0;
-    SendMessageW(item->FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&lv));
-    lv.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(item->FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
+    if (!selected) {
+        SendMessageW(item->FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&lv));
+        lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(item->FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
+    }
     // A row in a column scrolled out of the window comes in: its submenu opens beside it.
     SendMessageW(item->FListView, LVM_ENSUREVISIBLE, row, FALSE);
 }
@@ -205,7 +206,6 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
     TDKPopupMenu* menu = FPopupMenu;
     if (menu) menu->FFilterText = FilterStr;
     TFilterWalk walk(FilterStr);
-    walk.SearchItem = SearchItem;
     TDKMenuItem* match = nullptr;
     std::vector<TDKMenuItem*> way;
     if (!Settle(this, walk, match, way)) return;
@@ -249,7 +249,6 @@ void Renarrow(TDKPopupMenu* menu, TDKMenuItem* want) {
     TDKMenuItem* box = root ? root->FindItem(TDKPopupMenu::FilterEditID) : nullptr;
     if (!box) return;
     TFilterWalk walk(menu->FFilterText);
-    walk.SearchItem = box;
     std::vector<TDKMenuItem*> way;
     if (!Settle(root, walk, want, way)) return;
     Choose(menu, want);
