@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End to end: typing into the filter boxes of the running orvane.exe under a window manager,
 # with real keys. A name typed over a shown folder of 1,000 files opens that file on Enter, the
-# keys after the first each shown quickly (bar_probe typed); Up and Down choose among the
-# matches; a menu opened again by a click shows its hint over the full list; a window that
+# keys after the first shown within a frame (bar_probe typed, median of the middle of three
+# rounds); Up and Down choose among the matches; a menu opened again by a click shows its hint over the full list; a window that
 # appears while a word is typed into the Applications filter is narrowed by the word, and the
 # rest of the word reaches the box.
 # As on a desktop, keys reach the session only while one of its windows has the focus: a key
@@ -62,24 +62,31 @@ wait_for 30 row_of entry0000.txt >/dev/null && ok "Programs > Desktop lists the 
 focus_session
 wait_for 10 menu_gone || fail "the menu stays after a click elsewhere"
 
-# --- Win+P, a file's name typed over the shown Desktop, Enter.
-shortcut p || fail "Win+P did not open Programs with its filter box"
-(cd "$app" && exec wine64 bar_probe.exe typed entry0025 20000 >"$out/typed.txt" 2>/dev/null) &
-probe_pid=$!
-wait_for 20 grep -qs '^ready' "$out/typed.txt" || fail "bar_probe typed did not start"
-xdotool type --delay 150 entry0025
-wait "$probe_pid"
-tr -d '\r' <"$out/typed.txt" | sed 's/^/  /'
-box_is entry0025 && ok "the box holds the name" || fail "the box holds '$(box_text)'"
-[ "$(files_shown)" = "entry0025.txt " ] && ok "Desktop shows only the matching file" ||
-  fail "files shown: $(files_shown | cut -c1-200)"
-# Per key after the first: how long the bar was busy with it until the menu showed it.
-times=$(tr -d '\r' <"$out/typed.txt" | sed -n 's/^key \([0-9]*\) .*bar.s own \([0-9]*\) ms.*/\1 \2/p' | awk '$1 > 1 { print $2 }')
-[ "$(wc -w <<<"$times")" -eq 8 ] || fail "bar_probe saw $(wc -w <<<"$times") of the 8 later keys"
-median=$(sort -n <<<"$times" | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }')
-echo "  keys after the first, ms: $(tr '\n' ' ' <<<"$times")(median $median)"
-awk -v m="$median" 'BEGIN { exit !(m <= 16.7) }' && ok "keys after the first: median $median ms, within a frame" ||
-  fail "keys after the first: median $median ms"
+# --- Win+P, a file's name typed over the shown Desktop, Enter. Three rounds (Esc in between) give
+# the per-key times; the middle round counts, the load of the machine being what it is.
+medians=()
+for round in 1 2 3; do
+  [ $round -gt 1 ] && { xdotool key Escape; wait_for 10 menu_gone || fail "round $round: Esc left the menu"; }
+  shortcut p || fail "round $round: Win+P did not open Programs with its filter box"
+  typed="$out/typed-$round.txt"
+  (cd "$app" && exec wine64 bar_probe.exe typed entry0025 20000 >"$typed" 2>/dev/null) &
+  probe_pid=$!
+  wait_for 20 grep -qs '^ready' "$typed" || fail "round $round: bar_probe typed did not start"
+  xdotool type --delay 150 entry0025
+  wait "$probe_pid"
+  tr -d '\r' <"$typed" | grep -E '^(key|last)' | sed "s/^/  round $round: /"
+  box_is entry0025 && ok "round $round: the box holds the name" || fail "round $round: the box holds '$(box_text)'"
+  [ "$(files_shown)" = "entry0025.txt " ] && ok "round $round: Desktop shows only the matching file" ||
+    fail "round $round: files shown: $(files_shown | cut -c1-200)"
+  # Per key after the first: how long the bar was busy with it until the menu showed it.
+  times=$(tr -d '\r' <"$typed" | sed -n 's/^key \([0-9]*\) .*bar.s own \([0-9]*\) ms.*/\1 \2/p' | awk '$1 > 1 { print $2 }')
+  [ "$(wc -w <<<"$times")" -eq 8 ] || fail "round $round: bar_probe saw $(wc -w <<<"$times") of the 8 later keys"
+  medians+=("$(sort -n <<<"$times" | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }')")
+done
+middle=$(printf '%s\n' "${medians[@]}" | sort -n | sed -n 2p)
+awk -v m="$middle" 'BEGIN { exit !(m <= 16.7) }' &&
+  ok "keys after the first: median $middle ms in the middle round, within a frame (rounds: ${medians[*]} ms)" ||
+  fail "keys after the first: median $middle ms in the middle round (rounds: ${medians[*]} ms)"
 xdotool key Return
 wait_for 20 opened 'entry0025' && ok "Enter opened entry0025.txt" || fail "no window of entry0025.txt after Enter"
 opened 'entry0000' && fail "Enter opened entry0000.txt as well"
@@ -125,6 +132,9 @@ before=$(created)
 wait_for 20 more_created "$before" || fail "the bar heard of no new window"
 wait_for 10 opened 'Background job' || fail "the background window did not show"
 sleep 1
+rows=$(rows_text | tr '\n' '|')
+[[ $rows != *"Background job"* && $rows == *"|Hotkey Window|"* ]] && box_is hot &&
+  ok "the window that came in mid-word is narrowed by 'hot'" || fail "after the window came in: $rows box '$(box_text)'"
 xdotool type --delay 150 key
 wait_for 10 box_is hotkey && ok "the box ends with the whole word" || fail "the box holds '$(box_text)'"
 rows=$(rows_text | tr '\n' '|')
