@@ -2,9 +2,9 @@
 # End to end: typing into the filter boxes of the running orvane.exe under a window manager,
 # with real keys. A name typed over a shown folder of 1,000 files opens that file on Enter, the
 # keys after the first shown within a frame (bar_probe typed, median of the middle of three
-# rounds); Up and Down choose among the matches; a menu opened again by a click shows its hint over the full list; a window that
-# appears while a word is typed into the Applications filter is narrowed by the word, and the
-# rest of the word reaches the box.
+# rounds); Up and Down choose among the matches; a menu opened again by a click shows its hint
+# over the full list; a window that appears while a word is typed into the Applications filter
+# is narrowed by the word, and the rest of the word reaches the box.
 # As on a desktop, keys reach the session only while one of its windows has the focus: a key
 # step first clicks into another program's window (hotkey_window).
 # Usage: filter_e2e.sh <build dir> <output dir>
