@@ -333,6 +333,13 @@ bool IconsKnown(const TDKMenuItem* item) {
     return true;
 }
 
+bool RowIconsKnown(const TDKMenuItem* window) {
+    for (int r = 0; r < window->RowCount(); ++r)
+        if (IsShellIconPending(reinterpret_cast<INT_PTR>(window->GetItem(window->RowData(r)->ItemIndex)->FIcon)))
+            return false;
+    return true;
+}
+
 int IconsPending(const TDKMenuItem* item) {
     int n = 0;
     for (int i = 0; i < item->Count(); ++i) n += IsShellIconPending(reinterpret_cast<INT_PTR>(item->GetItem(i)->FIcon));
@@ -390,19 +397,22 @@ TEST_F(ShellFolder, IconsLookedUpAfterTheWindowShowsAreTheShellsOwn) {
     root->CloseWindow();
 }
 
-// Rows made anew or taken away before their icons come: the answers reach their entries' rows as
-// they are then, and leave the entries that went alone.
+// Rows made anew, taken away or filtered out before their icons come: the answers reach their
+// entries' rows as they are then, and leave the entries that went alone.
 TEST_F(ShellFolder, RowsChangedBeforeTheirIconsCome) {
     TestFileTypes types;
     MakeMixedFolder(dir);
     IconsLater later;
+    root->SetFiltered(true);
     root->ExposeFolder(dir.Path(), false, 224, 1);
     root->ShowAt(100, 100);
     root->Exchange(1, root->Count() - 1);
     root->Delete(root->GetItem(2));
     root->Exchange(0, 5);
     ASSERT_EQ(root->RowCount(), 19);
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return IconsKnown(root); }, 20000));
+    root->Filter(L"p", nullptr);  // the programs, pictures and the shortcut stay
+    ASSERT_EQ(root->RowCount(), 12);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return RowIconsKnown(root); }, 20000));
     const std::vector<DWORD> late = IconStrips(root);
     root->UpdateWindow(-1);
     EXPECT_EQ(IconStrips(root), late);
