@@ -11,10 +11,12 @@
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "FilesMenu.h"
+#include "HookLibrary.h"
 #include "Main.h"
 #include "Once.h"
 #include "SysUtils.h"
 #include "TrayMenu.h"
+#include "TransparentMessage.h"
 
 namespace {
 
@@ -39,6 +41,24 @@ std::wstring StartLine() {
            gui::FormatLongDate(now) + L" )";
 }
 
+// Without its hooks the bar answers no Windows key and cannot slide in: it does not start.
+void TellOfMissingHookLibrary() {
+    const std::wstring file = HookLibraryFileName();
+    std::wstring reason = HookLibraryError();
+    Log(4, L"(m6) " + file + L" could not be loaded: " + reason);
+    if (reason.empty() || reason.back() != L'.') reason += L'.';
+    ShowTransparentMessageModal(L"Hook library is not available",
+                                file + L" could not be loaded: " + reason + L" Reinstall the program.\r\n", 1);
+}
+
+// A save that failed where the log could not tell of it either.
+void TellOfUnsavedSettings() {
+    std::wstring note = TakeUnsavedSettingsNote();
+    if (note.empty()) return;
+    Log(4, note);
+    ShowTransparentMessage(L"Settings were not saved", note, 1);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -54,10 +74,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         Log(4, StartLine());
         app.MainFormOnTaskBar = true;
         app.SetTitle(L"Orvane");
-        DKData = std::make_unique<TDKData>();
-        Orvane = new TOrvane();
-        if (!app.Terminated()) Orvane->Show(SW_SHOWNOACTIVATE);
-        app.Run();
+        if (HookLibraryLoaded()) {
+            DKData = std::make_unique<TDKData>();
+            Orvane = new TOrvane();
+            if (!app.Terminated()) {
+                Orvane->Show(SW_SHOWNOACTIVATE);
+                TellOfUnsavedSettings();
+            }
+            app.Run();
+        } else {
+            TellOfMissingHookLibrary();
+        }
     } else {
         ActivatePrevInstance();
     }

@@ -52,20 +52,23 @@ void Run(int clients, int icons) {
 }
 
 // Icons of a program that ends, with the Tray menu open: time of the next request, which
-// drops the dead rows and rebuilds the open list.
+// drops the dead rows and rebuilds the open list. The icons are spread over as many windows as
+// the per-window bound asks.
 void Purge(TTrayMenu& menu, int icons) {
-    HWND owner = CreateWindowExW(0, L"STATIC", L"leaving", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    for (int i = 1; i <= icons; ++i) {
+    std::vector<HWND> owners;
+    for (int i = 0; i < icons; ++i) {
+        if (i % TTrayMenu::MaxIconsPerWindow == 0)
+            owners.push_back(CreateWindowExW(0, L"STATIC", L"leaving", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                             GetModuleHandleW(nullptr), nullptr));
         TTrayNotifyData d;
-        d.hWnd = owner;
-        d.uID = static_cast<DWORD>(i);
+        d.hWnd = owners.back();
+        d.uID = static_cast<DWORD>(i + 1);
         d.uFlags = 7;
-        d.szTip = L"Icon " + std::to_wstring(i);
+        d.szTip = L"Icon " + std::to_wstring(i + 1);
         menu.AddTrayIcon(d);
     }
     menu.Items()->ShowAt(100, 100);
-    DestroyWindow(owner);
+    for (HWND owner : owners) DestroyWindow(owner);
     HWND next = CreateWindowExW(0, L"STATIC", L"staying", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
     TTrayNotifyData d;
@@ -98,7 +101,7 @@ int main() {
         std::printf("|---------|-------|----------|-----------|-------------|\n");
         Run(1, 10);
         Run(1, 100);
-        Run(1, 500);
+        Run(1, TTrayMenu::MaxIconsPerWindow);  // the most one window may have
         Run(4, 50);
         Run(20, 50);
         std::printf("\n| dead icons | request (ms) |\n");

@@ -2,7 +2,10 @@
 
 #include <cwchar>
 
+#include "DKUtils.h"
+#include "FormatDateTime.h"
 #include "IniFile.h"
+#include "Registry.h"
 #include "SysUtils.h"
 
 TConfig Config;
@@ -27,10 +30,38 @@ std::wstring ColorToIniText(COLORREF color) {
     return buf;
 }
 
+namespace {
+
+// Saves that failed where the log could not tell of it either, by settings file, until the next
+// start shows them.
+const wchar_t kUnsavedKey[] = L"SOFTWARE\\Orvane\\UnsavedSettings";
+std::wstring gLastFailure;
+
+// Logged; where the log cannot take the line (no log file, or it cannot be written either) the
+// note waits in the user's registry for the next start.
+void ReportSaveFailure(const std::wstring& fileName, DWORD error) {
+    std::wstring reason = gui::Trim(gui::SysErrorMessage(error));
+    // The end routine tries again what the session end tried: one report is enough.
+    if (fileName + reason == gLastFailure) return;
+    gLastFailure = fileName + reason;
+    if (TryLog(4, L"Settings could not be saved to " + fileName + L": " + reason)) return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    gui::Registry reg(HKEY_CURRENT_USER);
+    if (reg.OpenKey(kUnsavedKey, true))
+        reg.WriteString(fileName, L"On " + gui::FormatDateTime(L"c", now) + L" the settings could not be saved to " +
+                                      fileName + L": " + reason);
+}
+
+}  // namespace
+
 static BYTE LowByte(long long v) { return static_cast<BYTE>(v & 0xFF); }
 
+// The file is read once and looked up in memory: key by key through the profile functions, 500
+// schemes took seconds before the bar showed.
 void LoadConfig(TConfig& config, const std::wstring& fileName) {
-    gui::IniFile ini(fileName);
+    gui::MemIniFile ini(fileName);
+    config.LoadError = ini.ReadError();
     config.TipWindow.Top = static_cast<int>(ini.ReadInteger(L"TipWindow", L"Top", 10));
     config.TipWindow.Left = static_cast<int>(ini.ReadInteger(L"TipWindow", L"Left", 10));
 
@@ -66,7 +97,11 @@ void LoadConfig(TConfig& config, const std::wstring& fileName) {
 
 // Changes are made in memory and the file is written once: key by key took most of a minute
 // with hundreds of schemes, and a cut end left the file half rewritten.
-void SaveConfig(TConfig& config, const std::wstring& fileName) {
+bool SaveConfig(TConfig& config, const std::wstring& fileName) {
+    if (config.LoadError) {
+        ReportSaveFailure(fileName, config.LoadError);
+        return false;
+    }
     gui::MemIniFile ini(fileName);
     ini.WriteInteger(L"TipWindow", L"Top", config.TipWindow.Top);
     ini.WriteInteger(L"TipWindow", L"Left", config.TipWindow.Left);
@@ -95,7 +130,26 @@ void SaveConfig(TConfig& config, const std::wstring& fileName) {
     ini.EraseSection(L"ClockFormats");
     for (int i = 0; i < config.ClockFormats.Count(); ++i)
         ini.WriteString(L"ClockFormats", std::to_wstring(i), config.ClockFormats[i]);
-    ini.UpdateFile();
+    DWORD error = ERROR_SUCCESS;
+    if (ini.UpdateFile(&error)) return true;
+    ReportSaveFailure(fileName, error);
+    return false;
+}
+
+std::wstring TakeUnsavedSettingsNote(const std::wstring& fileName) {
+    gui::Registry reg(HKEY_CURRENT_USER);
+    if (!reg.KeyExists(kUnsavedKey) || !reg.OpenKey(kUnsavedKey, false) || !reg.ValueExists(fileName)) return {};
+    std::wstring note;
+    try {
+        note = reg.ReadString(fileName);
+    } catch (const std::exception&) {
+        // not ours to read: dropped below all the same
+    }
+    reg.DeleteValue(fileName);
+    bool empty = reg.GetValueNames().empty();
+    reg.CloseKey();
+    if (empty) reg.DeleteKey(kUnsavedKey);
+    return note;
 }
 
 void InitializeConfigs() {

@@ -37,6 +37,9 @@ struct TConfig {
     bool KeyBoardMode = false;
     gui::StringList ClockFormats;
     BYTE ActiveClockInd = 0;
+    // Why the settings file, which is there, could not be read at start (0: it was read or is
+    // not there). The record then holds defaults, which are not written over the file.
+    DWORD LoadError = 0;
 
     // The scheme in use: ActiveSchemeInd clamped to the list; a built-in default when the file
     // holds none, so the bar can always start.
@@ -50,7 +53,11 @@ extern TConfig Config;
 // Settings file: the executable's path with ".ini".
 std::wstring ConfigFileName();
 void LoadConfig(TConfig& config, const std::wstring& fileName = ConfigFileName());
-void SaveConfig(TConfig& config, const std::wstring& fileName = ConfigFileName());
+// False when the file could not be written (the old one is left whole): logged, or, where the
+// log cannot take the line, kept for TakeUnsavedSettingsNote at the next start.
+bool SaveConfig(TConfig& config, const std::wstring& fileName = ConfigFileName());
+// What a failed save of that file left for the user, removed as it is taken; empty when none.
+std::wstring TakeUnsavedSettingsNote(const std::wstring& fileName = ConfigFileName());
 
 // "$" followed by upper-case hexadecimal with at least four digits.
 std::wstring ColorToIniText(COLORREF color);

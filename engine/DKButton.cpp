@@ -153,10 +153,16 @@ LRESULT TDKButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         ButtonMouseLeave(this);
         return 0;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONDBLCLK: {
+        // The click closes the menu when it was open as the button went down, or hid after that
+        // (the press took the activation from it); a menu hidden before (Esc) opens again.
+        TDKPopupMenu* menu = PopupMenu();
+        ULONGLONG pressedAt = GetTickCount64() - (GetTickCount() - static_cast<DWORD>(GetMessageTime()));
+        FMenuIsShown = menu && (menu->Acitve() || (menu->FHiddenAt && menu->FHiddenAt >= pressedAt));
         FPressed = true;
         SetCapture(Handle());
         return 0;
+    }
     case WM_LBUTTONUP: {
         bool wasPressed = FPressed;
         FPressed = false;

@@ -112,6 +112,8 @@ public:
     HMENU FContexMenu = nullptr;
     // Clears the owning button's highlight when the menu hides; set by the bar.
     std::function<void()> OnHide;
+    // GetTickCount64 when a shown menu last hid; 0 before.
+    ULONGLONG FHiddenAt = 0;
 
     // ---- virtual operations, in slot order ----
     virtual void ExposeItemMenu(TDKMenuItem* Item);

@@ -60,11 +60,13 @@ bool ReadAt(HANDLE f, LONGLONG pos, void* buf, DWORD n) {
 
 std::wstring LogFileName() { return gui::ChangeFileExt(gui::ExeFileName(), L".log"); }
 
-void Log(BYTE level, const std::wstring& text) {
-    if (level < Config.LogPriority) return;
+void Log(BYTE level, const std::wstring& text) { TryLog(level, text); }
+
+bool TryLog(BYTE level, const std::wstring& text) {
+    if (level < Config.LogPriority) return false;
     try {
         std::wstring path = LogFileName();
-        if (!gui::FileExists(path)) return;  // the writer never creates the file
+        if (!gui::FileExists(path)) return false;  // the writer never creates the file
         SYSTEMTIME now;
         GetLocalTime(&now);
         std::wstring line = gui::FormatTimeStamp(now) + L"> " + NormaliseBreaks(text) + L"\r\n";
@@ -73,7 +75,7 @@ void Log(BYTE level, const std::wstring& text) {
         gui::KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return;
+        if (!file) return false;
         HANDLE f = file.get();
         LARGE_INTEGER size{};
         GetFileSizeEx(f, &size);
@@ -101,8 +103,10 @@ void Log(BYTE level, const std::wstring& text) {
         LARGE_INTEGER end{};
         SetFilePointerEx(f, end, nullptr, FILE_END);
         DWORD written = 0;
-        WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        return WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size();
     } catch (...) {
         // the line is lost; logging never fails its caller
     }
+    return false;
 }

@@ -164,6 +164,7 @@ void TDKPopupMenu::Popup(int X, int Y) {
 }
 
 void TDKPopupMenu::Hide() {
+    if (Acitve()) FHiddenAt = GetTickCount64();
     if (FItems) {
         FItems->CloseWindow();
         // A hidden menu holds no windows but its stored items'; the next opening makes them anew.

@@ -12,6 +12,8 @@
 // Appends one time-stamped line to the log file beside the executable, when that file exists
 // and level is at least Config.LogPriority. Never throws; safe from any thread.
 void Log(BYTE level, const std::wstring& text);
+// As Log; true only when the line reached the file.
+bool TryLog(BYTE level, const std::wstring& text);
 // The log file: the executable's path with ".log".
 std::wstring LogFileName();
 
@@ -73,6 +75,9 @@ std::wstring GetWindowExeName(HWND Wnd);
 HWND CreateUtilityWindow(const std::wstring& ClassName, WNDPROC WndProc, int Width = 0, int Height = 0);
 std::wstring GetWindowCaption(HWND Wnd);
 bool ForceForegroundWindow(HWND Wnd);
+// Starts a command line as WinExec does, but through the wide call (paths beyond the ANSI code
+// page start too) and without waiting for the program to become idle; false when it did not start.
+bool StartProgram(const std::wstring& CommandLine, int Show);
 // Terminates every process of that executable name; whether the last termination succeeded.
 bool KillProcessByName(const std::wstring& Name);
 // An icon of the bitmap with its pure black pixels transparent; caller destroys it.

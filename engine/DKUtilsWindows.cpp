@@ -180,3 +180,15 @@ std::wstring GetAppPath(const std::wstring& ExeName) {
     if (!gui::FileExists(clean)) return {};
     return clean;
 }
+
+bool StartProgram(const std::wstring& CommandLine, int Show) {
+    std::wstring line = CommandLine;  // the call may write into its command line
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = static_cast<WORD>(Show);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    gui::KernelHandle thread(pi.hThread), process(pi.hProcess);
+    return true;
+}

@@ -53,20 +53,32 @@ bool StillBuilding(TDKButton* b) {
     return std::find(gBuilding.begin(), gBuilding.end(), b) != gBuilding.end();
 }
 
-// Frees the buttons and their menus; a button whose menu is still being built is left to the
-// ending process.
-void FreeButtons(std::vector<TDKButton*>& buttons) {
-    WaitForMenuBuilders(5000);
+void FreeButton(TDKButton* b) {
+    if (TDKPopupMenu* m = b->PopupMenu()) {
+        b->SetPopupMenu(nullptr);
+        delete m;  // writes its stored items
+    }
+    delete b;
+}
+
+}  // namespace
+
+void FreeMenuButtons(std::vector<TDKButton*>& buttons, DWORD waitMs) {
+    // The built menus are written before anything waits: Windows ends a shell that is slow to
+    // answer the session end.
+    std::vector<TDKButton*> building;
     for (TDKButton* b : buttons) {
-        if (StillBuilding(b)) continue;
-        if (TDKPopupMenu* m = b->PopupMenu()) {
-            b->SetPopupMenu(nullptr);
-            delete m;
-        }
-        delete b;
+        if (StillBuilding(b)) building.push_back(b);
+        else FreeButton(b);
     }
     buttons.clear();
+    if (building.empty()) return;
+    WaitForMenuBuilders(waitMs);
+    for (TDKButton* b : building)
+        if (!StillBuilding(b)) FreeButton(b);
 }
+
+namespace {
 
 // Builds provider T for a button: the menu learns the button's caption, id and colour.
 template <class T>
@@ -113,11 +125,11 @@ void AfterMenusBuilt() {
     try {
         RunWhenMenusBuilt([] {
             if (gui::App().Terminated()) return;
-            StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
+            StartProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
             SysSmallImageList();
         });
     } catch (const std::system_error&) {
-        StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
+        StartProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
     }
 }
 
@@ -133,21 +145,7 @@ void RunWhenMenusBuilt(std::function<void()> work) {
 }
 
 // Quoted: an unquoted path with blanks ("C:\\Program Files\\...") is tried piece by piece.
-static void StartSetExplorer() { StartHelperProgram(L"\"" + gui::ExeDir() + L"set_explorer.exe\"", SW_HIDE); }
-
-void StartHelperProgram(const std::wstring& commandLine, int show) {
-    // As WinExec would, but without waiting for the program to become idle: the bar must not
-    // wait for the monitor's start-up before it shows.
-    std::string line = gui::ToAnsi(commandLine);
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(show);
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        gui::KernelHandle thread(pi.hThread), process(pi.hProcess);
-    }
-}
+static void StartSetExplorer() { StartProgram(L"\"" + gui::ExeDir() + L"set_explorer.exe\"", SW_HIDE); }
 
 // ---------------------------------------------------------------- menu-building thread
 
@@ -215,7 +213,7 @@ TOrvane::~TOrvane() {
     gui::App().OnDeactivate = nullptr;
     gui::App().OnException = nullptr;
     if (ButtonList) {
-        FreeButtons(*ButtonList);
+        FreeMenuButtons(*ButtonList, 5000);
         ButtonList.reset();
     }
     if (gui::App().MainForm == Handle()) gui::App().MainForm = nullptr;
@@ -407,12 +405,10 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
     Config.KeyBoardMode = true;
     const bool released = (static_cast<DWORD>(flags) & 0x80000000u) != 0;
     const bool repeated = (static_cast<DWORD>(flags) & 0x40000000u) != 0;
+    // The Windows key alone takes nothing: it may begin another program's shortcut, after which
+    // typing must still reach the window in front. The bar comes forward for its own shortcut.
     if (key == VK_LWIN || key == VK_RWIN) {
         FWinKeyPressed = !released;
-        if (!released) {
-            ForceForegroundWindow(Handle());
-            if (Config.HideMenu || FFullScreenMode) SlideIn();
-        }
         return;
     }
     if (key == VK_ESCAPE) DKApplicationEventsDeactivate();
@@ -425,6 +421,8 @@ void TOrvane::WMHookKeyboard(WPARAM key, LPARAM flags) {
         if (kButtons[id].ShortcutKey != key) continue;
         TDKButton* b = ButtonById(id);
         if (!b) return;
+        ForceForegroundWindow(Handle());
+        if (Config.HideMenu || FFullScreenMode) SlideIn();
         b->DoMouseEnter(this);
         b->DoClick(this);
         TDKPopupMenu* menu = b->PopupMenu();
@@ -470,8 +468,11 @@ BOOL TOrvane::WMQueryEndSession() {
     ending = true;
     RemoveMouseHook();
     RemoveKeyBoardHook();
+    // What the user has is written first, the settings and then the built menus, before the
+    // teardown waits for menus still being built: Windows ends a shell that is slow to answer.
+    SaveConfig(Config);
     if (ButtonList) {
-        FreeButtons(*ButtonList);
+        FreeMenuButtons(*ButtonList, 5000);
         ButtonList.reset();
     }
     gui::App().Terminate();

@@ -26,6 +26,11 @@ bool WaitForMenuBuilders(DWORD timeoutMs);
 // std::system_error when no thread can start.
 void RunWhenMenusBuilt(std::function<void()> work);
 
+// Frees the buttons and their menus (each menu writes its stored items): those whose menus are
+// built at once, then, after waiting up to waitMs for the builders, those whose menus were being
+// built. A button whose builder still runs is left to the ending process.
+void FreeMenuButtons(std::vector<TDKButton*>& buttons, DWORD waitMs);
+
 // Builds a provider menu for its button; the provider's constructor runs inside.
 using TMenuClass = TDKPopupMenu* (*)(TDKButton* AOwner);
 
@@ -95,6 +100,3 @@ private:
 };
 
 extern TOrvane* Orvane;
-
-// Starts a program by an ANSI command line, as the bar does for its helper tools.
-void StartHelperProgram(const std::wstring& commandLine, int show);

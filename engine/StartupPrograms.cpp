@@ -43,21 +43,23 @@ private:
         return gui::GetOSVersionInfo().dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
     }
 
-    static void Exec(const std::wstring& commandLine) {
-        std::string ansi = gui::ToAnsi(commandLine);
-        WinExec(ansi.c_str(), SW_SHOWNORMAL);
-    }
+    static void Exec(const std::wstring& commandLine) { StartProgram(commandLine, SW_SHOWNORMAL); }
 
     // 32-bit installers write the machine's entries into the 32-bit view: both views are read,
     // and an entry both show (a key the views share) runs once.
     void RunMachineValues(const std::wstring& key, bool Delete) {
-        started_.clear();
+        std::set<std::wstring> started;
         for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
             reg_.SetView(view);
-            RunRegistryValues(key, Delete);
+            RunValues(key, Delete, started);
         }
         reg_.SetView(0);
-        started_.clear();
+    }
+
+    // Each key starts its own entries: one in Run does not stand for an equal one in RunOnce.
+    void RunRegistryValues(const std::wstring& key, bool Delete) {
+        std::set<std::wstring> started;
+        RunValues(key, Delete, started);
     }
 
     // A value of another type than a string ends the whole run.
@@ -71,7 +73,8 @@ private:
         return expanded;
     }
 
-    void RunRegistryValues(const std::wstring& key, bool Delete) {
+    // Entries already in started (name and command) are not started again.
+    void RunValues(const std::wstring& key, bool Delete, std::set<std::wstring>& started) {
         // Run-once values are deleted, which needs the right to set values. Where that is refused
         // (a standard user in the machine's keys) they are left for one who may delete them.
         reg_.SetAccess(Delete ? KEY_READ | KEY_SET_VALUE : KEY_READ);
@@ -79,7 +82,7 @@ private:
             names_.lines = reg_.GetValueNames();
             for (const std::wstring& name : names_.lines) {
                 std::wstring command = ReadCommand(name);
-                if (started_.insert(name + L'\n' + command).second) Exec(command);
+                if (started.insert(name + L'\n' + command).second) Exec(command);
                 if (Delete) reg_.DeleteValue(name);
             }
         }
@@ -122,7 +125,6 @@ private:
     TStartupSources sources_;
     gui::Registry reg_;
     gui::StringList names_;
-    std::set<std::wstring> started_;  // name and command of the entries run from the current key
 };
 
 }  // namespace

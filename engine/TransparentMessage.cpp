@@ -105,7 +105,8 @@ COLORREF TranspBackground(BYTE Kind) { return Kind == 1 ? 12171775 : 12254914; }
 TfrmShowMessTransp::TfrmShowMessTransp(const std::wstring& Title, const std::wstring& Text, BYTE Kind)
     : lbMessageTitle(Title), lbTranspText(Text), FColor(TranspBackground(Kind)) {
     HWND owner = gui::App().Initialized() ? gui::App().Handle() : nullptr;
-    Create({ClassName}, L"Transparent message", WS_POPUP, WS_EX_LAYERED | WS_EX_TOPMOST, Config.TipWindow.Left,
+    // Its text is what it shows, for the tools that read windows (screen readers).
+    Create({ClassName}, Title + L"\r\n" + Text, WS_POPUP, WS_EX_LAYERED | WS_EX_TOPMOST, Config.TipWindow.Left,
            Config.TipWindow.Top, TRANSP_CLIENT_WIDTH, TRANSP_CLIENT_HEIGHT, owner);
     FState = TTranspState{};
     ApplyState();

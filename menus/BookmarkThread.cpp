@@ -132,7 +132,16 @@ std::wstring PageTitle(const std::wstring& Text) {
     if (gt != std::wstring::npos) s.erase(0, gt + 1);
     size_t lt = s.find(L'<');
     if (lt == std::wstring::npos) return {};
-    return gui::Trim(s.substr(0, lt));
+    // The page decides what stands there: a caption gets one line of bounded length.
+    std::wstring title;
+    for (wchar_t c : s.substr(0, lt)) {
+        bool blank = c <= L' ';
+        if (blank && (title.empty() || title.back() == L' ')) continue;
+        title += blank ? L' ' : c;
+        if (title.size() >= MaxTitleChars) break;
+    }
+    if (!title.empty() && IS_HIGH_SURROGATE(title.back())) title.pop_back();
+    return gui::Trim(title);
 }
 
 std::wstring NormalizeBookmarkURL(const std::wstring& URL) {

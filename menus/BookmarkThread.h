@@ -16,7 +16,9 @@ class TDKMenuItem;
 std::wstring SiteIconFileName(const std::wstring& IconsPath, const std::wstring& URL);
 
 // The page title by the bookmark's title rule (the first "<title" as written, the text
-// between the next ">" and "<", trimmed); empty when none.
+// between the next ">" and "<", trimmed); empty when none. Runs of white space and control
+// characters become one blank, and the title is cut at MaxTitleChars.
+constexpr size_t MaxTitleChars = 256;
 std::wstring PageTitle(const std::wstring& Text);
 // "http://" in front of a text that holds neither "http:" nor "https:".
 std::wstring NormalizeBookmarkURL(const std::wstring& URL);

@@ -236,7 +236,7 @@ TTrayMenu::TTrayMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
             } else {
                 // In this order and without waiting for them, once the bar's menus are built.
                 RunWhenMenusBuilt([] {
-                    for (const char* line : kRegistrations) StartHelperProgram(gui::FromAnsi(line), SW_HIDE);
+                    for (const char* line : kRegistrations) StartProgram(gui::FromAnsi(line), SW_HIDE);
                 });
             }
         } catch (const std::exception& e) {
@@ -372,9 +372,36 @@ int TTrayMenu::FindTrayIcon(const TTrayNotifyData& Data) {
     return -1;
 }
 
+bool IsOwnTrayWindow(HWND Wnd) {
+    HWND root = GetAncestor(Wnd, GA_ROOT);
+    if (!root) root = Wnd;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(root, &pid);
+    return pid == GetCurrentProcessId() &&
+           reinterpret_cast<HMODULE>(GetClassLongPtrW(root, GCLP_HMODULE)) == GetModuleHandleW(nullptr);
+}
+
 bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
     if (!IsWindow(Data.hWnd)) return false;
+    // The bar's windows live as long as it does: their rows would never go, and a click would
+    // post the sender's message numbers to the bar itself.
+    if (IsOwnTrayWindow(Data.hWnd)) return false;
     if (FindTrayIcon(Data) != -1) return false;
+    // Another icon of the same window already knows the program (looking it up is slow).
+    std::wstring exe;
+    int icons = 0;
+    for (int i = 1; i < FItems->Count() - 2; ++i) {
+        TDKMenuItem* other = FItems->GetItem(i);
+        TTrayIcon* t = TrayData(other);
+        if (!t || t->Wnd != Data.hWnd) continue;
+        if (icons++ == 0) exe = other->ExecPath();
+    }
+    if (icons >= MaxIconsPerWindow) {
+        std::erase_if(FCrowdedOwners, [](HWND w) { return !IsWindow(w); });
+        if (FCrowdedOwners.insert(Data.hWnd).second)
+            Log(4, L"(t6) " + exe + L" has " + std::to_wstring(icons) + L" icons on one window; the rest are refused");
+        return false;
+    }
     try {
         auto icon = std::make_unique<TTrayIcon>();
         icon->Wnd = Data.hWnd;
@@ -383,18 +410,7 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
         icon->uVersion = Data.Version();
         std::wstring caption = CaptionOf(Data);
         std::vector<std::wstring> lines = FurtherLines(Data.szTip);
-        // Another icon of the same window already knows the program (looking it up is slow).
-        std::wstring exe;
-        bool known = false;
-        for (int i = 1; i < FItems->Count() - 2 && !known; ++i) {
-            TDKMenuItem* other = FItems->GetItem(i);
-            TTrayIcon* t = TrayData(other);
-            if (t && t->Wnd == Data.hWnd) {
-                exe = other->ExecPath();
-                known = true;
-            }
-        }
-        if (!known) exe = GetWindowExeName(Data.hWnd);
+        if (icons == 0) exe = GetWindowExeName(Data.hWnd);
 
         auto* item = new TDKMenuItem();
         item->FMIID = 0;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Handles.h"
@@ -74,6 +75,10 @@ public:
 
     void ExecuteFilterText(TDKMenuItem* Item) override;
 
+    // Icons one window may have; its further adds are refused (and logged once).
+    static constexpr int MaxIconsPerWindow = 256;
+    // Refused: an owner that is no window or one of this program's own windows, a pair already
+    // present, and an owner at MaxIconsPerWindow.
     bool AddTrayIcon(TTrayNotifyData& Data);
     bool ModifyTrayIcon(TTrayNotifyData& Data);
     bool DeleteTrayIcon(const TTrayNotifyData& Data);
@@ -101,7 +106,13 @@ private:
     void RemoveTrayItem(TDKMenuItem* Item);
     void SetTrayItemIcon(TDKMenuItem* Item, HICON Source);
     void SetTipChildren(TDKMenuItem* Item, const std::vector<std::wstring>& Lines);
+
+    std::unordered_set<HWND> FCrowdedOwners;  // owners whose refused icons were logged
 };
+
+// A window of this program: its top-level window belongs to this process and to a class the
+// program registered. The windows of shell service objects started here are not.
+bool IsOwnTrayWindow(HWND Wnd);
 
 // The host window, from start-up to shut-down.
 extern HWND TrayWindow;

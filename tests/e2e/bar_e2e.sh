@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # End to end: orvane.exe in a fresh Wine prefix on the current X display, checked as a user
-# would: the bar's place and buttons, the work area, the notifications, a second start, auto-hide,
-# the session end and an unusable data file. Screenshots land in the output folder.
+# would: the bar's place and buttons, the work area, the notifications, the Windows-key shortcuts
+# beside another program's, a second start, auto-hide, the session end and an unusable data file.
+# Screenshots land in the output folder. Runs under the window manager; as on a desktop, keys
+# reach the session only while one of its windows has the focus, so a key step first clicks into
+# another program's window (hotkey_window, which also shows what reaches it).
 # Usage: bar_e2e.sh <build dir> <output dir>
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:?output dir}
-extra_exes=""
-no_wm=1  # its key steps still rely on the bare display giving Wine the keyboard
+extra_exes="hotkey_window"
 source "$(dirname "$0")/bar_app.sh"
 start_bar() { (cd "$app" && exec wine64 orvane.exe >/dev/null 2>&1) & bar_pid=$!; }
 pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
@@ -20,6 +22,28 @@ make_big() {
   for g in $(seq 500); do mkdir -p "$big/Group $g" && (cd "$big/Group $g" && touch $(printf 'Program_%d.txt ' $(seq 20))); done
 }
 make_big
+
+# Another program of the session with a Win+Z shortcut, in the lower right of the screen.
+keys=$out/hotkey_window.txt
+(cd "$app" && exec wine64 hotkey_window.exe "$(winepath -w "$keys" 2>/dev/null)" 700 680 480 240 >/dev/null 2>&1) &
+wait_for 30 grep -qs '^ready' "$keys" || fail "the other program did not start"
+grep -qs '^no hotkey' "$keys" && fail "the other program could not register Win+Z"
+focus_session() { xdotool mousemove 940 800 click 1 sleep 0.3; }
+hotkeys() { grep -c '^hotkey$' "$keys"; }
+more_hotkeys() { [ "$(hotkeys)" -gt "$1" ]; }
+chars() { sed -n 's/^char //p' "$keys" | tr -d '\n'; }
+chars_are() { [ "$(chars)" = "$1" ]; }
+win_z() {  # win_z <when>: Win+Z reaches the other program, and so does what is typed right after
+  local before typed
+  before=$(hotkeys)
+  typed="$(chars)after"
+  focus_session
+  xdotool key super+z type --delay 100 after
+  wait_for 10 more_hotkeys "$before" && ok "$1: the other program's Win+Z fires" || fail "$1: Win+Z did not reach the other program"
+  wait_for 10 chars_are "$typed" && ok "$1: what is typed after Win+Z reaches the other program" ||
+    fail "$1: the other program got '$(chars)', not '$typed'"
+}
+win_z "without the bar"
 
 # --- a normal start
 start_bar
@@ -49,25 +73,29 @@ wait_for 20 probe_has '^monitor$' && ok "the monitor runs" || fail "no monitor w
 # Once the menus are built, a click opens a menu under its button and a second one closes it.
 wait_for 60 menus_built && ok "eight menus built" || fail "menus: $(grep -c ' menu has been created' "$app/orvane.log")"
 rm -rf "$big"  # the later starts need not wait for it
-# The notification fades out by itself.
-wait_for 30 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^notification .* visible 1$')" ||
-  fail "the wait notification stays"
+# The notification fades out by itself. (A probe that saw no bar saw nothing either.)
+no_notification() { local info; info=$(probe info); grep -q '^bar ' <<<"$info" && ! grep -q '^notification .* visible 1$' <<<"$info"; }
+no_menu() { local info; info=$(probe info); grep -q '^bar ' <<<"$info" && ! grep -q '^menu ' <<<"$info"; }
+wait_for 30 no_notification || fail "the wait notification stays"
 xdotool mousemove 60 9 click 1
 wait_for 10 probe_has '^menu [01] 21 ' && ok "Programs opens under its button" || fail "no menu: $(probe info | grep '^menu')"
 sleep 0.5
 import -window root "$out/bar-menu.png"
 xdotool click 1
-wait_for 10 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^menu ')" &&
+wait_for 10 no_menu &&
   ok "a second click closes it" || fail "menu still open: $(probe info | grep '^menu')"
 # Win+F opens Files under its button; Esc hides it.
+focus_session
 xdotool mousemove 400 9 key super+f
 wait_for 10 probe_has '^menu 142 21 ' && ok "Win+F opens Files" || fail "Win+F: $(probe info | grep '^menu')"
 xdotool key Escape
-wait_for 10 bash -c "! (cd '$app' && wine64 bar_probe.exe info 2>/dev/null | grep -q '^menu ')" &&
+wait_for 10 no_menu &&
   ok "Esc hides the menu" || fail "after Esc: $(probe info | grep '^menu')"
+# The bar keeps only its own shortcuts from the other programs.
+win_z "with the bar"
+probe info | grep -q '^menu ' && fail "Win+Z opened a menu: $(probe info | grep '^menu')"
 
 # A click on the clock does nothing: no notification (once the earlier one has gone).
-no_notification() { ! probe info | grep -q '^notification .* visible 1$'; }
 xdotool mousemove 1200 9
 wait_for 30 no_notification || fail "a notification stays"
 xdotool click 1
@@ -99,9 +127,12 @@ if wait_for 10 edit_line >/dev/null; then
 else
   fail "Programs has no filter box: $(probe rows | head -5 | tr '\n' ' ')"
 fi
+focus_session
 xdotool mousemove 400 500 key super+p
 wait_for 10 probe_has '^menu [01] 21 ' || fail "Win+P did not open Programs"
 sleep 0.5
+# The box keeps the last text, selected so that typing replaces it; the P went nowhere.
+edit_is note && ok "Win+P types nothing into the box" || fail "after Win+P the box holds '$(edit_text)'"
 type_note "after Win+P"
 (cd "$app" && wine64 taskkill /f /im notepad.exe >/dev/null 2>&1)
 
@@ -151,6 +182,7 @@ click_at $(row_of "Configure This Shell")
 wait_for 10 probe find "$auto_hide" >/dev/null || fail "no options dialog"
 click_at $(probe find "$auto_hide")
 click_at $(probe find OK)
+focus_session
 xdotool mousemove 400 9 sleep 0.5 key super+Escape
 wait_for 30 ended && ok "Win+Esc ended the bar" || fail "the bar still runs after Win+Esc"
 log_has " Program closed successfully..." && ok "the bar tore down as at a session end" || fail "no closing line after Win+Esc"
@@ -278,8 +310,10 @@ printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"
 : >"$app/orvane.log"
 start_bar
 wait_for 60 menus_built || fail "menus not built for the typing check"
+focus_session
 xdotool mousemove 400 9 key super+p
 wait_for 10 edit_line >/dev/null || fail "Win+P did not open Programs for the typing check"
+edit_is "Type Program Name..." && ok "Win+P opens Programs with an empty box" || fail "after Win+P the box holds '$(edit_text)'"
 word=snipping
 lasts=()
 for round in 1 2 3; do

@@ -71,19 +71,22 @@ seq4=$(tr -d '\r' <"$out/client4.txt" | awk '$1 == "msg" && $4 ~ /^20/ && $4 != 
 [ "$(launches)" -ge 3 ] && ok "the version-4 release is recorded" || fail "no version-4 launch"
 wait_for 10 bash -c "! kill -0 $client_pid 2>/dev/null" || kill "$client_pid" 2>/dev/null
 
-# With the Tray menu open, a program that added 300 icons ends without removing them: the
-# next request is answered at once, the dead rows are gone and the bar still answers.
+# With the Tray menu open, a program asks for 300 icons on one window (the bar takes 256 and logs
+# the rest) and ends without removing them: the next request is answered at once, the dead rows
+# are gone and the bar still answers.
 probe_has '^menu 852 21 ' || xdotool mousemove 923 9 click 1
 wait_for 10 probe_has '^menu 852 21 ' || fail "the Tray menu does not open"
 (cd "$app" && wine64 tray_client.exe --log "$(winepath -w "$out/many.txt" 2>/dev/null)" many 300 >/dev/null 2>&1)
-grep -qF "many added 300" "$out/many.txt" && ok "a client added 300 icons and ended" ||
+grep -qF "many added 256" "$out/many.txt" && ok "a client asking for 300 icons got 256 and ended" ||
   fail "many: $(tail -n 2 "$out/many.txt" 2>/dev/null)"
+[ "$(grep -c '(t6) .*tray_client.exe has 256 icons on one window' "$app/orvane.log")" = 1 ] &&
+  ok "the refused icons are logged once" || fail "refused icons: $(grep -c '(t6) ' "$app/orvane.log") log lines"
 (cd "$app" && wine64 tray_client.exe --log "$(winepath -w "$out/after.txt" 2>/dev/null)" \
   add 5 'After the purge' took delete 5 >/dev/null 2>&1)
 took=$(tr -d '\r' <"$out/after.txt" 2>/dev/null | awk '$1 == "took" { print $2; exit }')
 grep -qF "reply add 5 1" "$out/after.txt" && [ -n "$took" ] && [ "$took" -lt 1000 ] &&
   ok "the next request was answered in $took ms" || fail "after the purge: $(tr '\n' ' ' <"$out/after.txt" 2>/dev/null)"
-# (300 rows made the window wider than the screen, so it stands at the left edge now.)
+# (256 rows made the window wider than the screen, so it stands at the left edge now.)
 probe_has '^menu ' && ! probe rows | grep -q 'Many ' && ok "the open menu's dead rows are gone" ||
   fail "dead rows remain: $(probe rows | grep -c 'Many ') (menu: $(probe info | grep '^menu'))"
 probe_has '^bar 0 0 ' && ok "the bar answers" || fail "the bar does not answer"

@@ -6,6 +6,7 @@
 //                         for each window on the screen that shows a turning row alone
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe alpha       the blend value of each notification window, one line each
+//   bar_probe notes       the text of each notification window, one line each (line breaks as " | ")
 //   bar_probe endsession  sends the session-end query to the bar and prints the answer
 //   bar_probe count F Q   prints the integer that query Q gives on the database file F
 //   bar_probe typed W MS  after "ready", follows the open menu while W is typed into its filter
@@ -379,6 +380,24 @@ int main(int argc, char** argv) {
             BYTE alpha = 0;
             GetLayeredWindowAttributes(w, nullptr, &alpha, nullptr);
             std::printf("alpha %d\n", alpha);
+        }
+        return 0;
+    }
+    if (std::strcmp(argv[1], "notes") == 0) {
+        for (HWND w = FindWindowW(L"TfrmShowMessTransp", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"TfrmShowMessTransp", nullptr)) {
+            wchar_t text[1024] = {};
+            DWORD_PTR got = 0;
+            SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &got);
+            std::wstring line;
+            for (const wchar_t* p = text; *p; ++p) {
+                if (*p == L'\r') continue;
+                if (*p == L'\n') line += L" | ";
+                else line += *p;
+            }
+            char utf8[4096] = {};
+            WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+            std::printf("note %s\n", utf8);
         }
         return 0;
     }

@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "Main.h"
+#include "DKUtils.h"
 
 int main() {
     int argc = 0;
@@ -22,7 +22,7 @@ int main() {
         CloseHandle(f);
         return 0;
     }
-    if (argc >= 2 && wcscmp(argv[1], L"--monitor") == 0) StartHelperProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
+    if (argc >= 2 && wcscmp(argv[1], L"--monitor") == 0) StartProgram(L"\"dkmonitor.exe\"", SW_SHOWNORMAL);
     auto proc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
         if (m == WM_CLOSE || m == WM_QUERYENDSESSION) return 0;
         return DefWindowProcW(w, m, wp, lp);

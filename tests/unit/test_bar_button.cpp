@@ -1,9 +1,12 @@
 // A bar button on a real window: the gradient it paints and its click before its menu exists.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #include "Configs.h"
+#include "DataTestSupport.h"
 #include "DKButton.h"
 #include "DKUtils.h"
 #include "Main.h"
@@ -117,4 +120,59 @@ TEST(MenuThread, AFailedProviderLeavesItsButtonWithoutAMenuAndSaysSo) {
     delete working.PopupMenu();
     Config.LogPriority = 4;
     DeleteFileW(log.c_str());
+}
+
+namespace {
+HANDLE gReleaseBuilder = nullptr;
+
+// A provider still at work until the test lets it finish.
+TDKPopupMenu* SlowProvider(TDKButton* b) {
+    WaitForSingleObject(gReleaseBuilder, 60000);
+    auto* m = new TPlainMenu(TMenuOwner{b->Caption(), b->ID(), 0, b});
+    m->Items()->AddMenuItem(600, L"Built late")->SetLoadable(true);
+    m->FStoredLoaded = true;
+    return m;
+}
+}  // namespace
+
+// At the session end the built menus are written before anything waits for a menu still being
+// built (Windows ends a shell that is slow to answer); that one is written once it is built.
+TEST(SessionEnd, BuiltMenusAreWrittenBeforeTheWaitForBuilders) {
+    testing_support::TempDir dir{L"end"};
+    DKData = std::make_unique<TDKData>(dir / L"dk.pdb");
+    ASSERT_TRUE(DKData->Connected());
+    gReleaseBuilder = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Host host;
+    auto* built = new TDKButton(host.Handle());
+    built->SetID(3);
+    built->SetCaption(L"Internet");
+    auto* menu = new TPlainMenu(TMenuOwner{L"Internet", 3, 0, built});
+    menu->Items()->AddMenuItem(500, L"Saved at once")->SetLoadable(true);
+    menu->FStoredLoaded = true;
+    built->SetPopupMenu(menu);
+    auto* slow = new TDKButton(host.Handle());
+    slow->SetID(0);
+    slow->SetCaption(L"Programs");
+    new TCreateMenuThread(slow, SlowProvider);
+    auto* clock = new TDKButton(host.Handle());
+    clock->SetID(8);
+
+    // Watches the file from outside while the session end runs, then lets the builder finish.
+    std::atomic<bool> savedWhileBuilding{false};
+    std::thread watcher([&] {
+        data_test::RawDb raw(dir / L"dk.pdb");
+        savedWhileBuilding = WaitUntil(
+            [&] { return raw.Int("select count(*) from MenuItems where MID = 3 and Caption = 'Saved at once'") == 1; },
+            10000);
+        SetEvent(gReleaseBuilder);
+    });
+    std::vector<TDKButton*> buttons{slow, built, clock};
+    FreeMenuButtons(buttons, 30000);
+    watcher.join();
+    EXPECT_TRUE(savedWhileBuilding);
+    EXPECT_TRUE(buttons.empty());
+    data_test::RawDb raw(dir / L"dk.pdb");
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 0 and Caption = 'Built late'"), 1);
+    DKData.reset();
+    CloseHandle(gReleaseBuilder);
 }

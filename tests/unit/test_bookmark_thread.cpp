@@ -244,6 +244,20 @@ TEST(BookmarkRules, TitleRule) {
     EXPECT_EQ(PageTitle(L""), L"");
 }
 
+// The page decides what stands in the title: the caption is one line of bounded length.
+TEST(BookmarkRules, TitleIsOneLineOfBoundedLength) {
+    EXPECT_EQ(PageTitle(L"<title>\tTwo\r\n\r\n   lines \x0001" L"and\x0007 tabs\t\t</title>"), L"Two lines and tabs");
+    std::wstring title = PageTitle(L"<title>" + std::wstring(100000, L'w') + L"</title>");
+    EXPECT_EQ(title, std::wstring(MaxTitleChars, L'w'));
+    // A character of two units is not cut in half.
+    std::wstring pairs;
+    for (int i = 0; i < 300; ++i) pairs += L"\xD83D\xDE00";
+    title = PageTitle(L"<title>x" + pairs + L"</title>");
+    ASSERT_FALSE(title.empty());
+    EXPECT_LE(title.size(), MaxTitleChars);
+    EXPECT_FALSE(IS_HIGH_SURROGATE(title.back()));
+}
+
 TEST(BookmarkRules, AddressRules) {
     EXPECT_EQ(NormalizeBookmarkURL(L"example.org/a/b"), L"http://example.org/a/b");
     EXPECT_EQ(NormalizeBookmarkURL(L"https://example.org"), L"https://example.org");
@@ -290,6 +304,17 @@ TEST_F(BookmarkFetch, RedirectTitleWithAttributesAndIconOfSeveralSizes) {
     EXPECT_EQ(static_cast<BYTE>(file[6]), 16);
     EXPECT_EQ(static_cast<BYTE>(file[12]), 32);
     EXPECT_EQ(IconCentre(), 0xFF0000);
+}
+
+TEST_F(BookmarkFetch, AHugeTitleGivesABoundedCaption) {
+    std::string words;
+    for (int i = 0; i < 20000; ++i) words += "word\r\n\t ";
+    server.Route("/", {"200 OK", "Content-Type: text/html\r\n", "<title>" + words + "</title>"});
+    Fetch(server.Url(L"/"));
+    std::wstring expected;
+    while (expected.size() + 5 <= MaxTitleChars) expected += L"word ";
+    expected += std::wstring(L"word").substr(0, MaxTitleChars - expected.size());
+    EXPECT_EQ(item->Caption(), gui::Trim(expected));
 }
 
 TEST_F(BookmarkFetch, UpperCaseTitleKeepsCaptionAndPngIconIsWrittenAsIcon) {

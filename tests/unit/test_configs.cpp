@@ -4,6 +4,7 @@
 #include "Configs.h"
 #include "IniFile.h"
 #include "SysUtils.h"
+#include "DataTestSupport.h"
 #include "TestSupport.h"
 
 using testing_support::ReadFileBytes;
@@ -233,4 +234,198 @@ TEST(Configs, FiveHundredSchemesSaveQuicklyAndAKilledSaveLeavesAWholeFile) {
     }
     SetEnvironmentVariableW(L"ORVANE_SAVE_LOOP", nullptr);
     EXPECT_TRUE(rewritten);  // the child got to write before it was killed
+}
+
+namespace {
+
+// The text in one of the encodings the profile functions read, with its mark.
+std::string Encoded(const std::wstring& text, gui::MemIniFile::Encoding e) {
+    using E = gui::MemIniFile::Encoding;
+    if (e == E::Ansi) return gui::ToAnsi(text);
+    if (e == E::Utf8) return "\xEF\xBB\xBF" + gui::ToUtf8(text);
+    std::string out = e == E::Utf16LE ? "\xFF\xFE" : "\xFE\xFF";
+    for (wchar_t c : text) {
+        char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+        out += e == E::Utf16LE ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    return out;
+}
+
+}  // namespace
+
+// Each encoding the profile functions read is read, and written back with its own mark: a
+// big-endian file rewritten as ANSI lost every setting for good.
+TEST(Configs, EveryEncodingIsReadAndKeptBySave) {
+    using E = gui::MemIniFile::Encoding;
+    const std::wstring wide = L"\x0421\x0445\x0435\x043C\x0430 \x263A";
+    const std::wstring ansi = gui::FromAnsi(gui::ToAnsi(L"Caf\x00E9")) == L"Caf\x00E9" ? L"Caf\x00E9" : L"Cafe";
+    for (E e : {E::Ansi, E::Utf8, E::Utf16LE, E::Utf16BE}) {
+        SCOPED_TRACE(static_cast<int>(e));
+        TempDir dir;
+        std::wstring ini = dir / L"orvane.ini";
+        const std::wstring name = e == E::Ansi ? ansi : wide;
+        const std::string original = Encoded(L"[General]\r\nHideMenu=1\r\n[Scheme0]\r\nName=" + name +
+                                                 L"\r\nMenuColors2=$79FFBC\r\n[ClockFormats]\r\n0=hh:nn\r\n",
+                                             e);
+        WriteFileBytes(ini, original);
+        ASSERT_EQ(gui::IniFile(ini).ReadString(L"Scheme0", L"Name", L""), name);  // as Windows reads it
+
+        TConfig c = Load(ini);
+        EXPECT_TRUE(c.HideMenu);
+        ASSERT_EQ(c.Scheme.size(), 1u);
+        EXPECT_EQ(c.Scheme[0].Name, name);
+        EXPECT_EQ(c.Scheme[0].MenuColors[2], 7995324u);
+        EXPECT_EQ(c.ActiveClockFormat(), L"hh:nn");
+
+        c.Scheme[0].Transparency = 77;
+        ASSERT_TRUE(SaveConfig(c, ini));
+        std::string saved = ReadFileBytes(ini);
+        EXPECT_EQ(saved.substr(0, e == E::Utf8 ? 3 : e == E::Ansi ? 0 : 2), original.substr(0, e == E::Utf8 ? 3 : e == E::Ansi ? 0 : 2));
+        EXPECT_EQ(gui::MemIniFile(ini).FileEncoding(), e);
+        gui::IniFile profile(ini);
+        EXPECT_EQ(profile.ReadString(L"Scheme0", L"Name", L""), name);
+        EXPECT_EQ(profile.ReadInteger(L"Scheme0", L"Transparency", 0), 77);
+        EXPECT_EQ(profile.ReadInteger(L"General", L"HideMenu", 0), 1);
+        TConfig back = Load(ini);
+        ASSERT_EQ(back.Scheme.size(), 1u);
+        EXPECT_EQ(back.Scheme[0].Name, name);
+        EXPECT_EQ(back.Scheme[0].Transparency, 77);
+    }
+}
+
+// Read once in memory, the file gives what the profile functions give key by key.
+TEST(Configs, TheFileReadOnceReadsAsTheProfileFunctionsRead) {
+    TempDir dir;
+    std::wstring ini = dir / L"odd.ini";
+    WriteFileBytes(ini, "top=before any section\r\n[General]\r\n  Spaced Key  =   spaced value  \r\n"
+                        "Quoted=\"in quotes\"\r\nSingle='single'\r\nHalf=\"open\r\nMixed=\"mixed'\r\nLonely\r\n"
+                        "Dup=first\r\ndup=second\r\n;comment=not a key\r\n=empty name\r\nEmpty=\r\n"
+                        "\tTabbed\t=\ttab\t\r\n[ Padded ]\r\nKey=padded section\r\n[general]\r\nDup=third\r\n"
+                        "New=in the second General\r\n[Last]]\r\nKey=bracket\r\n[Broken\r\nKey=after broken header\r\n"
+                        "[Empty section]\r\n[Only comment]\r\n; nothing here\r\n[Only lonely]\r\nword\n"
+                        "[Unix]\nKey=unix lines\n");
+    gui::IniFile profile(ini);
+    gui::MemIniFile mem(ini);
+    const std::pair<const wchar_t*, const wchar_t*> reads[] = {
+        {L"General", L"Spaced Key"}, {L"General", L" spaced key "}, {L"General", L"Quoted"},
+        {L"General", L"Single"},     {L"General", L"Half"},         {L"General", L"Mixed"},
+        {L"General", L"Lonely"},     {L"GENERAL", L"DUP"},          {L"General", L";comment"},
+        {L"General", L"Empty"},      {L"General", L"Tabbed"},       {L"General", L"New"},
+        {L"General", L"missing"},    {L"Padded", L"Key"},           {L" Padded ", L"Key"},
+        {L"Last]", L"Key"},          {L"Last", L"Key"},             {L"Broken", L"Key"},
+        {L"Unix", L"Key"},           {L"Nowhere", L"Key"},          {L"Only lonely", L"word"}};
+    for (auto [section, key] : reads)
+        EXPECT_EQ(mem.ReadString(section, key, L"<default>"), profile.ReadString(section, key, L"<default>"))
+            << gui::ToUtf8(section) << " / " << gui::ToUtf8(key);
+    for (const wchar_t* section : {L"General", L"Last]", L"Only lonely", L"Only comment", L"Empty section", L"Unix",
+                                   L"Nowhere", L" Padded "}) {
+        gui::StringList a, b;
+        mem.ReadSectionValues(section, a);
+        profile.ReadSectionValues(section, b);
+        EXPECT_EQ(a.lines, b.lines) << gui::ToUtf8(section);
+        EXPECT_EQ(mem.SectionExists(section), profile.SectionExists(section)) << gui::ToUtf8(section);
+    }
+}
+
+// A folder that takes no new file (only orvane.ini itself may be written): the file is rewritten
+// where it stands. Its attributes are kept either way.
+TEST(Configs, SavesWhereTheFolderTakesNoNewFileAndKeepsAttributes) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    WriteFileBytes(ini, SchemeText(0, "Mine", "$FF") + "[General]\r\nHideMenu=0\r\n" + std::string(4000, ';') + "\r\n");
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    // Nothing of that name can be made beside it: the folder refuses the new file.
+    ASSERT_TRUE(CreateDirectoryW((ini + L".new").c_str(), nullptr));
+
+    TConfig c = Load(ini);
+    c.HideMenu = true;
+    ASSERT_TRUE(SaveConfig(c, ini));
+    TConfig back = Load(ini);
+    EXPECT_TRUE(back.HideMenu);
+    ASSERT_EQ(back.Scheme.size(), 1u);
+    EXPECT_EQ(back.Scheme[0].Name, L"Mine");
+    EXPECT_EQ(ReadFileBytes(ini).find("Mine"), ReadFileBytes(ini).rfind("Mine"));  // no old text left behind
+    EXPECT_EQ(GetFileAttributesW(ini.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_TRUE(gui::DirectoryExists(ini + L".new"));
+
+    // A shorter text in place leaves no tail of the longer one.
+    back.Scheme.clear();
+    ASSERT_TRUE(SaveConfig(back, ini));
+    EXPECT_TRUE(Load(ini).Scheme.empty());
+    EXPECT_EQ(ReadFileBytes(ini).find("Mine"), std::string::npos);
+
+    // Through a new file that replaces the old one, the attributes stay too.
+    RemoveDirectoryW((ini + L".new").c_str());
+    back.HideMenu = false;
+    ASSERT_TRUE(SaveConfig(back, ini));
+    EXPECT_FALSE(Load(ini).HideMenu);
+    EXPECT_EQ(GetFileAttributesW(ini.c_str()) & FILE_ATTRIBUTE_HIDDEN, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_FALSE(gui::FileExists(ini + L".new"));
+}
+
+// A save that cannot be made leaves the old file whole and is logged; where the log cannot take
+// the line either, the next start finds a note for the user.
+TEST(Configs, AFailedSaveIsLoggedOrLeftForTheNextStart) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    const std::string old = "[General]\r\nHideMenu=0\r\n";
+    WriteFileBytes(ini, old);
+    ASSERT_TRUE(CreateDirectoryW((ini + L".new").c_str(), nullptr));
+    TConfig c = Load(ini);
+    // Another program holds it open for reading only: neither replaced nor written in place.
+    HANDLE held = CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    c.HideMenu = true;
+    {
+        data_test::LogCapture log;
+        EXPECT_FALSE(SaveConfig(c, ini));
+        EXPECT_NE(log.Text().find("Settings could not be saved to " + gui::ToUtf8(ini) + ": "), std::string::npos)
+            << log.Text();
+        // The end routine's second try of the same save says nothing new.
+        EXPECT_FALSE(SaveConfig(c, ini));
+        EXPECT_EQ(log.Text().find("Settings could not"), log.Text().rfind("Settings could not"));
+    }
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileBytes(ini), old);
+    EXPECT_EQ(TakeUnsavedSettingsNote(ini), L"");
+
+    // No log file: the note waits for the next start, and is shown once.
+    std::wstring elsewhere = dir / L"gone\\orvane.ini";
+    EXPECT_FALSE(SaveConfig(c, elsewhere));
+    std::wstring note = TakeUnsavedSettingsNote(elsewhere);
+    EXPECT_NE(note.find(L"could not be saved to " + elsewhere + L": "), std::wstring::npos) << gui::ToUtf8(note);
+    EXPECT_EQ(TakeUnsavedSettingsNote(elsewhere), L"");
+}
+
+// A file that is there but cannot be read is not written over with defaults, neither when it
+// could not be read at start nor when it cannot be read at the save.
+TEST(Configs, AnUnreadableFileIsNotOverwritten) {
+    TempDir dir;
+    std::wstring ini = dir / L"orvane.ini";
+    const std::string old = SchemeText(0, "Mine", "$FF") + "[Other]\r\nKept=1\r\n";
+    WriteFileBytes(ini, old);
+
+    HANDLE held = CreateFileW(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    TConfig c = Load(ini);
+    CloseHandle(held);
+    EXPECT_TRUE(c.Scheme.empty());
+    EXPECT_NE(c.LoadError, 0u);
+    {
+        data_test::LogCapture log;
+        EXPECT_FALSE(SaveConfig(c, ini));
+        EXPECT_NE(log.Text().find("Settings could not be saved to "), std::string::npos) << log.Text();
+    }
+    EXPECT_EQ(ReadFileBytes(ini), old);
+
+    // Read at start, held by another program at the save.
+    TConfig read = Load(ini);
+    ASSERT_EQ(read.Scheme.size(), 1u);
+    read.HideMenu = true;
+    held = CreateFileW(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(SaveConfig(read, ini));
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileBytes(ini), old);
 }

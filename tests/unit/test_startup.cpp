@@ -222,3 +222,46 @@ TEST_F(StartupFixture, ANonStringValueEndsTheRunWithAnError) {
     EXPECT_FALSE(Started(L"c_after"));
     EXPECT_FALSE(Started(L"cu_run"));
 }
+
+// A run-once entry equal to a Run entry (name and command) is an entry of its own: it runs, and
+// only then goes.
+TEST_F(StartupFixture, RunOnceEntriesEqualToRunEntriesRunToo) {
+    SetValue(lm_, kRun, L"same", Probe() + L" lm_same");
+    SetValue(lm_, kRunOnce, L"same", Probe() + L" lm_same");
+    SetValue(cu_, kRun, L"same", Probe() + L" cu_same");
+    SetValue(cu_, kRunOnce, L"same", Probe() + L" cu_same");
+    RunStartupPrograms(false, sources_);
+    ASSERT_TRUE(WaitUntil([&] { return Runs(L"lm_same") == 2 && Runs(L"cu_same") == 2; }, 15000))
+        << Runs(L"lm_same") << " " << Runs(L"cu_same");
+    Sleep(500);
+    EXPECT_EQ(Runs(L"lm_same"), 2u);
+    EXPECT_EQ(Runs(L"cu_same"), 2u);
+    EXPECT_FALSE(HasValue(lm_, kRunOnce, L"same"));
+    EXPECT_FALSE(HasValue(cu_, kRunOnce, L"same"));
+    EXPECT_TRUE(HasValue(lm_, kRun, L"same"));
+    EXPECT_TRUE(HasValue(cu_, kRun, L"same"));
+}
+
+// Programs in folders whose names the ANSI code page cannot spell start from every source, with
+// their arguments as written.
+TEST_F(StartupFixture, PathsBeyondTheAnsiCodePageStart) {
+    const std::wstring odd = L"\x0416\x65E5\x263A";
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, odd.c_str(), -1, nullptr, 0, nullptr, &lost);
+    ASSERT_TRUE(lost) << "the code page spells the name";
+    std::wstring folder = dir_ / (L"Start " + odd);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    std::wstring runExe = ProbeCopy(folder, L"odd_run.exe"), onceExe = ProbeCopy(folder, L"odd_once.exe");
+    std::wstring policyExe = ProbeCopy(folder, L"odd_policy.exe");
+    SetValue(cu_, kRun, L"odd_run", L"\"" + runExe + L"\"");
+    SetValue(cu_, kRunOnce, L"odd_once", L"\"" + onceExe + L"\" once_" + odd);
+    // Policy entries are split at blanks: a short path without them, where the volume has one.
+    std::vector<wchar_t> shortPath(MAX_PATH);
+    ASSERT_GT(GetShortPathNameW(policyExe.c_str(), shortPath.data(), MAX_PATH), 0u);
+    const std::wstring policyShort = shortPath.data();
+    const bool policy = policyShort.find(L' ') == std::wstring::npos;
+    if (policy) SetValue(lm_, kPolicies, L"Run", policyShort);
+    RunStartupPrograms(false, sources_);
+    EXPECT_TRUE(WaitStarted({L"odd_run", (L"once_" + odd).c_str()}));
+    if (policy) EXPECT_TRUE(WaitStarted({L"odd_policy"}));
+}

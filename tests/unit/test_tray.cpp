@@ -350,14 +350,15 @@ TEST_F(TrayHost, IconsOfGoneProgramsArePurgedAtTheNextRequest) {
 
 TEST_F(TrayHost, ManyDeadIconsArePurgedAtOnceWhileTheMenuIsOpen) {
     TTrayMenu& m = Build();
-    HWND leaving = Owner(L"Many icons");
+    HWND leaving = Owner(L"Many icons"), alsoLeaving = Owner(L"More icons");
     HICON icon = SolidIcon(RGB(200, 0, 0));
     for (UINT i = 1; i <= 300; ++i)
-        ASSERT_EQ(SendBlock(Block(kAdd, leaving, i, 7, icon, L"Icon " + std::to_wstring(i))), 1);
+        ASSERT_EQ(SendBlock(Block(kAdd, i % 2 ? leaving : alsoLeaving, i, 7, icon, L"Icon " + std::to_wstring(i))), 1);
     DestroyIcon(icon);
     m.Items()->ShowAt(100, 100);
     ASSERT_NE(m.Items()->FListView, nullptr);
     DestroyWindow(leaving);
+    DestroyWindow(alsoLeaving);
     HWND staying = Owner(L"Staying");
     DWORD start = GetTickCount();
     ASSERT_EQ(SendBlock(Block(kAdd, staying, 1, 7, nullptr, L"Stay")), 1);
@@ -391,6 +392,58 @@ TEST_F(TrayHost, CaptionsFallBackAndUnknownOwnersAreRefused) {
     // A tip with text only after a blank first line: the program's name, not "Unknown icon...".
     EXPECT_EQ(SendBlock(Block(kAdd, titled, 3, 7, nullptr, L"\r\nBattery 80%")), 1);
     EXPECT_EQ(ItemOf(titled, 3)->Caption(), gui::ExtractFileName(gui::LowerCase(gui::ExeFileName())));
+}
+
+// The bar's own windows name no icon: their rows would never go, and a click would post the
+// sender's message numbers to the bar. Windows of classes a library registered (as shell service
+// objects started here have) do.
+TEST_F(TrayHost, IconsOfTheBarsOwnWindowsAreRefused) {
+    Build();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TrayTestOwnClass";
+    RegisterClassW(&wc);
+    HWND own = CreateWindowExW(0, wc.lpszClassName, L"Own", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+    owners.push_back(own);
+    HWND child = CreateWindowExW(0, L"BUTTON", L"Quit", WS_CHILD, 0, 0, 5, 5, own, nullptr, wc.hInstance, nullptr);
+    EXPECT_EQ(SendBlock(Block(kAdd, TrayWindow, 1, 7, nullptr, L"The host")), 0);
+    EXPECT_EQ(SendBlock(Block(kAdd, own, 1, 7, nullptr, L"Own window")), 0);
+    EXPECT_EQ(SendBlock(Block(kModify, child, 1, 7, nullptr, L"Its child")), 0);  // an unknown modify adds
+    EXPECT_TRUE(TrayItems().empty());
+
+    // A class as a library registers it, under its own module.
+    WNDCLASSW lc = wc;
+    lc.hInstance = GetModuleHandleW(L"comctl32.dll");
+    lc.lpszClassName = L"TrayTestLibraryClass";
+    ASSERT_NE(RegisterClassW(&lc), 0);
+    HWND library = CreateWindowExW(0, lc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, lc.hInstance, nullptr);
+    ASSERT_NE(library, nullptr);
+    owners.push_back(library);
+    EXPECT_EQ(SendBlock(Block(kAdd, library, 1, 7, nullptr, L"Library window")), 1);
+    EXPECT_EQ(SendBlock(Block(kAdd, Owner(L"Plain"), 1, 7, nullptr, L"Plain window")), 1);
+    EXPECT_EQ(TrayItems().size(), 2u);
+}
+
+// One window has at most MaxIconsPerWindow icons; the rest are refused and logged once.
+TEST_F(TrayHost, OneWindowHasABoundedNumberOfIcons) {
+    data_test::LogCapture log;
+    Build();
+    HWND crowded = Owner(L"Crowded");
+    for (DWORD i = 1; i <= TTrayMenu::MaxIconsPerWindow; ++i)
+        ASSERT_EQ(SendBlock(Block(kAdd, crowded, i, 7, nullptr, L"Icon " + std::to_wstring(i))), 1) << i;
+    EXPECT_EQ(SendBlock(Block(kAdd, crowded, 1000, 7, nullptr, L"One too many")), 0);
+    EXPECT_EQ(SendBlock(Block(kModify, crowded, 1001, 7, nullptr, L"Another")), 0);
+    EXPECT_EQ(static_cast<int>(TrayItems().size()), TTrayMenu::MaxIconsPerWindow);
+    std::string text = log.Text();
+    EXPECT_NE(text.find("(t6) "), std::string::npos) << text;
+    EXPECT_EQ(text.find("(t6) "), text.rfind("(t6) "));
+    // Known icons still change; another window is not held back; a deleted icon makes room.
+    EXPECT_EQ(SendBlock(Block(kModify, crowded, 5, 4, nullptr, L"Changed")), 1);
+    EXPECT_EQ(ItemOf(crowded, 5)->Caption(), L"Changed");
+    EXPECT_EQ(SendBlock(Block(kAdd, Owner(L"Roomy"), 1, 7, nullptr, L"Roomy")), 1);
+    EXPECT_EQ(SendBlock(Block(kDelete, crowded, 7, 0, nullptr, L"")), 1);
+    EXPECT_EQ(SendBlock(Block(kAdd, crowded, 1000, 7, nullptr, L"Now there is room")), 1);
 }
 
 // An icon whose program cannot be read: its release records nothing and moves no section, and

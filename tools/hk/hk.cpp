@@ -2,9 +2,11 @@
 // posted to the bar's windows.
 //
 // Keyboard and mouse use low-level hooks; their procedures run on the thread that installed
-// them (it must pump messages, which the bar's GUI thread does). The Windows keys and every key
-// pressed while one is held are the bar's shortcuts: they are posted to the bar and kept from all
-// windows, or the letter that opens a menu would also be typed into it.
+// them (it must pump messages, which the bar's GUI thread does). Every key is posted to the bar.
+// Only what the bar acts on is kept from the windows: a menu letter or Esc pressed while a
+// Windows key is held (or the letter that opens a menu would also be typed into it). The
+// Windows keys and everything else go on, so other programs' and the system's Windows-key
+// shortcuts work beside the bar.
 //
 // Shell events come from a watcher thread that compares the top-level window list, the
 // foreground window and the window titles every HK_SHELL_POLL_MS. RegisterShellHookWindow is a
@@ -15,6 +17,8 @@
 
 #include "Handles.h"
 
+#include <wtsapi32.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -23,13 +27,19 @@ namespace {
 
 HMODULE g_module = nullptr;
 
-// Keyboard and mouse: touched only by the installing thread (hook procedures run there).
+// Keyboard and mouse: touched only by the installing thread (hook procedures and the session
+// window run there).
 HHOOK g_keyboardHook = nullptr;
 HWND g_keyboardWnd = nullptr;
+HWND g_sessionWnd = nullptr;  // told of session lock and unlock
 bool g_keyDown[256] = {};
-bool g_keyKept[256] = {};  // pressed while a Windows key was held: its release is kept back too
+bool g_keyKept[256] = {};  // its press was a shortcut: its repeats and its release are kept back too
+BYTE g_winKey = 0;         // the Windows key last pressed, while the bar counts one as held
+DWORD g_winKeyAt = 0;      // when a Windows key last went down (auto-repeat included)
 HHOOK g_mouseHook = nullptr;
 HWND g_mouseWnd = nullptr;
+
+constexpr wchar_t kSessionClass[] = L"HkSessionWatch";
 
 // The flags word of a WM_KEYDOWN / WM_KEYUP message: repeat count 1, scan code, extended key,
 // context (Alt held), previous key state, transition state.
@@ -45,10 +55,49 @@ LPARAM KeystrokeFlags(DWORD scanCode, bool extended, bool altDown, bool wasDown,
 
 bool IsWinKey(BYTE vk) { return vk == VK_LWIN || vk == VK_RWIN; }
 
-// Shift, Ctrl and Alt reach the windows as they are: holding one back could leave it stuck down.
-bool IsModifier(BYTE vk) {
-    return vk == VK_SHIFT || vk == VK_LSHIFT || vk == VK_RSHIFT || vk == VK_CONTROL || vk == VK_LCONTROL ||
-           vk == VK_RCONTROL || vk == VK_MENU || vk == VK_LMENU || vk == VK_RMENU;
+// What the bar acts on while a Windows key is held: its menu letters and Esc.
+bool IsShortcutKey(BYTE vk) {
+    switch (vk) {
+    case 'P': case 'F': case 'A': case 'I': case 'N': case 'S': case 'T': case 'H': case VK_ESCAPE:
+        return true;
+    }
+    return false;
+}
+
+// The Windows key's release went where this hook cannot see (another desktop took the input:
+// the lock screen, the secure attention screen, an elevation prompt). The bar is told the key
+// is up as if the release had come.
+void ForgetWinKey() {
+    if (!g_winKey) return;
+    BYTE vk = g_winKey;
+    g_winKey = 0;
+    g_keyDown[VK_LWIN] = g_keyDown[VK_RWIN] = false;
+    if (g_keyboardWnd)
+        PostMessageW(g_keyboardWnd, HK_WM_KEYBOARD, vk,
+                     KeystrokeFlags(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC), true, false, true, true));
+}
+
+void ClearKeys() {
+    g_winKey = 0;
+    for (bool& d : g_keyDown) d = false;
+    for (bool& d : g_keyKept) d = false;
+}
+
+// The session was locked or unlocked: every release since went to the other desktop.
+void ForgetAllKeys() {
+    ForgetWinKey();
+    ClearKeys();
+}
+
+// A Windows key that went down this recently is still held: no other desktop took the input and
+// gave it back in between. Asking sooner gains nothing and is unsafe under Wine, which may
+// overwrite the system's key state with one taken before the key went down.
+constexpr DWORD kWinKeySureMs = 1000;
+
+// The Windows keys are passed on, so the system's own key state holds them while they are held.
+bool WinKeyIsDown() {
+    if (GetTickCount() - g_winKeyAt < kWinKeySureMs) return true;
+    return ((GetAsyncKeyState(VK_LWIN) | GetAsyncKeyState(VK_RWIN)) & 0x8000) != 0;
 }
 
 LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
@@ -56,19 +105,55 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM wp, LPARAM lp) {
         const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
         bool release = (k->flags & LLKHF_UP) != 0 || wp == WM_KEYUP || wp == WM_SYSKEYUP;
         BYTE vk = static_cast<BYTE>(k->vkCode);
+        if (g_winKey && !IsWinKey(vk) && !WinKeyIsDown()) ForgetWinKey();
         // Low-level input carries no previous state; keep our own so auto-repeat shows.
         bool wasDown = g_keyDown[vk];
-        bool winHeld = g_keyDown[VK_LWIN] || g_keyDown[VK_RWIN];
         g_keyDown[vk] = !release;
-        // A kept key stays kept until released, whenever the Windows key is let go.
-        bool keep = IsWinKey(vk) || g_keyKept[vk] || (!release && winHeld && !IsModifier(vk));
-        if (!IsWinKey(vk)) g_keyKept[vk] = keep && !release;
+        bool keep = false;
+        if (IsWinKey(vk)) {
+            g_winKey = release ? 0 : vk;  // as the bar counts it: the last Windows key event decides
+            if (!release) g_winKeyAt = GetTickCount();
+        } else if (g_keyKept[vk]) {
+            keep = true;
+            g_keyKept[vk] = !release;
+        } else {
+            // Only a fresh press: a key held down since before the Windows key goes on as it began.
+            keep = g_keyKept[vk] = !release && !wasDown && g_winKey && IsShortcutKey(vk);
+        }
         PostMessageW(g_keyboardWnd, HK_WM_KEYBOARD, vk,
                      KeystrokeFlags(k->scanCode, (k->flags & LLKHF_EXTENDED) != 0,
                                     (k->flags & LLKHF_ALTDOWN) != 0, wasDown, release));
         if (keep) return 1;
     }
     return CallNextHookEx(g_keyboardHook, code, wp, lp);
+}
+
+LRESULT CALLBACK SessionProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_WTSSESSION_CHANGE && (wp == WTS_SESSION_LOCK || wp == WTS_SESSION_UNLOCK)) {
+        ForgetAllKeys();
+        return 0;
+    }
+    return DefWindowProcW(w, msg, wp, lp);
+}
+
+// A message-only window on the hook's thread, registered for this session's changes.
+HWND CreateSessionWindow() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = SessionProc;
+    wc.hInstance = g_module;
+    wc.lpszClassName = kSessionClass;
+    RegisterClassW(&wc);
+    HWND w = CreateWindowExW(0, kSessionClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_module, nullptr);
+    if (w) WTSRegisterSessionNotification(w, NOTIFY_FOR_THIS_SESSION);
+    return w;
+}
+
+void DestroySessionWindow() {
+    if (!g_sessionWnd) return;
+    WTSUnRegisterSessionNotification(g_sessionWnd);
+    DestroyWindow(g_sessionWnd);
+    g_sessionWnd = nullptr;
+    UnregisterClassW(kSessionClass, g_module);
 }
 
 LRESULT CALLBACK MouseProc(int code, WPARAM wp, LPARAM lp) {
@@ -165,9 +250,9 @@ extern "C" {
 __declspec(dllexport) BOOL WINAPI SetKeyBoardHook(HWND wnd) {
     g_keyboardWnd = wnd;
     if (!g_keyboardHook) {
-        for (bool& d : g_keyDown) d = false;
-        for (bool& d : g_keyKept) d = false;
+        ClearKeys();
         g_keyboardHook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardProc, g_module, 0);
+        if (g_keyboardHook && !g_sessionWnd) g_sessionWnd = CreateSessionWindow();
     }
     return g_keyboardHook != nullptr;
 }
@@ -181,7 +266,10 @@ static BOOL Unhook(HHOOK& hook, HWND& wnd) {
     return ok;
 }
 
-__declspec(dllexport) BOOL WINAPI RemoveKeyBoardHook() { return Unhook(g_keyboardHook, g_keyboardWnd); }
+__declspec(dllexport) BOOL WINAPI RemoveKeyBoardHook() {
+    DestroySessionWindow();
+    return Unhook(g_keyboardHook, g_keyboardWnd);
+}
 
 __declspec(dllexport) BOOL WINAPI SetMouseHook(HWND wnd) {
     g_mouseWnd = wnd;
@@ -232,6 +320,8 @@ BOOL WINAPI DllMain(HINSTANCE inst, DWORD reason, LPVOID reserved) {
         // Unloaded while hooks are still set: take them down so nothing calls into freed code.
         if (g_keyboardHook) UnhookWindowsHookEx(g_keyboardHook);
         if (g_mouseHook) UnhookWindowsHookEx(g_mouseHook);
+        // Its procedure goes with this library; the window itself belongs to the hook's thread.
+        if (g_sessionWnd) SetWindowLongPtrW(g_sessionWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
     }
     return TRUE;
 }

@@ -4,8 +4,11 @@
 //   WM_USER+1 (shell window): WParam = the top-level window concerned, LParam = HSHELL_WINDOWCREATED 1,
 //             HSHELL_WINDOWDESTROYED 2, HSHELL_WINDOWACTIVATED 4 or HSHELL_REDRAW 6.
 //   WM_USER+2 (keyboard window): WParam = virtual-key code, LParam = keystroke flags of a keyboard
-//             message (bit 31 release, bit 30 key was already down). The Windows keys and the keys
-//             pressed while one is held (Shift, Ctrl and Alt excepted) reach no other window.
+//             message (bit 31 release, bit 30 key was already down), for every key. Only a fresh
+//             press of P, F, A, I, N, S, T, H or Esc while a Windows key is held, with that key's
+//             repeats and release, reaches no other window. When a Windows key's release never
+//             came (the session was locked or unlocked, or the system's key state has it up when
+//             the next key arrives), a release of it is posted then.
 //   WM_USER+3 (mouse window): LParam = the cursor's Y screen coordinate (signed).
 #include <windows.h>
 
