@@ -139,7 +139,7 @@ void BigFolder(int files) {
     }
     InitializeFilesMenu();
     std::vector<double> shown, complete;
-    Times turn{{0}};
+    Times turn{{0}}, scroll{{0}};
     TDKMenuItem::THandOvers before{}, after{};
     int ticks = 0, width = 0;
     for (int run = 0; run < 5; ++run) {
@@ -171,6 +171,13 @@ void BigFolder(int files) {
         turn = Times{bench::SortedTimes(100, [&] { big->RotateIconTimerTick(); })};
         after = TDKMenuItem::HandOvers();
         ticks = 100;
+        // A notch of the wheel: one column's scroll, the rows' bounds following and the picture
+        // painted and handed over again; back and forth.
+        int step = 1;
+        scroll = Times{bench::SortedTimes(40, [&] {
+            big->ScrollColumns(step);
+            step = -step;
+        })};
     }
     FinalizeFilesMenu();
     bench::Remove(dir);
@@ -181,6 +188,7 @@ void BigFolder(int files) {
     Row("Files > C: > folder: hover until the window shows", Sorted(shown), "< 300");
     Row("  hover until every row on the screen has its icon", Sorted(complete), "");
     Row("  icon-turn tick of a row of it", turn, "");
+    Row("  one column's scroll (a wheel notch)", scroll, "");
     if (ticks == 0) return;
     std::printf("window width on screen: %d pixels; per tick handed over: %.2f whole windows, %.2f rows "
                 "(goal 0 and 1), the last %ld x %ld pixels\n",

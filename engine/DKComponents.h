@@ -30,6 +30,9 @@ struct TMonDirLink;
 class TMenuForm;
 class TTurnWindow;  // shows a menu window's turning row alone
 struct TRowsPlan;  // rows and place of a menu window before they are shown
+namespace menu_layout {
+struct Area;
+}
 
 // Event types of the menu items. An event "is assigned" when it holds a callable.
 using TDKNotifyEvent = std::function<void(TDKMenuItem* Sender)>;
@@ -107,9 +110,8 @@ public:
     gui::IconHandle FDeleteIcon;
     int FMaxMIID = -1;
     void* FDKButton = nullptr;  // not owned
-    // The stored rows of this menu were loaded in full; until then saving would lose rows.
+    // The stored rows of this menu were loaded; until then saving would lose rows.
     bool FStoredLoaded = false;
-    HMENU FContexMenu = nullptr;
     // Clears the owning button's highlight when the menu hides; set by the bar.
     std::function<void()> OnHide;
     // GetTickCount64 when a shown menu last hid; 0 before.
@@ -161,8 +163,38 @@ public:
     // Replaces the shell start used by RunItem; an empty function restores the real one.
     static void SetShellExecute(TShellExecuteFunc f);
 
+    // ---- edits started by a command (renames, new rows) ----
+    static constexpr const wchar_t* GroupPrompt = L"Type Group Title and Press Enter";
+    // Item's caption becomes an edit box that takes the keyboard; Enter fires OnEnter, the
+    // handler it had is parked in FOldOnClick. Until the edit is committed (ForgetEdit), the menu
+    // hiding in any way cancels it.
+    void StartEdit(TDKMenuItem* Item, TDKNotifyEvent OnEnter);
+    // Inserts into Parent at Index a new row made by the command Sender, whose caption is a
+    // prompt: its box takes the keyboard, the first key replaces the prompt, Enter fires OnEnter.
+    // The command's window stays open. The row stays open until Enter, also while the menu is
+    // hidden.
+    TDKMenuItem* InsertPrompt(TDKMenuItem* Sender, TDKMenuItem* Parent, int Index, int MIID,
+                              const std::wstring& Prompt, TDKNotifyEvent OnEnter);
+    // The row of Parent still open for the prompt, or null.
+    TDKMenuItem* OpenPrompt(const TDKMenuItem* Parent, const std::wstring& Prompt);
+    // Item's edit was committed: hiding the menu leaves it as it is.
+    void ForgetEdit(const TDKMenuItem* Item);
+    // Every open edit goes back to its caption and handler from before; new rows stay open.
+    void CancelEdits();
+    // Whether Item's edit box still shows the prompt it was made with (nothing typed yet).
+    bool ShowsPrompt(const TDKMenuItem* Item) const;
+
 private:
     bool FFiltering = false;
+    struct TOpenEdit {
+        TDKMenuItem* Item;
+        std::shared_ptr<const std::atomic<bool>> Alive;
+        std::wstring Caption;  // from before the edit, or the prompt
+        bool Prompt;
+    };
+    std::vector<TOpenEdit> FOpenEdits;
+    // The record of an edit still open on Item; the others are dropped.
+    TOpenEdit* OpenEdit(const TDKMenuItem* Item);
 };
 
 class TDKMenuItem {
@@ -183,6 +215,7 @@ public:
     bool FGroupTitle = false;
     bool FIsFavorite = false;
     bool FLoadable = false;
+    long long FRowID = 0;  // the database row a stored item was loaded from; 0 for none
     TDKPopupMenu* FPopupMenu = nullptr;
     TDKMenuItem* FOwner = nullptr;
     std::wstring FCaption;
@@ -215,7 +248,8 @@ public:
     bool FGlassMode = true;
     std::unique_ptr<TMenuForm> FForm;  // the window showing the children
     HWND FListView = nullptr;          // child of FForm, destroyed with it
-    int FColumnIndex = 0;
+    int FColumnIndex = 0;  // the first column the window shows; the list scrolls by whole columns
+    bool FOpensLeft = false;  // the window lies left of the row that opened it
     gui::ImageListHandle FImageList;
     std::unique_ptr<gui::Timer> FHoldMouseTimer;
     std::unique_ptr<gui::Timer> FRotateIconTimer;
@@ -233,7 +267,6 @@ public:
     POINT pt1{};
     POINT pt2{};
     SIZE sz{};
-    int FLayoutWidth = 0;  // the window's width by its columns; the picture stops at the screen's edge
     int FColumnWidth = 0;  // the column width the rows were laid out with
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,
@@ -334,10 +367,11 @@ public:
     DWORD FContextMenuThread = 0;
     // Shared with the running watcher; the watcher reaches the item only through it.
     std::shared_ptr<TMonDirLink> FMonDirLink;
-    // The context-menu object that made this item's command rows, and its thread: a row's command
-    // number means something to that object only.
+    // The context-menu object that made this item's command rows, its thread, and the popup menu
+    // it filled: a row's command number and a submenu row's position mean something to these only.
     gui::ComPtr<IContextMenu> FCommandsMenu;
     DWORD FCommandsThread = 0;
+    gui::MenuHandle FCommandsHMenu;
 
     void ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
     void ExposeFolder(const std::wstring& Path, bool ExposeChildren, SHCONTF EnumFlag, int SortingType);
@@ -364,7 +398,7 @@ public:
     void UpdateWindow(int ItemInd, bool RedrawIcon = false);
     // The off-screen picture as straight (not premultiplied) ARGB, for checks; 0 outside.
     DWORD PicturePixel(int x, int y) const;
-    // Whether a row lies within the picture (columns past the screen's edge have none).
+    // Whether a row lies within the picture (columns scrolled out of the window have none).
     bool RowInPicture(int Row) const;
     int PictureWidth() const { return sz.cx; }
     int PictureHeight() const { return sz.cy; }
@@ -393,6 +427,14 @@ public:
     TMenuRowData* RowData(int Row) const;
     // Opens Child's submenu beside its row (bounds R in this window's list coordinates).
     void OpenChildAt(TDKMenuItem* Child, const RECT& R);
+    // Gives the keyboard to this item's edit box in its owner's shown window: the row becomes the
+    // selected one and the box's whole text is selected.
+    void FocusEditBox();
+    // Scrolls the window's columns by Columns (later ones for a positive count) as far as they go.
+    void ScrollColumns(int Columns);
+    // The list scrolled itself (keys, its scroll bar): the rows' bounds, edit boxes, submenus and
+    // picture follow it.
+    void FollowListScroll();
 
     void ListClick();
     void ListDblClick();
@@ -436,7 +478,9 @@ private:
     bool FPresentPending = false;
     bool FPresentWhole = false;
     RECT FPresentDirty{};
-    TRowsPlan PlanRows(int Left, int Top, SIZE Screen) const;
+    TRowsPlan PlanRows(int Left, int Top, const menu_layout::Area& Area) const;
+    // The row of the owner's shown window that lists this item, on the screen.
+    bool OpeningRow(RECT& Row) const;
     void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void CloseOwnWindow();
@@ -473,10 +517,9 @@ void AddItemsFromHMENU(HMENU Menu, TDKMenuItem* Item);
 void QueryShellCommands(TDKMenuItem* Item);
 // Frees the windows kept for reuse by the items at or below Root (its menu is hidden).
 void FreeKeptWindows(const TDKMenuItem* Root);
-// The handle of Menu's last query (its FContexMenu; null before the first), kept until replaced.
-HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu);
-// Releases Menu's handle (the menu is being destroyed).
-void ReleaseShellContextMenu(const TDKPopupMenu* Menu);
+// The popup menu Item's commands were last queried into (null before the first), kept with the
+// item until its next query or its end.
+HMENU ShellContextMenuHandle(const TDKMenuItem* Item);
 // Handler of every converted entry: fills a submenu entry, or invokes a command entry.
 void ShellCommandClick(TDKMenuItem* Sender);
 

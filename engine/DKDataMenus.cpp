@@ -34,6 +34,7 @@ FILETIME WriteTime(const std::wstring& Path) {
 TDKMenuItem* NewStoredItem(const TStoredItem& row) {
     auto* mi = new TDKMenuItem();
     mi->SetMIID(row.MIID);
+    mi->FRowID = row.RowID;
     mi->SetCaption(row.Caption);
     mi->SetLoadable(true);
     mi->SetExecPath(row.ExecPath);
@@ -65,6 +66,7 @@ TStoredItem ToStored(const TDKMenuItem* root) {
         auto [item, s] = todo.back();
         todo.pop_back();
         s->MIID = item->MIID();
+        s->RowID = item->FRowID;
         s->Caption = item->Caption();
         s->ExecPath = item->ExecPath();
         s->Checked = item->Checked();
@@ -110,8 +112,8 @@ void FillLines(TDKMenuItem* Sender, const std::vector<TStatLine>& lines) {
 
 int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int InsertIndex) {
     int Highest = -1;
-    bool complete = true;
-    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest, &complete);
+    TStoredLoad found;
+    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest, &found);
     int k = 0;
     for (const TStoredItem& row : loaded) {
         std::unique_ptr<TDKMenuItem> mi(NewStoredItem(row));
@@ -122,10 +124,10 @@ int TDKData::FillMenuItem(TDKMenuItem* dkmi, int MenuID, int ParentID, int Inser
         TDKMenuItem* added = mi.release();
         AppendStored(added, row.Items);
     }
-    // Only a menu that holds all its stored rows may write them back.
-    if (complete && ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
+    // Only a menu that loaded its stored rows may write them back; rows it left out stay.
+    if (ParentID == -1 && dkmi->PopupMenu() && dkmi == dkmi->PopupMenu()->Items())
         dkmi->PopupMenu()->FStoredLoaded = true;
-    return Highest;
+    return std::max(Highest, found.HighestInUse);
 }
 
 void TDKData::SaveMenu(TDKPopupMenu* PopupMenu) {

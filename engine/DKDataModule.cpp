@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
+#include <unordered_set>
 
 #include "Application.h"
 #include "DKUtils.h"
@@ -19,14 +20,21 @@ namespace {
 // The statements. Now() and DateValue() are functions of the connection: Now() is the module's
 // clock (local time) as a date value in days, so "Now() - 7" is seven days back and
 // DateValue(Now()) is local midnight, as with date/time columns elsewhere.
+// A menu's rows are read in one go and placed in memory: one statement per parent would run once
+// per stored row. Within a parent they come in Position order.
 const char* const kLoadSQL =
-    "select MIID, Caption, Icon, ExecPath, Checked\n"
+    "select rowid, MIID, ParentID, Caption, ExecPath, Checked\n"
     "from MenuItems\n"
-    "where (MID = :MID) and (ParentID = :ParentID)\n"
-    "order by [Position]";
+    "where MID = :MID\n"
+    "order by ParentID, [Position], rowid";
 const char* const kDeleteSQL =
     "delete from MenuItems\n"
-    "where MID = :MenuID";
+    "where (MID = :MenuID) and (rowid = :RowID)";
+// Icon, Checked and any other column of a loaded row keep their values.
+const char* const kUpdateSQL =
+    "update MenuItems set MIID = :MIID, ParentID = :ParentID, [Position] = :Position, Caption = :Caption,\n"
+    "  ExecPath = :ExecPath\n"
+    "where (MID = :MID) and (rowid = :RowID)";
 const char* const kInsertSQL =
     "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath)\n"
     "values (:MID, :MIID, :ParentID, :Position, :Caption, :ExecPath)";
@@ -267,22 +275,120 @@ void TDKData::Exec(const char* sql) {
 
 // ---- stored menus ----
 
-std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Highest, bool* Complete) {
+namespace {
+
+// Ids above this are left out of the highest id in use: numbering new items above them would
+// soon run past the integer range.
+constexpr long long kIdCeiling = 1 << 30;
+
+// A few of the ids for a log line.
+std::wstring IdList(const std::vector<int>& ids) {
+    std::wstring text;
+    for (size_t i = 0; i < ids.size() && i < 10; ++i) text += (i ? L", " : L"") + std::to_wstring(ids[i]);
+    if (ids.size() > 10) text += L", ...";
+    return text;
+}
+
+void AddSorted(std::vector<long long>& rows, std::vector<long long> more) {
+    rows.insert(rows.end(), more.begin(), more.end());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+}
+
+}  // namespace
+
+// The stored tree is placed level by level through a list of its own rather than the stack, so
+// any depth of rows loads without overflowing a thread; the depth bound keeps every later walk
+// of the tree safe too.
+std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Highest, TStoredLoad* Found) {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     RequireConnection();
     Highest = -1;
-    std::vector<TStoredItem> items;
-    bool complete = LoadLevels(MenuID, ParentID, items, Highest);
-    if (!complete)
-        Log(4, L"(d5) Menu " + std::to_wstring(MenuID) + L": rows nested deeper than " +
-                   std::to_wstring(MaxStoredDepth) + L" levels are not loaded");
-    if (Complete) *Complete = complete;
-    return items;
+    TStoredLoad found;
+
+    // Every row of the menu; only rows whose MIID and ParentID are integers can be placed.
+    std::vector<TStoredItem> rows;
+    std::unordered_map<int, std::vector<size_t>> byParent;
+    {
+        OwnStmt q;
+        if (sqlite3_prepare_v2(DKADOConnection, kLoadSQL, -1, &q.s, nullptr) != SQLITE_OK) Fail();
+        BindInt(q.s, ":MID", MenuID);
+        while (Step(DKADOConnection, q.s)) {
+            const bool placeable =
+                sqlite3_column_type(q.s, 1) == SQLITE_INTEGER && sqlite3_column_type(q.s, 2) == SQLITE_INTEGER;
+            for (int col : {1, 2}) {
+                if (sqlite3_column_type(q.s, col) != SQLITE_INTEGER) continue;
+                long long id = sqlite3_column_int64(q.s, col);
+                if (id < kIdCeiling) found.HighestInUse = static_cast<int>(std::max<long long>(found.HighestInUse, id));
+            }
+            TStoredItem item;
+            item.RowID = sqlite3_column_int64(q.s, 0);
+            if (placeable) {
+                item.MIID = sqlite3_column_int(q.s, 1);
+                item.Caption = ColumnText(q.s, 3);
+                item.ExecPath = ColumnText(q.s, 4);
+                item.Checked = sqlite3_column_type(q.s, 5) != SQLITE_NULL && sqlite3_column_int(q.s, 5) != 0;
+                item.Loadable = true;
+                byParent[sqlite3_column_int(q.s, 2)].push_back(rows.size());
+            }
+            rows.push_back(std::move(item));
+        }
+    }
+
+    struct Level {
+        std::vector<TStoredItem>* items;  // filled once, then never grown: pointers into it stay valid
+        int parent;                       // MIID whose children go into items
+        int depth;                        // depth of those children, 1 for ParentID's own
+    };
+    std::vector<TStoredItem> out;
+    std::vector<Level> levels{{&out, ParentID, 1}};
+    std::unordered_set<int> loaded{ParentID};
+    std::vector<long long> loadedRows;
+    std::vector<int> repeated;
+    for (size_t at = 0; at < levels.size(); ++at) {
+        const Level level = levels[at];
+        auto children = byParent.find(level.parent);
+        if (children == byParent.end()) continue;
+        if (level.depth > MaxStoredDepth) {
+            found.Complete = false;
+            continue;
+        }
+        for (size_t r : children->second) {
+            TStoredItem& row = rows[r];
+            if (!loaded.insert(row.MIID).second) {
+                repeated.push_back(row.MIID);
+                continue;
+            }
+            Highest = std::max(Highest, row.MIID);
+            loadedRows.push_back(row.RowID);
+            level.items->push_back(std::move(row));
+        }
+        for (TStoredItem& item : *level.items) levels.push_back({&item.Items, item.MIID, level.depth + 1});
+    }
+    AddSorted(FMenuRows[MenuID], std::move(loadedRows));
+
+    const std::wstring menu = L"Menu " + std::to_wstring(MenuID) + L": ";
+    found.Repeated = static_cast<int>(repeated.size());
+    if (!found.Complete)
+        Log(4, L"(d5) " + menu + L"rows nested deeper than " + std::to_wstring(MaxStoredDepth) +
+                   L" levels are not loaded");
+    if (found.Repeated)
+        Log(4, L"(d6) " + menu + L"rows repeating an item id already loaded are not loaded: " +
+                   std::to_wstring(found.Repeated) + L" (ids " + IdList(repeated) + L")");
+    if (ParentID == -1) {
+        found.NotShown = static_cast<int>(rows.size() - (levels.size() - 1)) - found.Repeated;
+        if (found.NotShown > 0)
+            Log(4, L"(d7) " + menu + L"rows with no place in the menu stay in the file as they are: " +
+                       std::to_wstring(found.NotShown));
+    }
+    if (Found) *Found = found;
+    return out;
 }
 
 int TDKData::FillMenuItem(TStoredItem& dkmi, int MenuID, int ParentID, int InsertIndex) {
     int Highest = -1;
-    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest);
+    TStoredLoad found;
+    std::vector<TStoredItem> loaded = LoadMenuRows(MenuID, ParentID, Highest, &found);
     if (InsertIndex == -1) {
         for (auto& item : loaded) dkmi.Items.push_back(std::move(item));
     } else {
@@ -291,79 +397,59 @@ int TDKData::FillMenuItem(TStoredItem& dkmi, int MenuID, int ParentID, int Inser
         dkmi.Items.insert(dkmi.Items.begin() + InsertIndex, std::make_move_iterator(loaded.begin()),
                           std::make_move_iterator(loaded.end()));
     }
-    return Highest;
+    return std::max(Highest, found.HighestInUse);
 }
 
-// Walks the stored tree with a list of its own rather than the stack, so any depth of rows loads
-// without overflowing a thread; the depth bound keeps every later walk of the tree safe too.
-bool TDKData::LoadLevels(int MenuID, int ParentID, std::vector<TStoredItem>& out, int& Highest) {
-    struct Pending {
-        std::vector<TStoredItem>* items;  // filled once, then never grown: pointers into it stay valid
-        int parent;                       // MIID whose children go into items
-        int depth;                        // depth of those children, 1 for ParentID's own
-        size_t up;                        // index of the Pending that holds the parent, or npos
-    };
-    constexpr size_t npos = static_cast<size_t>(-1);
-    std::vector<Pending> seen;  // every level visited, so a row's ancestors can be walked for cycles
-    std::vector<size_t> todo{0};
-    seen.push_back({&out, ParentID, 1, npos});
-    bool complete = true;
-    OwnStmt q;
-    if (sqlite3_prepare_v2(DKADOConnection, kLoadSQL, -1, &q.s, nullptr) != SQLITE_OK) Fail();
-    while (!todo.empty()) {
-        size_t at = todo.back();
-        todo.pop_back();
-        Pending level = seen[at];
-        sqlite3_reset(q.s);
-        BindInt(q.s, ":MID", MenuID);
-        BindInt(q.s, ":ParentID", level.parent);
-        while (Step(DKADOConnection, q.s)) {
-            int miid = sqlite3_column_int(q.s, 0);
-            bool cycle = false;
-            for (size_t a = at; a != npos && !cycle; a = seen[a].up) cycle = seen[a].parent == miid;
-            if (cycle) continue;
-            if (level.depth > MaxStoredDepth) {
-                complete = false;
-                break;
-            }
-            TStoredItem item;
-            item.MIID = miid;
-            item.Caption = ColumnText(q.s, 1);
-            item.ExecPath = ColumnText(q.s, 3);
-            item.Checked = sqlite3_column_type(q.s, 4) != SQLITE_NULL && sqlite3_column_int(q.s, 4) != 0;
-            item.Loadable = true;
-            Highest = std::max(Highest, item.MIID);
-            level.items->push_back(std::move(item));
-        }
-        for (TStoredItem& item : *level.items) {
-            seen.push_back({&item.Items, item.MIID, level.depth + 1, at});
-            todo.push_back(seen.size() - 1);
-        }
-    }
-    return complete;
-}
+// What one save has done so far: the menu's known rows (sorted), which of them the tree still
+// holds, and the rows still to be added.
+struct TDKData::TSaveRows {
+    const std::vector<long long>& Known;
+    std::vector<char> Kept;
+    std::vector<TMenuItemRow> Pending;
+};
 
 void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     RequireConnection();
-    // Delete and inserts succeed together or not at all: a failure keeps the stored favourites.
+    std::vector<long long>& known = FMenuRows[MenuID];
+    TSaveRows rows{known, std::vector<char>(known.size(), 0), {}};
+    std::vector<long long> added;
+    // Updates, inserts and deletes succeed together or not at all: a failure keeps the stored
+    // favourites.
     Exec("begin immediate");
     try {
-        sqlite3_stmt* q = Query(kDeleteSQL);
-        StmtUse use{q};
-        BindInt(q, ":MenuID", MenuID);
-        Step(DKADOConnection, q);
-        SaveMenuItem(MenuID, Root);
+        SaveMenuItem(MenuID, Root, rows);
+        // Known rows the tree no longer holds were removed by the user.
+        for (size_t i = 0; i < known.size(); ++i) {
+            if (rows.Kept[i]) continue;
+            sqlite3_stmt* q = Query(kDeleteSQL);
+            StmtUse use{q};
+            BindInt(q, ":MenuID", MenuID);
+            sqlite3_bind_int64(q, ParamIndex(q, ":RowID"), known[i]);
+            Step(DKADOConnection, q);
+        }
+        // New rows come last: the file may give a new row the number of one deleted, and no
+        // update or delete above may then reach it.
+        for (const TMenuItemRow& row : rows.Pending) {
+            InsertRow(row);
+            added.push_back(sqlite3_last_insert_rowid(DKADOConnection));
+        }
         Exec("commit");
     } catch (...) {
         sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
         throw;
     }
+    std::vector<long long> now;
+    for (size_t i = 0; i < known.size(); ++i)
+        if (rows.Kept[i]) now.push_back(known[i]);
+    AddSorted(now, std::move(added));
+    known = std::move(now);
 }
 
 // Children before their parent, as the rows were always written; a list of its own instead of
-// the stack, whatever the depth.
-void TDKData::SaveMenuItem(int MenuID, const TStoredItem& Root) {
+// the stack, whatever the depth. Each known row is written once, so a save never writes more
+// rows than the tree holds items to write.
+void TDKData::SaveMenuItem(int MenuID, const TStoredItem& Root, TSaveRows& rows) {
     struct Frame {
         const TStoredItem* item;
         int owner;
@@ -381,20 +467,44 @@ void TDKData::SaveMenuItem(int MenuID, const TStoredItem& Root) {
         const TStoredItem& dki = *f.item;
         int owner = f.owner, index = f.index;
         stack.pop_back();
-        if (dki.Loadable && !dki.Edited)
-            InsertRow({MenuID, dki.MIID, owner, index, dki.Caption, dki.ExecPath, false});
+        if (!dki.Loadable || dki.Edited) continue;
+        const TMenuItemRow row{MenuID, dki.MIID, owner, index, dki.Caption, dki.ExecPath, false};
+        auto at = std::lower_bound(rows.Known.begin(), rows.Known.end(), dki.RowID);
+        const size_t k = static_cast<size_t>(at - rows.Known.begin());
+        if (dki.RowID && at != rows.Known.end() && *at == dki.RowID && !rows.Kept[k] && UpdateRow(dki.RowID, row)) {
+            rows.Kept[k] = 1;
+            continue;
+        }
+        rows.Pending.push_back(row);
     }
 }
 
-void TDKData::InsertRow(const TMenuItemRow& row) {
-    sqlite3_stmt* q = Query(kInsertSQL);
-    StmtUse use{q};
+namespace {
+
+void BindRow(sqlite3_stmt* q, const TMenuItemRow& row) {
     BindInt(q, ":MID", row.MID);
     BindInt(q, ":MIID", row.MIID);
     BindInt(q, ":ParentID", row.ParentID);
     BindInt(q, ":Position", row.Position);
     BindText(q, ":Caption", row.Caption);
     BindText(q, ":ExecPath", row.ExecPath);
+}
+
+}  // namespace
+
+bool TDKData::UpdateRow(long long RowID, const TMenuItemRow& row) {
+    sqlite3_stmt* q = Query(kUpdateSQL);
+    StmtUse use{q};
+    BindRow(q, row);
+    sqlite3_bind_int64(q, ParamIndex(q, ":RowID"), RowID);
+    Step(DKADOConnection, q);
+    return sqlite3_changes(DKADOConnection) == 1;
+}
+
+void TDKData::InsertRow(const TMenuItemRow& row) {
+    sqlite3_stmt* q = Query(kInsertSQL);
+    StmtUse use{q};
+    BindRow(q, row);
     Step(DKADOConnection, q);
 }
 
@@ -453,6 +563,50 @@ void TDKData::FillDefaultDB(const TDefaultFolders& folders) {
     } catch (const std::exception& e) {
         Log(4, L"(d2) " + ErrorText(e));
     }
+}
+
+bool TDKData::DefaultRowsWritten() {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    OwnStmt q;
+    RequireConnection();
+    if (sqlite3_prepare_v2(DKADOConnection, "pragma user_version", -1, &q.s, nullptr) != SQLITE_OK) Fail();
+    return Step(DKADOConnection, q.s) && (sqlite3_column_int(q.s, 0) & 1);
+}
+
+void TDKData::SetDefaultRowsWritten() {
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    int version = 0;
+    {
+        OwnStmt q;
+        RequireConnection();
+        if (sqlite3_prepare_v2(DKADOConnection, "pragma user_version", -1, &q.s, nullptr) != SQLITE_OK) Fail();
+        if (Step(DKADOConnection, q.s)) version = sqlite3_column_int(q.s, 0);
+    }
+    Exec(("pragma user_version = " + std::to_string(version | 1)).c_str());
+}
+
+bool TDKData::FillDefaultDBOnFirstRun() {
+    const wchar_t* const key = L"SOFTWARE\\Orvane";
+    gui::Registry reg(HKEY_LOCAL_MACHINE, KEY_READ);
+    REGSAM from = 0;
+    int inited = 0;
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        reg.SetView(view);
+        if (reg.OpenKeyReadOnly(key) && reg.ValueExists(L"Inited")) {
+            inited = reg.ReadInteger(L"Inited");
+            from = view;
+            break;
+        }
+    }
+    if (!from) reg.ReadInteger(L"Inited");  // raises: no view holds the value
+    if (inited != 0 || DefaultRowsWritten()) return false;
+    FillDefaultDB();
+    SetDefaultRowsWritten();
+    // Only an administrator may set it; the database's record is what counts.
+    gui::Registry machine(HKEY_LOCAL_MACHINE, KEY_SET_VALUE);
+    machine.SetView(from);
+    if (machine.OpenKey(key, false)) machine.WriteInteger(L"Inited", 1);
+    return true;
 }
 
 // ---- launches ----

@@ -50,6 +50,9 @@ struct TMenuItemRow {
 // parent's children as Position; its children are written either way.
 struct TStoredItem {
     int MIID = 0;
+    // The MenuItems row it was loaded from (its rowid), 0 for an item not stored yet: a save
+    // updates that row in place and so keeps the columns the program does not show.
+    long long RowID = 0;
     std::wstring Caption;
     std::wstring ExecPath;
     bool Checked = false;
@@ -113,20 +116,33 @@ public:
     void SetClock(TLocalClock clock);
     SYSTEMTIME Now() const;
 
+    // What a load found besides the rows it returned.
+    struct TStoredLoad {
+        bool Complete = true;  // no row was left out for lying deeper than MaxStoredDepth
+        int Repeated = 0;      // rows whose MIID was loaded already (d6)
+        int NotShown = 0;      // other rows of the menu that no loaded row leads to (d7)
+        // The highest id any row of the menu uses, as MIID or as ParentID, shown or not: new
+        // items are numbered above it, so none takes the id of a row kept in the file.
+        int HighestInUse = -1;
+    };
     // Stored menus. Loading returns the stored children of ParentID (recursively, in Position
-    // order) and sets Highest to the highest MIID loaded, -1 when none. A row whose MIID already
-    // stands on the path from ParentID down is skipped, so a cyclic table still loads. Rows more
-    // than MaxStoredDepth levels below ParentID are left out and logged (d5); Complete then
-    // gets false.
+    // order) and sets Highest to the highest MIID loaded, -1 when none. Each MIID of a menu is
+    // loaded once: a row repeating an id loaded already (a second copy, or a loop back to an
+    // ancestor) is left out with its own children, which come under the first. Rows more than
+    // MaxStoredDepth levels below ParentID are left out and logged (d5). Rows left out stay in
+    // the file as they are: a save replaces only rows that were loaded (or that it wrote).
     static constexpr int MaxStoredDepth = 1000;
-    std::vector<TStoredItem> LoadMenuRows(int MenuID, int ParentID, int& Highest, bool* Complete = nullptr);
-    // Replaces every stored row of the menu by the tree below Root (Root itself is the menu's
-    // root: MIID -1, not Loadable). Delete and inserts form one transaction: on failure the old
+    std::vector<TStoredItem> LoadMenuRows(int MenuID, int ParentID, int& Highest, TStoredLoad* Found = nullptr);
+    // Writes the tree below Root (Root itself is the menu's root: MIID -1, not Loadable) as the
+    // menu's rows: an item loaded from a row updates that row, a new item adds one, and rows
+    // that were loaded or written for this menu and are no longer in the tree are deleted. Rows
+    // of the menu that were never loaded are left alone. One transaction: on failure the old
     // rows stay and the error is raised.
     void SaveMenuRows(int MenuID, const TStoredItem& Root);
     // The same on a plain tree, as the menus use it: the loaded children are appended to dkmi
     // (InsertIndex -1) or inserted from InsertIndex on in stored order; their own children are
-    // appended. Returns the highest MIID loaded, -1 when none.
+    // appended. Returns the highest id in use in the menu's rows (TStoredLoad::HighestInUse),
+    // which is the highest MIID loaded when every row was loaded; -1 when none.
     int FillMenuItem(TStoredItem& dkmi, int MenuID, int ParentID, int InsertIndex);
     void SaveMenu(int MenuID, const TStoredItem& Root) { SaveMenuRows(MenuID, Root); }
 
@@ -135,6 +151,16 @@ public:
     static TDefaultFolders DefaultFolders();
     void FillDefaultDB();
     void FillDefaultDB(const TDefaultFolders& folders);
+    // The first start after installation: the installer leaves "Inited" = 0 under the product's
+    // key in HKLM, in the registry view of its own kind. The key is only read (a standard user
+    // may do no more there); the first view holding the value decides. When it reads 0 and the
+    // database has no record of them, the default rows are written and that is recorded in the
+    // database, which the user can write; an administrator also gets "Inited" = 1 written back.
+    // Returns whether the rows were written now. A missing or non-integer value raises.
+    bool FillDefaultDBOnFirstRun();
+    // The record that the default rows were written (bit 0 of the file's user version).
+    bool DefaultRowsWritten();
+    void SetDefaultRowsWritten();
 
     // Launch records. SaveExecTime records one launch of Path (any letter case) in menu MID,
     // adding the menu's path row on its first launch; PID is not used. Failures are logged (d4)
@@ -188,9 +214,10 @@ private:
     void CreateSchema();
     sqlite3_stmt* Query(const char* sql);  // the shared statement of that text, reset
     void Exec(const char* sql);
-    bool LoadLevels(int MenuID, int ParentID, std::vector<TStoredItem>& out, int& Highest);
-    void SaveMenuItem(int MenuID, const TStoredItem& Root);
+    struct TSaveRows;
+    void SaveMenuItem(int MenuID, const TStoredItem& Root, TSaveRows& rows);
     void InsertRow(const TMenuItemRow& row);
+    bool UpdateRow(long long RowID, const TMenuItemRow& row);
     int InsertExecTime(int MID, const std::wstring& Path);
     std::vector<TStatRow> StatRows(const char* sql, int MID);
     [[noreturn]] void Fail() const;
@@ -201,6 +228,9 @@ private:
     std::wstring FFileName;
     sqlite3* DKADOConnection = nullptr;
     std::unordered_map<const char*, sqlite3_stmt*> qrADO;
+    // Per menu, the rowids (sorted) that were loaded from or written to the file in this run:
+    // the only rows a save may replace.
+    std::unordered_map<int, std::vector<long long>> FMenuRows;
     TLocalClock FClock;
     mutable std::recursive_mutex FLock;
 };

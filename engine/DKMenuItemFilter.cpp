@@ -66,6 +66,8 @@ void SelectRow(TDKMenuItem* item, int row) {
     SendMessageW(item->FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&lv));
     lv.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageW(item->FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
+    // A row in a column scrolled out of the window comes in: its submenu opens beside it.
+    SendMessageW(item->FListView, LVM_ENSUREVISIBLE, row, FALSE);
 }
 
 // The child shown on a row of the item's window once it is filled: the row-th visible one.

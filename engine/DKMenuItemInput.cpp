@@ -55,6 +55,18 @@ void ClearDropPosition(TDKMenuItem* item) {
 // Windows whose rows are made anew at each opening (shell folders, statistics, a favourite's
 // commands): an item dropped there would be gone at the next opening.
 bool RowsRebuiltOnOpening(const TDKMenuItem* item) { return item->FOnBeforExpose || item->IsFile(); }
+
+// Enter on a child of item's window shown on the row with bounds r: its click, then a left
+// press and release at the row's top-right corner.
+void EnterOn(TDKMenuItem* item, TDKMenuItem* child, const RECT& r) {
+    POINT p{r.right, r.top};
+    ClientToScreen(item->FListView, &p);
+    // A handler may delete the item (remove from a group or from favourites).
+    auto alive = child->LifeToken();
+    if (child->FOnClick) child->FOnClick(child);
+    if (*alive && child->FOnMouseDown) child->FOnMouseDown(child, TMouseButton::mbLeft, 0, p.x, p.y);
+    if (*alive && child->FOnMouseUp) child->FOnMouseUp(child, TMouseButton::mbLeft, 0, p.x, p.y);
+}
 }  // namespace
 
 namespace menu_window {
@@ -198,13 +210,7 @@ void TDKMenuItem::ListKeyDown(WORD& Key, TShiftState Shift) {
             child->ListKeyDown(Key, Shift);
             return;
         }
-        POINT p{r.right, r.top};
-        ClientToScreen(FListView, &p);
-        // A handler may delete the item (remove from a group or from favourites).
-        auto alive = child->LifeToken();
-        if (child->FOnClick) child->FOnClick(child);
-        if (*alive && child->FOnMouseDown) child->FOnMouseDown(child, TMouseButton::mbLeft, 0, p.x, p.y);
-        if (*alive && child->FOnMouseUp) child->FOnMouseUp(child, TMouseButton::mbLeft, 0, p.x, p.y);
+        EnterOn(this, child, r);
         break;
     }
     case VK_ESCAPE:
@@ -422,7 +428,7 @@ void TDKMenuItem::RotateIconTimerTick() {
         int row = SelectedRow();
         if (row < 0) return;
         if (!RowInPicture(row)) {
-            // Off the screen nothing turns; the next selection starts the timer again.
+            // Scrolled out of the window nothing turns; the next selection starts the timer again.
             if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
             return;
         }
@@ -452,6 +458,10 @@ void TDKMenuItem::FormDeactivate() {
 void TDKMenuItem::CreateEditBoxes() {
     if (!FListView) return;
     std::vector<std::unique_ptr<TMenuEdit>> gone;
+    // A box made anew for the item whose box had the keyboard takes it over: rows added above
+    // while the user types (a window opening in the Applications menu) do not take the keys.
+    HWND focus = GetFocus();
+    const TDKMenuItem* typing = nullptr;
     int n = RowCount();
     for (int r = 0; r < n; ++r) {
         TMenuRowData* d = RowData(r);
@@ -476,8 +486,10 @@ void TDKMenuItem::CreateEditBoxes() {
             GetWindowRect(d->Edit->Handle, &now);
             MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&now), 2);
             bool inPlace = now.left == x && now.top == y && now.right - now.left == w && now.bottom - now.top == h;
-            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption)
+            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption) {
+                if (wanted && d->Edit->Handle == focus && d->Edit->Child == child) typing = child;
                 gone.push_back(std::move(d->Edit));
+            }
         }
         if (!wanted) continue;
         if (d->Edit) {
@@ -487,7 +499,7 @@ void TDKMenuItem::CreateEditBoxes() {
         auto edit = std::make_unique<TMenuEdit>();
         edit->Tag = r;
         edit->Child = child;
-        edit->ShowsHint = child->FMIID == TDKPopupMenu::FilterEditID;
+        edit->ShowsHint = child->FMIID == TDKPopupMenu::FilterEditID || (FPopupMenu && FPopupMenu->ShowsPrompt(child));
         edit->Brush.reset(CreateSolidBrush(LightenColor(FColor, 80)));
         edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
                                        x, y, w, h, FListView, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -495,6 +507,11 @@ void TDKMenuItem::CreateEditBoxes() {
         SendMessageW(edit->Handle, WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
         // Text first, handlers after: building the box fires no change.
         gui::Subclass(edit->Handle, EditProc, reinterpret_cast<DWORD_PTR>(edit.get()));
+        if (child == typing) {
+            SetFocus(edit->Handle);
+            int len = GetWindowTextLengthW(edit->Handle);
+            SendMessageW(edit->Handle, EM_SETSEL, edit->ShowsHint ? 0 : len, len);
+        }
         d->Edit = std::move(edit);
     }
     DropEdits(gone);
@@ -522,10 +539,17 @@ void TDKMenuItem::EditChange(TMenuEdit* Edit) {
 }
 
 void TDKMenuItem::EditKeyDown(TMenuEdit* Edit, WORD& Key, TShiftState Shift) {
-    (void)Edit;
     switch (Key) {
-    case VK_TAB:
     case VK_RETURN:
+        // Enter ends the edit it was typed into, wherever the pointer has moved the selection
+        // meanwhile; the filter box's Enter acts on the best match it selected.
+        if (TDKMenuItem* child = EditChild(this, Edit); child && child->FMIID != TDKPopupMenu::FilterEditID) {
+            EnterOn(this, child, RowBounds(Edit->Tag));
+            break;
+        }
+        ListKeyDown(Key, Shift);
+        break;
+    case VK_TAB:
     case VK_ESCAPE:
     case VK_UP:
     case VK_RIGHT:
@@ -557,6 +581,39 @@ void TDKMenuItem::EditMouseEnter(TMenuEdit* Edit) {
     if (FRotateIconTimer) FRotateIconTimer->SetEnabled(true);
 }
 
+void TDKMenuItem::FocusEditBox() {
+    TDKMenuItem* owner = FOwner;
+    if (!FEdited || !owner || !owner->FForm || !owner->FListView || !owner->FForm->Visible()) return;
+    for (int r = 0; r < owner->RowCount(); ++r) {
+        TMenuRowData* d = owner->RowData(r);
+        if (!d || !d->Edit || !d->Edit->Handle || d->ItemIndex < 0 || d->ItemIndex >= owner->Count() ||
+            owner->GetItem(d->ItemIndex) != this)
+            continue;
+        HWND box = d->Edit->Handle;
+        d->Edit->ShowsHint = FPopupMenu && FPopupMenu->ShowsPrompt(this);
+        // The row's window may not be the one clicked: it takes the keyboard.
+        BringToTop(owner->FForm->Handle(), true);
+        // The row shows as selected (with its caret) while the submenu of the command stays open
+        // for the command's next use: the selection is made without closing other submenus.
+        if (owner->SelectedRow() != r) {
+            owner->FForm->Filling = true;
+            LVITEMW lv{};
+            lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(owner->FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&lv));
+            lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(owner->FListView, LVM_SETITEMSTATE, r, reinterpret_cast<LPARAM>(&lv));
+            if (owner->FForm) owner->FForm->Filling = false;
+            owner->FSelectedShown = r;
+            owner->FRotateDegree = 0;
+            owner->UpdateWindow(-1, false);
+        }
+        if (owner->FRotateIconTimer) owner->FRotateIconTimer->SetEnabled(true);
+        SetFocus(box);
+        SendMessageW(box, EM_SETSEL, GetWindowTextLengthW(box), 0);  // all selected, the caret at the start
+        return;
+    }
+}
+
 void TDKMenuItem::EditMouseLeave(TMenuEdit* Edit) {
     (void)Edit;
     if (FListView) SetFocus(FListView);
@@ -574,6 +631,32 @@ LPARAM OnRowLabel(TDKMenuItem* item, POINT pt, LPARAM lp) {
     if (row < 0) return lp;
     RECT b = item->RowBounds(row);
     return MAKELPARAM(b.left + 2, pt.y);
+}
+
+// The menu window under a point of the screen, or null.
+TDKMenuItem* MenuItemAtPoint(POINT screen) {
+    TDKMenuItem* item = nullptr;
+    for (HWND h = WindowFromPoint(screen); h && !item; h = GetParent(h)) {
+        item = MenuItemOfList(h);
+        if (!item)
+            if (HWND list = FindWindowExW(h, nullptr, WC_LISTVIEWW, nullptr)) item = MenuItemOfList(list);
+    }
+    return item;
+}
+
+// The wheel turns the columns of the menu window under the pointer, whichever has the focus:
+// one column a notch, later columns when turned towards the user.
+void WheelColumns(POINT screen, int delta) {
+    static TDKMenuItem* last = nullptr;
+    static int rest = 0;
+    TDKMenuItem* item = MenuItemAtPoint(screen);
+    if (item != last) rest = 0;
+    last = item;
+    if (!item) return;
+    rest += delta;
+    int notches = rest / WHEEL_DELTA;
+    rest -= notches * WHEEL_DELTA;
+    if (notches) item->ScrollColumns(-notches);
 }
 
 // The record of one of our edit boxes, or null for any other window.
@@ -696,6 +779,36 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CAPTURECHANGED:
         if (drag.Source == item && reinterpret_cast<HWND>(lp) != hwnd) EndDrag(item);
         break;
+    case WM_MOUSEWHEEL:
+        WheelColumns(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}, GET_WHEEL_DELTA_WPARAM(wp));
+        return 0;
+    case WM_NCHITTEST: {
+        // The list's scroll bar lies, unseen, in the band below the rows: a press there is a
+        // press beside the rows, not a page's scroll.
+        LRESULT hit = gui::CallOriginal(hwnd, msg, wp, lp);
+        return hit == HTHSCROLL ? HTCLIENT : hit;
+    }
+    case WM_KEYDOWN:
+        // Right on a row with a submenu opens it: the list's own step to the next column would
+        // take the selection away and close it again. A kept window's list opens nothing.
+        if (wp == VK_RIGHT && item->Form()) {
+            TDKMenuItem* child = item->GetSelectedMi(nullptr);
+            if (child && child->FItems) {
+                WORD key = VK_RIGHT;
+                item->ListKeyDown(key, KeyShift());
+                return 0;
+            }
+        }
+        [[fallthrough]];
+    // The list scrolls itself to the row that keys (arrows at its edge, Page Up and Down, typed
+    // letters) or its scroll bar reach.
+    case WM_CHAR:
+    case WM_HSCROLL:
+    case LVM_ENSUREVISIBLE: {
+        LRESULT r = gui::CallOriginal(hwnd, msg, wp, lp);
+        if (MenuItemOfList(hwnd) == item) item->FollowListScroll();
+        return r;
+    }
     case WM_COMMAND:
         if (HIWORD(wp) == EN_CHANGE) {
             HWND eh = reinterpret_cast<HWND>(lp);

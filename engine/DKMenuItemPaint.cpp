@@ -437,7 +437,7 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     if (!FForm || !FForm->Handle() || !IsWindowVisible(FForm->Handle()) || !BackGround || !Graphics) return;
     int rows = RowCount();
     if (rows <= 0) return;
-    // Rows in columns past the picture (off the screen) are neither painted nor handed over.
+    // Rows in columns scrolled out of the window are neither painted nor handed over.
     if (ItemInd >= 0 && (ItemInd >= rows || !RowInPicture(ItemInd))) return;
     PaintPicture(ItemInd);
     // The whole picture is handed over; after a one-row paint only that row is new, which the
@@ -784,7 +784,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
 
     // 9. Drop mark.
     if (FDragPosition.Row >= 0.0f && static_cast<int>(std::trunc(FDragPosition.Row)) == Row) {
-        float width = static_cast<float>(std::max<int>(FLayoutWidth, sz.cx));
+        float width = static_cast<float>(sz.cx);
         auto grad = HGradient(0, Gdiplus::Color(255, 0, 0, 0), width, Gdiplus::Color(0, 0, 0, 0));
         Pen p(grad.get(), 2.0f);
         float frac = FDragPosition.Row - std::trunc(FDragPosition.Row);

@@ -22,9 +22,14 @@ TDKMenuItem::TDKMenuItem() {
 
 TDKMenuItem::~TDKMenuItem() {
     if (FLifeToken) FLifeToken->store(false);
-    // The window goes first: its rows point at the children.
-    CloseWindow();
-    DestroyWindowParts();  // a stored item's window is only hidden by CloseWindow
+    // The window goes first: its rows point at the children. Only an item with a window touches
+    // the process's lists of windows, which belong to the GUI thread: menus are built, and their
+    // spare items dropped, on threads of their own, where no item has a window.
+    StopFolderWatch();
+    if (FForm) {
+        CloseWindow();
+        DestroyWindowParts();  // a stored item's window is only hidden by CloseWindow
+    }
     if (FItems) {
         for (TDKMenuItem* child : *FItems) delete child;
         FItems->clear();

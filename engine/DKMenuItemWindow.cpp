@@ -1,11 +1,12 @@
 // The menu window of an item: creation, rows, layout, drawing resources, closing.
 #include <algorithm>
-#include <climits>
+#include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
 
 #include "Application.h"
+#include "BarLayout.h"
 #include "Configs.h"
 #include "DKUtils.h"
 #include "Handles.h"
@@ -35,6 +36,7 @@ HandlerScope::~HandlerScope() {
     if (--g_depth == 0) {
         // Freeing may run handlers of its own (destroying windows); those add to the list.
         ++g_depth;
+        TrimKeptWindows();
         while (!Pending().empty()) {
             auto work = std::move(Pending());
             Pending().clear();
@@ -43,6 +45,8 @@ HandlerScope::~HandlerScope() {
         --g_depth;
     }
 }
+
+int HandlerDepth() { return g_depth; }
 
 void DeferFree(std::function<void()> free) {
     if (g_depth > 0) Pending().push_back(std::move(free));
@@ -94,7 +98,14 @@ HFONT ListFont() {
     return font;
 }
 
-SIZE ScreenSize() { return SIZE{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+// Menu windows lie in the work area and below the bar. The bar's height counts even while it
+// is slid away (auto-hide leaves the work area's top at 0): it slides back over the menus' top.
+menu_layout::Area MenuArea() {
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return menu_layout::Area{static_cast<int>(work.left), std::max(static_cast<int>(work.top), BAR_HEIGHT),
+                             static_cast<int>(work.right), static_cast<int>(work.bottom)};
+}
 
 // Widths of captions in the list's font, measured once: a memory DC needs no round trip to
 // the server as the screen's DC does, and most captions are measured again at each fill.
@@ -149,7 +160,35 @@ void Unkeep(TDKMenuItem* item) {
     auto& v = KeptWindows();
     v.erase(std::remove(v.begin(), v.end(), item), v.end());
 }
+
+// Work on windows and rows under way (a release, a fill, a closing). A kept window is destroyed
+// only when none is: a window closed inside a change of the tree would otherwise push out the
+// oldest kept one there and then, which may be the very item whose rows are being changed
+// further up (a kept window keeps its rows, so a change to its item closes what its rows
+// opened) or the list whose click runs the change.
+int g_treeWork = 0;
+struct TreeWork {
+    TreeWork() { ++g_treeWork; }
+    ~TreeWork() {
+        if (--g_treeWork == 0 && menu_window::HandlerDepth() == 0) TrimKeptWindows();
+    }
+    TreeWork(const TreeWork&) = delete;
+    TreeWork& operator=(const TreeWork&) = delete;
+};
 }  // namespace
+
+void menu_window::TrimKeptWindows() {
+    static bool trimming = false;
+    if (g_treeWork > 0 || trimming) return;
+    trimming = true;
+    auto& kept = KeptWindows();
+    while (kept.size() > kKeptWindows) {
+        TDKMenuItem* oldest = kept.back();
+        kept.pop_back();
+        oldest->DestroyWindowParts();
+    }
+    trimming = false;
+}
 
 LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     HandlerScope scope;
@@ -169,7 +208,9 @@ LRESULT TMenuForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         }
         if (hdr->code == LVN_ODFINDITEMW) return FindRowByPrefix(item, *reinterpret_cast<NMLVFINDITEMW*>(lp));
-        if (Filling) break;
+        // A kept window is closed: its list may still have the focus or finish a click that
+        // closed it (selecting the pressed row), but nothing it reports acts on the menu.
+        if (Filling || Kept) break;
         switch (hdr->code) {
         case NM_CLICK:
             // On Windows the list took the button-up itself: the row's release comes from here.
@@ -269,6 +310,49 @@ RECT TDKMenuItem::RowIconRect(int Row) const {
     return r;
 }
 
+void TDKMenuItem::ScrollColumns(int Columns) {
+    if (!FListView || FBoundsCache.empty() || Columns == 0 || FColumnWidth <= 0) return;
+    const int rows = static_cast<int>(FBoundsCache.size()), W = FColumnWidth;
+    int perColumn = 1;
+    while (perColumn < rows && FBoundsCache[perColumn].left == FBoundsCache[0].left) ++perColumn;
+    RECT client{}, first{LVIR_BOUNDS, 0, 0, 0};
+    GetClientRect(FListView, &client);
+    ListDirect(FListView, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+    const int shown = std::max(1, static_cast<int>(client.right) / W), total = (rows + perColumn - 1) / perColumn;
+    const int now = std::max(0, -static_cast<int>(first.left) / W);
+    const int target = std::clamp(now + Columns, 0, std::max(0, total - shown));
+    if (target != now) {
+        // The list scrolls by as little as brings a row in: the top row of the column that is
+        // to be the last shown (going on) or the first (going back).
+        int column = target > now ? target + shown - 1 : target;
+        ListDirect(FListView, LVM_ENSUREVISIBLE, std::min(rows - 1, column * perColumn), FALSE);
+    }
+    FollowListScroll();
+}
+
+void TDKMenuItem::FollowListScroll() {
+    if (!FListView || FBoundsCache.empty()) return;
+    RECT first{LVIR_BOUNDS, 0, 0, 0};
+    ListDirect(FListView, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+    int dx = first.left - FBoundsCache[0].left;
+    if (dx == 0) return;
+    // In list mode every row moves alike.
+    for (RECT& b : FBoundsCache) OffsetRect(&b, dx, 0);
+    FColumnIndex = std::max(0, -static_cast<int>(first.left) / std::max(1, FColumnWidth));
+    // Submenus hang off rows that moved.
+    CloseChildWindows();
+    for (auto& d : FRows) {
+        if (!d->Edit || !d->Edit->Handle) continue;
+        RECT e{};
+        GetWindowRect(d->Edit->Handle, &e);
+        MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&e), 2);
+        SetWindowPos(d->Edit->Handle, nullptr, e.left + dx, e.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (!FForm || !FForm->Visible()) return;  // a closing window is painted at its next fill
+    PaintAll();
+    Present(nullptr);
+}
+
 int TDKMenuItem::SelectedRow() const {
     if (!FListView) return -1;
     return static_cast<int>(SendMessageW(FListView, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
@@ -279,7 +363,8 @@ int TDKMenuItem::SelectedRow() const {
 struct TRowsPlan {
     std::vector<std::unique_ptr<TMenuRowData>> Rows;
     int W = menu_layout::MinColumnWidth;
-    int Left = 0, Top = 0, Width = menu_layout::MinColumnWidth, Height = 17, LayoutWidth = 0;
+    int Left = 0, Top = 0, Width = menu_layout::MinColumnWidth, Height = 17;
+    bool Leftward = false;
     int PerColumn() const { return std::max(1, (Height - 17) / menu_layout::RowPitch); }
     int ShownColumns() const { return std::max(1, Width / std::max(1, W)); }
 };
@@ -289,18 +374,18 @@ struct TRowsPlan {
 void TDKMenuItem::ShowAt(int X, int Y) {
     if (!FItems) return;
     int id = MenuIdForLog();
-    const SIZE screen = ScreenSize();
+    const menu_layout::Area area = MenuArea();
     try {
         if (FOnBeforExpose) FOnBeforExpose(this);
         if (!FItems) return;
         int v = 0;
         for (TDKMenuItem* c : *FItems)
             if (c->FVisible) ++v;
-        Y = menu_layout::FitTop(Y, v, screen.cy);
+        Y = menu_layout::FitTop(Y, v, area);
     } catch (const std::exception& e) {
         Log(4, L"(c8) /" + std::to_wstring(id) + L"/ " + What(e));
     }
-    TRowsPlan plan = PlanRows(X, Y, screen);
+    TRowsPlan plan = PlanRows(X, Y, area);
     if (!FForm) {
         try {
             FForm = std::make_unique<TMenuForm>(this);
@@ -323,8 +408,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                 // Owner data: the list keeps only the number of rows; their texts are ours.
                 FListView = CreateWindowExW(0, WC_LISTVIEWW, (L"lv" + std::to_wstring(id)).c_str(),
                                             WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_LIST | LVS_SINGLESEL |
-                                                LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_NOSCROLL |
-                                                LVS_OWNERDATA,
+                                                LVS_SHAREIMAGELISTS | LVS_SHOWSELALWAYS | LVS_OWNERDATA,
                                             0, 0, plan.Width, plan.Height + ListExtra(plan.Height, plan.PerColumn()),
                                             h, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (!FListView) throw std::runtime_error("the menu list cannot be created");
@@ -409,7 +493,20 @@ void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
     Edits.clear();
 }
 
-TRowsPlan TDKMenuItem::PlanRows(int Left, int Top, SIZE Screen) const {
+bool TDKMenuItem::OpeningRow(RECT& Row) const {
+    const TMenuForm* form = FOwner ? FOwner->Form() : nullptr;
+    if (!form || !form->Handle() || !IsWindowVisible(form->Handle())) return false;
+    for (size_t r = 0; r < FOwner->FRows.size(); ++r) {
+        if (FOwner->FRows[r]->Child != this) continue;
+        RECT w = form->BoundsRect();
+        Row = FOwner->RowBounds(static_cast<int>(r));
+        OffsetRect(&Row, w.left, w.top);
+        return true;
+    }
+    return false;
+}
+
+TRowsPlan TDKMenuItem::PlanRows(int Left, int Top, const menu_layout::Area& Area) const {
     TRowsPlan p;
     std::vector<int> widths;
     if (FItems) {
@@ -424,32 +521,37 @@ TRowsPlan TDKMenuItem::PlanRows(int Left, int Top, SIZE Screen) const {
             p.Rows.push_back(std::move(data));
         }
     }
-    p.W = menu_layout::ColumnWidth(widths);
+    // A submenu is placed by the row that opened it, wherever it was asked (a refill asks for
+    // where it stands, which may be left of the row).
+    RECT row{};
+    menu_layout::Opening from;
+    bool opened = OpeningRow(row);
+    if (opened) from = menu_layout::Opening{static_cast<int>(row.left), static_cast<int>(row.right), FOwner->FOpensLeft};
+    p.W = std::min(menu_layout::ColumnWidth(widths), menu_layout::ColumnCap(Area, opened ? &from : nullptr));
     for (size_t r = 0; r < p.Rows.size(); ++r)
         if (widths[r] > p.W - 42) p.Rows[r]->Text = menu_layout::CutCaption(p.Rows[r]->Text, p.W, CaptionWidth);
-    auto size = menu_layout::SizeWindow(static_cast<int>(p.Rows.size()), p.W, Top, Screen.cy);
+    auto size = menu_layout::SizeWindow(static_cast<int>(p.Rows.size()), Top, Area);
+    auto place = menu_layout::Place(Left, p.W, size.Columns, Area, opened ? &from : nullptr);
     p.Top = Top;
     p.Height = size.Height;
-    int ownerLeft = INT_MIN;
-    if (FOwner && FOwner->FForm && FOwner->FForm->Handle()) ownerLeft = FOwner->FForm->BoundsRect().left;
-    p.Left = menu_layout::LeftEdge(Left, size.Width, Screen.cx, ownerLeft);
-    // Columns past the screen's edge get no window area and no picture: a folder of
-    // thousands of entries would otherwise make a window tens of thousands of pixels wide.
-    p.LayoutWidth = size.Width;
-    p.Width = menu_layout::ShownWidth(p.Left, size, p.W, Screen.cx);
+    p.Left = place.Left;
+    p.Width = place.Columns * p.W;
+    p.Leftward = place.Leftward;
     return p;
 }
 
 void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     if (!FForm || !FListView) return;
+    TreeWork work;
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
     try {
         FForm->Filling = true;
         CloseChildWindows();
+        if (!FForm || !FListView) return;
         TRowsPlan own;
         RECT wr = FForm->BoundsRect();
         if (!Plan) {
-            own = PlanRows(wr.left, wr.top, ScreenSize());
+            own = PlanRows(wr.left, wr.top, MenuArea());
             Plan = &own;
         }
         std::vector<std::unique_ptr<TMenuRowData>>& rows = Plan->Rows;
@@ -470,15 +572,16 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
             SpareRowEdits();
             FRows = std::move(rows);
             FIconPictures.clear();
-            ListDirect(FListView, LVM_SETITEMCOUNT, static_cast<WPARAM>(row), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+            // The width first: the list sets its scroll range when it learns the count.
             if (W != FColumnWidth) ListDirect(FListView, LVM_SETCOLUMNWIDTH, 0, W);
             FColumnWidth = W;
+            ListDirect(FListView, LVM_SETITEMCOUNT, static_cast<WPARAM>(row), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
         }
         left = Plan->Left;
         top = Plan->Top;
         width = Plan->Width;
         height = Plan->Height;
-        FLayoutWidth = Plan->LayoutWidth;
+        FOpensLeft = Plan->Leftward;
         int shownColumns = Plan->ShownColumns();
         // A window with rows is as high as its picture (the hand-over sizes it): one pixel more.
         int shownHeight = row > 0 ? height + 1 : height;
@@ -486,7 +589,11 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
             SetWindowPos(FForm->Handle(), nullptr, left, top, width, shownHeight, SWP_NOZORDER | SWP_NOACTIVATE);
         RECT lr{};
         GetWindowRect(FListView, &lr);
-        if (!sameRows || lr.right - lr.left != width || lr.bottom - lr.top < height) {
+        // New rows, or a window about to show, start at the first column.
+        bool fromStart = !sameRows || !IsWindowVisible(FForm->Handle());
+        RECT first{LVIR_BOUNDS, 0, 0, 0};
+        if (row > 0) ListDirect(FListView, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+        if (!sameRows || lr.right - lr.left != width || lr.bottom - lr.top < height || (fromStart && first.left < 0)) {
             // A list in list mode keeps room for a horizontal scroll bar below its rows (the 17 in
             // the height). Where that room differs, the list reaches below the window until each
             // column holds the rows the height was made for.
@@ -503,7 +610,8 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
                     break;
                 }
             }
-            // The rows stay where the list put them until the next fill.
+            if (fromStart && row > 0) ListDirect(FListView, LVM_ENSUREVISIBLE, 0, FALSE);
+            // The rows stay where the list put them until the next fill or scroll.
             FBoundsCache.assign(static_cast<size_t>(row), RECT{});
             FIconTopCache.assign(static_cast<size_t>(row), 0);
             for (int r = 0; r < row; ++r) {
@@ -514,6 +622,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
                 FIconTopCache[static_cast<size_t>(r)] = ic.top;
             }
         }
+        FColumnIndex = row > 0 && !FBoundsCache.empty() ? std::max(0, -static_cast<int>(FBoundsCache[0].left) / std::max(1, W)) : 0;
         FForm->Filling = false;
     } catch (const std::exception& e) {
         if (FForm) FForm->Filling = false;
@@ -581,6 +690,7 @@ void TDKMenuItem::ReleasePicture() {
 // ---- ReleaseWindowResources ----
 
 void TDKMenuItem::ReleaseWindowResources() {
+    TreeWork work;
     int id = MenuIdForLog();
     try {
         // Rows already gone (a folder refilled entry by entry): nothing below is open either.
@@ -588,6 +698,7 @@ void TDKMenuItem::ReleaseWindowResources() {
             CancelRowIcons(this);
             FForm->Filling = true;
             CloseChildWindows();
+            if (!FForm || !FListView) return;
             SpareRowEdits();
             FRows.clear();
             FBoundsCache.clear();
@@ -602,17 +713,18 @@ void TDKMenuItem::ReleaseWindowResources() {
     }
     // The pictures made from the rows' icons go with the rows; the drawing surface stays.
     FIconPictures.clear();
-    FLayoutWidth = 0;
 }
 
 // ---- CloseWindow ----
 
 void TDKMenuItem::CloseWindow() {
+    TreeWork work;
     CloseWindowsBelow(false);
     CloseOwnWindow();
 }
 
 void TDKMenuItem::CloseOwnWindow() {
+    TreeWork work;
     StopFolderWatch();
     if (!FForm) return;
     HWND h = FForm->Handle();
@@ -634,16 +746,12 @@ void TDKMenuItem::CloseOwnWindow() {
     ShowWindow(h, SW_HIDE);
     if (FForm) FForm->Hiding = false;
     if (FDragged) return;  // stored items keep their window as long as they live
-    // Kept for the next opening; the longest hidden beyond the limit goes.
+    // Kept for the next opening; the longest hidden beyond the limit goes once the work on the
+    // windows is done.
     FForm->Kept = true;
     auto& kept = KeptWindows();
     Unkeep(this);
     kept.insert(kept.begin(), this);
-    while (kept.size() > kKeptWindows) {
-        TDKMenuItem* oldest = kept.back();
-        kept.pop_back();
-        oldest->DestroyWindowParts();
-    }
 }
 
 void TDKMenuItem::DestroyWindowParts() {
@@ -651,6 +759,7 @@ void TDKMenuItem::DestroyWindowParts() {
     CancelPresent();  // a batch ending later finds nothing to hand over
     FTurnWindow.reset();  // before the window that owns it
     if (!FForm) return;
+    TreeWork work;
     CancelDrag(this);
     ReleaseWindowResources();
     DropEdits(FSpareEdits);

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 #include <unordered_map>
 
 #include "DKComponents.h"
 #include "DKDataModule.h"
 #include "DKUtils.h"
 #include "MenuForm.h"
+#include "ShellIcon.h"
 #include "SysUtils.h"
 
 
@@ -46,9 +48,100 @@ void SetPIDL(TDKMenuItem* item, LPITEMIDLIST pidl) {
     PIDLPtr old(std::exchange(item->FPIDL, pidl));
 }
 
-bool IsDirectory(const std::wstring& path) {
+// A stored file's id list, parsed from its path on first use; its icon, still to be looked up
+// by name, is looked up first (with an id list the look-up would read the file instead).
+void ParseStoredPath(TDKMenuItem* item) {
+    if (item->FPIDL || gui::Trim(item->ExecPath()).empty()) return;
+    if (item->FIconInGlobList) ShellIconIndex(item);
+    SetPIDL(item, ParsePath(item->ExecPath()));
+}
+
+bool AskIsDirectory(const std::wstring& path) {
     DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Which stored paths name folders, while a menu's stored items are prepared. A folder that
+// holds many of them is listed once instead of being asked about each: a menu may store many
+// thousands of files, and under Wine a name missing from a large folder costs a scan of it.
+class TStoredFolders {
+public:
+    bool IsDirectory(const std::wstring& path) {
+        std::wstring dir, name;
+        if (!Split(path, dir, name)) return AskIsDirectory(path);
+        TFolder& folder = Folder(dir);
+        if (!folder.Met) {
+            folder.Met = true;
+            // A folder met for the first time: once many of its siblings were met, their parent
+            // is listed and tells whether it exists.
+            std::wstring up, own;
+            if (Split(dir, up, own)) {
+                TFolder& parent = Folder(up);
+                if (parent.Listed || Listing(up, parent)) folder.Listed = !parent.Folders.count(gui::AnsiLowerCase(own));
+            }
+        }
+        if (!folder.Listed && !Listing(dir, folder)) {
+            DWORD a = GetFileAttributesW(path.c_str());
+            // No such folder: nothing else in it is asked about.
+            if (a == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_PATH_NOT_FOUND) folder.Listed = true;
+            return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        return folder.Folders.count(gui::AnsiLowerCase(name)) != 0;
+    }
+
+private:
+    static constexpr int kAskedBeforeListing = 16;
+    struct TFolder {
+        int Asked = 0;
+        bool Met = false, Listed = false, Unlistable = false;
+        std::unordered_set<std::wstring> Folders;  // lower-cased names of its subfolders
+    };
+
+    // A drive path's folder and last name; false for any other form (those are asked as they
+    // are: short names, trailing dots and blanks, forward slashes and UNC paths).
+    static bool Split(const std::wstring& path, std::wstring& dir, std::wstring& name) {
+        const size_t slash = path.rfind(L'\\');
+        if (path.size() <= 3 || !iswalpha(path[0]) || path.compare(1, 2, L":\\") != 0 || slash == std::wstring::npos ||
+            slash + 1 >= path.size() || path.find_first_of(L"/~") != std::wstring::npos || path.back() == L'.' ||
+            path.back() == L' ')
+            return false;
+        dir = path.substr(0, slash);
+        name = path.substr(slash + 1);
+        return true;
+    }
+
+    TFolder& Folder(const std::wstring& dir) { return FFolders[gui::AnsiLowerCase(dir)]; }
+
+    // Counts one more question about the folder and lists it once they are many; whether it is
+    // listed now.
+    static bool Listing(const std::wstring& dir, TFolder& folder) {
+        if (folder.Listed || folder.Unlistable || ++folder.Asked <= kAskedBeforeListing) return folder.Listed;
+        WIN32_FIND_DATAW data;
+        HANDLE h = FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                    FIND_FIRST_EX_LARGE_FETCH);
+        if (h == INVALID_HANDLE_VALUE) {
+            DWORD e = GetLastError();
+            // A folder that is not there holds no folders; any other refusal is asked path by path.
+            folder.Listed = e == ERROR_PATH_NOT_FOUND || e == ERROR_FILE_NOT_FOUND;
+            folder.Unlistable = !folder.Listed;
+            return folder.Listed;
+        }
+        do {
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) folder.Folders.insert(gui::AnsiLowerCase(data.cFileName));
+        } while (FindNextFileW(h, &data));
+        FindClose(h);
+        return folder.Listed = true;
+    }
+
+    // References to its elements stay valid while others are added.
+    std::unordered_map<std::wstring, TFolder> FFolders;
+};
+
+// The listing of the build running on this thread, if any.
+thread_local TStoredFolders* tStoredFolders = nullptr;
+
+bool IsDirectory(const std::wstring& path) {
+    return tStoredFolders ? tStoredFolders->IsDirectory(path) : AskIsDirectory(path);
 }
 
 // The folder of a file path, without the trailing backslash unless it is a drive's root; none
@@ -127,7 +220,6 @@ TDKPopupMenu::~TDKPopupMenu() {
     delete FItems;
     FItems = nullptr;
     for (gui::IconHandle* h : {&FFoldIcon, &FFavIcon, &FDeleteIcon}) h->reset();
-    ReleaseShellContextMenu(this);
 }
 
 bool TDKPopupMenu::Alive(const TDKPopupMenu* p) {
@@ -164,6 +256,9 @@ void TDKPopupMenu::Popup(int X, int Y) {
 }
 
 void TDKPopupMenu::Hide() {
+    // An edit not ended with Enter ends as a cancel, however the menu goes: the row is saved as
+    // it was.
+    CancelEdits();
     if (Acitve()) FHiddenAt = GetTickCount64();
     if (FItems) {
         FItems->CloseWindow();
@@ -180,6 +275,11 @@ void TDKPopupMenu::LoadFavorites() {
     title->AddMenuItem(0, L"Create New Group", [this](TDKMenuItem* s) { CreateGroup(s); }, false, true);
     title->AddMenuItem(0, L"Clear Favorites", [this](TDKMenuItem* s) { ClearFavorites(s); });
     FMaxMIID = DKData ? DKData->FillMenuItem(FItems, FMenuID, -1, -1) : -1;
+    TStoredFolders folders;
+    tStoredFolders = &folders;
+    struct TEnd {
+        ~TEnd() { tStoredFolders = nullptr; }
+    } end;
     for (int i = 1; i < FItems->Count(); ++i) InitStoredItem(FItems->GetItem(i));
 }
 
@@ -286,8 +386,8 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
     if (!gui::Trim(Item->ExecPath()).empty()) {
         Item->SetIsFavorite(true);
         Item->FOnClick = [this](TDKMenuItem* s) { RunItem(s); };
-        SetPIDL(Item, ParsePath(Item->ExecPath()));
         if (IsDirectory(Item->ExecPath())) {
+            SetPIDL(Item, ParsePath(Item->ExecPath()));
             if (Item->FPIDL) Item->ExposeFolder(Item->FPIDL, false, 0xE0, 1);
             // Rows queried while the menu is built belong to the building thread's shell objects:
             // the thread that shows them queries its own when the window opens.
@@ -310,10 +410,20 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
             ExposeItemMenu(Item);
             Item->FOnBeforExpose = requery;
         } else {
-            Item->FOnClick = [Item](TDKMenuItem* s) { Item->DoExecItemIDList(s); };
-            Item->TakeIcon(gui::IconHandle(GetShellSmallIcon(Item->ExecPath())));
+            // A file's id list and icon are made when the user reaches its row: parsing a path
+            // costs the shell about a millisecond and an icon is a pair of bitmaps, too much for
+            // each of many thousands of stored rows. The icon follows from the name, as before.
+            Item->FIcon = reinterpret_cast<HICON>(ShellIconPending);
+            Item->FIconInGlobList = true;
+            Item->FOnClick = [Item](TDKMenuItem* s) {
+                ParseStoredPath(Item);
+                Item->DoExecItemIDList(s);
+            };
             Item->AddMenuItem(0, TDKData::EmptyCaption);
-            Item->FOnBeforExpose = [this](TDKMenuItem* s) { ExposeItemMenu(s); };
+            Item->FOnBeforExpose = [this](TDKMenuItem* s) {
+                ParseStoredPath(s);
+                ExposeItemMenu(s);
+            };
         }
         return;
     }
@@ -327,15 +437,86 @@ void TDKPopupMenu::InitStoredItem(TDKMenuItem* Item) {
 void TDKPopupMenu::BeginRename(TDKMenuItem* Sender) {
     TDKMenuItem* T = Sender->Owner();
     if (!T) return;
-    T->SetEdited(true);
-    T->FOldOnClick = T->FOnClick;
-    T->FOnClick = [this](TDKMenuItem* s) { EndRename(s); };
+    StartEdit(T, [this](TDKMenuItem* s) { EndRename(s); });
 }
 
 void TDKPopupMenu::EndRename(TDKMenuItem* Item) {
+    ForgetEdit(Item);
     Item->FOnClick = Item->FOldOnClick;
     Item->FOldOnClick = nullptr;
     Item->SetEdited(false);
+}
+
+// ---- edits started by a command ----
+
+TDKPopupMenu::TOpenEdit* TDKPopupMenu::OpenEdit(const TDKMenuItem* Item) {
+    std::erase_if(FOpenEdits, [](const TOpenEdit& e) { return !*e.Alive || !e.Item->Edited(); });
+    for (TOpenEdit& e : FOpenEdits)
+        if (e.Item == Item) return &e;
+    return nullptr;
+}
+
+void TDKPopupMenu::StartEdit(TDKMenuItem* Item, TDKNotifyEvent OnEnter) {
+    // A second start of the same edit goes back to it: parking its Enter handler would lose the
+    // item's own.
+    if (OpenEdit(Item)) {
+        Item->FocusEditBox();
+        return;
+    }
+    ForgetEdit(Item);
+    FOpenEdits.push_back({Item, Item->LifeToken(), Item->Caption(), false});
+    Item->SetEdited(true);
+    Item->FOldOnClick = Item->FOnClick;
+    Item->FOnClick = std::move(OnEnter);
+    Item->FocusEditBox();
+}
+
+TDKMenuItem* TDKPopupMenu::InsertPrompt(TDKMenuItem* Sender, TDKMenuItem* Parent, int Index, int MIID,
+                                        const std::wstring& Prompt, TDKNotifyEvent OnEnter) {
+    // The refill of the parent's window leaves the command's submenu open: the command can be
+    // used again at once, and the window that was clicked keeps the keyboard's way in.
+    menu_window::KeepOpen().assign({Sender->Owner()});
+    struct Forget {
+        ~Forget() { menu_window::KeepOpen().clear(); }
+    } forget;
+    TDKMenuItem* row = Parent->InsertMenuItem(Index, MIID, Prompt, std::move(OnEnter), false, false, true, true);
+    FOpenEdits.push_back({row, row->LifeToken(), Prompt, true});
+    row->FocusEditBox();
+    return row;
+}
+
+TDKMenuItem* TDKPopupMenu::OpenPrompt(const TDKMenuItem* Parent, const std::wstring& Prompt) {
+    OpenEdit(nullptr);  // drops the finished ones
+    for (const TOpenEdit& e : FOpenEdits)
+        if (e.Prompt && e.Item->Owner() == Parent && e.Caption == Prompt) return e.Item;
+    return nullptr;
+}
+
+void TDKPopupMenu::ForgetEdit(const TDKMenuItem* Item) {
+    std::erase_if(FOpenEdits, [Item](const TOpenEdit& e) { return e.Item == Item; });
+}
+
+void TDKPopupMenu::CancelEdits() {
+    OpenEdit(nullptr);
+    std::vector<TOpenEdit> edits;
+    edits.swap(FOpenEdits);
+    for (TOpenEdit& e : edits) {
+        if (e.Prompt) {
+            FOpenEdits.push_back(std::move(e));
+            continue;
+        }
+        TDKMenuItem* T = e.Item;
+        T->FOnClick = std::move(T->FOldOnClick);
+        T->FOldOnClick = nullptr;
+        T->SetCaption(e.Caption);
+        T->SetEdited(false);
+    }
+}
+
+bool TDKPopupMenu::ShowsPrompt(const TDKMenuItem* Item) const {
+    for (const TOpenEdit& e : FOpenEdits)
+        if (e.Item == Item && *e.Alive) return e.Prompt && Item->Caption() == e.Caption;
+    return false;
 }
 
 // ---- handlers ----
@@ -343,7 +524,6 @@ void TDKPopupMenu::EndRename(TDKMenuItem* Item) {
 void TDKPopupMenu::CreateGroup(TDKMenuItem* Sender) {
     TDKMenuItem* O = Sender->Owner();
     if (!O) return;
-    ++FMaxMIID;
     TDKMenuItem* parent = O;
     int index = 0;
     if (O->MIID() == FavoritesTitleID) {
@@ -351,9 +531,14 @@ void TDKPopupMenu::CreateGroup(TDKMenuItem* Sender) {
         parent = FItems;
         index = std::min(k == 0 ? k + 1 : k + 2, FItems->Count());
     }
-    TDKMenuItem* group = parent->InsertMenuItem(
-        index, FMaxMIID, L"Type Group Title and Press Enter", [this](TDKMenuItem* s) { InitStoredItem(s); }, false,
-        false, true, true);
+    // One new row at a time in a place: the command goes back to the open one.
+    if (TDKMenuItem* open = OpenPrompt(parent, GroupPrompt)) {
+        open->FocusEditBox();
+        return;
+    }
+    ++FMaxMIID;
+    TDKMenuItem* group =
+        InsertPrompt(Sender, parent, index, FMaxMIID, GroupPrompt, [this](TDKMenuItem* s) { InitStoredItem(s); });
     group->SetLoadable(true);
     group->SetDragged(true);
 }

@@ -1,7 +1,6 @@
 // Shell context menus as menu items: the item's shell commands are queried into a popup menu
 // handle, converted to children, submenus filled on demand, commands invoked and recorded.
 #include <string>
-#include <utility>
 
 #include "Application.h"
 #include "DKComponents.h"
@@ -14,20 +13,6 @@ namespace {
 
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 
-// The handle of the last query lives in the menu (items without a menu share one slot). A menu
-// is built on one thread and then used on the GUI thread only, so no lock is needed.
-HMENU g_menulessHandle = nullptr;
-
-HMENU& HandleSlot(const TDKPopupMenu* Menu) {
-    return Menu ? const_cast<TDKPopupMenu*>(Menu)->FContexMenu : g_menulessHandle;
-}
-
-void SetHandle(const TDKPopupMenu* Menu, HMENU H) {
-    // Rows of the earlier query were removed with that exposure; its handle is not read again.
-    gui::MenuHandle old(std::exchange(HandleSlot(Menu), H));
-    if (old.get() == H) old.release();
-}
-
 // Predefined menu-bitmap values (HBMMENU_*) stand for pictures the system draws itself.
 bool IsRealBitmap(HBITMAP b) {
     auto v = reinterpret_cast<INT_PTR>(b);
@@ -36,18 +21,18 @@ bool IsRealBitmap(HBITMAP b) {
 
 }  // namespace
 
-HMENU ShellContextMenuHandle(const TDKPopupMenu* Menu) { return HandleSlot(Menu); }
-
-void ReleaseShellContextMenu(const TDKPopupMenu* Menu) { SetHandle(Menu, nullptr); }
+HMENU ShellContextMenuHandle(const TDKMenuItem* Item) { return Item ? Item->FCommandsHMenu.get() : nullptr; }
 
 void QueryShellCommands(TDKMenuItem* Item) {
     Item->FCommandsMenu.reset();
     Item->FCommandsThread = 0;
+    // The rows of the earlier query went with this exposure; so does the menu they were read from.
+    Item->FCommandsHMenu.reset();
     IContextMenu* cm = Item->ContextMenu();
     if (!cm) return;
-    HMENU menu = CreatePopupMenu();
+    Item->FCommandsHMenu.reset(CreatePopupMenu());
+    HMENU menu = Item->FCommandsHMenu.get();
     if (!menu) return;
-    SetHandle(Item->PopupMenu(), menu);
     if (FAILED(cm->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL))) return;
     Item->FCommandsMenu = gui::ComPtr<IContextMenu>::Share(cm);
     Item->FCommandsThread = GetCurrentThreadId();
@@ -119,7 +104,8 @@ void ShellCommandClick(TDKMenuItem* Sender) {
             auto cm2 = cm3 ? gui::ComPtr<IContextMenu2>() : x->FCommandsMenu.as<IContextMenu2>();
             if (!cm3 && !cm2) return;
             const int pos = static_cast<int>(reinterpret_cast<INT_PTR>(Sender->Data()));
-            HMENU h = GetSubMenu(ShellContextMenuHandle(Sender->PopupMenu()), pos);
+            // The submenu is read from the menu the owner's own query filled.
+            HMENU h = GetSubMenu(x->FCommandsHMenu.get(), pos);
             if (cm3)
                 cm3->HandleMenuMsg(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(h), pos);
             else

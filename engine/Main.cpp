@@ -251,14 +251,8 @@ void TOrvane::FormCreate() {
                 reg.WriteString(L"Shell", shell);
                 reg.CloseKey();
             }
-            reg.SetRoot(HKEY_LOCAL_MACHINE);
-            if (reg.OpenKey(L"SOFTWARE\\Orvane", true)) {
-                if (reg.ReadInteger(L"Inited") == 0) {
-                    DKData->FillDefaultDB();
-                    reg.WriteInteger(L"Inited", 1);
-                }
-                reg.CloseKey();
-            }
+            // HKLM is only read here: a standard user may not open it for writing.
+            DKData->FillDefaultDBOnFirstRun();
         } catch (const std::exception& e) {
             Log(4, L"m1( " + ExceptionText(e));
         }

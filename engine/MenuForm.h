@@ -50,6 +50,11 @@ public:
 };
 // Runs free now, or at the end of the running handler.
 void DeferFree(std::function<void()> free);
+// How many handlers are running (0: none).
+int HandlerDepth();
+// Destroys the kept windows beyond their limit, the longest hidden first; nothing while windows
+// or rows are being worked on (it runs again when that work is done).
+void TrimKeptWindows();
 
 // Submenus that a refill of their owner leaves open (the filter's path, opened again at once).
 std::vector<const TDKMenuItem*>& KeepOpen();

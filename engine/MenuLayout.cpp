@@ -1,14 +1,13 @@
 #include "MenuLayout.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace menu_layout {
 
-int FitTop(int y, int visible, int screenH) {
+int FitTop(int y, int visible, const Area& area) {
     int need = (visible + 1) * RowPitch;
-    if (screenH < need + y) y = std::max(screenH - need - 3, 3);
-    return y;
+    if (area.Bottom < need + y) y = std::max(area.Bottom - need - 3, area.Top + 2);
+    return std::max(y, area.Top);
 }
 
 int ColumnWidth(const std::vector<int>& widths) {
@@ -38,27 +37,46 @@ std::wstring CutCaption(const std::wstring& caption, int w, const MeasureFn& mea
     return caption.substr(0, lo) + L"...";
 }
 
-WindowSize SizeWindow(int rows, int columnWidth, int top, int screenH) {
+namespace {
+int RoomRight(const Area& area, const Opening& from) { return area.Right - (from.RowRight - SubmenuOverlap); }
+int RoomLeft(const Area& area, const Opening& from) { return from.RowLeft - area.Left; }
+}  // namespace
+
+int ColumnCap(const Area& area, const Opening* from) {
+    int cap = std::max(1, area.Width() / 2);
+    if (from) cap = std::min(cap, std::max({1, RoomRight(area, *from), RoomLeft(area, *from)}));
+    return cap;
+}
+
+WindowSize SizeWindow(int rows, int top, const Area& area) {
     WindowSize s{};
-    s.Height = std::min(rows * RowPitch + 17, screenH - top + 8);
-    int usable = s.Height - 8;
-    s.Columns = (usable > 0 ? rows * RowPitch / usable : 0) + 1;
-    s.Width = columnWidth * s.Columns;
+    s.Height = rows * RowPitch + 17;
+    if (rows > 0) s.Height = std::clamp(area.Bottom - top - 1, 17 + RowPitch, s.Height);
+    s.PerColumn = std::max(1, (s.Height - 17) / RowPitch);
+    s.Columns = rows > 0 ? (rows + s.PerColumn - 1) / s.PerColumn : 1;
     return s;
 }
 
-int LeftEdge(int left, int width, int screenW, int ownerLeft) {
-    if (left + width - screenW > FadeBand) left = screenW - width + FadeBand;
-    if (ownerLeft != INT_MIN && ownerLeft > left) left = ownerLeft - width + FadeBand;
-    if (left <= 0) left = 1;
-    return left;
-}
-
-int ShownWidth(int left, const WindowSize& size, int columnWidth, int screenW) {
-    if (columnWidth <= 0) return size.Width;
-    int room = std::max(screenW - left, 1);
-    int columns = (room + columnWidth - 1) / columnWidth;
-    return std::min(size.Width, columns * columnWidth);
+Placement Place(int left, int columnWidth, int columns, const Area& area, const Opening* from) {
+    const int W = std::max(1, columnWidth);
+    auto fit = [W](int room) { return std::max(0, room / W); };
+    columns = std::max(1, columns);
+    Placement p{left, 1, false};
+    if (!from) {
+        p.Columns = std::clamp(fit(area.Width()), 1, columns);
+        p.Left = std::max(std::min(left, area.Right - p.Columns * W), area.Left);
+        return p;
+    }
+    const int right = RoomRight(area, *from), leftRoom = RoomLeft(area, *from), need = columns * W;
+    const int ahead = from->Leftward ? leftRoom : right, back = from->Leftward ? right : leftRoom;
+    if (need <= ahead) p.Leftward = from->Leftward;
+    else if (need <= back) p.Leftward = !from->Leftward;
+    else p.Leftward = fit(back) > fit(ahead) ? !from->Leftward : from->Leftward;
+    p.Columns = std::clamp(fit(p.Leftward ? leftRoom : right), 1, columns);
+    int width = p.Columns * W;
+    p.Left = p.Leftward ? from->RowLeft - width : from->RowRight - SubmenuOverlap;
+    p.Left = std::max(std::min(p.Left, area.Right - width), area.Left);
+    return p;
 }
 
 }  // namespace menu_layout

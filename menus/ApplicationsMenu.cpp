@@ -365,7 +365,30 @@ void TApplicationsMenu::InitStoredItem(TDKMenuItem* Item) {
     TDKMenuItem* add = Item->AddMenuItem(0, L"Add from Running Applications", nullptr, false, true);
     add->AddMenuItem(0, L"");
     add->FOnBeforExpose = [this](TDKMenuItem* s) { ExposeRunningProcesses(s); };
-    Item->AddMenuItem(0, L"Remove Group", remove);
+    Item->AddMenuItem(0, L"Remove Group", [this](TDKMenuItem* s) { RemoveGroupClick(s); });
+}
+
+void TApplicationsMenu::RemoveGroupClick(TDKMenuItem* Sender) {
+    TDKMenuItem* group = Sender->Owner();
+    if (!group) return;
+    bool chosen = group->Checked();
+    RemoveItem(Sender);
+    if (!chosen) return;
+    // The chosen group is gone, so is its filter: every window it hid shows again and the marks
+    // are those of a menu where no group was chosen.
+    try {
+        for (HWND W : *FHiddenWnds)
+            if (IsWindow(W)) ShowWindow(W, SW_SHOWNA);
+        FHiddenWnds->clear();
+        int first = SectionTitleIndex(), groups = GroupsTitleIndex(), last = NoneIndex();
+        if (first >= 0) FItems->GetItem(first)->SetChecked(false);
+        for (int i = groups + 1; groups >= 0 && i <= last; ++i) {
+            TDKMenuItem* c = FItems->GetItem(i);
+            c->SetChecked(c->MIID() == MainTitleID);  // "All Applications"
+        }
+    } catch (const std::exception& e) {
+        Log(4, L"(a5) " + What(e));
+    }
 }
 
 void TApplicationsMenu::ExposeRunningProcesses(TDKMenuItem* Sender) {

@@ -45,6 +45,8 @@ public:
     void WindowCommandClick(TDKMenuItem* Sender);
     void SelectGroupClick(TDKMenuItem* Sender);
     void AddRunningAppToGroupClick(TDKMenuItem* Sender);
+    // "Remove Group": removing the chosen group also undoes its filter.
+    void RemoveGroupClick(TDKMenuItem* Sender);
     void ExposeRunningProcesses(TDKMenuItem* Sender);
 
     // EnumWindows callbacks; LParam carries the menu.

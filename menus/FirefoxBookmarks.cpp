@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <unordered_set>
+#include <vector>
 
 #include "Application.h"
 #include "DKUtils.h"
@@ -18,9 +20,37 @@ namespace {
 
 constexpr int BookmarksMenuFolder = 2;
 
+// Folders below the bookmarks menu are shown this many levels deep, as stored menu rows are.
+constexpr int MaxFirefoxDepth = 1000;
+
 std::wstring Text16(sqlite3_stmt* Stmt, int Column) {
     const void* p = sqlite3_column_text16(Stmt, Column);
     return p ? std::wstring(static_cast<const wchar_t*>(p)) : std::wstring();
+}
+
+struct TFirefoxRow {
+    int Id = 0;
+    std::wstring Title, Url;
+};
+
+// The entries of one folder in position order; none when the folder cannot be read, which ends
+// only that folder.
+std::vector<TFirefoxRow> ReadFirefoxFolder(sqlite3* db, int ParentId) {
+    wchar_t sql[300];
+    swprintf(sql, 300,
+             L"select b.id, b.parent, b.type, b.position, b.title, p.url from moz_bookmarks b left join moz_places "
+             L"p on b.fk= p.id where b.parent = %d order by parent, position",
+             ParentId);
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare16_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK || !raw) {
+        sqlite3_finalize(raw);
+        return {};
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    std::vector<TFirefoxRow> rows;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW)
+        rows.push_back({sqlite3_column_int(stmt.get(), 0), Text16(stmt.get(), 4), Text16(stmt.get(), 5)});
+    return rows;
 }
 
 }  // namespace
@@ -71,10 +101,8 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
         sqlite3_exec(db, "pragma synchronous = off", nullptr, nullptr, nullptr);
         sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr);
         FFirefoxDB = db;
-        FFirefoxFolders.clear();
         LoadFirefoxFolder(Item, BookmarksMenuFolder);
     } catch (const std::exception& e) {
-        FFirefoxFolders.clear();
         Log(4, L"(i2) " + gui::FromUtf8(e.what()));
     }
 }
@@ -82,39 +110,43 @@ void TInternetMenu::LoadFirefoxBookmarks(TDKMenuItem* Item) {
 void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
     auto* db = static_cast<sqlite3*>(FFirefoxDB);
     if (!db) return;
-    if (std::find(FFirefoxFolders.begin(), FFirefoxFolders.end(), ParentId) != FFirefoxFolders.end()) return;
-
-    wchar_t sql[300];
-    swprintf(sql, 300,
-             L"select b.id, b.parent, b.type, b.position, b.title, p.url from moz_bookmarks b left join moz_places "
-             L"p on b.fk= p.id where b.parent = %d order by parent, position",
-             ParentId);
-    sqlite3_stmt* raw = nullptr;
-    // A folder that cannot be read ends only itself: its siblings and the rest of the tree load.
-    if (sqlite3_prepare16_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK || !raw) {
-        sqlite3_finalize(raw);
-        return;
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-
-    FFirefoxFolders.push_back(ParentId);
-    struct TPop {
-        std::vector<int>& Path;
-        ~TPop() { Path.pop_back(); }
-    } pop{FFirefoxFolders};
-
-    bool separator = false;
-    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-        std::wstring title = Text16(stmt.get(), 4);
-        if (gui::Trim(title).empty()) {
-            separator = true;
+    // The tree is walked with a list of its own, not the stack: a database may nest folders
+    // thousands deep. Each folder is read in full and its statement finalized before its entries
+    // are added, so one statement is open at a time.
+    struct TFolder {
+        TDKMenuItem* Item;
+        int Id;
+        int Depth;  // of the folder's entries: 1 for those of ParentId
+    };
+    std::vector<TFolder> todo{{Parent, ParentId, 1}};
+    std::unordered_set<int> read;        // a folder that holds one of its own ancestors is read once
+    std::vector<TDKMenuItem*> added;     // in order; their commands follow their own entries
+    bool tooDeep = false;
+    while (!todo.empty()) {
+        const TFolder folder = todo.back();
+        todo.pop_back();
+        if (!read.insert(folder.Id).second) continue;
+        std::vector<TFirefoxRow> rows = ReadFirefoxFolder(db, folder.Id);
+        if (rows.empty()) continue;
+        if (folder.Depth > MaxFirefoxDepth) {
+            tooDeep = true;
             continue;
         }
-        const int id = sqlite3_column_int(stmt.get(), 0);
-        TDKMenuItem* mi = Parent->AddMenuItem(id, title, [this](TDKMenuItem* s) { RunItem(s); }, false, separator,
-                                              true);
-        mi->SetExecPath(Text16(stmt.get(), 5));
-        LoadFirefoxFolder(mi, id);
+        bool separator = false;
+        for (const TFirefoxRow& row : rows) {
+            if (gui::Trim(row.Title).empty()) {
+                separator = true;
+                continue;
+            }
+            TDKMenuItem* mi = folder.Item->AddMenuItem(row.Id, row.Title, [this](TDKMenuItem* s) { RunItem(s); },
+                                                       false, separator, true);
+            mi->SetExecPath(row.Url);
+            added.push_back(mi);
+            todo.push_back({mi, row.Id, folder.Depth + 1});
+            separator = false;
+        }
+    }
+    for (TDKMenuItem* mi : added) {
         mi->AddMenuItem(0, L"Copy to Favorites Root", [this](TDKMenuItem* s) { CopyToFavoritesClick(s); }, false,
                         true)
             ->SetIcon(FFavIcon.get());
@@ -123,6 +155,8 @@ void TInternetMenu::LoadFirefoxFolder(TDKMenuItem* Parent, int ParentId) {
             // Opens the folder's bookmarks, as "Run All in Group" does for stored groups.
             mi->AddMenuItem(0, L"Open All Bookmarks in Group", [this](TDKMenuItem* s) { RunAllInGroup(s); });
         }
-        separator = false;
     }
+    if (tooDeep)
+        Log(4, L"(i3) Firefox bookmarks nested deeper than " + std::to_wstring(MaxFirefoxDepth) +
+                   L" levels are not shown");
 }

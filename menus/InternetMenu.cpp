@@ -252,14 +252,18 @@ void TInternetMenu::CreateItemClick(TDKMenuItem* Sender) {
     }
     if (!parent || index < 0) return;
     const bool bookmark = id == CreateBookmarkID || id == GroupCreateBookmarkID;
-    TDKMenuItem* mi = parent->InsertMenuItem(
-        index, 0, bookmark ? L"Paste URL and Press Enter" : L"Type Group Title and Press Enter",
-        [this](TDKMenuItem* s) { PrepareBookmarkItem(s); }, false, false, true);
+    const std::wstring prompt = bookmark ? BookmarkPrompt : GroupPrompt;
+    // One new line of a kind at a time in a place: the command goes back to the open one.
+    if (TDKMenuItem* open = OpenPrompt(parent, prompt)) {
+        open->FocusEditBox();
+        return;
+    }
+    TDKMenuItem* mi =
+        InsertPrompt(Sender, parent, index, 0, prompt, [this](TDKMenuItem* s) { PrepareBookmarkItem(s); });
     if (bookmark)
         mi->SetExecPath(L"-");
     else
         mi->SetIcon(FFoldIcon.get());
-    mi->SetEdited(true);
 }
 
 void TInternetMenu::CopyToFavoritesClick(TDKMenuItem* Sender) {
@@ -284,12 +288,13 @@ void TInternetMenu::EditUrlClick(TDKMenuItem* Sender) {
     TDKMenuItem* bookmark = Sender->Owner();
     if (!bookmark || bookmark->Count() <= 3) return;
     TDKMenuItem* url = bookmark->GetItem(3);
-    url->FOnClick = [this](TDKMenuItem* s) { CommitUrlEditClick(s); };
-    url->SetEdited(true);
+    StartEdit(url, [this](TDKMenuItem* s) { CommitUrlEditClick(s); });
 }
 
 void TInternetMenu::CommitUrlEditClick(TDKMenuItem* Item) {
+    ForgetEdit(Item);
     Item->FOnClick = nullptr;
+    Item->FOldOnClick = nullptr;
     Item->SetEdited(false);
     if (TDKMenuItem* bookmark = Item->Owner()) bookmark->SetExecPath(Item->Caption());
 }

@@ -29,6 +29,7 @@ public:
     static constexpr int YahooID = 70011;
     static constexpr int WikipediaID = 70012;
     static constexpr int FirefoxBookmarksID = 70015;
+    static constexpr const wchar_t* BookmarkPrompt = L"Paste URL and Press Enter";
 
     static constexpr const wchar_t* GoogleHost = L"www.google.com";
     static constexpr const wchar_t* YahooHost = L"search.yahoo.com";
@@ -74,9 +75,6 @@ private:
     // Site icons by cache file name, shared by a site's bookmarks; the items only show them.
     std::map<std::wstring, gui::IconHandle> FSiteIcons;
     void* FFirefoxDB = nullptr;                // sqlite3 connection while the bookmarks are read
-    // Ids of the Firefox folders being read, outermost first: a folder that holds one of its
-    // own ancestors (a damaged database) is not read again.
-    std::vector<int> FFirefoxFolders;
 
     HICON SiteIcon(const std::wstring& URL);
     void ShellOpen(const std::wstring& Address);

@@ -165,6 +165,9 @@ wait_for 10 log_has " Program closed successfully..." && ok "closing line logged
 wait_for 20 ended && ok "program ended" || fail "program did not end"
 rows=$(probe count dk.pdb "select count(*) from MenuItems")
 [ "${rows:-0}" -gt 0 ] && ok "the menus' stored items are in dk.pdb ($rows rows)" || fail "no stored items"
+# A standard user cannot set "Inited" in HKLM: it stays 0, and only dk.pdb knows the default rows
+# were written. No later start may write them again.
+wine64 reg add 'HKLM\SOFTWARE\Orvane' /v Inited /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 # --- quitting keeps the user's settings: auto-hide set in the options dialog opened from the
 # System menu, then Win+Esc (the bar starts set_explorer, which ends it)
@@ -223,21 +226,44 @@ grep -q '^\[ClockFormats\]' "$app/orvane.ini" && ok "settings written after an e
   fail "no settings after an early session end"
 rm -rf "$big"
 
-# --- 20,000 stored rows nested one below the other, a menu of 100,000 rows and 500 schemes:
-# every menu is built (the chain to its depth bound, logged), the session ends within seconds
-# and the settings file is whole
+# --- 20,000 stored rows nested one below the other, a menu of 100,000 rows, 500 schemes and
+# Firefox folders nested 5,000 deep: every menu is built (the chains to their depth bound,
+# logged), the session ends within seconds and the settings file is whole
 probe count dk.pdb "with recursive c(n) as (select 1 union all select n + 1 from c where n < 20000)
   insert into MenuItems (MID, MIID, ParentID, [Position], Caption) select 0, 100000 + n,
   case when n = 1 then -1 else 100000 + n - 1 end, 99, 'level ' || n from c returning MIID" >/dev/null
 probe count dk.pdb "with recursive c(n) as (select 1 union all select n + 1 from c where n < 100000)
   insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath)
   select 4, 1000 + n, -1, n, 'row ' || n, '' from c returning MIID" >/dev/null
+# Two rows of the Files menu share an item id and one names no parent: they are shown once and
+# not at all, and the session end writes none of them twice.
+probe count dk.pdb "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) values
+  (1, 500, -1, 90, 'Twin', ''), (1, 500, -1, 91, 'Twin copy', ''), (1, 501, 500, 0, 'Child of twins', ''),
+  (1, 600, 9999, 0, 'Orphan', '') returning MIID" >/dev/null
+files_rows=$(probe count dk.pdb "select count(*) from MenuItems where MID = 1")
+# A Firefox profile whose bookmark folders nest 5,000 deep, beside a plain bookmark.
+ff="$(ls -d "$WINEPREFIX"/drive_c/users/*/ | grep -v /Public/ | head -1)AppData/Roaming/Mozilla/Firefox"
+mkdir -p "$ff/Profiles/deep"
+printf '[Profile0]\r\nName=deep\r\nPath=Profiles/deep\r\n' >"$ff/profiles.ini"
+places="$ff/Profiles/deep/places.sqlite"
+for sql in "create table moz_places (id integer primary key, url text)" \
+  "create table moz_bookmarks (id integer primary key, type integer, fk integer, parent integer, position integer, title text)" \
+  "create index moz_bookmarks_parentindex on moz_bookmarks (parent, position)" \
+  "insert into moz_places values (10, 'http://alpha.example/') returning id" \
+  "with recursive c(n) as (select 0 union all select n + 1 from c where n < 4999)
+     insert into moz_bookmarks select 100 + n, 2, null, case when n = 0 then 2 else 99 + n end, 1, 'Level ' || n from c
+     union all select 10, 1, 10, 2, 0, 'Alpha' union all select 2, 2, null, 1, 0, 'menu' returning id"; do
+  probe count "$places" "$sql" >/dev/null
+done
+[ "$(probe count "$places" "select count(*) from moz_bookmarks")" = 5002 ] || fail "no deep places.sqlite"
 { printf '[General]\r\nLogPriority=1\r\n'; for n in $(seq 0 499); do printf '[Scheme%d]\r\nName=S%d\r\n' $n $n; done; } >"$app/orvane.ini"
 : >"$app/orvane.log"
 start_bar
 wait_for 120 menus_built && ok "every menu built over the deep and the big stored menus" || fail "menus not built: $(grep -c 'menu has been created' "$app/orvane.log")"
 log_has "(d5) Menu 0: rows nested deeper than 1000 levels are not loaded" && ok "the deep chain is refused with a line" ||
   fail "no line for the deep chain"
+log_has "(i3) Firefox bookmarks nested deeper than 1000 levels are not shown" &&
+  ok "the deep Firefox folders are cut with a line" || fail "no line for the deep Firefox folders"
 probe endsession >/dev/null
 asked=$SECONDS
 wait_for 30 log_has " Program closed successfully..." && wait_for 30 ended && ok "ended $((SECONDS - asked)) s after the session end" ||
@@ -247,6 +273,17 @@ wait_for 30 log_has " Program closed successfully..." && wait_for 30 ended && ok
   ok "500 schemes written back" || fail "settings file after the session end: $(grep -c '^\[Scheme' "$app/orvane.ini") schemes"
 [ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 0 and MIID > 100000")" -eq 20000 ] &&
   ok "the deep chain's rows are kept" || fail "the deep chain's rows were rewritten"
+[ "$(probe count dk.pdb "select count(*) from MenuItems where Caption = 'Text Editors'")" = 1 ] &&
+  ok "the default rows were written once" || fail "default rows: $(probe count dk.pdb "select count(*) from MenuItems where Caption = 'Text Editors'") Text Editors"
+log_has "(d6) Menu 1: rows repeating an item id already loaded are not loaded: 1 (ids 500)" &&
+  log_has "(d7) Menu 1: rows with no place in the menu stay in the file as they are: 1" &&
+  ok "the repeated and the orphan row are logged" || fail "no lines for the repeated and the orphan row"
+[ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 1")" -eq "$files_rows" ] &&
+  [ "$(probe count dk.pdb "select count(*) from MenuItems where MID = 1 and Caption in ('Twin copy', 'Orphan')")" -eq 2 ] &&
+  ok "the Files menu keeps its $files_rows rows" ||
+  fail "Files rows: $(probe count dk.pdb "select count(*) from MenuItems where MID = 1") after $files_rows"
+
+rm -rf "$ff"
 
 # --- an unusable data file: the red notification, then the program ends
 printf '[General]\r\nLogPriority=1\r\n' >"$app/orvane.ini"

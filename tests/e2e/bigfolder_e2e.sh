@@ -32,9 +32,9 @@ count=$(ls "$big" | wc -l)
 start_bar
 wait_for 60 menus_built && ok "eight menus built" || fail "menus: $(grep -c ' menu has been created' "$app/orvane.log")"
 # Five openings, each as a user would make it: Files opens with a click on its button, the pointer
-# rests on drive C: until C: opens beside it, and then moves on to the folder's row (the window
-# of 10,000 files covers the screen, so a click on the button closes the menu after each). The
-# hover timer of C:'s window starts with that move and fires 500 ms later.
+# rests on drive C: until C: opens beside it, and then moves on to the folder's row; a click on
+# the button closes the menu after each. The hover timer of C:'s window starts with that move and
+# fires 500 ms later.
 has_row() { [ -n "$(row_at "$1")" ]; }
 hovers=()
 for round in 1 2 3 4 5; do
@@ -55,9 +55,6 @@ for round in 1 2 3 4 5; do
   echo "round $round: $line"
   ms=$(echo "$line" | sed -n 's/^shown \([0-9]*\) ms .*/\1/p')
   hovers+=($((${ms:-99999} - 500)))
-  # The window of 10,000 rows reaches across the screen.
-  width=$(echo "$line" | awk '{ print $(NF - 1) }')
-  [ "${width:-0}" -ge 1000 ] || fail "round $round: the window is ${width:-?} pixels wide"
   sleep 1
   [ $round -lt 5 ] || break
   xdotool mousemove 213 9 click 1
@@ -91,36 +88,37 @@ pct=$(printf '%d.%02d' $((share / 1000)) $(((share % 1000) / 10)))
 [ "$share" -lt 3000 ] && ok "idle with the folder open and the pointer still, the bar uses $pct% of a core" ||
   fail "idle with the folder open and the pointer still, the bar uses $pct% of a core (3% at most)"
 
-# What turns is handed over alone: a small window over the selected row, as high as the row and
-# as wide as its opaque part (the row less its 70-pixel fade); no more such windows than menus
-# with a selected row (those under the folder's window show none).
-rows=$(probe rows)
+# What turns is handed over alone: a small window over the selected row of the folder, as high
+# as the row and as wide as its opaque part (the row less its 70-pixel fade); no more such windows
+# than menus with a selected row. Layout: "menu L T R B" lines, each followed by its rows as
+# "row L T R B S caption" (S 1 when selected), then the "turn L T R B" lines.
+probe layout >"$out/layout.txt"
 import -window root "$out/bigfolder.png"
-sel=$(echo "$rows" | awk '$1 == "selected" && / program 0010\.exe$/ { print $2, $3 }')
-turns=$(echo "$rows" | grep '^turn ')
-xs=$(echo "$rows" | awk '$1 == "row" && / (file|program|picture) [0-9]+\.(txt|exe|ico)$/ { print $2 }' | sort -nu)
-column=$(( $(echo "$xs" | sed -n 2p) - $(echo "$xs" | sed -n 1p) ))
-if [ -n "$sel" ]; then
-  set -- $sel
-  want="turn $(($1 - 60)) $(($2 - 10)) $(($1 - 60 + column - 70)) $(($2 + 11))"
-  n_turns=$(echo "$turns" | grep -c '^turn ')
-  n_selected=$(echo "$rows" | grep -c '^selected ')
-  echo "$turns" | grep -qx "$want" && [ "$n_turns" -le "$n_selected" ] &&
+# The folder's window: the one holding the row under the pointer.
+folder_menu=$(awk '$1 == "menu" { m = $2 " " $3 " " $4 " " $5 } $1 == "row" && / program 0010\.exe$/ { print m; exit }' "$out/layout.txt")
+want=$(awk -v m="$folder_menu" '$1 == "menu" { w = $2 " " $3 " " $4 " " $5 }
+  $1 == "row" && $6 == 1 && w == m { print "turn", $2, $3, $4 - 70, $5 }' "$out/layout.txt")
+n_turns=$(grep -c '^turn ' "$out/layout.txt")
+n_selected=$(awk '$1 == "row" && $6 == 1' "$out/layout.txt" | wc -l)
+if [ -n "$want" ]; then
+  grep -qx "$want" "$out/layout.txt" && [ "$n_turns" -le "$n_selected" ] &&
     ok "the turning row alone is handed over: $want" ||
-    fail "turn windows: '$(echo $turns)', wanted '$want' (column $column) among $n_selected selected rows"
+    fail "turn windows: '$(grep '^turn ' "$out/layout.txt" | tr '\n' '|')', wanted '$want' among $n_selected selected rows"
 else
-  fail "the row under the pointer is not selected: $(echo "$rows" | grep '^selected' | tr '\n' '|')"
+  fail "no selected row in the folder's window: $(grep ' 1 ' "$out/layout.txt" | tr '\n' '|')"
 fi
-# Every row on the screen shows its icon by now: looked at in the screenshot, away from the other
-# menu windows and the turning row.
-spots=$({ probe info; echo "$rows"; } | awk -v sel="$sel" '
-  $1 == "menu" && $4 < 1000 { n++; L[n] = $2; T[n] = $3; R[n] = $2 + $4; B[n] = $3 + $5; next }
-  $1 == "row" && / (file|program|picture) [0-9]+\.(txt|exe|ico)$/ && ++k % 3 == 0 {
-    if ($2 " " $3 == sel) next
-    x = $2 - 60 + 6; y = $3 - 10 + 3
-    if (x < 0 || y < 0 || x + 16 > 1280 || y + 16 > 1024) next
-    for (i = 1; i <= n; i++) if (x < R[i] && x + 16 > L[i] && y < B[i] && y + 16 > T[i]) next
-    print x "," y }')
+# Every row shown in the folder's window has its icon by now: looked at in the screenshot, away
+# from the other menu windows and the turning row.
+spots=$(awk -v m="$folder_menu" '
+  $1 == "menu" { w = $2 " " $3 " " $4 " " $5; if (w != m) { n++; L[n] = $2; T[n] = $3; R[n] = $4; B[n] = $5 }; next }
+  $1 == "row" && w == m && $6 == 0 { x = $2 + 6; y = $3 + 3; X[++k] = x; Y[k] = y }
+  END {
+    for (j = 1; j <= k; j += 2) {
+      split(m, M, " ")
+      hidden = X[j] < M[1] || Y[j] < M[2] || X[j] + 16 > M[3] || Y[j] + 16 > M[4]
+      for (i = 1; i <= n && !hidden; i++) hidden = X[j] < R[i] && X[j] + 16 > L[i] && Y[j] < B[i] && Y[j] + 16 > T[i]
+      if (!hidden) print X[j] "," Y[j]
+    } }' "$out/layout.txt")
 blank=0
 checked=0
 for xy in $spots; do

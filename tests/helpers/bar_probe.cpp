@@ -1,9 +1,11 @@
 // Reports what the running bar shows, as a user's tools would see it, for the end-to-end test.
 //   bar_probe info        the bar window, its buttons, the work area, notification windows
 //   bar_probe rows        every row of the visible menus: "row X Y caption" (X, Y the row's
-//                         middle on the screen) and "edit L T R B text" for the rows' edit boxes;
-//                         "selected X Y caption" for each menu's selected row, and "turn L T R B"
-//                         for each window on the screen that shows a turning row alone
+//                         middle on the screen) and "edit L T R B text" for the rows' edit boxes
+//   bar_probe layout      per visible menu window "menu L T R B", then its rows as
+//                         "row L T R B S caption" (on the screen; S 1 for the selected row);
+//                         last "turn L T R B" for each window on the screen that shows a
+//                         menu's turning row alone
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe alpha       the blend value of each notification window, one line each
 //   bar_probe notes       the text of each notification window, one line each (line breaks as " | ")
@@ -84,7 +86,8 @@ void Info() {
 struct Row {
     POINT mid;  // on the screen
     std::wstring text;
-    bool selected = false;
+    RECT bounds;  // on the screen
+    bool selected;
 };
 
 std::vector<Row> ListRows(HWND list) {
@@ -112,8 +115,10 @@ std::vector<Row> ListRows(HWND list) {
         ReadProcessMemory(proc, remote, &local, sizeof local, nullptr);
         POINT mid{local.rect.left + 60, (local.rect.top + local.rect.bottom) / 2};
         ClientToScreen(list, &mid);
-        bool selected = SendMessageW(list, LVM_GETITEMSTATE, i, LVIS_SELECTED) & LVIS_SELECTED;
-        rows.push_back({mid, local.text, selected});
+        RECT bounds = local.rect;
+        MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
+        bool selected = SendMessageW(list, LVM_GETITEMSTATE, i, LVIS_SELECTED) != 0;
+        rows.push_back({mid, local.text, bounds, selected});
     }
     if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
     return rows;
@@ -146,10 +151,7 @@ HWND VisibleEdit(HWND list) {
 
 void Rows() {
     for (HWND list : MenuLists()) {
-        for (const Row& r : ListRows(list)) {
-            std::printf("row %ld %ld %ls\n", r.mid.x, r.mid.y, r.text.c_str());
-            if (r.selected) std::printf("selected %ld %ld %ls\n", r.mid.x, r.mid.y, r.text.c_str());
-        }
+        for (const Row& r : ListRows(list)) std::printf("row %ld %ld %ls\n", r.mid.x, r.mid.y, r.text.c_str());
         for (HWND e = FindWindowExW(list, nullptr, L"Edit", nullptr); e; e = FindWindowExW(list, e, L"Edit", nullptr)) {
             if (!IsWindowVisible(e)) continue;
             RECT r;
@@ -158,6 +160,17 @@ void Rows() {
             EditText(e, text, 2000);
             std::printf("edit %ld %ld %ld %ld %ls\n", r.left, r.top, r.right, r.bottom, text.c_str());
         }
+    }
+}
+
+void Layout() {
+    for (HWND list : MenuLists()) {
+        RECT w;
+        GetWindowRect(GetParent(list), &w);
+        std::printf("menu %ld %ld %ld %ld\n", w.left, w.top, w.right, w.bottom);
+        for (const Row& r : ListRows(list))
+            std::printf("row %ld %ld %ld %ld %d %ls\n", r.bounds.left, r.bounds.top, r.bounds.right, r.bounds.bottom,
+                        r.selected ? 1 : 0, r.text.c_str());
     }
     const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     for (HWND w = FindWindowW(L"TDKMenuTurn", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuTurn", nullptr)) {
@@ -361,6 +374,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "shown") == 0 && argc > 2) return Shown(static_cast<DWORD>(std::atoi(argv[2])));
     if (std::strcmp(argv[1], "rows") == 0) {
         Rows();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "layout") == 0) {
+        Layout();
         return 0;
     }
     if (std::strcmp(argv[1], "find") == 0 && argc > 2) {

@@ -565,3 +565,36 @@ TEST_F(ApplicationsMenu, BuiltOnTheMenuThreadItTakesEventsOnceItsButtonHoldsIt) 
     button.SetPopupMenu(nullptr);
     menu.reset();
 }
+
+TEST_F(ApplicationsMenu, RemovingTheChosenGroupShowsItsHiddenWindowsAgain) {
+    TitledWindows apps({UniqueTitle(L"kept"), UniqueTitle(L"hidden")});
+    ASSERT_TRUE(apps.Ready());
+    Build();
+    TDKMenuItem *work = Group(L"Work"), *media = Group(L"Media"), *all = Group(L"All Applications");
+    auto remove = [](TDKMenuItem* group) {
+        TDKMenuItem* r = group->FindItem(L"Remove Group");
+        ASSERT_NE(r, nullptr);
+        r->FOnClick(r);
+    };
+    work->FOnClick(work);
+    ASSERT_FALSE(IsWindowVisible(apps.Window(0)) || IsWindowVisible(apps.Window(1)));
+    // Another group goes: the chosen one still filters.
+    remove(media);
+    EXPECT_FALSE(IsWindowVisible(apps.Window(0)) || IsWindowVisible(apps.Window(1)));
+    EXPECT_TRUE(work->Checked());
+    // The chosen one goes: its windows come back and the marks are those of the start.
+    remove(work);
+    EXPECT_EQ(Group(L"Work"), nullptr);
+    EXPECT_TRUE(IsWindowVisible(apps.Window(0)) && IsWindowVisible(apps.Window(1)));
+    EXPECT_TRUE(menu->FHiddenWnds->empty());
+    for (int i = 0; i < Root()->Count(); ++i) {
+        TDKMenuItem* c = Root()->GetItem(i);
+        EXPECT_EQ(c->Checked(), c == all) << gui::ToUtf8(c->Caption());
+    }
+    // A group chosen afterwards filters as before.
+    TDKMenuItem* internet = Group(L"Internet");
+    internet->FOnClick(internet);
+    EXPECT_FALSE(IsWindowVisible(apps.Window(0)));
+    all->FOnClick(all);
+    EXPECT_TRUE(IsWindowVisible(apps.Window(0)));
+}

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -220,13 +221,14 @@ TEST(DataMenus, DeepChainLoadsToTheBoundOnASmallStack) {
     struct Run {
         TDKData* data;
         int highest = 0, depth = 0;
-        bool complete = true, saved = false;
+        TDKData::TStoredLoad found;
+        bool saved = false;
     } run{&data};
     HANDLE t = CreateThread(
         nullptr, 256 * 1024,
         [](void* p) -> DWORD {
             auto* r = static_cast<Run*>(p);
-            std::vector<TStoredItem> items = r->data->LoadMenuRows(0, -1, r->highest, &r->complete);
+            std::vector<TStoredItem> items = r->data->LoadMenuRows(0, -1, r->highest, &r->found);
             for (const std::vector<TStoredItem>* level = &items; !level->empty(); level = &level->front().Items)
                 ++r->depth;
             r->data->SaveMenuRows(1, Root(std::move(items)));
@@ -239,7 +241,7 @@ TEST(DataMenus, DeepChainLoadsToTheBoundOnASmallStack) {
     CloseHandle(t);
     EXPECT_EQ(run.depth, TDKData::MaxStoredDepth);
     EXPECT_EQ(run.highest, TDKData::MaxStoredDepth);
-    EXPECT_FALSE(run.complete);
+    EXPECT_FALSE(run.found.Complete);
     EXPECT_TRUE(run.saved);
     EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 1"), TDKData::MaxStoredDepth);
     EXPECT_EQ(raw.Int("select ParentID from MenuItems where MID = 1 and MIID = 1000"), 999);
@@ -313,6 +315,86 @@ TEST(DataDefaults, FirstRunRowsAndPartialFailure) {
     EXPECT_EQ(raw2.Int("select count(*) from MenuItems"), 23);
     EXPECT_EQ(raw2.Int("select count(*) from MenuItems where MID = 4"), 1);
     EXPECT_NE(log.Text().find("> (d2) no moves"), std::string::npos) << log.Text();
+}
+
+namespace {
+
+// The product's key in both registry views, removed with what the test wrote there.
+class InitedValue {
+public:
+    InitedValue() { Clear(); }
+    ~InitedValue() { Clear(); }
+    InitedValue(const InitedValue&) = delete;
+    InitedValue& operator=(const InitedValue&) = delete;
+    static void Set(REGSAM view, DWORD value) {
+        HKEY k = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(k, L"Inited", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        RegCloseKey(k);
+    }
+    static long Get(REGSAM view) {
+        HKEY k = nullptr;
+        DWORD value = 0, size = sizeof(value), type = 0;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | view, &k) != ERROR_SUCCESS) return -1;
+        LONG rc = RegQueryValueExW(k, L"Inited", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        RegCloseKey(k);
+        return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long>(value) : -1;
+    }
+    static void Clear() {
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, view, 0);
+    }
+
+private:
+    static constexpr const wchar_t* kKey = L"SOFTWARE\\Orvane";
+};
+
+}  // namespace
+
+// A standard user may only read HKLM; Wine runs everything as an administrator, so the registry
+// layer refuses here what Windows refuses. A 32-bit installer left "Inited" = 0 in its view.
+TEST(DataDefaults, AStandardUsersFirstStartFillsTheRowsOnce) {
+    InitedValue inited;
+    InitedValue::Set(KEY_WOW64_32KEY, 0);
+    TempDir dir(L"data");
+    const std::wstring file = dir / L"dk.pdb";
+    {
+        testing_support::StandardUserRegistry standardUser;
+        TDKData data(file);
+        EXPECT_TRUE(data.FillDefaultDBOnFirstRun());
+        EXPECT_EQ(RawDb(file).Int("select count(*) from MenuItems"), 26);
+        EXPECT_FALSE(data.FillDefaultDBOnFirstRun());
+    }
+    // The machine's value could not be changed; the next start (of any user of this file) adds
+    // nothing.
+    EXPECT_EQ(InitedValue::Get(KEY_WOW64_32KEY), 0);
+    {
+        testing_support::StandardUserRegistry standardUser;
+        TDKData data(file);
+        EXPECT_FALSE(data.FillDefaultDBOnFirstRun());
+    }
+    RawDb raw(file);
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems"), 26);
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems where Caption = 'Text Editors'"), 1);
+
+    // An administrator also marks the machine, in the view the value was read from; a value in
+    // the program's own view comes first.
+    TempDir dir2(L"data");
+    {
+        TDKData data(dir2 / L"dk.pdb");
+        EXPECT_TRUE(data.FillDefaultDBOnFirstRun());
+    }
+    EXPECT_EQ(InitedValue::Get(KEY_WOW64_32KEY), 1);
+    InitedValue::Set(KEY_WOW64_64KEY, 1);
+    InitedValue::Set(KEY_WOW64_32KEY, 0);
+    TempDir dir3(L"data");
+    TDKData third(dir3 / L"dk.pdb");
+    EXPECT_FALSE(third.FillDefaultDBOnFirstRun());
+
+    // No value in either view is a read failure, raised for the bar's log; nothing is written.
+    InitedValue::Clear();
+    EXPECT_THROW(third.FillDefaultDBOnFirstRun(), std::runtime_error);
+    EXPECT_EQ(RawDb(dir3 / L"dk.pdb").Int("select count(*) from MenuItems"), 0);
 }
 
 TEST(DataConcurrency, BuildingThreadsAndLaunchesShareTheConnection) {

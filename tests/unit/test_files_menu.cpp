@@ -498,6 +498,29 @@ TEST_F(FilesMenuTest, RenameGoesThroughTheShellAndNeverOverwrites) {
     EXPECT_EQ(d->Caption(), L"d.txt");
 }
 
+TEST_F(FilesMenuTest, ARenameThatEndsWithTheMenuHidingLeavesTheFile) {
+    std::wstring here = dir / L"keep";
+    CreateDirectoryW(here.c_str(), nullptr);
+    WriteFileBytes(here + L"\\a.txt", "alpha");
+    TFilesMenu& m = NewMenu();
+    TDKMenuItem* folder = Reach(m, here);
+    ASSERT_NE(folder, nullptr);
+    TDKMenuItem* a = folder->FindItem(std::wstring(L"a.txt"));
+    ASSERT_NE(a, nullptr);
+    Expose(a);
+    Click(a, L"Rename File");
+    a->SetCaption(L"b.txt");
+    m.Hide();
+    EXPECT_EQ(a->Caption(), L"a.txt");
+    EXPECT_FALSE(a->Edited());
+    EXPECT_EQ(Names(here), (std::vector<std::wstring>{L"a.txt"}));
+    // Enter after a new start renames.
+    Click(a, L"Rename File");
+    a->SetCaption(L"b.txt");
+    a->FOnClick(a);
+    EXPECT_EQ(Names(here), (std::vector<std::wstring>{L"b.txt"}));
+}
+
 TEST_F(FilesMenuTest, TotalCommanderFoundRunningThenRegisteredThenNot) {
     std::wstring here = dir / L"tc";
     CreateDirectoryW(here.c_str(), nullptr);

@@ -2,6 +2,7 @@
 // through a recorded shell open, the browser switch in the test prefix's registry, and the
 // Firefox tree read from a places.sqlite made here in a fake profile.
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <shlobj.h>
 
 #include <memory>
@@ -180,6 +181,55 @@ TEST_F(InternetMenu, StoredBookmarksAndANewOneInsideAGroup) {
     EXPECT_EQ(a->Caption(), L"A");
 }
 
+TEST_F(InternetMenu, EditsEndedOtherwiseThanWithEnterLeaveTheBookmarksAsStored) {
+    TStoredItem root = Node(-1, L"");
+    root.Loadable = false;
+    root.Items = {Node(5, L"News", L"", {Node(6, L"A", L"http://a.example/")}), Node(7, L"Tube", L"http://t.example/")};
+    DKData->SaveMenuRows(3, root);
+    TDKMenuItem* r = NewMenu();
+    TDKMenuItem *group = r->GetItem(1), *a = group->GetItem(0), *tube = r->GetItem(2);
+    ASSERT_EQ(tube->Caption(), L"Tube");
+
+    // Rename Bookmark, a rename of the group and an edit of the URL line, each typed into, then
+    // the menu hides (Esc, a click elsewhere, a launch).
+    Click(tube->GetItem(0));
+    tube->SetCaption(L"Tub");
+    Click(group->FindItem(L"Rename Group"));
+    group->SetCaption(L"Ne");
+    Click(a->GetItem(1));
+    a->GetItem(3)->SetCaption(L"http://b.example/");
+    menu->Hide();
+    EXPECT_EQ(tube->Caption(), L"Tube");
+    EXPECT_EQ(group->Caption(), L"News");
+    EXPECT_EQ(a->GetItem(3)->Caption(), L"http://a.example/");
+    EXPECT_FALSE(tube->Edited() || group->Edited() || a->GetItem(3)->Edited());
+    EXPECT_EQ(a->ExecPath(), L"http://a.example/");
+    Click(tube);  // its own click again: the bookmark opens
+    EXPECT_EQ(opened, (Strings{L"http://t.example/"}));
+
+    // "Create New ..." twice in one place gives one line; the other kind and another group each
+    // get their own.
+    TDKMenuItem* favorites = r->GetItem(0);
+    for (int i = 0; i < 2; ++i) Click(favorites->GetItem(1));  // Create New Bookmark
+    for (int i = 0; i < 2; ++i) Click(favorites->GetItem(0));  // Create New Group
+    for (int i = 0; i < 2; ++i) Click(group->FindItem(L"Create New Bookmark"));
+    EXPECT_EQ(Captions(r).at(1), L"Type Group Title and Press Enter");
+    EXPECT_EQ(Captions(r).at(4), L"Paste URL and Press Enter");
+    EXPECT_EQ(Captions(r).at(5), L"Bookmarks");
+    EXPECT_EQ(Captions(group), (Strings{L"A", L"Paste URL and Press Enter", L"Run All in Group", L"Create New Group",
+                                        L"Create New Bookmark", L"Rename Group", L"Remove Group"}));
+    // New lines stay open through a hide; only finished ones are stored.
+    menu->Hide();
+    EXPECT_TRUE(r->GetItem(1)->Edited());
+    Click(tube->GetItem(0));
+    tube->SetCaption(L"Gone");
+    r = NewMenu();
+    EXPECT_EQ(Captions(r).at(1), L"News");
+    EXPECT_EQ(Captions(r).at(2), L"Tube");
+    EXPECT_EQ(Captions(r).at(3), L"Bookmarks");
+    EXPECT_EQ(r->GetItem(1)->GetItem(0)->ExecPath(), L"http://a.example/");
+}
+
 TEST_F(InternetMenu, SearchWithTheCheckedEngineAndMail) {
     EXPECT_EQ(TInternetMenu::SearchAddress(0, L"a b"), L"http://www.google.com/search?q=a b&ie=utf-8&oe=utf-8");
     EXPECT_EQ(TInternetMenu::SearchAddress(3, L"a"), L"");
@@ -313,6 +363,15 @@ protected:
         EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
         sqlite3_close(db);
     }
+    // Firefox's own index of a folder's entries.
+    void IndexPlaces() {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr,
+                               nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
     const std::wstring places = dir / L"AppData\\Mozilla\\Firefox\\Profiles\\p.default\\places.sqlite";
     const std::wstring copy = dir / L"Temp\\places.sqlite";
 };
@@ -384,6 +443,58 @@ TEST_F(FirefoxBookmarks, DamagedDatabases) {
     EXPECT_NE(menu->Items()->FindItem(50009), nullptr);
 }
 
+// Folders nested 5,000 deep, read on a thread of less stack than a menu builder gets: the chain
+// is shown to the bound with a line in the log, and the bookmarks around it load.
+TEST_F(FirefoxBookmarks, AVeryDeepChainStopsAtTheBoundAndTheRestLoads) {
+    constexpr int kDeep = 5000;
+    std::vector<TRow> rows{{2, 1, 0, "menu", nullptr},
+                           {10, 2, 0, "Alpha", "http://alpha.example/"},
+                           {14, 2, 2, "Tools", nullptr},
+                           {20, 14, 0, "Gamma", "http://gamma.example/"},
+                           {30, 101, 1, "Inside", "http://inside.example/"}};
+    std::vector<std::string> titles;
+    titles.reserve(kDeep);
+    for (int i = 0; i < kDeep; ++i) titles.push_back("Level " + std::to_string(i + 1));
+    for (int i = 0; i < kDeep; ++i) rows.push_back({100 + i, i ? 99 + i : 2, i ? 0 : 1, titles[i].c_str(), nullptr});
+    WritePlaces(rows);
+    IndexPlaces();
+
+    data_test::LogCapture log;
+    HANDLE t = CreateThread(
+        nullptr, 1024 * 1024,
+        [](void* p) -> DWORD {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            static_cast<decltype(this)>(p)->Build();
+            CoUninitialize();
+            return 0;
+        },
+        this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(WaitForSingleObject(t, 120000), WAIT_OBJECT_0);
+    CloseHandle(t);
+    ASSERT_TRUE(menu);
+
+    TDKMenuItem* ff = menu->Items()->GetItem(2);
+    ASSERT_EQ(Captions(ff), (Strings{L"Alpha", L"Level 1", L"Tools"}));
+    EXPECT_EQ(Captions(ff->GetItem(2)), (Strings{L"Gamma", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    EXPECT_EQ(Captions(ff->GetItem(1)->GetItem(0)),
+              (Strings{L"Level 3", L"Inside", L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    int depth = 0;
+    TDKMenuItem* last = ff->GetItem(1);
+    for (TDKMenuItem* i = last; i && i->Caption().rfind(L"Level ", 0) == 0; i = i->GetItem(0)) {
+        ++depth;
+        last = i;
+    }
+    EXPECT_EQ(depth, 1000);
+    // The last level shown is a folder whose entries are left out.
+    EXPECT_EQ(Captions(last), (Strings{L"Copy to Favorites Root", L"Open All Bookmarks in Group"}));
+    EXPECT_NE(log.Text().find("(i3) Firefox bookmarks nested deeper than 1000 levels are not shown"),
+              std::string::npos)
+        << log.Text();
+    EXPECT_FALSE(gui::FileExists(copy));
+    EXPECT_NE(menu->Items()->FindItem(50009), nullptr);
+}
+
 TEST_F(FirefoxBookmarks, AnUnreadableFolderEndsOnlyItself) {
     // The middle folder's entries fill pages of their own, which are then damaged.
     const std::string big = "BROKEN" + std::string(3990, 'b');
@@ -395,11 +506,7 @@ TEST_F(FirefoxBookmarks, AnUnreadableFolderEndsOnlyItself) {
                            {20, 14, 0, "Gamma", "http://gamma.example/"}};
     for (int i = 0; i < 3; ++i) rows.push_back({1000 + i, 13, i, big.c_str(), "http://lost.example/"});
     WritePlaces(rows);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    IndexPlaces();
     std::string bytes = testing_support::ReadFileBytes(places);
     int damaged = 0;
     for (size_t at = bytes.find("BROKEN"); at != std::string::npos; at = bytes.find("BROKEN", at + 1), ++damaged)

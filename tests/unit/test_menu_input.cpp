@@ -214,6 +214,88 @@ TEST_F(MenuInput, HoverOpensTheSubmenuUnderTheCursor) {
     EXPECT_FALSE(root->FHoldMouseTimer->Enabled());
 }
 
+// A window with more columns than the screen holds: the keys at its edge, Page Up and Down and
+// the wheel scroll its columns, so every row can be reached.
+TEST_F(MenuInput, KeysAndTheWheelScrollTheColumnsToEveryRow) {
+    SetCursorPos(5, 1010);
+    for (int i = 0; i < 1000; ++i) root->AddMenuItem(100 + i, L"row " + std::to_wstring(i));
+    menu->AddFilter(L"Type here");
+    TDKMenuItem* sub = root->GetItem(0);
+    sub->AddMenuItem(0, L"x");
+    root->ShowAt(100, 21);
+    const int rows = root->RowCount();
+    RECT client{};
+    GetClientRect(root->FListView, &client);
+    auto shown = [&](int row) {
+        RECT b = root->RowBounds(row);
+        return b.left >= 0 && b.right <= client.right && b.top >= 0 && b.bottom <= client.bottom;
+    };
+    auto key = [&](WORD vk) { SendMessageW(root->FListView, WM_KEYDOWN, vk, 0); };
+    int perColumn = 1;
+    while (root->RowBounds(perColumn).left == root->RowBounds(0).left) ++perColumn;
+    const int columns = client.right / (root->RowBounds(0).right - root->RowBounds(0).left);
+    ASSERT_GT((rows + perColumn - 1) / perColumn, columns);
+    // The list's scroll bar, unseen below the rows, takes no press.
+    POINT band{client.right / 2, client.bottom + 5};
+    ClientToScreen(root->FListView, &band);
+    EXPECT_EQ(SendMessageW(root->FListView, WM_NCHITTEST, 0, MAKELPARAM(band.x, band.y)), HTCLIENT);
+    // Down on the last row shown moves into the next column, which scrolls in; the picture follows.
+    int lastShown = columns * perColumn - 1;
+    Select(root, lastShown);
+    key(VK_DOWN);
+    EXPECT_EQ(root->SelectedRow(), lastShown + 1);
+    EXPECT_EQ(root->FColumnIndex, 1);
+    EXPECT_TRUE(shown(lastShown + 1));
+    RECT b = root->RowBounds(lastShown + 1);
+    EXPECT_EQ(root->PicturePixel(b.left + 24, b.top + 10) >> 24, 255u) << "a selected row is lit";
+    // Up on the first row shown scrolls back.
+    Select(root, perColumn);
+    key(VK_UP);
+    EXPECT_EQ(root->FColumnIndex, 0);
+    EXPECT_TRUE(shown(perColumn - 1));
+    // Page Down reaches the last row, and Page Up the first, each stop in the window.
+    int steps = 0;
+    while (root->SelectedRow() != rows - 1 && steps++ < 100) {
+        key(VK_NEXT);
+        ASSERT_TRUE(shown(root->SelectedRow())) << root->SelectedRow();
+    }
+    EXPECT_EQ(root->SelectedRow(), rows - 1);
+    // The filter box, last, moved with its row.
+    TMenuRowData* box = root->RowData(rows - 1);
+    ASSERT_TRUE(box->Edit && box->Edit->Handle);
+    RECT e{};
+    GetWindowRect(box->Edit->Handle, &e);
+    MapWindowPoints(nullptr, root->FListView, reinterpret_cast<POINT*>(&e), 2);
+    EXPECT_EQ(e.left, root->RowBounds(rows - 1).left + 28);
+    steps = 0;
+    while (root->SelectedRow() != 0 && steps++ < 100) {
+        key(VK_PRIOR);
+        ASSERT_TRUE(shown(root->SelectedRow())) << root->SelectedRow();
+    }
+    EXPECT_EQ(root->SelectedRow(), 0);
+    EXPECT_EQ(root->FColumnIndex, 0);
+    // Right on a row with a submenu opens it and leaves the selection where it is.
+    key(VK_RIGHT);
+    EXPECT_NE(sub->FormHandle(), nullptr);
+    EXPECT_EQ(root->SelectedRow(), 0);
+    sub->CloseWindow();
+    // The wheel turns the window under the pointer, whichever window it is sent to; a scroll
+    // closes the submenus of the rows that moved.
+    root->OpenChildAt(sub, root->RowBounds(0));
+    ASSERT_NE(sub->FormHandle(), nullptr);
+    Point(root, perColumn * 2);
+    POINT at{};
+    GetCursorPos(&at);
+    SendMessageW(sub->FListView, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-3 * WHEEL_DELTA)), MAKELPARAM(at.x, at.y));
+    EXPECT_EQ(root->FColumnIndex, 3);
+    EXPECT_EQ(sub->FormHandle(), nullptr);
+    SendMessageW(root->FListView, WM_MOUSEWHEEL, MAKEWPARAM(0, 2 * WHEEL_DELTA), MAKELPARAM(at.x, at.y));
+    EXPECT_EQ(root->FColumnIndex, 1);
+    // The row under the pointer is the one the picture shows there.
+    EXPECT_EQ(root->ItemAtCursor(), root->GetItem(root->RowData(perColumn * 3)->ItemIndex));
+    SetCursorPos(5, 1010);
+}
+
 TEST_F(MenuInput, DropsWithinOneWindow) {
     for (int i = 0; i < root->Count(); ++i) root->GetItem(i)->SetDragged(true);
     root->ShowAt(100, 100);
@@ -351,6 +433,50 @@ TEST_F(MenuInput, EditBoxKeysAndIconTurn) {
     // Turning the edit state off removes the box.
     e->SetEdited(false);
     EXPECT_EQ(root->RowData(5)->Edit, nullptr);
+}
+
+TEST_F(MenuInput, ANewRowTakesTheKeyboardAndItsEnterEndsIt) {
+    TDKMenuItem* title = root->InsertMenuItem(0, TDKPopupMenu::FavoritesTitleID, L"Favorites", nullptr, true);
+    title->AddMenuItem(0, L"Create New Group", [this](TDKMenuItem* s) { menu->CreateGroup(s); });
+    int otherClicks = 0;
+    root->GetItem(3)->FOnClick = [&](TDKMenuItem*) { ++otherClicks; };  // row 4 once a row comes above
+    root->ShowAt(100, 100);
+    Select(root, 0);
+    root->OpenChildAt(title, root->RowBounds(0));
+    ASSERT_NE(title->FormHandle(), nullptr);
+    auto box = [&]() -> HWND {
+        for (int r = 0; r < root->RowCount(); ++r)
+            if (TMenuRowData* d = root->RowData(r); d && d->Edit) return d->Edit->Handle;
+        return nullptr;
+    };
+    for (int i = 0; i < 2; ++i) {
+        Point(title, 0);
+        title->ListClick();
+        ASSERT_EQ(root->GetItem(1)->Caption(), L"Type Group Title and Press Enter");
+        EXPECT_NE(root->GetItem(2)->Caption(), L"Type Group Title and Press Enter");
+        // The row is selected and its box has the keyboard; the command's submenu stays open.
+        ASSERT_NE(box(), nullptr);
+        EXPECT_EQ(GetFocus(), box());
+        EXPECT_EQ(root->SelectedRow(), 1);
+        EXPECT_TRUE(title->FormHandle() && IsWindowVisible(title->FormHandle()));
+    }
+    // Wherever the caret is, the first key replaces the whole prompt.
+    SendMessageW(box(), EM_SETSEL, 4, 4);
+    for (wchar_t c : std::wstring(L"Ga")) SendMessageW(box(), WM_CHAR, c, 0);
+    EXPECT_EQ(root->GetItem(1)->Caption(), L"Ga");
+    // A row coming in above (a window opening) moves the row: its new box keeps the keys.
+    root->InsertMenuItem(0, 99, L"new window");
+    EXPECT_EQ(GetFocus(), box());
+    SendMessageW(box(), WM_CHAR, L'm', 0);
+    TDKMenuItem* group = root->GetItem(2);
+    EXPECT_EQ(group->Caption(), L"Gam");
+    // Enter ends the row typed into, though the pointer moved the selection elsewhere.
+    Select(root, 4);
+    SendMessageW(box(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_FALSE(group->Edited());
+    EXPECT_EQ(group->Caption(), L"Gam");
+    EXPECT_NE(group->FindItem(std::wstring(L"Rename Group")), nullptr);
+    EXPECT_EQ(otherClicks, 0);
 }
 
 TEST_F(MenuInput, HandlerExceptionsAreLoggedAndTheMenuGoesOn) {

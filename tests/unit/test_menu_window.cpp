@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "Configs.h"
 #include "DKComponents.h"
+#include "DKUtils.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 
@@ -143,7 +145,39 @@ TEST_F(MenuWindow, TipsAreTurnedOnWhenThePointerFirstComes) {
     SetCursorPos(5, 1000);
 }
 
-TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) {
+// Where menu windows may lie: the work area below the 19-pixel bar.
+RECT MenuArea() {
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    work.top = std::max<LONG>(work.top, 19);
+    return work;
+}
+
+void ExpectInArea(TDKMenuItem* item) {
+    RECT w{}, area = MenuArea();
+    GetWindowRect(item->FormHandle(), &w);
+    EXPECT_GE(w.left, area.left) << item->Caption();
+    EXPECT_GE(w.top, area.top) << item->Caption();
+    EXPECT_LE(w.right, area.right) << item->Caption();
+    EXPECT_LE(w.bottom, area.bottom) << item->Caption();
+}
+
+// The submenu of `child` leaves the body of the row that opened it (all but the row's fade
+// band, where a submenu starts) uncovered.
+void ExpectBesideItsRow(TDKMenuItem* child) {
+    TDKMenuItem* owner = child->Owner();
+    int row = -1;
+    for (int r = 0; r < owner->RowCount(); ++r)
+        if (owner->RowData(r)->Child == child) row = r;
+    ASSERT_GE(row, 0) << child->Caption();
+    RECT b = owner->RowBounds(row), w{};
+    MapWindowPoints(owner->FListView, nullptr, reinterpret_cast<POINT*>(&b), 2);
+    GetWindowRect(child->FormHandle(), &w);
+    EXPECT_TRUE(w.right <= b.left || w.left >= b.right - 70)
+        << child->Caption() << ": row " << b.left << ".." << b.right << ", window " << w.left << ".." << w.right;
+}
+
+TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOpenBesideTheirRow) {
     AddRows(3);
     TDKMenuItem* sub = root->GetItem(1);
     sub->AddMenuItem(0, std::wstring(60, L'M'));  // a wide single row: the column takes its width
@@ -151,7 +185,7 @@ TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) 
     sub->FOnBeforExpose = [&](TDKMenuItem*) { ++exposed; };
     root->ShowAt(1100, 100);
     RECT rootRect = WindowRect();
-    EXPECT_EQ(rootRect.left, 1100);  // 1100 + 230 - 1280 = 50: within the fade band
+    EXPECT_EQ(rootRect.left, 1280 - 230);  // moved back inside the screen
     root->OpenChildAt(sub, root->RowBounds(1));
     ASSERT_NE(sub->Form(), nullptr);
     EXPECT_EQ(exposed, 1);
@@ -159,24 +193,16 @@ TEST_F(MenuWindow, SecondShowAtClosesSubmenusAndChildWindowsOverlapTheirParent) 
     GetWindowRect(sub->FormHandle(), &subRect);
     int subWidth = subRect.right - subRect.left;
     ASSERT_GT(subWidth, 300);
-    // Pushed back from the screen edge past its parent's left edge: it overlaps the parent by 70.
-    EXPECT_EQ(subRect.left, 1100 - subWidth + 70);
+    // No room to the right: it opens to the left, its right edge on its row's left edge.
+    EXPECT_EQ(subRect.right, rootRect.left);
     EXPECT_EQ(subRect.top, 100 + 21 + 1);
+    EXPECT_TRUE(sub->FOpensLeft);
     root->ShowAt(1100, 100);
     EXPECT_EQ(sub->Form(), nullptr);
 }
 
-TEST_F(MenuWindow, EveryOpenedWindowStartsOnTheScreen) {
+TEST_F(MenuWindow, EveryOpenedWindowLiesInTheWorkAreaBesideItsRow) {
     SetCursorPos(1270, 1010);  // hovering would open other submenus
-    const int screenW = GetSystemMetrics(SM_CXSCREEN);
-    auto onScreen = [&](TDKMenuItem* item) {
-        RECT w{};
-        GetWindowRect(item->FormHandle(), &w);
-        int column = item->RowBounds(0).right - item->RowBounds(0).left;
-        EXPECT_GE(w.left, 0) << item->Caption();
-        // The first column shows, but for its fade band or what a column wider than the screen has past it.
-        EXPECT_LE(w.left + std::min(column - 70, screenW / 2), screenW) << item->Caption();
-    };
     // Thirty folders opened one inside the other along the filter's way to the deepest entry.
     TDKMenuItem* parent = root;
     std::vector<TDKMenuItem*> chain;
@@ -186,11 +212,18 @@ TEST_F(MenuWindow, EveryOpenedWindowStartsOnTheScreen) {
     menu->AddFilter(L"Type here");
     root->ShowAt(100, 20);
     root->Filter(L"deepest", menu->FindItem(TDKPopupMenu::FilterEditID));
+    std::vector<LONG> lefts;
     for (TDKMenuItem* item : chain) {
         ASSERT_TRUE(item->FormHandle() && IsWindowVisible(item->FormHandle())) << item->Caption();
-        onScreen(item);
+        ExpectInArea(item);
+        ExpectBesideItsRow(item);
+        RECT w{};
+        GetWindowRect(item->FormHandle(), &w);
+        lefts.push_back(w.left);
     }
-    // A submenu opened from a window wider than the screen.
+    // They do not pile up at one place.
+    for (size_t i = 1; i < lefts.size(); ++i) EXPECT_NE(lefts[i], lefts[i - 1]) << i;
+    // A submenu opened from a window whose caption would be wider than the screen.
     root->CloseWindow();
     TDKMenuItem* start = root->AddMenuItem(0, L"Start Menu");
     start->AddMenuItem(0, std::wstring(230, L'W') + L".txt");
@@ -198,14 +231,33 @@ TEST_F(MenuWindow, EveryOpenedWindowStartsOnTheScreen) {
     folder->AddMenuItem(0, L"Notepad");
     root->ShowAt(100, 20);
     root->OpenChildAt(start, root->RowBounds(root->RowCount() - 1));
-    ASSERT_GT(start->RowBounds(0).right, screenW);
-    onScreen(start);
+    const int screenW = GetSystemMetrics(SM_CXSCREEN);
+    EXPECT_LE(start->RowBounds(0).right - start->RowBounds(0).left, screenW / 2);
+    EXPECT_NE(start->RowText(0), start->GetItem(0)->Caption());  // cut with "..."
+    ExpectInArea(start);
+    ExpectBesideItsRow(start);
     start->OpenChildAt(folder, start->RowBounds(1));
     ASSERT_TRUE(folder->FormHandle());
-    onScreen(folder);
+    ExpectInArea(folder);
+    ExpectBesideItsRow(folder);
 }
 
-TEST_F(MenuWindow, AHugeSubmenuIsMadeOnlyAsFarAsTheScreenAndIdlesForFree) {
+TEST_F(MenuWindow, TheFilterScrollsItsWayIntoTheWindow) {
+    SetCursorPos(1270, 1010);
+    AddRows(400);  // titles and commands stay whatever the text
+    TDKMenuItem* target = root->AddMenuItem(0, L"target", nullptr, false, false, true);
+    target->AddMenuItem(0, L"deep", nullptr, false, false, true);
+    menu->AddFilter(L"Type here");
+    root->ShowAt(100, 21);
+    root->Filter(L"deep", menu->FindItem(TDKPopupMenu::FilterEditID));
+    EXPECT_GT(root->FColumnIndex, 0);
+    ASSERT_TRUE(target->FormHandle() && IsWindowVisible(target->FormHandle()));
+    ExpectInArea(root);
+    ExpectInArea(target);
+    ExpectBesideItsRow(target);
+}
+
+TEST_F(MenuWindow, AHugeSubmenuShowsTheColumnsThatFitScrollsToEveryRowAndIdlesForFree) {
     const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
     SetCursorPos(screenW - 5, screenH - 5);  // the pointer rests away from the menus
     TDKMenuItem* big = root->AddMenuItem(1, L"big folder");
@@ -217,16 +269,31 @@ TEST_F(MenuWindow, AHugeSubmenuIsMadeOnlyAsFarAsTheScreenAndIdlesForFree) {
     RECT w{}, first = big->RowBounds(0), last = big->RowBounds(9999);
     GetWindowRect(big->FormHandle(), &w);
     const int column = first.right - first.left;
-    // The columns keep their arithmetic, but the window and its picture end with the first
-    // column that reaches past the screen.
-    EXPECT_GT(last.left, 40 * column);
-    EXPECT_GT(w.right, screenW);
-    EXPECT_LE(w.right, screenW + column);
+    // The window shows the whole columns that fit the screen beside its row; the rest lie
+    // past its right edge until scrolled in.
+    ExpectInArea(big);
     EXPECT_EQ((w.right - w.left) % column, 0);
+    EXPECT_GE(w.right - w.left, 3 * column);
+    EXPECT_GT(last.left, 40 * column);
     EXPECT_EQ(big->PictureWidth(), w.right - w.left);
     EXPECT_EQ(A(big->PicturePixel(first.right - 10, first.top + 10)), 150);
+    // Scrolled to its end, the last row is in the window and painted; scrolled back, the first.
+    big->ScrollColumns(100000);
+    last = big->RowBounds(9999);
+    EXPECT_GE(last.left, 0);
+    EXPECT_LE(last.right, w.right - w.left);
+    EXPECT_GT(big->FColumnIndex, 40);
+    EXPECT_EQ(A(big->PicturePixel(last.left + 24, last.top + 10)), 150);  // beside its icon
+    RECT shown = last;
+    MapWindowPoints(big->FListView, nullptr, reinterpret_cast<POINT*>(&shown), 2);
+    SetCursorPos(shown.left + 60, shown.top + 10);
+    EXPECT_EQ(big->ItemAtCursor(), big->GetItem(9999));
+    SetCursorPos(screenW - 5, screenH - 5);
+    big->ScrollColumns(-100000);
+    EXPECT_EQ(big->RowBounds(0).left, 0);
+    EXPECT_EQ(big->FColumnIndex, 0);
     // Settled, the open menu costs no process time while nothing on the screen changes, even
-    // with the selection (a turning icon) on a row past the screen's edge.
+    // with the selection (a turning icon) on a row scrolled out of the window.
     LVITEMW lv{};
     lv.stateMask = lv.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageW(big->FListView, LVM_SETITEMSTATE, 9999, reinterpret_cast<LPARAM>(&lv));
@@ -519,6 +586,71 @@ TEST_F(MenuWindow, OnlyAFewClosedWindowsAreKept) {
     }
     EXPECT_LE(forms, 1 + 32);
     EXPECT_GE(forms, 1 + 16);
+}
+
+}  // namespace
+
+namespace {
+
+// A window closed and kept for its next opening may keep a selected row and the keyboard: a key
+// there opens nothing. With the kept windows at their limit and that hidden window the oldest,
+// a click whose handler changes its item's children (its release closes what its rows opened,
+// so one more window is kept) leaves every window and row whole: kept windows are trimmed only
+// once the handler is done.
+TEST_F(MenuWindow, AChangeToTheOldestKeptWindowFromAClickLeavesItsWindowWhole) {
+    TDKMenuItem* holder = root->AddMenuItem(1, L"holder");
+    TDKMenuItem* deep = holder->AddMenuItem(2, L"deep");
+    deep->AddMenuItem(3, L"leaf");
+    int inserted = 0;
+    TDKMenuItem* button = root->AddMenuItem(4, L"insert into holder", [&](TDKMenuItem*) {
+        holder->InsertMenuItem(0, 100 + inserted, L"new " + std::to_wstring(inserted));
+        ++inserted;
+    });
+    (void)button;
+    for (int i = 0; i < 40; ++i) root->AddMenuItem(10 + i, L"folder " + std::to_wstring(i))->AddMenuItem(0, L"x");
+    root->ShowAt(10, 10);
+    root->OpenChildAt(holder, root->RowBounds(0));
+    LVITEMW lv{};
+    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(holder->FListView, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&lv));
+    holder->CloseWindow();  // hidden and kept, its row still selected
+    ASSERT_NE(holder->FListView, nullptr);
+    // A key reaching the hidden list opens nothing below it.
+    SendMessageW(holder->FListView, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(deep->FormHandle(), nullptr);
+    root->OpenChildAt(holder, root->RowBounds(0));
+    root->OpenChildAt(deep, holder->RowBounds(0));  // as if it had
+    holder->CloseWindow();
+    ASSERT_EQ(deep->FormHandle(), nullptr);
+    // More windows closed after it: the hidden one is the oldest kept, at the limit.
+    for (int i = 0; i < 31; ++i) {
+        TDKMenuItem* f = root->GetItem(2 + i);
+        root->OpenChildAt(f, root->RowBounds(2 + i));
+        f->CloseWindow();
+    }
+    // A real click on the row whose handler inserts into the hidden window's item; every step
+    // of the rows' release and fill goes through (a failing one is logged).
+    testing_support::WriteFileBytes(LogFileName(), "");
+    RECT b = root->RowBounds(1);
+    POINT p{b.left + 60, (b.top + b.bottom) / 2};
+    POINT sp = p;
+    ClientToScreen(root->FListView, &sp);
+    SetCursorPos(sp.x, sp.y);
+    SendMessageW(root->FListView, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    SendMessageW(root->FListView, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    EXPECT_EQ(inserted, 1);
+    EXPECT_EQ(holder->Count(), 2);
+    std::string log = testing_support::ReadFileBytes(LogFileName());
+    DeleteFileW(LogFileName().c_str());
+    EXPECT_EQ(log, "");
+    // The hidden window opens again with the new row.
+    root->OpenChildAt(holder, root->RowBounds(0));
+    ASSERT_NE(holder->FormHandle(), nullptr);
+    EXPECT_TRUE(IsWindowVisible(holder->FormHandle()));
+    EXPECT_EQ(holder->RowCount(), 2);
+    EXPECT_EQ(holder->RowText(0), L"new 0");
+    menu->Hide();
 }
 
 }  // namespace

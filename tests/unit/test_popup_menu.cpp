@@ -150,6 +150,73 @@ TEST_F(PopupMenu, RenameParksTheClickAndGivesItBack) {
     EXPECT_EQ(m.Items()->FindItem(L"Renamed"), nullptr);
 }
 
+TEST_F(PopupMenu, ARenameNotEndedWithEnterIsUndoneWhenTheMenuHides) {
+    {
+        TTestMenu& m = FullMenu({}, 1);
+        TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+        m.CreateGroup(title->GetItem(0));
+        TDKMenuItem* group = m.Items()->GetItem(1);
+        group->SetCaption(L"Tools");
+        group->FOnClick(group);
+        int clicks = 0;
+        group->FOnClick = [&](TDKMenuItem*) { ++clicks; };
+        // A second "Rename Group" while the first is open goes back to it.
+        for (int i = 0; i < 2; ++i) Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+        group->SetCaption(L"Tool");  // typed
+        m.Hide();
+        EXPECT_EQ(group->Caption(), L"Tools");
+        EXPECT_FALSE(group->Edited());
+        group->FOnClick(group);
+        EXPECT_EQ(clicks, 1);
+        // Renamed twice over and committed: its own click still comes back.
+        for (int i = 0; i < 2; ++i) Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+        group->SetCaption(L"Kit");
+        group->FOnClick(group);  // Enter
+        m.Hide();
+        EXPECT_EQ(group->Caption(), L"Kit");
+        group->FOnClick(group);
+        EXPECT_EQ(clicks, 2);
+        // Open while the menu goes: saved as it was.
+        Command(group, L"Rename Group")->FOnClick(group->FindItem(L"Rename Group"));
+        group->SetCaption(L"Gone");
+        menu.reset();
+    }
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 1 and Caption = 'Kit'"), 1);
+    EXPECT_EQ(Count("select count(*) from MenuItems where MID = 1"), 1);
+}
+
+TEST_F(PopupMenu, CreateNewGroupGoesBackToTheRowStillOpen) {
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    TDKMenuItem* create = title->GetItem(0);
+    int before = m.FMaxMIID;
+    for (int i = 0; i < 3; ++i) create->FOnClick(create);
+    EXPECT_EQ(Captions(m.Items()), (std::vector<std::wstring>{L"Favorites", L"Type Group Title and Press Enter",
+                                                              L"Programs", L"Filter", L"Type to filter",
+                                                              L"Statistics", L"Most Popular", L"Recent"}));
+    EXPECT_EQ(m.FMaxMIID, before + 1);
+    TDKMenuItem* row = m.Items()->GetItem(1);
+    EXPECT_TRUE(m.ShowsPrompt(row));
+    // The row stays open while the menu is hidden, and the command still leads to it.
+    m.Hide();
+    EXPECT_TRUE(row->Edited());
+    create->FOnClick(create);
+    EXPECT_EQ(m.Items()->GetItem(2)->MIID(), TDKPopupMenu::MainTitleID);
+    row->SetCaption(L"Games");
+    EXPECT_FALSE(m.ShowsPrompt(row));
+    row->FOnClick(row);  // Enter
+    // Once it is a group, the command makes a new row; a subgroup's row is another place.
+    create->FOnClick(create);
+    TDKMenuItem* sub = row->FindItem(L"Create New Subgroup");
+    sub->FOnClick(sub);
+    sub->FOnClick(sub);
+    EXPECT_EQ(Captions(m.Items()).at(1), L"Type Group Title and Press Enter");
+    EXPECT_EQ(m.Items()->GetItem(2), row);
+    EXPECT_EQ(Captions(row).at(0), L"Type Group Title and Press Enter");
+    EXPECT_EQ(Captions(row).at(1), L"Create New Subgroup");
+    EXPECT_EQ(m.FMaxMIID, before + 3);
+}
+
 // The "Add to Favorites" command that AddFavoriteCommands gives a provider's leaf.
 TDKMenuItem* AddCommand(TTestMenu& m, const std::wstring& caption) {
     TDKMenuItem* item = m.Items()->FindItem(caption);
@@ -394,6 +461,126 @@ TEST_F(PopupMenu, DeepStoredChainBuildsToTheBoundAndKeepsItsRows) {
     EXPECT_EQ(Count("select count(*) from MenuItems where MID = 0"), 20000);
 }
 
+// The stored items of a tree, each as its caption after those of its stored owners.
+void StoredPaths(const TDKMenuItem* item, const std::wstring& prefix, std::vector<std::wstring>& out) {
+    for (int i = 0; i < item->Count(); ++i) {
+        const TDKMenuItem* c = item->GetItem(i);
+        if (!c->Loadable()) continue;
+        out.push_back(prefix + c->Caption());
+        StoredPaths(c, prefix + c->Caption() + L"/", out);
+    }
+}
+
+// Copies of an item id, as siblings or as cousins, each brought the same children along, and each
+// save wrote every copy back: the rows multiplied at every start and quit.
+TEST_F(PopupMenu, RepeatedIdsLoadOnceAndStartsAndQuitsKeepTheRows) {
+    RawDb raw(dir / L"dk.pdb");
+    ASSERT_TRUE(raw.Exec("insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) values"
+                         " (1, 1, -1, 0, 'Work', ''), (1, 1, -1, 1, 'Work copy', ''),"
+                         " (1, 2, 1, 0, 'Report', 'C:\\r.doc'), (1, 10, -1, 2, 'A', ''), (1, 11, -1, 3, 'B', ''),"
+                         " (1, 20, 10, 0, 'Tools', ''), (1, 20, 11, 0, 'Tools again', ''),"
+                         " (1, 21, 20, 0, 'Hammer', 'C:\\h.exe')"));
+    const std::string rows =
+        "select group_concat(r, ';') from (select MIID || '<' || ParentID || ' ' || Caption as r from MenuItems"
+        " where MID = 1 order by r)";
+    const std::string before = raw.Text(rows);
+    for (int start = 0; start < 3; ++start) {
+        data_test::LogCapture log;
+        TTestMenu& m = FullMenu({}, 1);
+        std::vector<std::wstring> shown;
+        StoredPaths(m.Items(), L"", shown);
+        EXPECT_EQ(shown, (std::vector<std::wstring>{L"Work", L"Work/Report", L"A", L"A/Tools", L"A/Tools/Hammer", L"B"}));
+        EXPECT_EQ(m.FMaxMIID, 21);
+        menu.reset();
+        EXPECT_EQ(raw.Int("select count(*) from MenuItems where MID = 1"), 8) << "start " << start;
+        const std::string text = log.Text();
+        const std::string line = "(d6) Menu 1: rows repeating an item id already loaded are not loaded: 2 (ids 1, 20)";
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        EXPECT_EQ(text.find(line), text.rfind(line));
+    }
+    EXPECT_EQ(raw.Text(rows), before);
+}
+
+// Rows no loaded row leads to (orphans and their children, ids that are no numbers, loops) and
+// the columns the menu does not show (a row's icon and check mark) stay through a save; only
+// what the user changed is written.
+TEST_F(PopupMenu, RowsTheMenuCannotShowStayAsTheyAreThroughASave) {
+    RawDb raw(dir / L"dk.pdb");
+    ASSERT_TRUE(raw.Exec(
+        "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath, Icon, Checked) values"
+        " (0, 1, -1, 0, 'Kept', '', x'00FF10', 1), (0, 2, 1, 0, 'Doc', 'C:\\doc.txt', null, 0),"
+        " (0, 30, 999, 0, 'Orphan', '', null, 0), (0, 31, 30, 0, 'Orphan child', 'C:\\o.exe', null, 0),"
+        " (0, 'abc', -1, 5, 'Text id', '', null, 0), (0, 40, 'xyz', 0, 'Text parent', '', null, 0),"
+        " (0, 50, 51, 0, 'Loop a', '', null, 0), (0, 51, 50, 0, 'Loop b', '', null, 0),"
+        " (0, 60, 60, 0, 'Self', '', x'0102', 0)"));
+    const std::string others =
+        "select group_concat(r, ';') from (select rowid || ' ' || quote(MIID) || ' ' || quote(ParentID) || ' ' ||"
+        " [Position] || ' ' || Caption || ' ' || ExecPath || ' ' || quote(Icon) || ' ' || Checked as r"
+        " from MenuItems where Caption not in ('Kept', 'Doc', 'New') order by rowid)";
+    const std::string before = raw.Text(others);
+
+    data_test::LogCapture log;
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* kept = m.Items()->GetItem(1);
+    ASSERT_EQ(kept->Caption(), L"Kept");
+    EXPECT_TRUE(kept->Checked());
+    EXPECT_EQ(m.Items()->GetItem(2)->MIID(), TDKPopupMenu::MainTitleID);
+    // New items are numbered above every id the rows use, shown or not.
+    EXPECT_EQ(m.FMaxMIID, 999);
+    ASSERT_EQ(kept->GetItem(0)->Caption(), L"Doc");
+    kept->Delete(kept->GetItem(0));
+    TDKMenuItem* title = m.FindItem(TDKPopupMenu::FavoritesTitleID);
+    m.CreateGroup(title->GetItem(0));
+    TDKMenuItem* group = m.Items()->GetItem(1);
+    group->SetCaption(L"New");
+    group->FOnClick(group);
+    menu.reset();
+
+    EXPECT_EQ(raw.Text(others), before);
+    EXPECT_EQ(raw.Int("select count(*) from MenuItems where Caption = 'Doc'"), 0);
+    EXPECT_EQ(raw.Int("select MIID from MenuItems where Caption = 'New' and ParentID = -1"), 1000);
+    EXPECT_EQ(raw.Text("select hex(Icon) || ' ' || Checked || ' ' || [Position] from MenuItems where Caption = 'Kept'"),
+              "00FF10 1 2");
+    const std::string text = log.Text();
+    const std::string line = "(d7) Menu 0: rows with no place in the menu stay in the file as they are: 7";
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(text.find(line), text.rfind(line));
+}
+
+// Many stored paths in one folder are answered from one listing of it: folders among them are
+// still shown with their entries, files wait for the user, and a path in a folder that is not
+// there is a file.
+TEST_F(PopupMenu, StoredFoldersAmongManyFilesOfOneFolderListTheirEntries) {
+    TempDir files(L"stored");
+    CreateDirectoryW((files / L"Sub").c_str(), nullptr);
+    testing_support::WriteFileBytes(files / L"Sub\\inner.txt", "x");
+    std::string values;
+    for (int i = 0; i < 40; ++i) {
+        testing_support::WriteFileBytes(files / (L"file" + std::to_wstring(i) + L".txt"), "x");
+        values += (i ? ", " : "") + std::string("(0, ") + std::to_string(i + 1) + ", -1, " + std::to_string(i) +
+                  ", 'f" + std::to_string(i) + "', '" + gui::ToUtf8(files / (L"FILE" + std::to_wstring(i) + L".txt")) +
+                  "')";
+    }
+    values += ", (0, 100, -1, 50, 'Sub', '" + gui::ToUtf8(files / L"sub") + "')";
+    values += ", (0, 101, -1, 51, 'Gone', '" + gui::ToUtf8(files / L"gone\\sub") + "')";
+    {
+        RawDb raw(dir / L"dk.pdb");
+        ASSERT_TRUE(raw.Exec("insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) values " + values));
+    }
+    TTestMenu& m = FullMenu({});
+    TDKMenuItem* sub = m.Items()->FindItem(L"Sub");
+    ASSERT_NE(sub, nullptr);
+    EXPECT_TRUE(sub->Folder());
+    ASSERT_GT(sub->Count(), 0);
+    EXPECT_EQ(sub->GetItem(0)->Caption().rfind(L"inner", 0), 0u);
+    for (const wchar_t* caption : {L"f0", L"f39", L"Gone"}) {
+        TDKMenuItem* file = m.Items()->FindItem(caption);
+        ASSERT_NE(file, nullptr);
+        EXPECT_FALSE(file->Folder());
+        EXPECT_EQ(Captions(file), (std::vector<std::wstring>{L"Empty"})) << gui::ToUtf8(caption);
+    }
+}
+
 TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
     TTestMenu& m = FullMenu({}, 3);
     for (int i = 0; i < 9; ++i) {
@@ -434,4 +621,20 @@ TEST_F(PopupMenu, MostPopularOnItemsMatchesTheDataLayer) {
     TDKMenuItem* recent = m.FindItem(TDKPopupMenu::RecentID);
     recent->FOnBeforExpose(recent);
     EXPECT_EQ(recent->Count(), 0);
+}
+// A row taken from the file while the menu runs is written again at its save, beside a new
+// group: the file may number a new row as the row it lost, and neither may overwrite the other.
+TEST_F(PopupMenu, ARowTakenFromTheFileMeanwhileIsWrittenAgainBesideNewOnes) {
+    RawDb raw(dir / L"dk.pdb");
+    ASSERT_TRUE(raw.Exec("insert into MenuItems (MID, MIID, ParentID, [Position], Caption) values"
+                         " (5, 7, -1, 0, 'Tools')"));
+    TTestMenu& m = FullMenu({}, 5);
+    ASSERT_TRUE(raw.Exec("delete from MenuItems where Caption = 'Tools'"));
+    m.CreateGroup(m.FindItem(TDKPopupMenu::FavoritesTitleID)->GetItem(0));
+    TDKMenuItem* group = m.Items()->GetItem(1);
+    group->SetCaption(L"New");
+    group->FOnClick(group);
+    menu.reset();
+    EXPECT_EQ(raw.Text("select group_concat(MIID || ' ' || Caption, ', ') from (select * from MenuItems order by MIID)"),
+              "7 Tools, 8 New");
 }

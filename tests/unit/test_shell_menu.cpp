@@ -56,6 +56,8 @@ TEST(ShellMenu, ConvertsAMenuHandle) {
 // It fills its submenu only when asked to (WM_INITMENUPOPUP), as many extensions do.
 class FakeContextMenu final : public IContextMenu3 {
 public:
+    // Extra commands before "Run" move the submenu entry; its one entry is called `target`.
+    explicit FakeContextMenu(int extra = 0, const wchar_t* target = L"&Target") : extra(extra), target(target) {}
     std::vector<int> Verbs;
     // "Run" carries a picture, as many shell commands do.
     gui::BitmapHandle Picture{CreateBitmap(13, 13, 1, 32, nullptr)};
@@ -78,6 +80,9 @@ public:
     HRESULT STDMETHODCALLTYPE QueryContextMenu(HMENU m, UINT index, UINT first, UINT, UINT) override {
         firstId = first;
         queried = true;
+        for (int i = 0; i < extra; ++i, ++index, ++first)
+            InsertMenuW(m, index, MF_BYPOSITION | MF_STRING, 100 + i, (L"Extra " + std::to_wstring(i)).c_str());
+        firstId = first;
         InsertMenuW(m, index, MF_BYPOSITION | MF_STRING, first, L"&Run");
         SetMenuItemBitmaps(m, index, MF_BYPOSITION, Picture.get(), Picture.get());
         InsertMenuW(m, index + 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
@@ -97,11 +102,13 @@ public:
     HRESULT STDMETHODCALLTYPE HandleMenuMsg2(UINT msg, WPARAM w, LPARAM, LRESULT*) override {
         HMENU sub = reinterpret_cast<HMENU>(w);
         if (msg == WM_INITMENUPOPUP && sub && GetMenuItemCount(sub) == 0)
-            AppendMenuW(sub, MF_STRING, firstId + 1, L"&Target");
+            AppendMenuW(sub, MF_STRING, firstId + 1, target);
         return S_OK;
     }
 
 private:
+    int extra;
+    const wchar_t* target;
     ULONG refs = 1;
     UINT firstId = 0;
     bool queried = false;
@@ -133,7 +140,7 @@ protected:
 TEST_F(ShellMenuOfFile, TheShellsCommandsBecomeItems) {
     ASSERT_NE(file, nullptr);
     QueryShellCommands(file);
-    ASSERT_NE(ShellContextMenuHandle(menu.get()), nullptr);
+    ASSERT_NE(ShellContextMenuHandle(file), nullptr);
     ASSERT_GT(file->Count(), 1);
     EXPECT_NE(file->FindItem(std::wstring(L"Open")), nullptr);
     EXPECT_TRUE(file->GetItem(0)->HasSplitter());
@@ -149,10 +156,10 @@ TEST_F(ShellMenuOfFile, TheShellsCommandsBecomeItems) {
     }
 
     // A new exposure replaces the handle; the earlier one is released.
-    HMENU first = ShellContextMenuHandle(menu.get());
+    HMENU first = ShellContextMenuHandle(file);
     file->Clear();
     QueryShellCommands(file);
-    EXPECT_NE(ShellContextMenuHandle(menu.get()), first);
+    EXPECT_NE(ShellContextMenuHandle(file), first);
     EXPECT_FALSE(IsMenu(first));
 }
 
@@ -210,6 +217,73 @@ TEST_F(ShellMenuOfFile, FavouriteFolderBuiltOnAWorkerRunsRowsOnTheObjectThatList
     notes->CloseWindow();
     EXPECT_EQ(fake->Verbs, std::vector<int>{0});
     EXPECT_EQ(DKData->RecentRows(1).size(), 1u);
+}
+
+// Each item keeps the popup menu its own query filled: after a file's commands were shown, its
+// folder's submenu rows are read from the folder's menu and run the folder's commands, and the
+// file's rows still lead to the file's.
+TEST_F(ShellMenuOfFile, EachItemKeepsTheMenuItsCommandsWereQueriedInto) {
+    ASSERT_TRUE(CreateDirectoryW((dir / L"docs").c_str(), nullptr));
+    menu->RootItem()->Clear();
+    menu->RootItem()->ExposeFolder(dir.Path(), false, 224, 1);
+    file = menu->RootItem()->FindItem(std::wstring(L"notes.txt"));
+    TDKMenuItem* folder = menu->RootItem()->FindItem(std::wstring(L"docs"));
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(folder, nullptr);
+    ASSERT_TRUE(folder->Folder());
+
+    // The shell's own objects: every row of either item names the entry at its position in the
+    // menu that item's query filled, whichever was queried last.
+    QueryShellCommands(file);
+    QueryShellCommands(folder);
+    HMENU fileMenu = ShellContextMenuHandle(file), folderMenu = ShellContextMenuHandle(folder);
+    ASSERT_NE(fileMenu, nullptr);
+    ASSERT_NE(folderMenu, nullptr);
+    EXPECT_NE(fileMenu, folderMenu);
+    for (auto [item, handle] : {std::pair{file, fileMenu}, std::pair{folder, folderMenu}}) {
+        ASSERT_GT(item->Count(), 0);
+        for (int i = 0; i < item->Count(); ++i) {
+            TDKMenuItem* row = item->GetItem(i);
+            if (!row->FOnClick && !row->FOnBeforExpose) continue;  // entries listed in the folder
+            wchar_t text[256] = {};
+            GetMenuStringW(handle, static_cast<UINT>(Pos(row)), text, 256, MF_BYPOSITION);
+            std::wstring plain;
+            for (const wchar_t* p = text; *p; ++p)
+                if (*p != L'&') plain += *p;
+            EXPECT_EQ(plain, row->Caption()) << gui::ToUtf8(item->Caption()) << " row " << i;
+        }
+    }
+    file->Clear();
+    folder->Clear();
+
+    // Extensions with submenus at different places.
+    auto* fileCommands = new FakeContextMenu(0, L"To the file");
+    auto* folderCommands = new FakeContextMenu(2, L"To the folder");
+    file->FContextMenu.reset(fileCommands);
+    file->FContextMenuThread = GetCurrentThreadId();
+    folder->FContextMenu.reset(folderCommands);
+    folder->FContextMenuThread = GetCurrentThreadId();
+    QueryShellCommands(file);
+    QueryShellCommands(folder);
+    TDKMenuItem* folderSend = folder->FindItem(std::wstring(L"Send to"));
+    TDKMenuItem* fileSend = file->FindItem(std::wstring(L"Send to"));
+    ASSERT_NE(folderSend, nullptr);
+    ASSERT_NE(fileSend, nullptr);
+    ASSERT_NE(Pos(folderSend), Pos(fileSend));
+
+    folderSend->ShowAt(200, 200);
+    ASSERT_EQ(Captions(folderSend), std::vector<std::wstring>{L"To the folder"});
+    folderSend->GetItem(0)->FOnClick(folderSend->GetItem(0));
+    folderSend->CloseWindow();
+    EXPECT_EQ(folderCommands->Verbs, std::vector<int>{3});  // its own id for the entry, past its extras
+    EXPECT_TRUE(fileCommands->Verbs.empty());
+
+    fileSend->ShowAt(200, 200);
+    ASSERT_EQ(Captions(fileSend), std::vector<std::wstring>{L"To the file"});
+    fileSend->GetItem(0)->FOnClick(fileSend->GetItem(0));
+    fileSend->CloseWindow();
+    EXPECT_EQ(fileCommands->Verbs, std::vector<int>{1});
+    EXPECT_EQ(folderCommands->Verbs, std::vector<int>{3});
 }
 
 // A submenu entry whose fill found nothing runs no command and records nothing; a command the
