@@ -285,6 +285,8 @@ void BlitPixels(Canvas& cv, const std::vector<DWORD>& px, int w, int h, int x, i
 
 // Counts pictures painted: the check mark file is looked at once per picture, not per row.
 unsigned g_paintSerial = 0;
+// The running paint drew with GDI+ (which must then be flushed); most rows are composed directly.
+bool g_gdiplusDrew = false;
 
 // The check mark file's picture, loaded again whenever the file changes (empty when missing).
 const std::vector<DWORD>& CheckMarkPixels(const std::wstring& file) {
@@ -469,6 +471,7 @@ void TDKMenuItem::PaintPicture(int ItemInd) {
         Log(4, L"(c9) /" + std::to_wstring(MenuIdForLog()) + L"/ " + What(e));
     }
     ++g_paintSerial;
+    g_gdiplusDrew = false;
     BeginRowIconLookups();
     RECT last = RowBounds(rows - 1);
     int selected = SelectedRow();
@@ -478,8 +481,10 @@ void TDKMenuItem::PaintPicture(int ItemInd) {
     } else {
         PaintRow(ItemInd, last, rows, selected);
     }
-    Graphics->ResetClip();
-    Graphics->Flush(Gdiplus::FlushIntentionSync);
+    if (g_gdiplusDrew) {
+        Graphics->ResetClip();
+        Graphics->Flush(Gdiplus::FlushIntentionSync);
+    }
 }
 
 namespace {
@@ -707,7 +712,6 @@ LRESULT TTurnWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected) {
-    Gdiplus::Graphics& g = *Graphics;
     TMenuRowData* data = RowData(Row);
     if (!data || !FItems || data->ItemIndex < 0 || data->ItemIndex >= Count()) return;
     TDKMenuItem* child = (*FItems)[data->ItemIndex];
@@ -717,6 +721,15 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     const int IT = RowIconRect(Row).top;
     const COLORREF c = FColor;
     const COLORREF D20 = DarkenColor(c, 20), D35 = DarkenColor(c, 35), D90 = DarkenColor(c, 90);
+    // GDI+ draws clipped to the row, set up when a part of the row needs it.
+    auto gdi = [&, clipped = false]() mutable -> Gdiplus::Graphics& {
+        if (!clipped) {
+            Graphics->SetClip(Gdiplus::Rect(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top),
+                              Gdiplus::CombineModeReplace);
+            clipped = g_gdiplusDrew = true;
+        }
+        return *Graphics;
+    };
 
     Canvas cv;
     {
@@ -727,7 +740,6 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         cv.clip = RECT{std::max(L, 0), std::max(Tp, 0), std::min<int>(R, sz.cx), std::min<int>(B, sz.cy)};
     }
     if (cv.clip.left >= cv.clip.right || cv.clip.top >= cv.clip.bottom) return;
-    g.SetClip(Gdiplus::Rect(L, Tp, R - L, H), Gdiplus::CombineModeReplace);
 
     // 1.-6. The row's ground and rules, and the lit body of the selected row, the same for every
     // row of its kind: made once, copied.
@@ -762,7 +774,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         }
     }
     if (pic) {
-        if (pic->Pixels.empty()) DrawTurned(g, pic->Picture.get(), L, IT, isSelected, FRotateDegree);
+        if (pic->Pixels.empty()) DrawTurned(gdi(), pic->Picture.get(), L, IT, isSelected, FRotateDegree);
         else if (!isSelected) BlitPixels(cv, pic->Pixels, 16, 16, L + 6, IT + 3);
         else BlitPixels(cv, TurnedPixels(*pic, FRotateDegree), 20, 16, L + 4, IT + 3);
     }
@@ -776,7 +788,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         if (turning) {
             gui::IconHandle mark(
                 static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
-            if (mark) DrawTurned(g, IconPicture(mark.get()).get(), L, IT, true, FRotateDegree);
+            if (mark) DrawTurned(gdi(), IconPicture(mark.get()).get(), L, IT, true, FRotateDegree);
         } else {
             BlitPixels(cv, CheckMarkPixels(file), 16, 16, L + 6, IT + 3);
         }
@@ -789,11 +801,11 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         Pen p(grad.get(), 2.0f);
         float frac = FDragPosition.Row - std::trunc(FDragPosition.Row);
         if (frac > 0.5f) {
-            g.DrawLine(&p, L, B, R, B);
-            g.DrawLine(&p, L + 1, B, L + 1, B - 4);
+            gdi().DrawLine(&p, L, B, R, B);
+            gdi().DrawLine(&p, L + 1, B, L + 1, B - 4);
         } else {
-            g.DrawLine(&p, L, Tp, R, Tp);
-            g.DrawLine(&p, L + 1, Tp, L + 1, Tp + 4);
+            gdi().DrawLine(&p, L, Tp, R, Tp);
+            gdi().DrawLine(&p, L + 1, Tp, L + 1, Tp + 4);
         }
     }
 
@@ -837,12 +849,13 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
                 }
                 faded.UnlockBits(&bd);
             }
-            g.DrawImage(&faded, L + 28, IT + 1, w, h);
+            gdi().DrawImage(&faded, L + 28, IT + 1, w, h);
         }
     } else {
         std::wstring text = data->Text;
         if (child->FGroupTitle) text = L"   * " + text + L" *";
-        const CaptionMask& m = CaptionFor(text, Font.get(), g.GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
+        const CaptionMask& m =
+            CaptionFor(text, Font.get(), Graphics->GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
         int x0 = std::max<int>(cv.clip.left, L + m.ink.left), x1 = std::min<int>(cv.clip.right, L + m.ink.right);
         int y0 = std::max<int>(cv.clip.top, Tp + m.ink.top), y1 = std::min<int>(cv.clip.bottom, Tp + m.ink.bottom);
         for (int y = y0; y < y1; ++y) {

@@ -423,6 +423,7 @@ void TDKMenuItem::ShowAt(int X, int Y) {
                 HoldMouseTimerTick();
             };
             FRotateIconTimer = std::make_unique<gui::Timer>(40);
+            FRotateIconTimer->SetShared(true);  // every window's turn on one wake-up
             FRotateIconTimer->OnTimer = [this] {
                 HandlerScope s;
                 RotateIconTimerTick();
