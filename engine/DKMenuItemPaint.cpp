@@ -591,10 +591,10 @@ BOOL CALLBACK CollectAbove(HWND w, LPARAM lp) {
     return TRUE;
 }
 
-// Whether the rectangle r of the screen is covered by the menu windows above `form` that meet it:
-// 0 none meets it, 1 they cover part of it, 2 they cover all of it. The order of the windows is
-// asked of the system only when another menu window meets r.
-int CoveredAbove(HWND form, const TDKMenuItem* self, const RECT& r) {
+// What of the rectangle r of the screen the menu windows above `form` leave open: 0 none of them
+// meets r, 1 they cover part of it (`open` gets the rest, relative to r), 2 they cover all of it.
+// The order of the windows is asked of the system only when another menu window meets r.
+int CoveredAbove(HWND form, const TDKMenuItem* self, const RECT& r, gui::RegionHandle& open) {
     std::vector<HWND> meeting;
     for (TDKMenuItem* item : menu_window::ShownWindows()) {
         if (item == self) continue;
@@ -605,11 +605,11 @@ int CoveredAbove(HWND form, const TDKMenuItem* self, const RECT& r) {
     TAboveWalk walk{form, &meeting, {}};
     EnumWindows(CollectAbove, reinterpret_cast<LPARAM>(&walk));
     if (walk.above.empty()) return 0;
-    // What of r the windows above leave open.
-    gui::RegionHandle open(CreateRectRgnIndirect(&r));
+    open.reset(CreateRectRgn(0, 0, r.right - r.left, r.bottom - r.top));
     for (HWND w : walk.above) {
         RECT wr{};
         GetWindowRect(w, &wr);
+        OffsetRect(&wr, -r.left, -r.top);
         gui::RegionHandle cut(CreateRectRgnIndirect(&wr));
         CombineRgn(open.get(), open.get(), cut.get(), RGN_DIFF);
     }
@@ -638,14 +638,12 @@ bool TDKMenuItem::ShowTurn(int Row) {
     RECT screen = body;
     OffsetRect(&screen, pt1.x, pt1.y);
     HWND form = FForm->Handle();
-    switch (CoveredAbove(form, this, screen)) {
-    case 2:
+    gui::RegionHandle open;
+    const int covered = CoveredAbove(form, this, screen, open);
+    if (covered == 2) {
         // Nothing of it shows: the window gets the row with its next hand-over.
         ParkTurn();
         return true;
-    case 1:
-        ParkTurn();
-        return false;
     }
     if (!FTurnWindow) {
         auto turn = std::make_unique<TTurnWindow>(this);
@@ -660,6 +658,16 @@ bool TDKMenuItem::ShowTurn(int Row) {
     TTurnWindow& turn = *FTurnWindow;
     turn.Source = body;
     HWND h = turn.Handle();
+    // Where other menu windows lie over the row, the turn window shows only the rest of it.
+    if (open ? !turn.Open || !EqualRgn(open.get(), turn.Open.get()) : static_cast<bool>(turn.Open)) {
+        HRGN shape = nullptr;
+        if (open) {
+            shape = CreateRectRgn(0, 0, 0, 0);
+            CombineRgn(shape, open.get(), nullptr, RGN_COPY);
+        }
+        SetWindowRgn(h, shape, TRUE);  // the window owns it from here on
+        turn.Open = std::move(open);
+    }
     if (!turn.Shown || !EqualRect(&turn.Screen, &screen)) {
         UINT flags = SWP_NOACTIVATE | SWP_NOOWNERZORDER;
         HWND after = nullptr;

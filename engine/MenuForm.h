@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DKComponents.h"
+#include "Handles.h"
 #include "Window.h"
 
 // The borderless layered top-level window of one item's children.
@@ -33,6 +34,7 @@ public:
     RECT Source{};  // the part of the item's picture shown
     RECT Screen{};  // where, while Shown
     bool Shown = false;
+    gui::RegionHandle Open;  // the part it shows where other menu windows cover the rest; none: all
 
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;

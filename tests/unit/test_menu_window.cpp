@@ -370,7 +370,7 @@ TEST_F(MenuWindow, AnIconTurnHandsOverTheTurningRowAlone) {
 }
 
 // A turning row under another menu window: all of it covered, nothing is handed over; part of it
-// covered, the window hands its picture over as it did before there was a turn window.
+// covered, the turn window shows the rest of it only.
 TEST_F(MenuWindow, ATurningRowUnderAnotherMenuWindow) {
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 5, GetSystemMetrics(SM_CYSCREEN) - 5);
     HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
@@ -387,13 +387,24 @@ TEST_F(MenuWindow, ATurningRowUnderAnotherMenuWindow) {
         const auto before = TDKMenuItem::HandOvers();
         root->RotateIconTimerTick();
         const auto after = TDKMenuItem::HandOvers();
-        EXPECT_EQ(root->TurnWindowShown(), nullptr);
-        EXPECT_EQ(after.Rows, before.Rows);
-        EXPECT_EQ(after.Windows, before.Windows + (x == 100 ? 0 : 1));
+        EXPECT_EQ(after.Windows, before.Windows);
+        if (x == 100) {
+            EXPECT_EQ(root->TurnWindowShown(), nullptr);
+            EXPECT_EQ(after.Rows, before.Rows);
+            continue;
+        }
+        EXPECT_EQ(after.Rows, before.Rows + 1);
+        HWND turn = root->TurnWindowShown();
+        ASSERT_NE(turn, nullptr);
+        RECT body = BodyOnScreen(root, 2), open{};
+        ASSERT_EQ(GetWindowRgnBox(turn, &open), SIMPLEREGION);
+        EXPECT_TRUE(open == (RECT{0, 0, x - body.left, body.bottom - body.top}));
     }
-    // Uncovered again, the turn window comes back.
+    // Uncovered again, the turn window comes back whole.
     root->RotateIconTimerTick();
-    EXPECT_NE(root->TurnWindowShown(), nullptr);
+    ASSERT_NE(root->TurnWindowShown(), nullptr);
+    RECT open{};
+    EXPECT_EQ(GetWindowRgnBox(root->TurnWindowShown(), &open), ERROR);  // no region: all of it
     // Closing the window takes the turn window away with it.
     root->CloseWindow();
     EXPECT_EQ(root->TurnWindowShown(), nullptr);
