@@ -25,18 +25,20 @@ int main() {
     GetCurrentDirectoryW(MAX_PATH, cwd);
     std::wstring text = std::wstring(cwd) + L"\n" + GetCommandLineW();
     std::wstring path = std::wstring(dir) + L"\\" + tag + L".started";
-    std::wstring temp = path + L".tmp";
-    HANDLE f = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 3;
+    // Two starts with one tag at once (a Run and a RunOnce entry alike) each count and each
+    // write a file of their own.
     DWORD put = 0;
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &put, nullptr);
-    CloseHandle(f);
     HANDLE runs = CreateFileW((std::wstring(dir) + L"\\" + tag + L".runs").c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (runs != INVALID_HANDLE_VALUE) {
         WriteFile(runs, "1", 1, &put, nullptr);
         CloseHandle(runs);
     }
+    std::wstring temp = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    HANDLE f = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 3;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &put, nullptr);
+    CloseHandle(f);
     // Appears complete or not at all.
     MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     return 0;
