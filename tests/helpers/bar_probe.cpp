@@ -339,6 +339,7 @@ HWND ControlOf(const char* Title, const char* Id) {
         },
         reinterpret_cast<LPARAM>(&s));
     return s.found;
+}
 
 // Pointer moves: when the last one went down, in the X server's time that Wine hands to hooks.
 DWORD lastMove = 0;
