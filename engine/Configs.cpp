@@ -83,6 +83,7 @@ void LoadConfig(TConfig& config, const std::wstring& fileName) {
         }
         config.Scheme.push_back(s);
     }
+    config.SchemesRead = config.Scheme.size();
     // Without a scheme in the file the bar starts with the built-in one, a scheme like any other
     // (listed and edited in the options dialog, written at exit): every key at its default.
     if (config.Scheme.empty()) config.Scheme.emplace_back();
@@ -124,7 +125,7 @@ bool SaveConfig(TConfig& config, const std::wstring& fileName) {
             ini.WriteString(section, L"MenuColors" + std::to_wstring(i), ColorToIniText(s.MenuColors[i]));
         }
     }
-    for (size_t n = config.Scheme.size();; ++n) {
+    for (size_t n = config.Scheme.size(); n < config.SchemesRead; ++n) {
         std::wstring section = L"Scheme" + std::to_wstring(n);
         if (!ini.SectionExists(section)) break;
         ini.EraseSection(section);

@@ -40,6 +40,9 @@ struct TConfig {
     // Why the settings file, which is there, could not be read at start (0: it was read or is
     // not there). The record then holds defaults, which are not written over the file.
     DWORD LoadError = 0;
+    // How many scheme sections were read from the file: a save erases only those of them that
+    // no scheme took, never a section it did not read (one past a gap, where no [Scheme0] is).
+    size_t SchemesRead = 0;
 
     // The scheme in use: ActiveSchemeInd clamped to the list (loading gives at least the built-in
     // scheme; a record left without any still gets one).

@@ -28,6 +28,7 @@ class TDKPopupMenu;
 class TMonDirThread;  // folder watcher, built with the shell-folder items
 struct TMonDirLink;
 class TMenuForm;
+class TTurnWindow;  // shows a menu window's turning row alone
 struct TRowsPlan;  // rows and place of a menu window before they are shown
 namespace menu_layout {
 struct Area;
@@ -291,10 +292,12 @@ public:
     std::vector<std::unique_ptr<TMenuRowData>> FRows;
     std::vector<RECT> FBoundsCache;
     std::vector<int> FIconTopCache;
-    // An icon's picture, and its pixels ready to lay over a row when it is 16 x 16.
+    // An icon's picture, and its pixels ready to lay over a row when it is 16 x 16, upright and as
+    // turned so far (20 x 16 from 2 pixels left of the icon's place, by the angle or 360 less it).
     struct TIconPicture {
         std::unique_ptr<Gdiplus::Bitmap> Picture;
         std::vector<DWORD> Pixels;
+        std::map<int, std::vector<DWORD>> Turned;
     };
     std::map<HICON, TIconPicture> FIconPictures;
     std::map<int, TIconPicture> FSysIconPictures;
@@ -421,6 +424,16 @@ public:
     bool RowInPicture(int Row) const;
     int PictureWidth() const { return sz.cx; }
     int PictureHeight() const { return sz.cy; }
+    // Pictures handed to the screen since the start: of whole windows (also those with a dirty
+    // rectangle), and of a turning row alone (its rectangle). For measuring.
+    struct THandOvers {
+        unsigned Windows = 0;
+        unsigned Rows = 0;
+        RECT LastRow{};  // the rectangle of the last row handed over, on the screen
+    };
+    static THandOvers HandOvers();
+    // The window that shows this window's turning row, or null while it shows none.
+    HWND TurnWindowShown() const;
 
     // ---- input ----
     TDKMenuItem* ItemAtCursor(RECT* BoundRect = nullptr);
@@ -504,6 +517,12 @@ private:
     void CancelPresent();
     int MenuIdForLog() const;
     void PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected);
+    // The 40 ms turn of the selected row: that row is painted and only it is handed over.
+    void TurnRow(int Row);
+    // Hands over the row through the turn window; false when it cannot show there.
+    bool ShowTurn(int Row);
+    void ParkTurn();  // the turn window shows nothing (the window's own picture is current)
+    std::unique_ptr<TTurnWindow> FTurnWindow;
 };
 
 // Holds back the hand-over of shown menu windows' pictures while it lives.

@@ -434,7 +434,7 @@ void TDKMenuItem::RotateIconTimerTick() {
         }
         UINT interval = FRotateIconTimer ? FRotateIconTimer->Interval() : 40;
         FRotateDegree = static_cast<short>((FRotateDegree + static_cast<int>(interval * 360 / 2000)) % 360);
-        UpdateWindow(row, false);
+        TurnRow(row);
     } catch (const std::exception& e) {
         Log(4, L"(c5) " + What(e));
     }

@@ -85,6 +85,17 @@ std::unique_ptr<Gdiplus::Bitmap> IconPicture(HICON icon) {
     return out;
 }
 
+// Where an edit box's painted caret stands in the box's picture: after the text before its caret.
+int CaretX(HDC dc, HWND edit) {
+    gui::SelectScope fontIn(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+    std::wstring text = gui::WindowText(edit);
+    DWORD selStart = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), 0);
+    SIZE ext{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(std::min<size_t>(selStart, text.size())), &ext);
+    return ext.cx + 2;
+}
+
 // Draws a picture 16 pixels high, turning about x = L + 14 when `turning`.
 void DrawTurned(Gdiplus::Graphics& g, Gdiplus::Image* pic, int L, int IT, bool turning, short degree) {
     if (!pic) return;
@@ -231,6 +242,33 @@ std::vector<DWORD> PicturePixels(Gdiplus::Bitmap* pic) {
     return px;
 }
 
+// A 16 x 16 icon turned by `degree` as DrawTurned draws it, on nothing, 20 x 16 from 2 pixels left
+// of the icon's place; made once per angle (an angle and 360 less it look alike).
+const std::vector<DWORD>& TurnedPixels(TDKMenuItem::TIconPicture& pic, short degree) {
+    const int key = std::min<int>(degree, 360 - degree);
+    auto it = pic.Turned.find(key);
+    if (it != pic.Turned.end()) return it->second;
+    std::vector<DWORD> px(20 * 16, 0);
+    {
+        Gdiplus::Bitmap turned(20, 16, PixelFormat32bppPARGB);
+        {
+            Gdiplus::Graphics g(&turned);
+            // Drawn at x = L + 14 + w in the row: 10 + w here.
+            DrawTurned(g, pic.Picture.get(), -4, -3, true, static_cast<short>(key));
+        }
+        Gdiplus::BitmapData bd{};
+        Gdiplus::Rect r(0, 0, 20, 16);
+        if (turned.LockBits(&r, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) == Gdiplus::Ok) {
+            for (int j = 0; j < 16; ++j) {
+                auto* line = reinterpret_cast<const DWORD*>(static_cast<const BYTE*>(bd.Scan0) + j * bd.Stride);
+                std::copy(line, line + 20, px.begin() + j * 20);
+            }
+            turned.UnlockBits(&bd);
+        }
+    }
+    return pic.Turned.emplace(key, std::move(px)).first->second;
+}
+
 // Lays premultiplied pixels (w x h) over the canvas 1:1 at (x, y).
 void BlitPixels(Canvas& cv, const std::vector<DWORD>& px, int w, int h, int x, int y) {
     if (px.size() < static_cast<size_t>(w) * h) return;
@@ -247,6 +285,8 @@ void BlitPixels(Canvas& cv, const std::vector<DWORD>& px, int w, int h, int x, i
 
 // Counts pictures painted: the check mark file is looked at once per picture, not per row.
 unsigned g_paintSerial = 0;
+// The running paint drew with GDI+ (which must then be flushed); most rows are composed directly.
+bool g_gdiplusDrew = false;
 
 // The check mark file's picture, loaded again whenever the file changes (empty when missing).
 const std::vector<DWORD>& CheckMarkPixels(const std::wstring& file) {
@@ -328,12 +368,37 @@ void PaintGround(Canvas& cv, int w, int h, COLORREF c, BYTE A, bool noNeighbour,
     if (startsColumn) FillFade(cv, L, Tp, R, Tp + 2, D35, 255, L, 0, R, true);
 }
 
+// The lit body of a selected row (step 6) over its ground, for a row of w x h at the origin.
+void PaintSelection(Canvas& cv, int w, int h, COLORREF c, bool gradient) {
+    const int L = 0, Tp = 0, R = w, B = h;
+    const COLORREF D30 = DarkenColor(c, 30), D35 = DarkenColor(c, 35), D70 = DarkenColor(c, 70);
+    COLORREF S = gradient ? D30 : c;
+    for (int y = Tp; y < B; ++y) {
+        double t = GradientAt(y, Tp - 1, B);
+        COLORREF col = RGB(Lerp(GetRValue(c), GetRValue(S), t), Lerp(GetGValue(c), GetGValue(S), t),
+                           Lerp(GetBValue(c), GetBValue(S), t));
+        DWORD* line = cv.bits + static_cast<size_t>(y) * cv.w;
+        for (int x = L; x < R; ++x) {
+            int k = x - (R - 70);
+            BYTE a = k < 0 ? 255 : static_cast<BYTE>(std::nearbyint(255.0 - 255.0 * k / 70.0));
+            Over(line[x], a, col);
+        }
+    }
+    FillSolid(cv, L + 26, Tp + 1, L + 28, B - 1, D35, 255);
+    // Outline.
+    FillFade(cv, L, Tp, R, Tp + 1, D70, 255, L - 1, 0, R, true);
+    FillFade(cv, L, B - 1, R, B, D70, 255, L - 1, 0, R, true);
+    FillFade(cv, L, Tp + 1, L + 1, B - 1, D70, 255, L - 1, 0, R, true);
+    FillFade(cv, R - 1, Tp + 1, R, B - 1, D70, 255, L - 1, 0, R, true);
+}
+
 // Every fill above depends on the position within the row only, so one ground serves every
-// row of the same size, colour and kind.
+// row of the same size, colour and kind (the selected row's too: it is painted 25 times a second).
 const std::vector<DWORD>& RowGround(int w, int h, COLORREF c, BYTE A, bool noNeighbour, bool endsColumn,
-                                    bool startsColumn) {
+                                    bool startsColumn, bool selected, bool gradient) {
     static std::map<std::tuple<int, int, COLORREF, int, int>, std::vector<DWORD>> cache;
-    int kind = (noNeighbour ? 1 : 0) | (endsColumn ? 2 : 0) | (startsColumn ? 4 : 0);
+    int kind = (noNeighbour ? 1 : 0) | (endsColumn ? 2 : 0) | (startsColumn ? 4 : 0) | (selected ? 8 : 0) |
+               (gradient ? 16 : 0);
     auto key = std::make_tuple(w, h, c, static_cast<int>(A), kind);
     auto it = cache.find(key);
     if (it != cache.end()) return it->second;
@@ -345,6 +410,7 @@ const std::vector<DWORD>& RowGround(int w, int h, COLORREF c, BYTE A, bool noNei
         cv.w = w, cv.h = h;
         cv.clip = RECT{0, 0, w, h};
         PaintGround(cv, w, h, c, A, noNeighbour, endsColumn, startsColumn);
+        if (selected) PaintSelection(cv, w, h, c, gradient);
     }
     return cache.emplace(key, std::move(px)).first->second;
 }
@@ -405,6 +471,8 @@ void TDKMenuItem::PaintPicture(int ItemInd) {
         Log(4, L"(c9) /" + std::to_wstring(MenuIdForLog()) + L"/ " + What(e));
     }
     ++g_paintSerial;
+    g_gdiplusDrew = false;
+    BeginRowIconLookups();
     RECT last = RowBounds(rows - 1);
     int selected = SelectedRow();
     if (ItemInd < 0) {
@@ -413,12 +481,15 @@ void TDKMenuItem::PaintPicture(int ItemInd) {
     } else {
         PaintRow(ItemInd, last, rows, selected);
     }
-    Graphics->ResetClip();
-    Graphics->Flush(Gdiplus::FlushIntentionSync);
+    if (g_gdiplusDrew) {
+        Graphics->ResetClip();
+        Graphics->Flush(Gdiplus::FlushIntentionSync);
+    }
 }
 
 namespace {
 int g_presentBatch = 0;
+TDKMenuItem::THandOvers g_handOvers;
 std::vector<TDKMenuItem*>& PendingPresents() {
     static std::vector<TDKMenuItem*> v;
     return v;
@@ -476,10 +547,179 @@ void TDKMenuItem::Present(const RECT* Dirty) {
     info.prcDirty = Dirty;
     if (!UpdateLayeredWindowIndirect(FForm->Handle(), &info))
         UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &sz, DC.get(), &pt2, 0, &bf, ULW_ALPHA);
+    ++g_handOvers.Windows;
+    // The window now shows its turning row as it is: the turn window can go.
+    ParkTurn();
+}
+
+// ---- the turning row ----
+
+TDKMenuItem::THandOvers TDKMenuItem::HandOvers() { return g_handOvers; }
+
+HWND TDKMenuItem::TurnWindowShown() const {
+    return FTurnWindow && FTurnWindow->Shown ? FTurnWindow->Handle() : nullptr;
+}
+
+void TDKMenuItem::TurnRow(int Row) {
+    if (!FForm || !FForm->Handle() || !IsWindowVisible(FForm->Handle()) || !BackGround || !Graphics) return;
+    if (Row < 0 || Row >= RowCount() || !RowInPicture(Row)) return;
+    PaintPicture(Row);
+    if (ShowTurn(Row)) return;
+    RECT dirty{}, b = RowBounds(Row), picture{0, 0, sz.cx, sz.cy};
+    IntersectRect(&dirty, &b, &picture);
+    Present(&dirty);
+}
+
+namespace {
+
+const gui::WindowClass kTurnClass{L"TDKMenuTurn", CS_OWNDC};
+
+// Parked where no screen is: hiding would unmap it, which some window systems answer slowly.
+constexpr int kParked = -32000;
+
+struct TAboveWalk {
+    HWND form;
+    const std::vector<HWND>* meeting;
+    std::vector<HWND> above;
+};
+
+// Top-level windows come from the top down: those met before the form are above it.
+BOOL CALLBACK CollectAbove(HWND w, LPARAM lp) {
+    auto* k = reinterpret_cast<TAboveWalk*>(lp);
+    if (w == k->form) return FALSE;
+    if (std::find(k->meeting->begin(), k->meeting->end(), w) != k->meeting->end()) k->above.push_back(w);
+    return TRUE;
+}
+
+// What of the rectangle r of the screen the menu windows above `form` leave open: 0 none of them
+// meets r, 1 they cover part of it (`open` gets the rest, relative to r), 2 they cover all of it.
+// The order of the windows is asked of the system only when another menu window meets r.
+int CoveredAbove(HWND form, const TDKMenuItem* self, const RECT& r, gui::RegionHandle& open) {
+    std::vector<HWND> meeting;
+    for (TDKMenuItem* item : menu_window::ShownWindows()) {
+        if (item == self) continue;
+        RECT w = item->Form()->BoundsRect(), both{};
+        if (IntersectRect(&both, &w, &r)) meeting.push_back(item->Form()->Handle());
+    }
+    if (meeting.empty()) return 0;
+    TAboveWalk walk{form, &meeting, {}};
+    EnumWindows(CollectAbove, reinterpret_cast<LPARAM>(&walk));
+    if (walk.above.empty()) return 0;
+    open.reset(CreateRectRgn(0, 0, r.right - r.left, r.bottom - r.top));
+    for (HWND w : walk.above) {
+        RECT wr{};
+        GetWindowRect(w, &wr);
+        OffsetRect(&wr, -r.left, -r.top);
+        gui::RegionHandle cut(CreateRectRgnIndirect(&wr));
+        CombineRgn(open.get(), open.get(), cut.get(), RGN_DIFF);
+    }
+    RECT left{};
+    return GetRgnBox(open.get(), &left) == NULLREGION ? 2 : 1;
+}
+
+}  // namespace
+
+bool TDKMenuItem::ShowTurn(int Row) {
+    if (g_presentBatch > 0 || FPresentPending || !DC) return false;
+    TMenuRowData* data = RowData(Row);
+    if (!data || !FItems || data->ItemIndex < 0 || data->ItemIndex >= Count()) return false;
+    // The selected row's body is opaque; its last 70 pixels fade out and are left to the window.
+    RECT b = RowBounds(Row), body{b.left, b.top, b.right - 70, b.bottom}, picture{0, 0, sz.cx, sz.cy};
+    if (!IntersectRect(&body, &body, &picture)) return false;
+    TDKMenuItem* child = (*FItems)[data->ItemIndex];
+    if (child->FEdited && data->Edit && data->Edit->Handle) {
+        // An edit box's caret blinks with the turn: it must lie within the body.
+        gui::MemoryDCHandle mem(CreateCompatibleDC(nullptr));
+        if (b.left + 28 + CaretX(mem.get(), data->Edit->Handle) + 1 >= body.right) {
+            ParkTurn();
+            return false;
+        }
+    }
+    RECT screen = body;
+    OffsetRect(&screen, pt1.x, pt1.y);
+    HWND form = FForm->Handle();
+    gui::RegionHandle open;
+    const int covered = CoveredAbove(form, this, screen, open);
+    if (covered == 2) {
+        // Nothing of it shows: the window gets the row with its next hand-over.
+        ParkTurn();
+        return true;
+    }
+    if (!FTurnWindow) {
+        auto turn = std::make_unique<TTurnWindow>(this);
+        if (!turn->Create(kTurnClass, L"", WS_POPUP,
+                          WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kParked, kParked,
+                          1, 1, form))
+            return false;
+        // Layered with a constant alpha only: the pointer passes through it to the menu window.
+        SetLayeredWindowAttributes(turn->Handle(), 0, 255, LWA_ALPHA);
+        FTurnWindow = std::move(turn);
+    }
+    TTurnWindow& turn = *FTurnWindow;
+    turn.Source = body;
+    HWND h = turn.Handle();
+    // Where other menu windows lie over the row, the turn window shows only the rest of it.
+    if (open ? !turn.Open || !EqualRgn(open.get(), turn.Open.get()) : static_cast<bool>(turn.Open)) {
+        HRGN shape = nullptr;
+        if (open) {
+            shape = CreateRectRgn(0, 0, 0, 0);
+            CombineRgn(shape, open.get(), nullptr, RGN_COPY);
+        }
+        SetWindowRgn(h, shape, TRUE);  // the window owns it from here on
+        turn.Open = std::move(open);
+    }
+    if (!turn.Shown || !EqualRect(&turn.Screen, &screen)) {
+        UINT flags = SWP_NOACTIVATE | SWP_NOOWNERZORDER;
+        HWND after = nullptr;
+        if (!IsWindowVisible(h)) {
+            // Shown for the first time: right above its menu window, under whatever covers that.
+            flags |= SWP_SHOWWINDOW;
+            after = GetWindow(form, GW_HWNDPREV);
+            if (!after || (GetWindowLongW(after, GWL_EXSTYLE) & WS_EX_TOPMOST)) after = HWND_TOP;
+        } else {
+            flags |= SWP_NOZORDER;
+        }
+        SetWindowPos(h, after, screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top, flags);
+        turn.Screen = screen;
+        turn.Shown = true;
+    }
+    GdiFlush();
+    gui::WindowDC to(h);
+    BitBlt(to.get(), 0, 0, body.right - body.left, body.bottom - body.top, DC.get(), body.left, body.top, SRCCOPY);
+    ++g_handOvers.Rows;
+    g_handOvers.LastRow = screen;
+    return true;
+}
+
+void TDKMenuItem::ParkTurn() {
+    if (!FTurnWindow || !FTurnWindow->Shown) return;
+    FTurnWindow->Shown = false;
+    SetWindowPos(FTurnWindow->Handle(), nullptr, kParked, kParked, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+
+LRESULT TTurnWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_NCHITTEST:
+        return HTTRANSPARENT;
+    case WM_MOUSEACTIVATE:
+        return MA_NOACTIVATE;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(Handle(), &ps);
+        if (Item && Item->DC)
+            BitBlt(dc, 0, 0, Source.right - Source.left, Source.bottom - Source.top, Item->DC.get(), Source.left,
+                   Source.top, SRCCOPY);
+        EndPaint(Handle(), &ps);
+        return 0;
+    }
+    }
+    return DefaultHandler(msg, wp, lp);
 }
 
 void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selected) {
-    Gdiplus::Graphics& g = *Graphics;
     TMenuRowData* data = RowData(Row);
     if (!data || !FItems || data->ItemIndex < 0 || data->ItemIndex >= Count()) return;
     TDKMenuItem* child = (*FItems)[data->ItemIndex];
@@ -488,8 +728,16 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     const int L = rc.left, Tp = rc.top, R = rc.right, B = rc.bottom, H = B - Tp;
     const int IT = RowIconRect(Row).top;
     const COLORREF c = FColor;
-    const COLORREF D20 = DarkenColor(c, 20), D30 = DarkenColor(c, 30), D35 = DarkenColor(c, 35),
-                   D70 = DarkenColor(c, 70), D90 = DarkenColor(c, 90);
+    const COLORREF D20 = DarkenColor(c, 20), D35 = DarkenColor(c, 35), D90 = DarkenColor(c, 90);
+    // GDI+ draws clipped to the row, set up when a part of the row needs it.
+    auto gdi = [&, clipped = false]() mutable -> Gdiplus::Graphics& {
+        if (!clipped) {
+            Graphics->SetClip(Gdiplus::Rect(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top),
+                              Gdiplus::CombineModeReplace);
+            clipped = g_gdiplusDrew = true;
+        }
+        return *Graphics;
+    };
 
     Canvas cv;
     {
@@ -500,53 +748,33 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         cv.clip = RECT{std::max(L, 0), std::max(Tp, 0), std::min<int>(R, sz.cx), std::min<int>(B, sz.cy)};
     }
     if (cv.clip.left >= cv.clip.right || cv.clip.top >= cv.clip.bottom) return;
-    g.SetClip(Gdiplus::Rect(L, Tp, R - L, H), Gdiplus::CombineModeReplace);
 
-    // 1.-5. The row's ground and rules, the same for every row of its kind: made once, copied.
+    // 1.-6. The row's ground and rules, and the lit body of the selected row, the same for every
+    // row of its kind: made once, copied.
     BYTE A = child->FGroupTitle ? 246 : T;
     bool noNeighbour = L == Last.left || (R + 5 > Last.left && B > Last.bottom);
     bool endsColumn = Row == RowsTotal - 1 || RowBounds(Row + 1).top < Tp;
     bool startsColumn = Row == 0 || RowBounds(Row - 1).top > Tp;
-    const std::vector<DWORD>& ground = RowGround(R - L, H, c, A, noNeighbour, endsColumn, startsColumn);
+    bool isSelected = Row == Selected;
+    const std::vector<DWORD>& ground =
+        RowGround(R - L, H, c, A, noNeighbour, endsColumn, startsColumn, isSelected, FGradientSelected);
     for (int y = cv.clip.top; y < cv.clip.bottom; ++y)
         std::copy_n(ground.data() + static_cast<size_t>(y - Tp) * (R - L) + (cv.clip.left - L),
                     cv.clip.right - cv.clip.left, cv.bits + static_cast<size_t>(y) * cv.w + cv.clip.left);
 
-    // 6. Selected row: a vertical gradient that fades out over its last 70 pixels.
-    bool isSelected = Row == Selected;
-    if (isSelected) {
-        COLORREF S = FGradientSelected ? D30 : c;
-        for (int y = cv.clip.top; y < cv.clip.bottom; ++y) {
-            double t = GradientAt(y, Tp - 1, B);
-            COLORREF col = RGB(Lerp(GetRValue(c), GetRValue(S), t), Lerp(GetGValue(c), GetGValue(S), t),
-                               Lerp(GetBValue(c), GetBValue(S), t));
-            DWORD* line = cv.bits + static_cast<size_t>(y) * cv.w;
-            for (int x = std::max<int>(L, cv.clip.left); x < std::min<int>(R, cv.clip.right); ++x) {
-                int k = x - (R - 70);
-                BYTE a = k < 0 ? 255 : static_cast<BYTE>(std::nearbyint(255.0 - 255.0 * k / 70.0));
-                Over(line[x], a, col);
-            }
-        }
-        FillSolid(cv, L + 26, Tp + 1, L + 28, B - 1, D35, 255);
-        // Outline.
-        FillFade(cv, L, Tp, R, Tp + 1, D70, 255, L - 1, 0, R, true);
-        FillFade(cv, L, B - 1, R, B, D70, 255, L - 1, 0, R, true);
-        FillFade(cv, L, Tp + 1, L + 1, B - 1, D70, 255, L - 1, 0, R, true);
-        FillFade(cv, R - 1, Tp + 1, R, B - 1, D70, 255, L - 1, 0, R, true);
-    }
-
     // 7. Icon, turning on the selected row.
     // The picture made from an icon is kept with the window's rows.
     TIconPicture* pic = nullptr;
-    if (child->FIconInGlobList) {
-        int index = ShellIconIndex(child);
+    // A shell entry's icon not looked up yet shows when it is known (the row is painted again).
+    int index = child->FIconInGlobList ? ShellIconIndexForRow(child, Row) : -1;
+    if (index >= 0) {
         pic = &FSysIconPictures[index];
         if (!pic->Picture) {
             gui::IconHandle icon(ImageList_GetIcon(SysSmallImageList(), index, ILD_NORMAL));
             pic->Picture = IconPicture(icon.get());
             pic->Pixels = PicturePixels(pic->Picture.get());
         }
-    } else if (child->FIcon) {
+    } else if (!child->FIconInGlobList && child->FIcon) {
         pic = &FIconPictures[child->FIcon];
         if (!pic->Picture) {
             pic->Picture = IconPicture(child->FIcon);
@@ -554,8 +782,9 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         }
     }
     if (pic) {
-        if (!isSelected && !pic->Pixels.empty()) BlitPixels(cv, pic->Pixels, 16, 16, L + 6, IT + 3);
-        else DrawTurned(g, pic->Picture.get(), L, IT, isSelected, FRotateDegree);
+        if (pic->Pixels.empty()) DrawTurned(gdi(), pic->Picture.get(), L, IT, isSelected, FRotateDegree);
+        else if (!isSelected) BlitPixels(cv, pic->Pixels, 16, 16, L + 6, IT + 3);
+        else BlitPixels(cv, TurnedPixels(*pic, FRotateDegree), 20, 16, L + 4, IT + 3);
     }
 
     // 8. Check mark from its file, looked at each paint (the picture is made again when the file
@@ -567,7 +796,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         if (turning) {
             gui::IconHandle mark(
                 static_cast<HICON>(LoadImageW(nullptr, file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE)));
-            if (mark) DrawTurned(g, IconPicture(mark.get()).get(), L, IT, true, FRotateDegree);
+            if (mark) DrawTurned(gdi(), IconPicture(mark.get()).get(), L, IT, true, FRotateDegree);
         } else {
             BlitPixels(cv, CheckMarkPixels(file), 16, 16, L + 6, IT + 3);
         }
@@ -580,11 +809,11 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         Pen p(grad.get(), 2.0f);
         float frac = FDragPosition.Row - std::trunc(FDragPosition.Row);
         if (frac > 0.5f) {
-            g.DrawLine(&p, L, B, R, B);
-            g.DrawLine(&p, L + 1, B, L + 1, B - 4);
+            gdi().DrawLine(&p, L, B, R, B);
+            gdi().DrawLine(&p, L + 1, B, L + 1, B - 4);
         } else {
-            g.DrawLine(&p, L, Tp, R, Tp);
-            g.DrawLine(&p, L + 1, Tp, L + 1, Tp + 4);
+            gdi().DrawLine(&p, L, Tp, R, Tp);
+            gdi().DrawLine(&p, L + 1, Tp, L + 1, Tp + 4);
         }
     }
 
@@ -607,14 +836,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
             SendMessageW(eh, WM_PRINT, reinterpret_cast<WPARAM>(mem.get()),
                          PRF_CLIENT | PRF_NONCLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
             if ((Config.KeyBoardMode || isSelected) && FRotateDegree % 180 > 90) {
-                gui::SelectScope fontIn(mem.get(), reinterpret_cast<HFONT>(SendMessageW(eh, WM_GETFONT, 0, 0)));
-                std::wstring text = gui::WindowText(eh);
-                DWORD selStart = 0;
-                SendMessageW(eh, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), 0);
-                SIZE ext{};
-                GetTextExtentPoint32W(mem.get(), text.c_str(), static_cast<int>(std::min<size_t>(selStart, text.size())),
-                                      &ext);
-                int x = ext.cx + 2;
+                int x = CaretX(mem.get(), eh);
                 gui::PenHandle caret(CreatePen(PS_SOLID, 2, 0x808080));
                 gui::SelectScope penIn(mem.get(), caret.get());
                 MoveToEx(mem.get(), x, 2, nullptr);
@@ -635,12 +857,13 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
                 }
                 faded.UnlockBits(&bd);
             }
-            g.DrawImage(&faded, L + 28, IT + 1, w, h);
+            gdi().DrawImage(&faded, L + 28, IT + 1, w, h);
         }
     } else {
         std::wstring text = data->Text;
         if (child->FGroupTitle) text = L"   * " + text + L" *";
-        const CaptionMask& m = CaptionFor(text, Font.get(), g.GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
+        const CaptionMask& m =
+            CaptionFor(text, Font.get(), Graphics->GetTextRenderingHint(), R - L, H, 29, IT + 2 - Tp);
         int x0 = std::max<int>(cv.clip.left, L + m.ink.left), x1 = std::min<int>(cv.clip.right, L + m.ink.right);
         int y0 = std::max<int>(cv.clip.top, Tp + m.ink.top), y1 = std::min<int>(cv.clip.bottom, Tp + m.ink.bottom);
         for (int y = y0; y < y1; ++y) {

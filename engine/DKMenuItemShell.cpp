@@ -7,6 +7,8 @@
 // id lists. A folder bound off the GUI thread is released before ExposeFolder returns.
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -573,30 +575,262 @@ void TDKMenuItem::ExposeFolder(LPCITEMIDLIST PIDL, bool ExposeChildren, SHCONTF 
     ExposeInto(this, PIDL, nullptr, ExposeChildren, EnumFlag, SortingType, ++gFillGeneration);
 }
 
+namespace {
+
+constexpr size_t kNoSlot = static_cast<size_t>(-1);
+
+// The type slot of a pending FIcon, or kNoSlot for an entry with an icon of its own.
+size_t SlotOf(INT_PTR value) {
+    return value == ShellIconPending ? kNoSlot : static_cast<size_t>(ShellIconPending - 1 - value);
+}
+
+// The index looked up for a type's slot in its generation, or -1.
+int SlotIndex(size_t slot) {
+    if (slot == kNoSlot) return -1;
+    TTypeIcons& types = TypeIcons();
+    std::lock_guard<std::mutex> lock(types.Lock);
+    return slot < types.Icons.size() ? types.Icons[slot].Index : -1;
+}
+
+void KeepSlotIndex(size_t slot, int index) {
+    if (slot == kNoSlot) return;
+    TTypeIcons& types = TypeIcons();
+    std::lock_guard<std::mutex> lock(types.Lock);
+    if (slot < types.Icons.size()) types.Icons[slot].Index = index;
+}
+
+}  // namespace
+
 int ShellIconIndex(TDKMenuItem* Item) {
     INT_PTR value = reinterpret_cast<INT_PTR>(Item->FIcon);
     if (!IsShellIconPending(value)) return static_cast<int>(value);
-    const size_t none = static_cast<size_t>(-1);
-    const size_t slot = value == ShellIconPending ? none : static_cast<size_t>(ShellIconPending - 1 - value);
-    TTypeIcons& types = TypeIcons();
-    int index = -1;
-    if (slot != none) {
-        std::lock_guard<std::mutex> lock(types.Lock);
-        if (slot < types.Icons.size()) index = types.Icons[slot].Index;
-    }
+    const size_t slot = SlotOf(value);
+    int index = SlotIndex(slot);
     if (index < 0 && !Item->FPIDL && !Item->ExecPath().empty()) {
         index = TDKData::StatIconIndex(Item->ExecPath());  // a statistics entry: a path, no id list
     } else if (index < 0) {
         PIDLPtr parent, full;
         Item->GetFullPIDL(parent, full);
         index = full ? GetShellIconIndex(full.get(), false, false) : 0;
-        if (slot != none && full) {
-            std::lock_guard<std::mutex> lock(types.Lock);
-            if (slot < types.Icons.size()) types.Icons[slot].Index = index;
-        }
+        if (full) KeepSlotIndex(slot, index);
     }
     Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(index));
     return index;
+}
+
+// ---- icons looked up after their window shows ----
+//
+// Looking an icon up reads the file (a program's or icon file's own picture): a few ms each under
+// some systems, and a window of a big folder shows hundreds of rows. A paint looks icons up itself
+// only for a short time; the rest are asked of a worker thread, which hands each index back to the
+// GUI thread, where the row is painted again. Only id lists travel to the worker, which looks the
+// icon up from the full list on its own. The GUI thread keeps what it asked, so a row painted
+// again (the selected row turns every 40 ms) is not asked twice; asks for rows that went (their
+// window closed or its rows were made anew) are dropped before they are looked up.
+
+namespace {
+
+double NowMs() {
+    static const LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
+}
+
+// How long one paint may look icons up itself: a window of a few rows shows whole at once.
+double gLookupTime = 25.0;
+double gLookupsUntil = 0.0;  // the running paint's end of it
+
+// Answers reach the GUI thread at most this often while more are coming (each may hand a big
+// window's picture over once).
+constexpr double kAnswerPace = 40.0;
+
+struct TIconAsk {
+    PIDLPtr Full;  // made on the GUI thread
+    size_t Slot = kNoSlot;
+    TDKMenuItem* Item = nullptr;  // read on the GUI thread only
+    std::shared_ptr<const std::atomic<bool>> Alive;  // the item's
+    std::shared_ptr<std::atomic<bool>> Dropped;      // its window's rows went
+    int Row = -1;                                    // where it was, likely still is
+    int Index = -1;                                  // the answer; -1 when not looked up
+};
+
+struct TIconWorker {
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::deque<std::unique_ptr<TIconAsk>> Asks;
+    std::vector<std::unique_ptr<TIconAsk>> Answers;
+    double LastPost = 0.0;
+    bool Started = false;
+};
+
+// Never destroyed: the worker may still wait on it while the process ends.
+TIconWorker& IconWorker() {
+    static TIconWorker* worker = new TIconWorker();
+    return *worker;
+}
+
+// GUI thread: what was asked, by item, and the drop flag of each window's asks.
+struct TAsked {
+    std::weak_ptr<const std::atomic<bool>> Alive;
+    std::shared_ptr<std::atomic<bool>> Dropped;
+};
+std::unordered_map<const TDKMenuItem*, TAsked>& Asked() {
+    static std::unordered_map<const TDKMenuItem*, TAsked> asked;
+    return asked;
+}
+std::unordered_map<const TDKMenuItem*, std::shared_ptr<std::atomic<bool>>>& WindowAsks() {
+    static std::unordered_map<const TDKMenuItem*, std::shared_ptr<std::atomic<bool>>> asks;
+    return asks;
+}
+
+// An item at a reused address is another item: its life token tells them apart.
+bool AskedAlready(const TDKMenuItem* item, const std::shared_ptr<const std::atomic<bool>>& alive) {
+    auto it = Asked().find(item);
+    if (it == Asked().end()) return false;
+    if (it->second.Alive.lock() == alive && !*it->second.Dropped) return true;
+    Asked().erase(it);
+    return false;
+}
+
+void TakeIconAnswers();
+
+void IconWorkerLoop() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    TIconWorker& w = IconWorker();
+    for (;;) {
+        std::unique_ptr<TIconAsk> ask;
+        {
+            std::unique_lock<std::mutex> lock(w.Lock);
+            w.Wake.wait(lock, [&] { return !w.Asks.empty(); });
+            ask = std::move(w.Asks.front());
+            w.Asks.pop_front();
+        }
+        if (*ask->Alive && !*ask->Dropped) {
+            // Another file of the type may have been looked up meanwhile.
+            ask->Index = SlotIndex(ask->Slot);
+            if (ask->Index < 0) {
+                ask->Index = GetShellIconIndex(ask->Full.get(), false, false);
+                KeepSlotIndex(ask->Slot, ask->Index);
+            }
+        }
+        bool post;
+        {
+            std::lock_guard<std::mutex> lock(w.Lock);
+            w.Answers.push_back(std::move(ask));
+            const double now = NowMs();
+            post = w.Asks.empty() || now - w.LastPost >= kAnswerPace;
+            if (post) w.LastPost = now;
+        }
+        if (post) gui::App().Queue(TakeIconAnswers);
+    }
+}
+
+// Hands the ask to the worker; false when no worker can run.
+bool SendIconAsk(std::unique_ptr<TIconAsk> ask) {
+    TIconWorker& w = IconWorker();
+    std::lock_guard<std::mutex> lock(w.Lock);
+    if (!w.Started) {
+        try {
+            std::thread(IconWorkerLoop).detach();
+        } catch (const std::system_error&) {
+            return false;
+        }
+        w.Started = true;
+    }
+    w.Asks.push_back(std::move(ask));
+    w.Wake.notify_one();
+    return true;
+}
+
+// The row of Window that shows Item: Hint when it still does, else found among the rows.
+int RowShowing(const TDKMenuItem* Window, const TDKMenuItem* Item, int Hint) {
+    auto shows = [&](int r) {
+        const TMenuRowData* d = Window->RowData(r);
+        return d && d->Child == Item && d->ItemIndex >= 0 && d->ItemIndex < Window->Count() &&
+               Window->GetItem(d->ItemIndex) == Item;
+    };
+    if (shows(Hint)) return Hint;
+    for (int r = 0, n = Window->RowCount(); r < n; ++r)
+        if (shows(r)) return r;
+    return -1;
+}
+
+// GUI thread: each answer goes to its item, and the item's row, if it is still shown, is painted
+// again; each window hands its picture over once for all of them.
+void TakeIconAnswers() {
+    std::vector<std::unique_ptr<TIconAsk>> answers;
+    {
+        TIconWorker& w = IconWorker();
+        std::lock_guard<std::mutex> lock(w.Lock);
+        answers.swap(w.Answers);
+    }
+    TPresentBatch batch;
+    for (auto& a : answers) {
+        auto asked = Asked().find(a->Item);
+        if (asked != Asked().end() && asked->second.Dropped == a->Dropped) Asked().erase(asked);
+        if (!*a->Alive || a->Index < 0) continue;
+        TDKMenuItem* item = a->Item;
+        if (!IsShellIconPending(reinterpret_cast<INT_PTR>(item->FIcon))) continue;  // given meanwhile
+        item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(a->Index));
+        if (TDKMenuItem* window = item->FOwner) {
+            try {
+                int row = RowShowing(window, item, a->Row);
+                if (row >= 0) window->UpdateWindow(row);
+            } catch (const std::exception& e) {
+                gui::App().HandleException("TDKMenuItem", e);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void BeginRowIconLookups() { gLookupsUntil = NowMs() + gLookupTime; }
+
+void SetRowIconLookupTime(double Ms) { gLookupTime = Ms; }
+
+int ShellIconIndexForRow(TDKMenuItem* Item, int Row) {
+    INT_PTR value = reinterpret_cast<INT_PTR>(Item->FIcon);
+    if (!IsShellIconPending(value)) return static_cast<int>(value);
+    const size_t slot = SlotOf(value);
+    if (int known = SlotIndex(slot); known >= 0) {
+        Item->FIcon = reinterpret_cast<HICON>(static_cast<INT_PTR>(known));
+        return known;
+    }
+    // Entries without an id list (statistics) and paints off the GUI thread look up at once.
+    const bool later = Item->FPIDL && Item->FOwner && gui::App().Initialized() && gui::App().OnMainThread();
+    if (!later || NowMs() < gLookupsUntil) return ShellIconIndex(Item);
+    auto alive = Item->LifeToken();
+    if (AskedAlready(Item, alive)) return -1;
+    auto ask = std::make_unique<TIconAsk>();
+    PIDLPtr parent;
+    Item->GetFullPIDL(parent, ask->Full);
+    if (!ask->Full) return ShellIconIndex(Item);
+    auto& dropped = WindowAsks()[Item->FOwner];
+    if (!dropped) dropped = std::make_shared<std::atomic<bool>>(false);
+    ask->Slot = slot;
+    ask->Item = Item;
+    ask->Alive = alive;
+    ask->Dropped = dropped;
+    ask->Row = Row;
+    if (!SendIconAsk(std::move(ask))) return ShellIconIndex(Item);
+    Asked()[Item] = TAsked{alive, dropped};
+    return -1;
+}
+
+void CancelRowIcons(const TDKMenuItem* Window) {
+    auto it = WindowAsks().find(Window);
+    if (it == WindowAsks().end()) return;
+    const std::shared_ptr<std::atomic<bool>> dropped = std::move(it->second);
+    WindowAsks().erase(it);
+    dropped->store(true);
+    for (auto a = Asked().begin(); a != Asked().end();)
+        a = a->second.Dropped == dropped ? Asked().erase(a) : std::next(a);
 }
 
 int TDKMenuItem::CompareFolderItems(const TDKMenuItem* Left, const TDKMenuItem* Right) {

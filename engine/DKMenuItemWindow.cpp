@@ -12,6 +12,7 @@
 #include "Handles.h"
 #include "MenuForm.h"
 #include "MenuLayout.h"
+#include "ShellIcon.h"
 #include "Subclass.h"
 #include "SysUtils.h"
 
@@ -61,6 +62,13 @@ std::vector<const TDKMenuItem*>& KeepOpen() {
 
 void RegisterList(HWND list, TDKMenuItem* item) { Lists()[list] = item; }
 void UnregisterList(HWND list) { Lists().erase(list); }
+
+std::vector<TDKMenuItem*> ShownWindows() {
+    std::vector<TDKMenuItem*> v;
+    for (const auto& [list, item] : Lists())
+        if (item->Form() && item->Form()->Visible()) v.push_back(item);
+    return v;
+}
 
 }  // namespace menu_window
 
@@ -420,6 +428,7 @@ void TDKMenuItem::ShowAt(int X, int Y, bool Expose) {
                 HoldMouseTimerTick();
             };
             FRotateIconTimer = std::make_unique<gui::Timer>(40);
+            FRotateIconTimer->SetShared(true);  // every window's turn on one wake-up
             FRotateIconTimer->OnTimer = [this] {
                 HandlerScope s;
                 RotateIconTimerTick();
@@ -637,6 +646,8 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     CreateEditBoxes();
     DropEdits(FSpareEdits);
     if (unchanged) {
+        // Moved: the turning row is shown again where the window now is at the next turn.
+        if (pt1.x != left || pt1.y != top) ParkTurn();
         pt1 = POINT{left, top};  // where the next hand-over puts it
         return;
     }
@@ -651,6 +662,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         // Nothing to show: a clear picture of the window's own size (a kept one had rows).
         SIZE bare{width, height};
         UpdateLayeredWindow(FForm->Handle(), nullptr, &pt1, &bare, DC.get(), &pt2, 0, &bf, ULW_ALPHA);
+        ParkTurn();
     }
 }
 
@@ -704,6 +716,7 @@ void TDKMenuItem::ReleaseWindowResources() {
     try {
         // Rows already gone (a folder refilled entry by entry): nothing below is open either.
         if (FForm && FListView && !FRows.empty()) {
+            CancelRowIcons(this);
             FForm->Filling = true;
             CloseChildWindows();
             if (!FForm || !FListView) return;
@@ -739,6 +752,8 @@ void TDKMenuItem::CloseOwnWindow() {
     if (!h || !IsWindowVisible(h)) return;
     if (FHoldMouseTimer) FHoldMouseTimer->SetEnabled(false);
     if (FRotateIconTimer) FRotateIconTimer->SetEnabled(false);
+    CancelRowIcons(this);
+    ParkTurn();
     if (!FDragged) {
         // Stored items' windows keep a drag from them going (out of a group into the window
         // beside it); any other window ends it.
@@ -763,6 +778,7 @@ void TDKMenuItem::CloseOwnWindow() {
 void TDKMenuItem::DestroyWindowParts() {
     Unkeep(this);
     CancelPresent();  // a batch ending later finds nothing to hand over
+    FTurnWindow.reset();  // before the window that owns it
     if (!FForm) return;
     TreeWork work;
     CancelDrag(this);

@@ -214,6 +214,16 @@ bool ShellExecuteOrReport(const std::wstring& What, const std::wstring& Target, 
     SetLastError(ERROR_SUCCESS);
     if (ShellExecuteExW(&Info)) return true;
     DWORD error = ShellStartError(Info, GetLastError());
+    // A file no program opens gets the system's chooser, as the shell gives it; only a chooser
+    // that cannot be shown leaves the report to us.
+    if (error == ERROR_NO_ASSOCIATION && Info.lpFile && (!Info.lpVerb || lstrcmpiW(Info.lpVerb, L"open") == 0)) {
+        SHELLEXECUTEINFOW openAs = Info;
+        openAs.lpVerb = L"openas";
+        openAs.fMask &= ~static_cast<ULONG>(SEE_MASK_FLAG_NO_UI);
+        SetLastError(ERROR_SUCCESS);
+        if (ShellExecuteExW(&openAs)) return true;
+        if (ShellStartError(openAs, GetLastError()) == ERROR_CANCELLED) return false;
+    }
     if (error != ERROR_CANCELLED) ReportFailedStart(What, Target, error);
     return false;
 }

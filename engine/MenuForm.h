@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DKComponents.h"
+#include "Handles.h"
 #include "Window.h"
 
 // The borderless layered top-level window of one item's children.
@@ -20,6 +21,23 @@ public:
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     const char* ClassNameForErrors() const override { return "TForm"; }
+};
+
+// A small window laid over a menu window's selected row while its icon turns: each turn is handed
+// to it alone, so a tick costs the same whatever the menu window's size. It is shown only where
+// the row's body is opaque (all but the last 70 pixels of a selected row), so it looks the same
+// as the menu window would. It takes no input: the pointer reaches the menu window beneath it.
+class TTurnWindow : public gui::Window {
+public:
+    explicit TTurnWindow(TDKMenuItem* item) : Item(item) {}
+    TDKMenuItem* Item;
+    RECT Source{};  // the part of the item's picture shown
+    RECT Screen{};  // where, while Shown
+    bool Shown = false;
+    gui::RegionHandle Open;  // the part it shows where other menu windows cover the rest; none: all
+
+protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 };
 
 namespace menu_window {
@@ -46,6 +64,8 @@ std::vector<const TDKMenuItem*>& KeepOpen();
 // List views of open menu windows and their items.
 void RegisterList(HWND list, TDKMenuItem* item);
 void UnregisterList(HWND list);
+// Items whose menu windows are shown.
+std::vector<TDKMenuItem*> ShownWindows();
 
 // A message handled by the list view's own procedure, past our handling of the list's messages.
 LRESULT ListDirect(HWND list, UINT msg, WPARAM wp, LPARAM lp);

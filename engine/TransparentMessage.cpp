@@ -338,5 +338,9 @@ void ReportFailure(const std::wstring& Title, const std::wstring& What, const st
 }
 
 void ReportFailedStart(const std::wstring& What, const std::wstring& Target, DWORD Error) {
-    ReportFailure(L"Could not start", What, Target, gui::SysErrorMessage(Error));
+    // Some of the system's texts name the file as "%1" ("%1 is not a valid Win32 application.").
+    std::wstring reason = gui::SysErrorMessage(Error);
+    for (size_t at = reason.find(L"%1"); at != std::wstring::npos; at = reason.find(L"%1", at + Target.size()))
+        reason.replace(at, 2, Target);
+    ReportFailure(L"Could not start", What, Target, reason);
 }

@@ -3,7 +3,9 @@
 //   bar_probe rows        every row of the visible menus: "row X Y caption" (X, Y the row's
 //                         middle on the screen) and "edit L T R B text" for the rows' edit boxes
 //   bar_probe layout      per visible menu window "menu L T R B", then its rows as
-//                         "row L T R B S caption" (on the screen; S 1 for the selected row)
+//                         "row L T R B S caption" (on the screen; S 1 for the selected row);
+//                         last "turn L T R B" for each window on the screen that shows a
+//                         menu's turning row alone
 //   bar_probe focus       where the bar's keys go: "focus CLASS TEXT" and "active CLASS TEXT"
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe control T ID  "L T R B", the screen rectangle of the control with that id in the
@@ -19,6 +21,8 @@
 //                         it; "last N ms" for the last key
 //   bar_probe cover S     an ordinary window over the top of the screen for S seconds (the
 //                         pointer hooks see input only over a window of the session)
+//   bar_probe shown MS    after "ready", waits at most MS ms for a menu window that was not
+//                         visible to show: "shown N ms after the pointer's last move L T W H"
 #include <windows.h>
 #include <commctrl.h>
 
@@ -172,6 +176,13 @@ void Layout() {
         for (const Row& r : ListRows(list))
             std::printf("row %ld %ld %ld %ld %d %ls\n", r.bounds.left, r.bounds.top, r.bounds.right, r.bounds.bottom,
                         r.selected ? 1 : 0, r.text.c_str());
+    }
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    for (HWND w = FindWindowW(L"TDKMenuTurn", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuTurn", nullptr)) {
+        RECT r, on;
+        GetWindowRect(w, &r);
+        if (IsWindowVisible(w) && IntersectRect(&on, &r, &screen))
+            std::printf("turn %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     }
 }
 
@@ -355,6 +366,56 @@ HWND ControlOf(const char* Title, const char* Id) {
     return s.found;
 }
 
+// Pointer moves: when the last one went down, in the X server's time that Wine hands to hooks.
+DWORD lastMove = 0;
+
+LRESULT CALLBACK NoteMove(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && wp == WM_MOUSEMOVE) lastMove = reinterpret_cast<MSLLHOOKSTRUCT*>(lp)->time;
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+std::vector<HWND> VisibleMenus() {
+    std::vector<HWND> v;
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
+        if (IsWindowVisible(w)) v.push_back(w);
+    return v;
+}
+
+// A menu window opening: from the pointer's last move before it until the window server has it
+// visible (the bar hands the window its picture before it shows it). Read without asking the bar.
+int Shown(DWORD limit) {
+    HHOOK hook = SetWindowsHookExW(WH_MOUSE_LL, NoteMove, GetModuleHandleW(nullptr), 0);
+    if (!hook) return 1;
+    const std::vector<HWND> before = VisibleMenus();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (GetTickCount() - start < limit) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        for (HWND w : VisibleMenus()) {
+            if (std::find(before.begin(), before.end(), w) != before.end()) continue;
+            DWORD now = GetTickCount();
+            // Moves the hook has not been handed yet are older than this.
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            UnhookWindowsHookEx(hook);
+            if (!lastMove) {
+                std::printf("no pointer move seen\n");
+                return 1;
+            }
+            RECT r;
+            GetWindowRect(w, &r);
+            std::printf("shown %lu ms after the pointer's last move %ld %ld %ld %ld\n", now - lastMove, r.left, r.top,
+                        r.right - r.left, r.bottom - r.top);
+            return 0;
+        }
+        Sleep(1);
+    }
+    UnhookWindowsHookEx(hook);
+    std::printf("no menu window showed within %lu ms\n", limit);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -368,6 +429,7 @@ int main(int argc, char** argv) {
         MultiByteToWideChar(CP_ACP, 0, argv[2], -1, word, 260);
         return Typed(word, static_cast<DWORD>(std::atoi(argv[3])));
     }
+    if (std::strcmp(argv[1], "shown") == 0 && argc > 2) return Shown(static_cast<DWORD>(std::atoi(argv[2])));
     if (std::strcmp(argv[1], "focus") == 0) {
         Focus();
         return 0;

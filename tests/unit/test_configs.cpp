@@ -123,6 +123,15 @@ TEST(Configs, GapInSchemesStopsLoadingAndErasing) {
     gui::IniFile f(ini);
     EXPECT_TRUE(f.SectionExists(L"Scheme2"));
     EXPECT_EQ(f.ReadString(L"scheme2", L"NAME", L""), L"Two");  // sections and keys ignore case
+
+    // No [Scheme0]: the built-in scheme takes its place and the section past the gap stays.
+    WriteFileBytes(ini, SchemeText(1, "One", "1"));
+    TConfig builtIn = Load(ini);
+    ASSERT_EQ(builtIn.Scheme.size(), 1u);
+    EXPECT_TRUE(SaveConfig(builtIn, ini));
+    gui::IniFile g(ini);
+    EXPECT_TRUE(g.SectionExists(L"Scheme0"));
+    EXPECT_EQ(g.ReadString(L"Scheme1", L"Name", L""), L"One");
 }
 
 TEST(Configs, ColoursReadInAnyFormAndWriteAsDollarHex) {

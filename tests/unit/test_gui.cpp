@@ -159,6 +159,39 @@ TEST(Timer, FiresUntilDisabledAndReportsExceptions) {
     gui::App().OnException = nullptr;
 }
 
+// Shared timers of one interval tick one after another on each wake-up, in the order they were
+// enabled; one that a tick disables or frees does not tick after it.
+TEST(Timer, SharedTimersTickTogether) {
+    std::vector<char> order;
+    gui::Timer a(15), b(15), other(15);
+    auto c = std::make_unique<gui::Timer>(15);
+    for (gui::Timer* t : {&a, &b, c.get()}) t->SetShared(true);
+    a.OnTimer = [&] {
+        order.push_back('a');
+        if (order.size() > 6) c.reset();
+    };
+    b.OnTimer = [&] { order.push_back('b'); };
+    c->OnTimer = [&] { order.push_back('c'); };
+    a.SetEnabled(true);
+    b.SetEnabled(true);
+    c->SetEnabled(true);
+    EXPECT_TRUE(a.Enabled() && b.Enabled());
+    ASSERT_TRUE(WaitUntil([&] { return order.size() >= 14; }, 5000));
+    a.SetEnabled(false);
+    b.SetEnabled(false);
+    EXPECT_FALSE(a.Enabled());
+    // c is freed by a's third tick, before its own.
+    EXPECT_EQ(std::string(order.begin(), order.begin() + 14), "abcabcabababab");
+    size_t stopped = order.size();
+    WaitUntil([] { return false; }, 100);
+    EXPECT_EQ(order.size(), stopped);
+    // An unshared timer of the same interval keeps its own.
+    int own = 0;
+    other.OnTimer = [&] { ++own; };
+    other.SetEnabled(true);
+    EXPECT_TRUE(WaitUntil([&] { return own >= 2; }, 5000));
+}
+
 namespace {
 struct SubclassSeen {
     std::vector<UINT> messages;

@@ -310,6 +310,106 @@ TEST_F(MenuWindow, AHugeSubmenuShowsTheColumnsThatFitScrollsToEveryRowAndIdlesFo
     EXPECT_LT(busy() - before, 100u) << "milliseconds of process time over 10 s";
 }
 
+bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+
+void SelectRow(TDKMenuItem* item, int row) {
+    LVITEMW lv{};
+    lv.stateMask = lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(item->FListView, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&lv));
+}
+
+// A row's opaque body (all but its last 70 pixels) on the screen.
+RECT BodyOnScreen(TDKMenuItem* item, int row) {
+    RECT w{}, b = item->RowBounds(row);
+    GetWindowRect(item->FormHandle(), &w);
+    return RECT{w.left + b.left, w.top + b.top, w.left + b.right - 70, w.top + b.bottom};
+}
+
+// The 40 ms turn of the selected row's icon hands over that row's opaque body alone, the same in
+// a window of a few rows and in one as wide as the screen: a small window laid over the row shows
+// it, and the pointer passes through that window to the menu's list. Any hand-over of the whole
+// window takes it away again.
+TEST_F(MenuWindow, AnIconTurnHandsOverTheTurningRowAlone) {
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 5, GetSystemMetrics(SM_CYSCREEN) - 5);
+    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
+    for (int rows : {5, 3000}) {
+        SCOPED_TRACE(rows);
+        TPlainMenu m;
+        m.FMenuID = 0;
+        TDKMenuItem* r = m.RootItem();
+        for (int i = 0; i < rows; ++i) r->AddMenuItem(i + 1, L"row " + std::to_wstring(i))->FIcon = icon;
+        r->ShowAt(60, 60);
+        SelectRow(r, 2);
+        ASSERT_TRUE(r->FRotateIconTimer->Enabled());
+        const auto before = TDKMenuItem::HandOvers();
+        for (int t = 0; t < 10; ++t) r->RotateIconTimerTick();
+        const auto after = TDKMenuItem::HandOvers();
+        EXPECT_EQ(after.Windows, before.Windows);
+        EXPECT_EQ(after.Rows, before.Rows + 10);
+        EXPECT_TRUE(after.LastRow == BodyOnScreen(r, 2));
+        HWND turn = r->TurnWindowShown();
+        ASSERT_NE(turn, nullptr);
+        RECT tr{};
+        GetWindowRect(turn, &tr);
+        EXPECT_TRUE(tr == BodyOnScreen(r, 2));
+        EXPECT_TRUE(IsWindowVisible(turn));
+        // It shows the row as the window's picture has it: the lit body beside the icon.
+        RECT b = r->RowBounds(2);
+        DWORD lit = r->PicturePixel(b.left + 100, b.top + 10);
+        EXPECT_EQ(A(lit), 255);
+        HDC dc = GetDC(turn);
+        COLORREF shown = GetPixel(dc, 100, 10);
+        ReleaseDC(turn, dc);
+        EXPECT_EQ(shown, RGB(Rd(lit), Gr(lit), Bl(lit)));
+        POINT mid{(tr.left + tr.right) / 2, (tr.top + tr.bottom) / 2};
+        EXPECT_EQ(WindowFromPoint(mid), r->FListView);
+        r->UpdateWindow(-1);
+        EXPECT_EQ(r->TurnWindowShown(), nullptr);
+        EXPECT_EQ(TDKMenuItem::HandOvers().Windows, after.Windows + 1);
+    }
+}
+
+// A turning row under another menu window: all of it covered, nothing is handed over; part of it
+// covered, the turn window shows the rest of it only.
+TEST_F(MenuWindow, ATurningRowUnderAnotherMenuWindow) {
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 5, GetSystemMetrics(SM_CYSCREEN) - 5);
+    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
+    for (int i = 0; i < 5; ++i) root->AddMenuItem(i + 1, L"row " + std::to_wstring(i))->FIcon = icon;
+    root->ShowAt(100, 100);
+    SelectRow(root, 2);
+    root->RotateIconTimerTick();
+    ASSERT_NE(root->TurnWindowShown(), nullptr);
+    for (int x : {100, 150}) {
+        SCOPED_TRACE(x);
+        TPlainMenu over;
+        for (int i = 0; i < 10; ++i) over.RootItem()->AddMenuItem(i + 1, L"over " + std::to_wstring(i));
+        over.RootItem()->ShowAt(x, 100);  // shown last: above
+        const auto before = TDKMenuItem::HandOvers();
+        root->RotateIconTimerTick();
+        const auto after = TDKMenuItem::HandOvers();
+        EXPECT_EQ(after.Windows, before.Windows);
+        if (x == 100) {
+            EXPECT_EQ(root->TurnWindowShown(), nullptr);
+            EXPECT_EQ(after.Rows, before.Rows);
+            continue;
+        }
+        EXPECT_EQ(after.Rows, before.Rows + 1);
+        HWND turn = root->TurnWindowShown();
+        ASSERT_NE(turn, nullptr);
+        RECT body = BodyOnScreen(root, 2), open{};
+        ASSERT_EQ(GetWindowRgnBox(turn, &open), SIMPLEREGION);
+        EXPECT_TRUE(open == (RECT{0, 0, x - body.left, body.bottom - body.top}));
+    }
+    // Uncovered again, the turn window comes back whole.
+    root->RotateIconTimerTick();
+    ASSERT_NE(root->TurnWindowShown(), nullptr);
+    RECT open{};
+    EXPECT_EQ(GetWindowRgnBox(root->TurnWindowShown(), &open), ERROR);  // no region: all of it
+    // Closing the window takes the turn window away with it.
+    root->CloseWindow();
+    EXPECT_EQ(root->TurnWindowShown(), nullptr);
+}
+
 TEST_F(MenuWindow, RowBodyTitleAlphaAndFadeOut) {
     root->AddMenuItem(1, L"a");
     root->AddMenuItem(2, L"Work", nullptr, true);

@@ -669,6 +669,23 @@ TEST_F(FailedStarts, AStoredFavouriteWhoseProgramIsMissing) {
     EXPECT_TRUE(testing_support::WaitUntil([&] { return KillProcessByName(name); }, 5000));
 }
 
+// A file no program opens: the system's chooser where it has one, else the reason, with the
+// file named where the system's text names it "%1".
+TEST_F(FailedStarts, AFileNoProgramOpens) {
+    TTestMenu& m = FullMenu({});
+    const std::wstring doc = dir / L"notes.orvnoassoc";
+    testing_support::WriteFileBytes(doc, "text");
+    TDKMenuItem* row = m.Items()->AddMenuItem(0, L"Notes");
+    row->SetExecPath(doc);
+    row->FOnClick = [&m](TDKMenuItem* s) { m.RunItem(s); };
+    row->FOnClick(row);
+    auto notes = Notes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].rfind(L"Could not start\r\nNotes\r\n" + doc + L"\r\n", 0), 0u) << gui::ToUtf8(notes[0]);
+    EXPECT_EQ(notes[0].find(L"%1"), std::wstring::npos) << gui::ToUtf8(notes[0]);
+    EXPECT_EQ(Count("select count(*) from ExecItemTime"), 0);
+}
+
 TEST_F(FailedStarts, ADeletedFileAtTheTopOfRecent) {
     TTestMenu& m = FullMenu({}, 1);
     const std::wstring kept = dir / L"kept.txt", gone = dir / L"gone.txt";

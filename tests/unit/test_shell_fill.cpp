@@ -105,6 +105,7 @@ TEST_F(ShellFill, WorkerThreadMakesTheSameTreeAsTheGuiThread) {
     EXPECT_EQ(spread->RootItem()->Count(), 14);  // Group 0-11, Tools, readme.txt once
 }
 
+// Looked up by the paint itself, or by the icon worker right after it.
 TEST_F(ShellFill, IconIndexIsLookedUpWhenTheRowIsFirstPainted) {
     auto menu = Fill(true);
     TDKMenuItem* root = menu->RootItem();
@@ -122,6 +123,8 @@ TEST_F(ShellFill, IconIndexIsLookedUpWhenTheRowIsFirstPainted) {
         return GetShellIconIndex(full.get(), false, false);
     };
     root->ShowAt(100, 100);
+    auto known = [](TDKMenuItem* item) { return !IsShellIconPending(reinterpret_cast<INT_PTR>(item->FIcon)); };
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return known(readme) && known(group); }, 10000));
     EXPECT_EQ(reinterpret_cast<INT_PTR>(readme->FIcon), expected(readme));
     EXPECT_EQ(reinterpret_cast<INT_PTR>(group->FIcon), expected(group));
     EXPECT_NE(expected(readme), expected(group));

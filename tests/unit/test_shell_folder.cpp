@@ -321,6 +321,139 @@ TEST_F(ShellFolder, FilesOfATypeShareTheIconTheShellGivesEach) {
     EXPECT_NE(index(L"folder custom"), index(L"folder one"));
 }
 
+// Paints leave every icon not known yet to the icon worker while it lives.
+struct IconsLater {
+    IconsLater() { SetRowIconLookupTime(0); }
+    ~IconsLater() { SetRowIconLookupTime(25); }
+};
+
+bool IconsKnown(const TDKMenuItem* item) {
+    for (int i = 0; i < item->Count(); ++i)
+        if (IsShellIconPending(reinterpret_cast<INT_PTR>(item->GetItem(i)->FIcon))) return false;
+    return true;
+}
+
+bool RowIconsKnown(const TDKMenuItem* window) {
+    for (int r = 0; r < window->RowCount(); ++r)
+        if (IsShellIconPending(reinterpret_cast<INT_PTR>(window->GetItem(window->RowData(r)->ItemIndex)->FIcon)))
+            return false;
+    return true;
+}
+
+int IconsPending(const TDKMenuItem* item) {
+    int n = 0;
+    for (int i = 0; i < item->Count(); ++i) n += IsShellIconPending(reinterpret_cast<INT_PTR>(item->GetItem(i)->FIcon));
+    return n;
+}
+
+// The icon strips of a window's rows as its picture holds them.
+std::vector<DWORD> IconStrips(const TDKMenuItem* window) {
+    std::vector<DWORD> px;
+    for (int r = 0; r < window->RowCount(); ++r) {
+        RECT b = window->RowBounds(r), icon = window->RowIconRect(r);
+        for (int y = icon.top; y < icon.top + 20; ++y)
+            for (int x = b.left + 2; x < b.left + 26; ++x) px.push_back(window->PicturePixel(x, y));
+    }
+    return px;
+}
+
+// Files whose icons are each file's own, and files and folders that share their type's icon.
+void MakeMixedFolder(const TempDir& dir) {
+    const std::wstring images = gui::ExcludeTrailingBackslash(gui::ExeDir()) + L"\\images\\";
+    for (int i = 0; i < 6; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        CopyFileW((images + (i % 2 ? L"folder.ico" : L"favorites.ico")).c_str(), (dir / (L"pic" + n + L".orvicon")).c_str(),
+                  FALSE);
+        MakeFile(dir / (L"prog" + n + L".exe"));
+        MakeFile(dir / (L"text" + n + L".txt"));
+    }
+    CreateDirectoryW((dir / L"folder").c_str(), nullptr);
+    MakeShortcut(dir / L"to pic.lnk", dir / L"pic1.orvicon");
+}
+
+// Icons that a paint leaves for later come after the window shows, each the icon the shell gives
+// its own entry's full list, and each painted in its own row.
+TEST_F(ShellFolder, IconsLookedUpAfterTheWindowShowsAreTheShellsOwn) {
+    TestFileTypes types;
+    MakeMixedFolder(dir);
+    IconsLater later;
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    ASSERT_EQ(root->Count(), 20);
+    root->ShowAt(100, 100);
+    ASSERT_EQ(root->RowCount(), 20);
+    EXPECT_EQ(IconsPending(root), 20);
+    const std::vector<DWORD> shown = IconStrips(root);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return IconsKnown(root); }, 20000));
+    for (int i = 0; i < root->Count(); ++i) {
+        TDKMenuItem* c = root->GetItem(i);
+        PIDLPtr parent, full;
+        c->GetFullPIDL(parent, full);
+        EXPECT_EQ(reinterpret_cast<INT_PTR>(c->FIcon), GetShellIconIndex(full.get(), false, false)) << i;
+    }
+    const std::vector<DWORD> late = IconStrips(root);
+    EXPECT_NE(late, shown);
+    root->UpdateWindow(-1);  // every row painted anew with the icons known
+    EXPECT_EQ(IconStrips(root), late);
+    root->CloseWindow();
+}
+
+// Rows made anew, taken away or filtered out before their icons come: the answers reach their
+// entries' rows as they are then, and leave the entries that went alone.
+TEST_F(ShellFolder, RowsChangedBeforeTheirIconsCome) {
+    TestFileTypes types;
+    MakeMixedFolder(dir);
+    IconsLater later;
+    root->SetFiltered(true);
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    root->ShowAt(100, 100);
+    root->Exchange(1, root->Count() - 1);
+    root->Delete(root->GetItem(2));
+    root->Exchange(0, 5);
+    ASSERT_EQ(root->RowCount(), 19);
+    root->Filter(L"p", nullptr);  // the programs, pictures and the shortcut stay
+    ASSERT_EQ(root->RowCount(), 12);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return RowIconsKnown(root); }, 20000));
+    const std::vector<DWORD> late = IconStrips(root);
+    root->UpdateWindow(-1);
+    EXPECT_EQ(IconStrips(root), late);
+    root->CloseWindow();
+}
+
+// A window closed before its icons come is left as it was, and the icons it asked for are not
+// looked up; a menu freed meanwhile is not reached either. (The worker answers in order: once a
+// later window has its icons, every earlier ask has been answered.)
+TEST_F(ShellFolder, WindowsClosedBeforeTheirIconsAreLeftAlone) {
+    TestFileTypes types;
+    MakeMixedFolder(dir);
+    TempDir many{L"shellmany"}, few{L"shellfew"};
+    for (int i = 0; i < 300; ++i) MakeFile(many / (L"program " + std::to_wstring(i) + L".exe"));
+    MakeFile(few / L"one.exe");
+    MakeFile(few / L"two.exe");
+    IconsLater later;
+    root->ExposeFolder(dir.Path(), false, 224, 1);
+    // A window whose icons, asked first, keep the worker busy while the one under test opens and
+    // closes.
+    TPlainMenu busy;
+    busy.RootItem()->ExposeFolder(many.Path(), false, 224, 1);
+    busy.RootItem()->ShowAt(0, 21);
+    auto flush = [&] {
+        TPlainMenu m;
+        m.RootItem()->ExposeFolder(few.Path(), false, 224, 1);
+        m.RootItem()->ShowAt(900, 100);
+        return testing_support::WaitUntil([&] { return IconsKnown(m.RootItem()); }, 30000);
+    };
+    root->ShowAt(100, 100);
+    const std::vector<DWORD> shown = IconStrips(root);
+    root->CloseWindow();
+    ASSERT_TRUE(flush());
+    EXPECT_GT(IconsPending(root), 0);  // asks still waiting as the window closed were dropped
+    EXPECT_EQ(IconStrips(root), shown);
+
+    root->ShowAt(100, 100);
+    menu.reset();
+    ASSERT_TRUE(flush());
+}
+
 TEST_F(ShellFolder, UnparsablePathGivesNoChildren) {
     root->ExposeFolder(dir / L"missing\\nowhere", false, 224, 1);
     EXPECT_EQ(root->Count(), 0);
