@@ -20,6 +20,7 @@
 #include "sqlite3.h"
 #include "Platform.h"
 #include "BenchClock.h"
+#include "BenchFiles.h"
 
 namespace {
 
@@ -96,6 +97,62 @@ void FilterRows(int total) {
         Row(size + " items, the root window's rebuild alone (part of the above)", 20, [&] { root->FillListView(); });
         menu.Hide();
     }
+}
+
+// Typing a file's name over a folder of `files` entries listed under a section of the menu, as
+// the Programs menu lists the Desktop: the first key opens the folder's window with every entry;
+// the keys after it narrow the window that is already shown.
+void TypingOverFolder(int files) {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    std::wstring dir = std::wstring(tmp) + L"orv_filter_bench_dir_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(dir.c_str(), nullptr);
+    wchar_t name[32];
+    for (int i = 0; i < files; ++i) {
+        swprintf(name, 32, L"\\entry%04d.txt", i);
+        bench::Touch(dir + name);
+    }
+    {
+        TBenchMenu menu(TMenuOwner{L"Programs", 0, RGB(20, 60, 120), nullptr});
+        TDKMenuItem* root = menu.Items();
+        root->AddMenuItem(TDKPopupMenu::MainTitleID, L"All Programs", nullptr, true);
+        TDKMenuItem* section = root->AddMenuItem(0, L"Desktop", nullptr, false, false, true);
+        section->ExposeFolder(dir, true, 0xE0, 1);
+        menu.AddFilter(L"Type Program Name...");
+        TDKMenuItem* box = menu.FindItem(TDKPopupMenu::FilterEditID);
+        menu.Popup(100, 20);
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 5, GetSystemMetrics(SM_CYSCREEN) - 5);  // resting aside
+        auto type = [&](const std::wstring& text) {
+            HWND edit = nullptr;
+            for (int r = 0; r < root->RowCount() && !edit; ++r)
+                if (TMenuRowData* d = root->RowData(r); d && d->Edit) edit = d->Edit->Handle;
+            if (edit && IsWindow(edit)) SetWindowTextW(edit, text.c_str());
+            else menu.FilterChanged(box, text);
+        };
+        const std::wstring word = L"entry0025";
+        std::vector<double> first, later;
+        for (int run = 0; run < 5; ++run) {
+            type(L"");
+            bench::Idle();
+            for (size_t k = 1; k <= word.size(); ++k) {
+                double t0 = bench::Now();
+                type(word.substr(0, k));
+                (k == 1 ? first : later).push_back(bench::Now() - t0);
+                bench::Idle();
+            }
+        }
+        std::sort(first.begin(), first.end());
+        std::sort(later.begin(), later.end());
+        auto row = [](const std::string& what, const std::vector<double>& t, const char* goal) {
+            std::printf("| %-68s | %5zu | %9.3f | %9.3f | %9.3f | %-13s |\n", what.c_str(), t.size(), t.front(),
+                        t[t.size() / 2], t.back(), goal);
+        };
+        std::string n = std::to_string(files);
+        row(n + "-entry folder: first key, opens its window (\"e\")", first, "");
+        row(n + "-entry folder shown: each later key (\"en\" .. \"entry0025\")", later, "< 16.7");
+        menu.Hide();
+    }
+    bench::Remove(dir);
 }
 
 // Launch rows straight into the file: `launches` over `paths` targets of menu 0 within a week.
@@ -180,6 +237,7 @@ int main() {
 
     Header("Filter per keystroke");
     for (int total : {1000, 10000, 100000}) FilterRows(total);
+    TypingOverFolder(1000);
     Header("Statistics as menu items");
     PopularRows();
 

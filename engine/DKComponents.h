@@ -184,8 +184,26 @@ public:
     // Whether Item's edit box still shows the prompt it was made with (nothing typed yet).
     bool ShowsPrompt(const TDKMenuItem* Item) const;
 
+    // ---- filter box ----
+    // The text the menu is narrowed by; empty while nothing is typed.
+    std::wstring FFilterText;
+    // The match chosen: Enter in the box runs it. Set by the filter and by Up and Down.
+    TDKMenuItem* FFilterMatch = nullptr;
+    std::shared_ptr<const std::atomic<bool>> FFilterMatchAlive;
+    // Up (-1) / Down (+1) in the filter box: the match before / after the chosen one among those
+    // shown, with the way to it opened.
+    void FilterStep(int Delta);
+    // Enter in the filter box: the way to the chosen match is opened and selected again first
+    // (a window on it may have closed since).
+    void FilterSelectMatch();
+    // Rows came in while the box holds typed text (a window, a tray icon, a folder changed): the
+    // menu is narrowed again, the chosen match kept while it still matches; the box keeps the
+    // keyboard, its text and its caret.
+    void FilterArrivals();
+
 private:
     bool FFiltering = false;
+    std::wstring FFilterHint;  // the filter box's caption while nothing is typed
     struct TOpenEdit {
         TDKMenuItem* Item;
         std::shared_ptr<const std::atomic<bool>> Alive;
@@ -358,6 +376,8 @@ public:
     // Narrows the tree to the filterable items whose caption holds FilterStr, opens the way to
     // the best match and keeps the focus in SearchItem's edit box.
     void Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem);
+    // Narrows the items below this one by FilterStr (they were just read afresh).
+    void FilterBelow(const std::wstring& FilterStr);
     void SetIsFavorite(bool v) { FIsFavorite = v; }
 
     // ---- shell folders, context menus and the folder watcher (DKMenuItemShell.cpp) ----
@@ -388,7 +408,9 @@ public:
     void StopFolderWatch();
 
     // ---- window and layout ----
-    void ShowAt(int X, int Y);
+    // Expose false: the before-expose handler is not run (the filter opens the windows on its
+    // way over the items it walked).
+    void ShowAt(int X, int Y, bool Expose = true);
     // Lays the rows out again and repaints (an open window only; a hidden one is filled when shown).
     void FillListView();
     // The rows are about to change: submenus close and the rows go until the next fill.
@@ -426,7 +448,7 @@ public:
     int RowAt(int X, int Y) const;  // the row under a point of the list, or -1
     TMenuRowData* RowData(int Row) const;
     // Opens Child's submenu beside its row (bounds R in this window's list coordinates).
-    void OpenChildAt(TDKMenuItem* Child, const RECT& R);
+    void OpenChildAt(TDKMenuItem* Child, const RECT& R, bool Expose = true);
     // Gives the keyboard to this item's edit box in its owner's shown window: the row becomes the
     // selected one and the box's whole text is selected.
     void FocusEditBox();

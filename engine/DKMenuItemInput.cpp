@@ -173,9 +173,9 @@ TDKMenuItem* TDKMenuItem::GetSelectedMi(RECT* BoundRect) {
     return (*FItems)[d->ItemIndex];
 }
 
-void TDKMenuItem::OpenChildAt(TDKMenuItem* Child, const RECT& R) {
+void TDKMenuItem::OpenChildAt(TDKMenuItem* Child, const RECT& R, bool Expose) {
     RECT w = FForm->BoundsRect();
-    Child->ShowAt(w.left + R.right - 50, w.top + R.top + 1);
+    Child->ShowAt(w.left + R.right - 50, w.top + R.top + 1, Expose);
 }
 
 // ---- click, keys, selection ----
@@ -462,6 +462,8 @@ void TDKMenuItem::CreateEditBoxes() {
     // while the user types (a window opening in the Applications menu) do not take the keys.
     HWND focus = GetFocus();
     const TDKMenuItem* typing = nullptr;
+    DWORD typingFrom = 0, typingTo = 0;  // its selection (the caret where they meet)
+    bool typingHint = false;
     int n = RowCount();
     for (int r = 0; r < n; ++r) {
         TMenuRowData* d = RowData(r);
@@ -469,8 +471,8 @@ void TDKMenuItem::CreateEditBoxes() {
         TDKMenuItem* child = d->ItemIndex >= 0 && d->ItemIndex < Count() ? (*FItems)[d->ItemIndex] : nullptr;
         bool wanted = child && child->FEdited;
         // A box stays with its item while the row keeps its place, with its caret and focus.
-        // One that would move is made anew: moved from under a resting pointer it would
-        // report the pointer leaving and give the focus away.
+        // One that would move from under the pointer is made anew: it would report the pointer
+        // leaving and give the focus away.
         if (wanted && !d->Edit) {
             auto spare = std::find_if(FSpareEdits.begin(), FSpareEdits.end(),
                                       [child](const std::unique_ptr<TMenuEdit>& e) { return e->Child == child; });
@@ -486,8 +488,19 @@ void TDKMenuItem::CreateEditBoxes() {
             GetWindowRect(d->Edit->Handle, &now);
             MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&now), 2);
             bool inPlace = now.left == x && now.top == y && now.right - now.left == w && now.bottom - now.top == h;
+            // Away from the pointer a box is moved with its row: it keeps its keyboard and caret.
+            if (!inPlace && wanted && !d->Edit->MouseInside && d->Edit->Child == child &&
+                gui::WindowText(d->Edit->Handle) == child->FCaption) {
+                SetWindowPos(d->Edit->Handle, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+                inPlace = true;
+            }
             if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption) {
-                if (wanted && d->Edit->Handle == focus && d->Edit->Child == child) typing = child;
+                if (wanted && d->Edit->Handle == focus && d->Edit->Child == child) {
+                    typing = child;
+                    typingHint = d->Edit->ShowsHint;
+                    SendMessageW(d->Edit->Handle, EM_GETSEL, reinterpret_cast<WPARAM>(&typingFrom),
+                                 reinterpret_cast<LPARAM>(&typingTo));
+                }
                 gone.push_back(std::move(d->Edit));
             }
         }
@@ -499,7 +512,10 @@ void TDKMenuItem::CreateEditBoxes() {
         auto edit = std::make_unique<TMenuEdit>();
         edit->Tag = r;
         edit->Child = child;
-        edit->ShowsHint = child->FMIID == TDKPopupMenu::FilterEditID || (FPopupMenu && FPopupMenu->ShowsPrompt(child));
+        // The filter box shows its hint until something is typed into it.
+        edit->ShowsHint = child == typing ? typingHint
+                          : child->FMIID == TDKPopupMenu::FilterEditID ? !FPopupMenu || FPopupMenu->FFilterText.empty()
+                                                                       : FPopupMenu && FPopupMenu->ShowsPrompt(child);
         edit->Brush.reset(CreateSolidBrush(LightenColor(FColor, 80)));
         edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
                                        x, y, w, h, FListView, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -509,8 +525,7 @@ void TDKMenuItem::CreateEditBoxes() {
         gui::Subclass(edit->Handle, EditProc, reinterpret_cast<DWORD_PTR>(edit.get()));
         if (child == typing) {
             SetFocus(edit->Handle);
-            int len = GetWindowTextLengthW(edit->Handle);
-            SendMessageW(edit->Handle, EM_SETSEL, edit->ShowsHint ? 0 : len, len);
+            SendMessageW(edit->Handle, EM_SETSEL, typingFrom, typingTo);
         }
         d->Edit = std::move(edit);
     }
@@ -542,18 +557,28 @@ void TDKMenuItem::EditKeyDown(TMenuEdit* Edit, WORD& Key, TShiftState Shift) {
     switch (Key) {
     case VK_RETURN:
         // Enter ends the edit it was typed into, wherever the pointer has moved the selection
-        // meanwhile; the filter box's Enter acts on the best match it selected.
+        // meanwhile; the filter box's Enter acts on the match it chose.
         if (TDKMenuItem* child = EditChild(this, Edit); child && child->FMIID != TDKPopupMenu::FilterEditID) {
             EnterOn(this, child, RowBounds(Edit->Tag));
+            break;
+        }
+        if (FPopupMenu) FPopupMenu->FilterSelectMatch();
+        ListKeyDown(Key, Shift);
+        break;
+    case VK_UP:
+    case VK_DOWN:
+        // In the filter box they choose among the matches shown.
+        if (TDKMenuItem* child = EditChild(this, Edit);
+            child && child->FMIID == TDKPopupMenu::FilterEditID && FPopupMenu && !FPopupMenu->FFilterText.empty()) {
+            FPopupMenu->FilterStep(Key == VK_DOWN ? 1 : -1);
+            Key = 0;
             break;
         }
         ListKeyDown(Key, Shift);
         break;
     case VK_TAB:
     case VK_ESCAPE:
-    case VK_UP:
     case VK_RIGHT:
-    case VK_DOWN:
         ListKeyDown(Key, Shift);
         break;
     }

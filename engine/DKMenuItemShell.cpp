@@ -133,7 +133,11 @@ private:
     // GUI thread.
     void FolderChanged() {
         TDKMenuItem* item = FLink->Item;
-        if (item && !FLink->Stopped()) item->CloseWindow();
+        if (!item || FLink->Stopped()) return;
+        item->CloseWindow();
+        // While the filter box holds text, the way to its match opens again over what the
+        // folder now holds.
+        if (TDKPopupMenu* menu = item->FPopupMenu; menu && TDKPopupMenu::Alive(menu)) menu->FilterArrivals();
     }
 
     std::shared_ptr<TMonDirLink> FLink;

@@ -371,12 +371,17 @@ struct TRowsPlan {
 
 // ---- ShowAt ----
 
-void TDKMenuItem::ShowAt(int X, int Y) {
+void TDKMenuItem::ShowAt(int X, int Y, bool Expose) {
     if (!FItems) return;
     int id = MenuIdForLog();
     const menu_layout::Area area = MenuArea();
     try {
-        if (FOnBeforExpose) FOnBeforExpose(this);
+        if (Expose && FOnBeforExpose) {
+            FOnBeforExpose(this);
+            // Entries read afresh while the menu is narrowed are narrowed too.
+            if (FPopupMenu && !FPopupMenu->FFilterText.empty() && TDKPopupMenu::Alive(FPopupMenu))
+                FilterBelow(FPopupMenu->FFilterText);
+        }
         if (!FItems) return;
         int v = 0;
         for (TDKMenuItem* c : *FItems)
@@ -545,6 +550,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     if (!FForm || !FListView) return;
     TreeWork work;
     int W = menu_layout::MinColumnWidth, width = W, height = 17, left = 0, top = 0;
+    bool unchanged = false;
     try {
         FForm->Filling = true;
         CloseChildWindows();
@@ -563,11 +569,19 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
             sameRows = rows[r]->ItemIndex == FRows[r]->ItemIndex && rows[r]->Child == FRows[r]->Child &&
                        rows[r]->Text == FRows[r]->Text;
 
-        // No row starts selected, as in a list filled anew.
-        LVITEMW none{};
-        none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        ListDirect(FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-        FSelectedShown = -1;
+        // A shown window that keeps its rows and its size keeps its picture and its selection,
+        // and is only moved where its place changed: the filter fills the windows on its way
+        // again at every key.
+        const int planHeight = row > 0 ? Plan->Height + 1 : Plan->Height;
+        unchanged = sameRows && IsWindowVisible(FForm->Handle()) && bmp && sz.cx == Plan->Width &&
+                    sz.cy == Plan->Height + 1 && wr.right - wr.left == Plan->Width && wr.bottom - wr.top == planHeight;
+        if (!unchanged) {
+            // No row starts selected, as in a list filled anew.
+            LVITEMW none{};
+            none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            ListDirect(FListView, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+            FSelectedShown = -1;
+        }
         if (!sameRows) {
             // Edit boxes go with their item to its new row; the rest are taken up below or dropped.
             SpareRowEdits();
@@ -631,6 +645,12 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     }
     CreateEditBoxes();
     DropEdits(FSpareEdits);
+    if (unchanged) {
+        // Moved: the turning row is shown again where the window now is at the next turn.
+        if (pt1.x != left || pt1.y != top) ParkTurn();
+        pt1 = POINT{left, top};  // where the next hand-over puts it
+        return;
+    }
     // The picture is kept while the window's size stays.
     if (!bmp || sz.cx != width || sz.cy != height + 1) MakePicture(width, height + 1);
     pt1 = POINT{left, top};

@@ -248,6 +248,11 @@ TDKMenuItem* TDKPopupMenu::FindItem(int ID) const { return FItems ? FindBelow(FI
 
 void TDKPopupMenu::Popup(int X, int Y) {
     ShowAll(FItems);
+    // The box shows what the list shows: nothing typed.
+    FFilterText.clear();
+    FFilterMatch = nullptr;
+    FFilterMatchAlive.reset();
+    if (TDKMenuItem* box = FItems->FindItem(FilterEditID)) box->FCaption = FFilterHint;
     FItems->ShowAt(X, Y);
     if (HWND h = FItems->FormHandle()) {
         SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -284,6 +289,7 @@ void TDKPopupMenu::LoadFavorites() {
 }
 
 void TDKPopupMenu::AddFilter(const std::wstring& Caption) {
+    FFilterHint = Caption;
     FItems->AddMenuItem(FilterTitleID, L"Filter", nullptr, true);
     TDKMenuItem* edit = FItems->AddMenuItem(
         FilterEditID, Caption, [this](TDKMenuItem* s) { ExecuteFilterText(s); }, false, false, false, true);

@@ -436,11 +436,14 @@ void TApplicationsMenu::AddRunningAppToGroupClick(TDKMenuItem* Sender) {
 void TApplicationsMenu::ShellEvent(HWND W, LPARAM Code) {
     // An event that is handled after its window has gone has nothing left to show.
     switch (Code) {
-        case HSHELL_WINDOWCREATED:
+        case HSHELL_WINDOWCREATED: {
             if (!IsWindow(W) || FItems->FindItem(WindowID(W))) break;
+            TPresentBatch batch;  // the new row shows once, narrowed by the filter box's text
             AddWindow(W);
             SortByPopularity();
+            FilterArrivals();
             break;
+        }
         case HSHELL_WINDOWDESTROYED:
             FItems->Delete(WindowID(W));
             break;

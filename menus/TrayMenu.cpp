@@ -403,6 +403,7 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
         return false;
     }
     try {
+        TPresentBatch batch;  // the new row shows once, narrowed by the filter box's text
         auto icon = std::make_unique<TTrayIcon>();
         icon->Wnd = Data.hWnd;
         icon->uID = Data.uID;
@@ -439,6 +440,7 @@ bool TTrayMenu::AddTrayIcon(TTrayNotifyData& Data) {
             throw;
         }
         SortByPopularity();
+        FilterArrivals();
     } catch (const std::exception& e) {
         Log(4, L"(t1) " + What(e));
     }

@@ -6,6 +6,7 @@
 //                         "row L T R B S caption" (on the screen; S 1 for the selected row);
 //                         last "turn L T R B" for each window on the screen that shows a
 //                         menu's turning row alone
+//   bar_probe focus       where the bar's keys go: "focus CLASS TEXT" and "active CLASS TEXT"
 //   bar_probe find T      "X Y", the middle of the first visible window or control titled T
 //   bar_probe control T ID  "L T R B", the screen rectangle of the control with that id in the
 //                         visible window titled T (a dialog of the bar, the colour chooser)
@@ -183,6 +184,30 @@ void Layout() {
         if (IsWindowVisible(w) && IntersectRect(&on, &r, &screen))
             std::printf("turn %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     }
+}
+
+// Where the bar's keys go: its thread's focus and active windows, by class and text.
+void Focus() {
+    HWND bar = Bar();
+    GUITHREADINFO gi{sizeof gi};
+    if (!bar || !GetGUIThreadInfo(GetWindowThreadProcessId(bar, nullptr), &gi)) {
+        std::printf("focus none\n");
+        return;
+    }
+    auto name = [](HWND w) {
+        if (!w) return std::wstring(L"none");
+        wchar_t cls[64] = {};
+        GetClassNameW(w, cls, 64);
+        std::wstring text;
+        if (lstrcmpiW(cls, L"Edit") == 0) EditText(w, text, 2000);
+        else {
+            wchar_t buf[260] = {};
+            GetWindowTextW(w, buf, 260);
+            text = buf;
+        }
+        return std::wstring(cls) + L" " + text;
+    };
+    std::printf("focus %ls\nactive %ls\n", name(gi.hwndFocus).c_str(), name(gi.hwndActive).c_str());
 }
 
 struct Found {
@@ -405,6 +430,10 @@ int main(int argc, char** argv) {
         return Typed(word, static_cast<DWORD>(std::atoi(argv[3])));
     }
     if (std::strcmp(argv[1], "shown") == 0 && argc > 2) return Shown(static_cast<DWORD>(std::atoi(argv[2])));
+    if (std::strcmp(argv[1], "focus") == 0) {
+        Focus();
+        return 0;
+    }
     if (std::strcmp(argv[1], "rows") == 0) {
         Rows();
         return 0;

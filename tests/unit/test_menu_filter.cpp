@@ -178,15 +178,119 @@ TEST_F(MenuFilter, TypingFiltersOnceAndEnterWithoutMatchRunsTheMenusCommand) {
     EXPECT_EQ(menu->filterTexts, (std::vector<std::wstring>{L"zzz"}));
 }
 
-TEST_F(MenuFilter, PopupShowsWhatAnEarlierFilterHid) {
-    root->Filter(L"note", box);
+TEST_F(MenuFilter, PopupShowsWhatAnEarlierFilterHidWithTheBoxsHint) {
+    menu->Popup(100, 100);
+    SetWindowTextW(Box(), L"note");
     ASSERT_FALSE(games->Visible());
+    menu->Hide();
     menu->Popup(100, 100);
     EXPECT_TRUE(games->Visible());
     EXPECT_TRUE(calculator->Visible());
     EXPECT_TRUE(menu->Acitve());
+    // The box and the list agree: nothing typed.
+    EXPECT_EQ(box->Caption(), L"Type here");
+    EXPECT_TRUE(menu->FFilterText.empty());
+    HWND edit = Box();
+    ASSERT_NE(edit, nullptr);
+    wchar_t text[32]{};
+    GetWindowTextW(edit, text, 32);
+    EXPECT_STREQ(text, L"Type here");
+    EXPECT_TRUE(root->RowData(RowOf(root, box))->Edit->ShowsHint);
     menu->Hide();
     EXPECT_FALSE(menu->Acitve());
+}
+
+// A folder read afresh each time its window opens, with an entry in front after each reading
+// (rows move), as the shell gives what the folder holds now.
+TEST_F(MenuFilter, AShownFolderIsNotReadAgainByAKeyAndEnterRunsTheMatchFound) {
+    TDKMenuItem* folder = Leaf(root, L"Desktop");
+    std::vector<std::wstring> ran;
+    int reads = 0;
+    auto fill = [&](TDKMenuItem* f) {
+        ++reads;
+        f->Clear();
+        Leaf(f, L"aaa " + std::to_wstring(reads) + L".txt");
+        for (const wchar_t* name : {L"entry0000.txt", L"entry0025.txt", L"other.txt"})
+            Leaf(f, name)->FOnClick = [&ran](TDKMenuItem* s) { ran.push_back(s->Caption()); };
+    };
+    fill(folder);  // read when the menu was built
+    folder->FOnBeforExpose = fill;
+    root->ShowAt(100, 100);
+    HWND edit = Box();
+    ASSERT_NE(edit, nullptr);
+    SetWindowTextW(edit, L"e");
+    EXPECT_EQ(reads, 2);  // opened by the filter: read afresh once
+    ASSERT_TRUE(Shown(folder));
+    for (const wchar_t* text : {L"en", L"entry", L"entry002", L"entry0025"}) {
+        SetWindowTextW(Box(), text);
+        EXPECT_EQ(reads, 2) << "read again at " << testing::PrintToString(std::wstring(text));
+    }
+    // Only the match shows, selected; Enter runs it.
+    ASSERT_EQ(folder->RowCount(), 1);
+    EXPECT_EQ(folder->RowText(0), L"entry0025.txt");
+    EXPECT_EQ(folder->SelectedRow(), 0);
+    SendMessageW(Box(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(ran, (std::vector<std::wstring>{L"entry0025.txt"}));
+
+    // Opened by the pointer while the box holds text, the folder read afresh is narrowed too.
+    SetWindowTextW(Box(), L"other");
+    EXPECT_EQ(reads, 2);
+    folder->CloseWindow();
+    root->OpenChildAt(folder, root->RowBounds(RowOf(root, folder)));
+    EXPECT_EQ(reads, 3);
+    ASSERT_EQ(folder->RowCount(), 1);
+    EXPECT_EQ(folder->RowText(0), L"other.txt");
+}
+
+TEST_F(MenuFilter, UpAndDownChooseAmongTheMatchesShownAndEnterRunsTheChosen) {
+    std::vector<std::wstring> ran;
+    auto run = [&ran](TDKMenuItem* s) { ran.push_back(s->Caption()); };
+    TDKMenuItem* solitaire = games->GetItem(0);
+    for (TDKMenuItem* leaf : {notepad, calculator, sticky, documents, solitaire}) leaf->FOnClick = run;
+    menu->Popup(100, 100);
+    SetWindowTextW(Box(), L"o");
+    // Matches in the order of their rows: Notepad, Calculator, Sticky Notes, Documents, Solitaire;
+    // the shallowest comes first: Sticky Notes.
+    EXPECT_EQ(root->SelectedRow(), RowOf(root, sticky));
+    auto key = [&](WORD vk) { SendMessageW(Box(), WM_KEYDOWN, vk, 0); };
+    key(VK_DOWN);
+    EXPECT_EQ(root->SelectedRow(), RowOf(root, documents));
+    key(VK_DOWN);
+    EXPECT_EQ(root->SelectedRow(), RowOf(root, games));
+    ASSERT_TRUE(Shown(games));
+    EXPECT_EQ(games->SelectedRow(), RowOf(games, solitaire));
+    key(VK_DOWN);  // the last stays chosen
+    EXPECT_EQ(games->SelectedRow(), RowOf(games, solitaire));
+    for (int i = 0; i < 3; ++i) key(VK_UP);
+    EXPECT_FALSE(Shown(games));
+    ASSERT_TRUE(Shown(accessories));
+    EXPECT_EQ(accessories->SelectedRow(), RowOf(accessories, calculator));
+    // The box keeps the keyboard and its text.
+    EXPECT_EQ(GetFocus(), Box());
+    EXPECT_EQ(box->Caption(), L"o");
+    key(VK_RETURN);
+    EXPECT_EQ(ran, (std::vector<std::wstring>{L"Calculator"}));
+}
+
+// As the Applications menu lists a window that opens while the user types: above the box.
+TEST_F(MenuFilter, ARowThatComesInIsNarrowedAndTheBoxKeepsKeyboardTextAndCaret) {
+    menu->Popup(100, 100);
+    HWND edit = Box();
+    SetWindowTextW(edit, L"no");
+    SendMessageW(edit, EM_SETSEL, 1, 1);
+    ASSERT_EQ(GetFocus(), edit);
+    TDKMenuItem* job = root->InsertMenuItem(1, 0, L"Background job", nullptr, false, false, true);
+    TDKMenuItem* book = root->InsertMenuItem(1, 0, L"Notebook", nullptr, false, false, true);
+    menu->FilterArrivals();
+    EXPECT_FALSE(job->Visible());
+    EXPECT_EQ(RowOf(root, job), -1);
+    EXPECT_NE(RowOf(root, book), -1);
+    EXPECT_EQ(Box(), edit);  // moved with its row, not made anew
+    EXPECT_EQ(GetFocus(), edit);
+    EXPECT_EQ(Selection(edit), std::make_pair(DWORD{1}, DWORD{1}));
+    // The next character goes where the caret is, not over the whole text.
+    SendMessageW(edit, WM_CHAR, L't', 0);
+    EXPECT_EQ(box->Caption(), L"nto");
 }
 
 TEST_F(MenuFilter, ASubmenuThatHidesTheMenuWhileOpeningEndsTheFilterQuietly) {

@@ -521,6 +521,20 @@ TEST_F(TrayHost, FilterEnterReleasesTheFirstIcon) {
     EXPECT_EQ(Launches(), 1);
 }
 
+TEST_F(TrayHost, AnIconAddedWhileTheFilterHoldsTextIsNarrowedByIt) {
+    TTrayMenu& m = Build();
+    ASSERT_EQ(SendBlock(Block(kAdd, Owner(L"First"), 1, 7, nullptr, L"Target one")), 1);
+    m.Popup(100, 100);
+    TDKMenuItem* box = m.FindItem(TDKPopupMenu::FilterEditID);
+    m.FilterChanged(box, L"tar");
+    ASSERT_EQ(SendBlock(Block(kAdd, Owner(L"Second"), 2, 7, nullptr, L"Other")), 1);
+    ASSERT_EQ(SendBlock(Block(kAdd, Owner(L"Third"), 3, 7, nullptr, L"Target two")), 1);
+    std::vector<std::wstring> rows;
+    for (int r = 0; r < m.Items()->RowCount(); ++r) rows.push_back(m.Items()->RowText(r));
+    EXPECT_EQ(rows, (std::vector<std::wstring>{L"Tray Icons", L"Target two", L"Target one", L"Filter", L"tar"}));
+    m.Hide();
+}
+
 // 20 clients with 50 icons each, at once: ten programs and ten threads of this process (whose
 // icons the host can copy, so copies are made and must all be destroyed again).
 TEST_F(TrayHost, ManyClientsAtOnceLeaveNoItemsAndNoGdiObjects) {

@@ -38,6 +38,8 @@ BYTE g_winKey = 0;         // the Windows key last pressed, while the bar counts
 DWORD g_winKeyAt = 0;      // when a Windows key last went down (auto-repeat included)
 HHOOK g_mouseHook = nullptr;
 HWND g_mouseWnd = nullptr;
+bool g_mouseSeen = false;  // g_mouseAt holds the pointer's last reported place
+POINT g_mouseAt{};
 
 constexpr wchar_t kSessionClass[] = L"HkSessionWatch";
 
@@ -159,7 +161,13 @@ void DestroySessionWindow() {
 LRESULT CALLBACK MouseProc(int code, WPARAM wp, LPARAM lp) {
     if (code == HC_ACTION && g_mouseWnd && wp == WM_MOUSEMOVE) {
         const auto* m = reinterpret_cast<const MSLLHOOKSTRUCT*>(lp);
-        PostMessageW(g_mouseWnd, HK_WM_MOUSE, 0, static_cast<LPARAM>(static_cast<LONG>(m->pt.y)));
+        // Only a pointer that moved: Wine reports a move when a window appears under a resting
+        // pointer, which would end the keyboard's hold on the menus while the user types.
+        if (!g_mouseSeen || m->pt.x != g_mouseAt.x || m->pt.y != g_mouseAt.y) {
+            g_mouseSeen = true;
+            g_mouseAt = m->pt;
+            PostMessageW(g_mouseWnd, HK_WM_MOUSE, 0, static_cast<LPARAM>(static_cast<LONG>(m->pt.y)));
+        }
     }
     return CallNextHookEx(g_mouseHook, code, wp, lp);
 }
@@ -273,6 +281,7 @@ __declspec(dllexport) BOOL WINAPI RemoveKeyBoardHook() {
 
 __declspec(dllexport) BOOL WINAPI SetMouseHook(HWND wnd) {
     g_mouseWnd = wnd;
+    g_mouseSeen = false;
     if (!g_mouseHook) g_mouseHook = SetWindowsHookExW(WH_MOUSE_LL, MouseProc, g_module, 0);
     return g_mouseHook != nullptr;
 }
