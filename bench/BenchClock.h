@@ -2,22 +2,15 @@
 // Timing for the benchmark programs: a millisecond clock and mean/best of repeated runs.
 #include <windows.h>
 
+#include "SysUtils.h"
+
 #include <algorithm>
 #include <functional>
 #include <vector>
 
 namespace bench {
 
-inline double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-}
+inline double Now() { return gui::NowMs(); }
 
 struct Result {
     double mean, best;

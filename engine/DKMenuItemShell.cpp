@@ -630,16 +630,7 @@ int ShellIconIndex(TDKMenuItem* Item) {
 
 namespace {
 
-double NowMs() {
-    static const LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
-}
+using gui::NowMs;
 
 // How long one paint may look icons up itself: a window of a few rows shows whole at once.
 double gLookupTime = 25.0;

@@ -141,4 +141,15 @@ std::wstring FormatLongDate(const SYSTEMTIME& t) {
     return n > 0 ? std::wstring(buf, static_cast<size_t>(n - 1)) : std::wstring();
 }
 
+double NowMs() {
+    static const LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
+}
+
 }  // namespace gui

@@ -35,6 +35,9 @@ bool DirectoryExists(const std::wstring& path);
 
 std::wstring SysErrorMessage(DWORD code);
 
+// Milliseconds from the performance counter: for timing steps shorter than a tick.
+double NowMs();
+
 // The version record of the running Windows (GetVersionExW).
 OSVERSIONINFOW GetOSVersionInfo();
 

@@ -263,5 +263,7 @@ TEST_F(StartupFixture, PathsBeyondTheAnsiCodePageStart) {
     if (policy) SetValue(lm_, kPolicies, L"Run", policyShort);
     RunStartupPrograms(false, sources_);
     EXPECT_TRUE(WaitStarted({L"odd_run", (L"once_" + odd).c_str()}));
-    if (policy) EXPECT_TRUE(WaitStarted({L"odd_policy"}));
+    if (policy) {
+        EXPECT_TRUE(WaitStarted({L"odd_policy"}));
+    }
 }
