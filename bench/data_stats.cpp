@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "DKDataModule.h"
+#include "data/DKDataModule.h"
 #include "SysUtils.h"
 #include "sqlite3.h"
 #include "BenchClock.h"

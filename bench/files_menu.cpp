@@ -9,8 +9,8 @@
 #include "Application.h"
 #include "BenchClock.h"
 #include "BenchFiles.h"
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "FilesMenu.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "Application.h"
-#include "Configs.h"
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "sqlite3.h"
 #include "Platform.h"

@@ -13,8 +13,8 @@
 
 #include "Application.h"
 #include "BenchClock.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "InternetMenu.h"
 #include "Registry.h"
 #include "SysUtils.h"

@@ -12,10 +12,10 @@
 #include <algorithm>
 
 #include "Application.h"
-#include "Configs.h"
-#include "DKComponents.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
 #include "FilesMenu.h"
-#include "ShellIcon.h"
+#include "menu/ShellIcon.h"
 #include "SysUtils.h"
 #include "PlainMenu.h"
 #include "BenchClock.h"

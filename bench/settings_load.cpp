@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "BenchClock.h"
-#include "Configs.h"
+#include "settings/Configs.h"
 #include "SysUtils.h"
 
 namespace {

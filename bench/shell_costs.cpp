@@ -15,9 +15,9 @@
 #include "Application.h"
 #include "BenchClock.h"
 #include "BenchFiles.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
-#include "FileUtils.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
 #include "ProgramMenu.h"
 
 namespace {

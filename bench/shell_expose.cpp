@@ -8,8 +8,8 @@
 #include <string>
 
 #include "Application.h"
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "PlainMenu.h"
 #include "BenchClock.h"
 #include "BenchFiles.h"

@@ -14,8 +14,8 @@
 
 #include "Application.h"
 #include "BenchClock.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "FilesMenu.h"
 #include "SysUtils.h"
 #include "sqlite3.h"

@@ -10,7 +10,7 @@
 
 #include "Application.h"
 #include "BenchClock.h"
-#include "DKDataModule.h"
+#include "data/DKDataModule.h"
 #include "Platform.h"
 #include "SysUtils.h"
 #include "TrayMenu.h"

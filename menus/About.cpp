@@ -7,7 +7,7 @@
 #include <atomic>
 #include <memory>
 
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "Application.h"
-#include "DKButton.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "bar/DKButton.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "FormatDateTime.h"
 #include "SysUtils.h"
 #include "hk.h"

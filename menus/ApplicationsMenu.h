@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Handles.h"
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 // Shell events from hk.dll: WParam = the window, LParam = the shell-hook code.
 constexpr UINT WM_HOOKSHELL = WM_USER + 1;

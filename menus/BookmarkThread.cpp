@@ -4,8 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "../engine/DKComponents.h"
-#include "../engine/DKUtils.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "HttpClient.h"
 #include "IconsToFile.h"
 #include "SysUtils.h"

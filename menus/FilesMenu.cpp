@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "Application.h"
-#include "DKUtils.h"
-#include "FileUtils.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 
 HWND DeviceListenerWnd = nullptr;
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "Handles.h"
 
 // Starts an ANSI command line with a show state (WinExec). Tests replace it.

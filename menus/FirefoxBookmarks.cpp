@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "Application.h"
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "IniFile.h"
 #include "InternetMenu.h"
 #include "SysUtils.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 #include "sqlite3.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "About.h"
 #include "Application.h"
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

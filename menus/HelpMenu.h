@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 // A program start of the Help menu: WinExec of a command line (Shell false) or ShellExecuteW of
 // a file with its parameters and working directory (Shell true).

@@ -5,9 +5,9 @@
 
 #include "Application.h"
 #include "BookmarkThread.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
-#include "FileUtils.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "Handles.h"
 
 // Opens an address with the shell's "open" verb (ShellExecuteW, application window, SW_HIDE).

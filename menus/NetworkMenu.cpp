@@ -5,8 +5,8 @@
 #include <exception>
 
 #include "Application.h"
-#include "DKUtils.h"
-#include "FileUtils.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
 #include "SysUtils.h"
 
 namespace {

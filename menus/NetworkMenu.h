@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 // Starts a command line in the ANSI code page with a show state (WinExec). Tests replace it.
 using TWinExecFunc = std::function<void(const std::string& CmdLine, UINT Show)>;

@@ -3,7 +3,7 @@
 #include <shlobj.h>
 
 #include "Application.h"
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

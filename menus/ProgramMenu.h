@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 // Where the Programs menu lists from. An empty entry means the shell's own folder.
 struct TProgramFolders {

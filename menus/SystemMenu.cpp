@@ -3,8 +3,8 @@
 #include <shlobj.h>
 
 #include "Application.h"
-#include "ConfigsDialog.h"
-#include "DKUtils.h"
+#include "settings/ConfigsDialog.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "Handles.h"
 
 // The system calls behind the session and power commands. Tests replace them; an empty member

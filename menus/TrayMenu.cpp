@@ -11,10 +11,10 @@
 #include <utility>
 
 #include "Application.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "IconsToFile.h"
-#include "Main.h"
+#include "bar/Main.h"
 #include "Registry.h"
 #include "StringList.h"
 #include "SysUtils.h"

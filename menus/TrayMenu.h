@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Handles.h"
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 // ---- the WM_COPYDATA block (32-bit layout, little-endian, offsets from the block's start) ----
 

@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 
 int main() {
     int argc = 0;

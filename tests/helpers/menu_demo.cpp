@@ -9,8 +9,8 @@
 #include <string>
 
 #include "Application.h"
-#include "Configs.h"
-#include "DKComponents.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
 #include "SysUtils.h"
 #include "PlainMenu.h"
 #include "Platform.h"

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 #include "sqlite3.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 namespace testing_support {
 

@@ -1,6 +1,6 @@
 #pragma once
 // A menu with no provider behaviour, for tests, helpers and benchmarks that need a tree.
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 
 struct TPlainMenu : TDKPopupMenu {
     using TDKPopupMenu::TDKPopupMenu;

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "ApplicationsMenu.h"
-#include "Configs.h"
-#include "DKButton.h"
-#include "DKUtils.h"
-#include "Main.h"
+#include "settings/Configs.h"
+#include "bar/DKButton.h"
+#include "util/DKUtils.h"
+#include "bar/Main.h"
 #include "DataTestSupport.h"
 #include "MenuTestSupport.h"
 #include "Window.h"

@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Configs.h"
+#include "settings/Configs.h"
 #include "DataTestSupport.h"
-#include "DKButton.h"
-#include "DKUtils.h"
-#include "Main.h"
+#include "bar/DKButton.h"
+#include "util/DKUtils.h"
+#include "bar/Main.h"
 #include "PlainMenu.h"
 #include "TestSupport.h"
 #include "Window.h"

@@ -1,7 +1,7 @@
 // Bar arithmetic: button widths, sliding, full-screen rectangles.
 #include <gtest/gtest.h>
 
-#include "BarLayout.h"
+#include "bar/BarLayout.h"
 
 TEST(BarLayout, ButtonWidthsRoundHalfToEvenAndLastFillsTheRest) {
     auto w = ButtonWidths(1280, 9);

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "BookmarkThread.h"
-#include "Configs.h"
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "HttpClient.h"
 #include <winhttp.h>
 #include "SysUtils.h"

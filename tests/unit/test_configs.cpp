@@ -1,7 +1,7 @@
 // Settings file round trips through real .ini files.
 #include <gtest/gtest.h>
 
-#include "Configs.h"
+#include "settings/Configs.h"
 #include "IniFile.h"
 #include "SysUtils.h"
 #include "DataTestSupport.h"

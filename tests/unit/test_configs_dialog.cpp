@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Application.h"
-#include "ConfigsDialog.h"
+#include "settings/ConfigsDialog.h"
 #include "IniFile.h"
 #include "SysUtils.h"
 #include "TestSupport.h"

@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "DataTestSupport.h"
-#include "ShellIcon.h"
+#include "menu/ShellIcon.h"
 
 using data_test::At;
 using data_test::RawDb;

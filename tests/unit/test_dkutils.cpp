@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Application.h"
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "IconsToFile.h"
 #include "Registry.h"
 #include "SysUtils.h"

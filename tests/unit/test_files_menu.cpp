@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Application.h"
-#include "Configs.h"
+#include "settings/Configs.h"
 #include "DataTestSupport.h"
 #include "MenuTestSupport.h"
 #include "FilesMenu.h"

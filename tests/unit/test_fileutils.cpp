@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "DKUtils.h"
-#include "FileUtils.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 

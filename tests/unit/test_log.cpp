@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "Configs.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 

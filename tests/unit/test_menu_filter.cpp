@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "Configs.h"
-#include "DKComponents.h"
-#include "MenuForm.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "menu/MenuForm.h"
 #include "TestSupport.h"
 
 namespace {

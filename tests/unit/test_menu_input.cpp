@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "Application.h"
-#include "Configs.h"
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "MenuLayout.h"
+#include "menu/MenuLayout.h"
 
 using namespace menu_layout;
 

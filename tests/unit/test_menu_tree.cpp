@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "PlainMenu.h"
 
 // A menu with no command of its own behind the filter box.

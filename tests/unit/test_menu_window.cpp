@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "Configs.h"
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
 

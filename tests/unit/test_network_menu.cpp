@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "DataTestSupport.h"
-#include "FileUtils.h"
+#include "util/FileUtils.h"
 #include "NetworkMenu.h"
 #include "SysUtils.h"
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "DataTestSupport.h"
 #include "MenuTestSupport.h"

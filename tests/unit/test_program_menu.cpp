@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "DKDataModule.h"
+#include "data/DKDataModule.h"
 #include "ProgramMenu.h"
 #include "SysUtils.h"
 #include "MenuTestSupport.h"

@@ -5,11 +5,11 @@
 
 #include <thread>
 
-#include "DKComponents.h"
-#include "DKUtils.h"
-#include "FileUtils.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
 #include "PlainMenu.h"
-#include "ShellIcon.h"
+#include "menu/ShellIcon.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 

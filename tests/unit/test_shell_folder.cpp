@@ -5,14 +5,14 @@
 #include <functional>
 #include <thread>
 
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "MenuTestSupport.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"
-#include "ShellIcon.h"
+#include "menu/ShellIcon.h"
 
 using testing_support::TempDir;
 

@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "DKComponents.h"
-#include "DKDataModule.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
 #include "SysUtils.h"
 #include "MenuTestSupport.h"
 #include "TestSupport.h"

@@ -1,8 +1,8 @@
 // The folder watcher of a shown shell-folder window, on real folders and real windows.
 #include <gtest/gtest.h>
 
-#include "DKComponents.h"
-#include "FileUtils.h"
+#include "menu/DKComponents.h"
+#include "util/FileUtils.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
 #include "PlainMenu.h"

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
 #include "TestSupport.h"

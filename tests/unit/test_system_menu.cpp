@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "Configs.h"
-#include "ConfigsDialog.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "settings/ConfigsDialog.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "SystemMenu.h"
 #include "MenuTestSupport.h"

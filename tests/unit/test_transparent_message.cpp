@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "Configs.h"
+#include "settings/Configs.h"
 #include "TestSupport.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 
 using testing_support::FindProcessWindow;
 using testing_support::WaitUntil;

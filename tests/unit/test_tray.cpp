@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "DataTestSupport.h"
 #include "SysUtils.h"
 #include "TestIcons.h"

@@ -1,14 +1,14 @@
 // Shell icons, window tests, utility windows, processes and App Paths.
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>
 
 #include "Application.h"
-#include "FileUtils.h"
+#include "util/FileUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 
 std::wstring GetCurrentUserName() {
     wchar_t buf[256] = {};

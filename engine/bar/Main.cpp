@@ -1,4 +1,4 @@
-#include "Main.h"
+#include "bar/Main.h"
 
 #include <objbase.h>
 
@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "Application.h"
-#include "BarLayout.h"
-#include "Configs.h"
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "bar/BarLayout.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "Handles.h"
 #include "ApplicationsMenu.h"
 #include "FilesMenu.h"
@@ -27,7 +27,7 @@
 #include "hk.h"
 #include "Registry.h"
 #include "SysUtils.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 
 TOrvane* Orvane = nullptr;
 

@@ -6,11 +6,11 @@
 #include <unordered_set>
 #include <unordered_map>
 
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
-#include "MenuForm.h"
-#include "ShellIcon.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
+#include "menu/MenuForm.h"
+#include "menu/ShellIcon.h"
 #include "SysUtils.h"
 
 

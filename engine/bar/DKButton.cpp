@@ -1,13 +1,13 @@
-#include "DKButton.h"
+#include "bar/DKButton.h"
 
 #include <system_error>
 
-#include "BarLayout.h"
-#include "Configs.h"
-#include "DKComponents.h"
-#include "DKUtils.h"
+#include "bar/BarLayout.h"
+#include "settings/Configs.h"
+#include "menu/DKComponents.h"
+#include "util/DKUtils.h"
 #include "Handles.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 
 namespace {
 Gdiplus::Color Opaque(COLORREF c) { return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c)); }

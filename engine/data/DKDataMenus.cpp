@@ -4,10 +4,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
-#include "ShellIcon.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
+#include "menu/ShellIcon.h"
 #include "SysUtils.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ConfigsDialog.h"
+#include "settings/ConfigsDialog.h"
 
 #include <commctrl.h>
 

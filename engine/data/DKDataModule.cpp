@@ -1,4 +1,4 @@
-#include "DKDataModule.h"
+#include "data/DKDataModule.h"
 
 #include <shlobj.h>
 
@@ -8,7 +8,7 @@
 #include <unordered_set>
 
 #include "Application.h"
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"
 #include "sqlite3.h"

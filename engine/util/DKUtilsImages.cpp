@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "Handles.h"
 #include "IconsToFile.h"
 

@@ -1,4 +1,4 @@
-#include "FileUtils.h"
+#include "util/FileUtils.h"
 
 #include <cstring>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 
 #include <atomic>
 #include <mutex>

@@ -3,7 +3,7 @@
 #include <functional>
 #include <vector>
 
-#include "DKComponents.h"
+#include "menu/DKComponents.h"
 #include "Handles.h"
 #include "Window.h"
 

@@ -1,4 +1,4 @@
-#include "BarLayout.h"
+#include "bar/BarLayout.h"
 
 #include <cmath>
 

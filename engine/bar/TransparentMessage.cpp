@@ -1,5 +1,5 @@
 #include "Handles.h"
-#include "TransparentMessage.h"
+#include "bar/TransparentMessage.h"
 
 #include <windowsx.h>
 
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "Application.h"
-#include "Configs.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

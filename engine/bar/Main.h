@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DKButton.h"
+#include "bar/DKButton.h"
 #include "Thread.h"
 #include "Timer.h"
 #include "Window.h"

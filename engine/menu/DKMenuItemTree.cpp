@@ -3,8 +3,8 @@
 #include <set>
 #include <stdexcept>
 
-#include "MenuForm.h"
-#include "DKUtils.h"
+#include "menu/MenuForm.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Filtering a menu by the text of its filter box.
-#include "DKComponents.h"
-#include "MenuForm.h"
+#include "menu/DKComponents.h"
+#include "menu/MenuForm.h"
 #include "SysUtils.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <tuple>
 #include <memory>
 
-#include "Configs.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "util/DKUtils.h"
 #include "Handles.h"
-#include "MenuForm.h"
-#include "ShellIcon.h"
+#include "menu/MenuForm.h"
+#include "menu/ShellIcon.h"
 #include "SysUtils.h"
 
 using Gdiplus::Color;

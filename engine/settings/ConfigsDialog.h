@@ -11,7 +11,7 @@
 
 #include "Handles.h"
 #include "ColorDialog.h"
-#include "Configs.h"
+#include "settings/Configs.h"
 #include "StringList.h"
 #include "Window.h"
 

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "Application.h"
-#include "Configs.h"
-#include "DKUtils.h"
-#include "MenuForm.h"
+#include "settings/Configs.h"
+#include "util/DKUtils.h"
+#include "menu/MenuForm.h"
 #include "Subclass.h"
 #include "SysUtils.h"
 

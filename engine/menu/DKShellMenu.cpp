@@ -3,9 +3,9 @@
 #include <string>
 
 #include "Application.h"
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
 #include "Handles.h"
 #include "SysUtils.h"
 

@@ -6,13 +6,13 @@
 #include <unordered_map>
 
 #include "Application.h"
-#include "BarLayout.h"
-#include "Configs.h"
-#include "DKUtils.h"
+#include "bar/BarLayout.h"
+#include "settings/Configs.h"
+#include "util/DKUtils.h"
 #include "Handles.h"
-#include "MenuForm.h"
-#include "MenuLayout.h"
-#include "ShellIcon.h"
+#include "menu/MenuForm.h"
+#include "menu/MenuLayout.h"
+#include "menu/ShellIcon.h"
 #include "Subclass.h"
 #include "SysUtils.h"
 

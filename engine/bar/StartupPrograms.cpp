@@ -1,6 +1,6 @@
 // The user's startup programs, started once when the bar has been created.
 #include "Handles.h"
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 
 #include <set>
 

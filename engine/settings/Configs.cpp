@@ -1,8 +1,8 @@
-#include "Configs.h"
+#include "settings/Configs.h"
 
 #include <cwchar>
 
-#include "DKUtils.h"
+#include "util/DKUtils.h"
 #include "FormatDateTime.h"
 #include "IniFile.h"
 #include "Registry.h"

@@ -20,7 +20,7 @@ using std::min;
 
 #include "Handles.h"
 
-#include "FileUtils.h"
+#include "util/FileUtils.h"
 #include "Timer.h"
 
 class TDKMenuItem;

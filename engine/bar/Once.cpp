@@ -1,4 +1,4 @@
-#include "Once.h"
+#include "bar/Once.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 #include <mutex>
 #include <string>
 
-#include "Configs.h"
-#include "DKUtils.h"
+#include "settings/Configs.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 
 namespace {

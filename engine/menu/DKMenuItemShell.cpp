@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "Application.h"
-#include "DKComponents.h"
-#include "DKDataModule.h"
-#include "DKUtils.h"
-#include "FileUtils.h"
-#include "ShellIcon.h"
+#include "menu/DKComponents.h"
+#include "data/DKDataModule.h"
+#include "util/DKUtils.h"
+#include "util/FileUtils.h"
+#include "menu/ShellIcon.h"
 #include "SysUtils.h"
 #include "Thread.h"
 

@@ -1,4 +1,4 @@
-#include "HookLibrary.h"
+#include "bar/HookLibrary.h"
 
 #include "SysUtils.h"
 

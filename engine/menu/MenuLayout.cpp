@@ -1,4 +1,4 @@
-#include "MenuLayout.h"
+#include "menu/MenuLayout.h"
 
 #include <algorithm>
 
