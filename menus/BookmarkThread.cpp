@@ -7,7 +7,7 @@
 #include "menu/DKComponents.h"
 #include "util/DKUtils.h"
 #include "HttpClient.h"
-#include "IconsToFile.h"
+#include "util/IconsToFile.h"
 #include "SysUtils.h"
 
 namespace {

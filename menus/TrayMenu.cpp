@@ -13,7 +13,7 @@
 #include "Application.h"
 #include "data/DKDataModule.h"
 #include "util/DKUtils.h"
-#include "IconsToFile.h"
+#include "util/IconsToFile.h"
 #include "bar/Main.h"
 #include "Registry.h"
 #include "StringList.h"

@@ -9,7 +9,7 @@
 
 #include "util/DKUtils.h"
 #include "Handles.h"
-#include "IconsToFile.h"
+#include "util/IconsToFile.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "Application.h"
 #include "util/DKUtils.h"
-#include "IconsToFile.h"
+#include "util/IconsToFile.h"
 #include "Registry.h"
 #include "SysUtils.h"
 #include "TestIcons.h"

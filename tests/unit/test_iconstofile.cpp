@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "IconsToFile.h"
+#include "util/IconsToFile.h"
 #include "SysUtils.h"
 #include "TestIcons.h"
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "IconsToFile.h"
+#include "util/IconsToFile.h"
 
 #include <algorithm>
 #include <array>
