@@ -2,6 +2,7 @@
 // and the message loop; module end routines in reverse order.
 #include <windows.h>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "Platform.h"
 #include "ApplicationsMenu.h"

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "bar/DKButton.h"
 #include "data/DKDataModule.h"

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "menu/DKComponents.h"
 #include "util/DKUtils.h"
 #include "HttpClient.h"

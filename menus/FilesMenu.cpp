@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "util/DKUtils.h"
 #include "util/FileUtils.h"

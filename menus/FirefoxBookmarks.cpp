@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "util/DKUtils.h"
 #include "IniFile.h"

@@ -5,6 +5,7 @@
 
 #include <exception>
 
+#include "settings/DKLog.h"
 #include "About.h"
 #include "Application.h"
 #include "util/DKUtils.h"

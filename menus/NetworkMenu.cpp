@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "util/DKUtils.h"
 #include "util/FileUtils.h"

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "util/DKUtils.h"
 #include "SysUtils.h"

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "data/DKDataModule.h"
 #include "util/DKUtils.h"

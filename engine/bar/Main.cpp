@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "bar/StartupPrograms.h"
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "bar/BarLayout.h"
 #include "settings/Configs.h"

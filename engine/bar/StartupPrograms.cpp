@@ -1,4 +1,4 @@
-// The user's startup programs, started once when the bar has been created.
+#include "bar/StartupPrograms.h"
 #include "Handles.h"
 #include "util/DKUtils.h"
 

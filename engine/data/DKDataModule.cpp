@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <unordered_set>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "util/DKUtils.h"
 #include "Registry.h"

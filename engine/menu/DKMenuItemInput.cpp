@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "settings/Configs.h"
 #include "util/DKUtils.h"

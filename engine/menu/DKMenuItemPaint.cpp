@@ -5,6 +5,7 @@
 #include <tuple>
 #include <memory>
 
+#include "settings/DKLog.h"
 #include "settings/Configs.h"
 #include "util/DKUtils.h"
 #include "Handles.h"

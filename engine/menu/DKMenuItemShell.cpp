@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "menu/DKComponents.h"
 #include "data/DKDataModule.h"

@@ -3,6 +3,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "settings/DKLog.h"
 #include "menu/MenuForm.h"
 #include "util/DKUtils.h"
 #include "SysUtils.h"

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "bar/BarLayout.h"
 #include "settings/Configs.h"

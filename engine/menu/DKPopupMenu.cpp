@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <unordered_map>
 
+#include "settings/DKLog.h"
 #include "menu/DKComponents.h"
 #include "data/DKDataModule.h"
 #include "util/DKUtils.h"

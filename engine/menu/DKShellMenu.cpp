@@ -2,6 +2,7 @@
 // handle, converted to children, submenus filled on demand, commands invoked and recorded.
 #include <string>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "menu/DKComponents.h"
 #include "data/DKDataModule.h"

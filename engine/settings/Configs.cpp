@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "settings/DKLog.h"
 #include "util/DKUtils.h"
 #include "FormatDateTime.h"
 #include "IniFile.h"

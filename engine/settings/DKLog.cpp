@@ -1,6 +1,7 @@
 #include <mutex>
 #include <string>
 
+#include "settings/DKLog.h"
 #include "settings/Configs.h"
 #include "util/DKUtils.h"
 #include "SysUtils.h"

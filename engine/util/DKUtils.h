@@ -1,5 +1,5 @@
 #pragma once
-// Utilities shared by the engine and the menus, and the log writer.
+// Utilities shared by the engine and the menus.
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -8,14 +8,6 @@
 #include <vector>
 
 #include "Handles.h"
-
-// Appends one time-stamped line to the log file beside the executable, when that file exists
-// and level is at least Config.LogPriority. Never throws; safe from any thread.
-void Log(BYTE level, const std::wstring& text);
-// As Log; true only when the line reached the file.
-bool TryLog(BYTE level, const std::wstring& text);
-// The log file: the executable's path with ".log".
-std::wstring LogFileName();
 
 // Process-wide shell state, each made on first use (from any thread) so that the shell's own
 // start-up is not paid before the bar shows; given back by FinalizeDKUtils.
@@ -93,19 +85,6 @@ bool KillProcessByName(const std::wstring& Name);
 HICON BlackToTransparentIcon(HBITMAP Bitmap);
 // The registered path of a program (App Paths), or empty when unknown or missing on disk.
 std::wstring GetAppPath(const std::wstring& ExeName);
-
-// Where the startup programs are read from: the machine's and the user's registry roots and
-// the two Startup folders (empty: the shell's own).
-struct TStartupSources {
-    HKEY LocalMachine = HKEY_LOCAL_MACHINE;
-    HKEY CurrentUser = HKEY_CURRENT_USER;
-    std::wstring UserStartup;
-    std::wstring CommonStartup;
-};
-// Starts the user's startup programs as the shell does at log-on. Throws when a Run or RunOnce
-// value is not a string (the remaining steps are not done).
-void RunStartupPrograms(bool ExplorerWasRunning);
-void RunStartupPrograms(bool ExplorerWasRunning, const TStartupSources& Sources);
 
 // Module start and end routines.
 void InitializeDKUtils();

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "data/DKDataModule.h"
 #include "util/DKUtils.h"
 #include "SysUtils.h"

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "settings/DKLog.h"
 #include "settings/Configs.h"
 #include "DataTestSupport.h"
 #include "bar/DKButton.h"

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "BookmarkThread.h"
 #include "settings/Configs.h"
 #include "menu/DKComponents.h"

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "settings/Configs.h"
 #include "DataTestSupport.h"

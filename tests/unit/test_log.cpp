@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "settings/Configs.h"
 #include "util/DKUtils.h"
 #include "SysUtils.h"

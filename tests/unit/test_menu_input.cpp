@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "settings/DKLog.h"
 #include "Application.h"
 #include "settings/Configs.h"
 #include "menu/DKComponents.h"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "settings/DKLog.h"
 #include "settings/Configs.h"
 #include "menu/DKComponents.h"
 #include "util/DKUtils.h"

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "bar/StartupPrograms.h"
 #include "util/DKUtils.h"
 #include "Registry.h"
 #include "SysUtils.h"

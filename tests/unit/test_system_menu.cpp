@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/DKLog.h"
 #include "settings/Configs.h"
 #include "settings/ConfigsDialog.h"
 #include "data/DKDataModule.h"
