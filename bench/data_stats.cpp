@@ -10,6 +10,7 @@
 
 #include "data/DKDataModule.h"
 #include "SysUtils.h"
+#include "Handles.h"
 #include "sqlite3.h"
 #include "BenchClock.h"
 
@@ -24,56 +25,54 @@ void Row(const char* what, int runs, const std::function<void()>& fn) {
 // over the `days` before now.
 void Fill(const std::wstring& file, int menus, int paths, int launches, double days, const SYSTEMTIME& now) {
     { TDKData create(file); }  // schema
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(gui::ToUtf8(file).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt* p = nullptr;
-    sqlite3_prepare_v2(db, "insert into ItemsPath (MID, Caption, Path) values (?, ?, ?)", -1, &p, nullptr);
+    gui::SqliteHandle db;
+    sqlite3_open_v2(gui::ToUtf8(file).c_str(), db.put(), SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db.get(), "begin", nullptr, nullptr, nullptr);
+    gui::SqliteStatementHandle p;
+    sqlite3_prepare_v2(db.get(), "insert into ItemsPath (MID, Caption, Path) values (?, ?, ?)", -1, p.put(), nullptr);
     for (int m = 0; m < menus; ++m)
         for (int i = 0; i < paths; ++i) {
             std::string path = "c:\\program files\\app" + std::to_string(i) + "\\app.exe";
             std::string caption = "App " + std::to_string(i);
-            sqlite3_bind_int(p, 1, m);
-            sqlite3_bind_text(p, 2, caption.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(p, 3, path.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_step(p);
-            sqlite3_reset(p);
+            sqlite3_bind_int(p.get(), 1, m);
+            sqlite3_bind_text(p.get(), 2, caption.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(p.get(), 3, path.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_step(p.get());
+            sqlite3_reset(p.get());
         }
-    sqlite3_finalize(p);
-    sqlite3_prepare_v2(db, "insert into ExecItemTime (PID, ExecTime) values (?, ?)", -1, &p, nullptr);
+    sqlite3_prepare_v2(db.get(), "insert into ExecItemTime (PID, ExecTime) values (?, ?)", -1, p.put(), nullptr);
     const int targets = menus * paths;
     for (int i = 0; i < launches; ++i) {
         // Skewed: low PIDs are launched more often, as favourites are.
         int pid = 1 + static_cast<int>((static_cast<long long>(i) * i) % targets);
         SYSTEMTIME t = TDKData::AddDays(now, -days * (i + 1) / launches);
-        sqlite3_bind_int(p, 1, pid);
-        sqlite3_bind_double(p, 2, TDKData::ToDateTime(t));
-        sqlite3_step(p);
-        sqlite3_reset(p);
+        sqlite3_bind_int(p.get(), 1, pid);
+        sqlite3_bind_double(p.get(), 2, TDKData::ToDateTime(t));
+        sqlite3_step(p.get());
+        sqlite3_reset(p.get());
     }
-    sqlite3_finalize(p);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(db);
+    p.reset();
+    sqlite3_exec(db.get(), "commit", nullptr, nullptr, nullptr);
 }
 
 // The grouping form of the statement (all launches of the week grouped, then joined), for
 // comparison with the module's per-path form.
 void GroupingForm(const std::wstring& file, int mid, const SYSTEMTIME& now) {
-    static sqlite3* db = nullptr;
-    static sqlite3_stmt* s = nullptr;
+    static gui::SqliteHandle db;
+    static gui::SqliteStatementHandle s;
     if (!db) {
-        sqlite3_open_v2(gui::ToUtf8(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_prepare_v2(db,
+        sqlite3_open_v2(gui::ToUtf8(file).c_str(), db.put(), SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_prepare_v2(db.get(),
                            "select i.PID, i.Caption, i.Path from ItemsPath i inner join (   select PID, "
                            "count(PID) as WeekExecCount   from ExecItemTime   where ExecTime > ?1   group by "
                            "PID) s on i.PID = s.PID where i.MID = ?2 order by WeekExecCount desc",
-                           -1, &s, nullptr);
+                           -1, s.put(), nullptr);
     }
-    sqlite3_bind_double(s, 1, TDKData::ToDateTime(now) - 7);
-    sqlite3_bind_int(s, 2, mid);
-    while (sqlite3_step(s) == SQLITE_ROW) {
+    sqlite3_bind_double(s.get(), 1, TDKData::ToDateTime(now) - 7);
+    sqlite3_bind_int(s.get(), 2, mid);
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
     }
-    sqlite3_reset(s);
+    sqlite3_reset(s.get());
 }
 
 void Scenario(const char* title, int menus, int paths, int launches, double days) {

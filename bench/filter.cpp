@@ -17,6 +17,7 @@
 #include "data/DKDataModule.h"
 #include "util/DKUtils.h"
 #include "SysUtils.h"
+#include "Handles.h"
 #include "sqlite3.h"
 #include "Platform.h"
 #include "BenchClock.h"
@@ -158,31 +159,29 @@ void TypingOverFolder(int files) {
 // Launch rows straight into the file: `launches` over `paths` targets of menu 0 within a week.
 void FillLaunches(const std::wstring& file, int paths, int launches, const SYSTEMTIME& now) {
     { TDKData create(file); }
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(gui::ToUtf8(file).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt* p = nullptr;
-    sqlite3_prepare_v2(db, "insert into ItemsPath (MID, Caption, Path) values (0, ?, ?)", -1, &p, nullptr);
+    gui::SqliteHandle db;
+    sqlite3_open_v2(gui::ToUtf8(file).c_str(), db.put(), SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db.get(), "begin", nullptr, nullptr, nullptr);
+    gui::SqliteStatementHandle p;
+    sqlite3_prepare_v2(db.get(), "insert into ItemsPath (MID, Caption, Path) values (0, ?, ?)", -1, p.put(), nullptr);
     for (int i = 0; i < paths; ++i) {
         std::string path = "c:\\windows\\system32\\app" + std::to_string(i) + ".exe";
         std::string caption = "App " + std::to_string(i);
-        sqlite3_bind_text(p, 1, caption.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(p, 2, path.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(p);
-        sqlite3_reset(p);
+        sqlite3_bind_text(p.get(), 1, caption.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(p.get(), 2, path.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(p.get());
+        sqlite3_reset(p.get());
     }
-    sqlite3_finalize(p);
-    sqlite3_prepare_v2(db, "insert into ExecItemTime (PID, ExecTime) values (?, ?)", -1, &p, nullptr);
+    sqlite3_prepare_v2(db.get(), "insert into ExecItemTime (PID, ExecTime) values (?, ?)", -1, p.put(), nullptr);
     for (int i = 0; i < launches; ++i) {
         int pid = 1 + static_cast<int>((static_cast<long long>(i) * i) % paths);
-        sqlite3_bind_int(p, 1, pid);
-        sqlite3_bind_double(p, 2, TDKData::ToDateTime(TDKData::AddDays(now, -6.9 * (i + 1) / launches)));
-        sqlite3_step(p);
-        sqlite3_reset(p);
+        sqlite3_bind_int(p.get(), 1, pid);
+        sqlite3_bind_double(p.get(), 2, TDKData::ToDateTime(TDKData::AddDays(now, -6.9 * (i + 1) / launches)));
+        sqlite3_step(p.get());
+        sqlite3_reset(p.get());
     }
-    sqlite3_finalize(p);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(db);
+    p.reset();
+    sqlite3_exec(db.get(), "commit", nullptr, nullptr, nullptr);
 }
 
 void PopularRows() {

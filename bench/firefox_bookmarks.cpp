@@ -18,6 +18,7 @@
 #include "InternetMenu.h"
 #include "Registry.h"
 #include "SysUtils.h"
+#include "Handles.h"
 #include "sqlite3.h"
 
 namespace {
@@ -29,9 +30,9 @@ const wchar_t* const kFoundFolders = L"Software\\Microsoft\\Windows\\CurrentVers
 // Folders of `perFolder` bookmarks each under the bookmarks menu, with a separator every tenth row.
 void WritePlaces(const std::wstring& file, int folders, int perFolder) {
     DeleteFileW(file.c_str());
-    sqlite3* db = nullptr;
-    sqlite3_open(gui::ToUtf8(file).c_str(), &db);
-    sqlite3_exec(db,
+    gui::SqliteHandle db;
+    sqlite3_open(gui::ToUtf8(file).c_str(), db.put());
+    sqlite3_exec(db.get(),
                  "pragma journal_mode = wal;"
                  "create table moz_places (id integer primary key, url text);"
                  "create table moz_bookmarks (id integer primary key, type integer, fk integer, parent integer,"
@@ -39,25 +40,25 @@ void WritePlaces(const std::wstring& file, int folders, int perFolder) {
                  "create index moz_bookmarks_itemindex on moz_bookmarks (parent, position);"
                  "begin;",
                  nullptr, nullptr, nullptr);
-    sqlite3_stmt* b = nullptr;
-    sqlite3_stmt* p = nullptr;
-    sqlite3_prepare_v2(db, "insert into moz_bookmarks values (?, ?, ?, ?, ?, ?)", -1, &b, nullptr);
-    sqlite3_prepare_v2(db, "insert into moz_places values (?, ?)", -1, &p, nullptr);
+    gui::SqliteStatementHandle b;
+    gui::SqliteStatementHandle p;
+    sqlite3_prepare_v2(db.get(), "insert into moz_bookmarks values (?, ?, ?, ?, ?, ?)", -1, b.put(), nullptr);
+    sqlite3_prepare_v2(db.get(), "insert into moz_places values (?, ?)", -1, p.put(), nullptr);
     auto bookmark = [&](int id, int type, int fk, int parent, int pos, const std::string& title) {
-        sqlite3_bind_int(b, 1, id);
-        sqlite3_bind_int(b, 2, type);
+        sqlite3_bind_int(b.get(), 1, id);
+        sqlite3_bind_int(b.get(), 2, type);
         if (fk)
-            sqlite3_bind_int(b, 3, fk);
+            sqlite3_bind_int(b.get(), 3, fk);
         else
-            sqlite3_bind_null(b, 3);
-        sqlite3_bind_int(b, 4, parent);
-        sqlite3_bind_int(b, 5, pos);
+            sqlite3_bind_null(b.get(), 3);
+        sqlite3_bind_int(b.get(), 4, parent);
+        sqlite3_bind_int(b.get(), 5, pos);
         if (title.empty())
-            sqlite3_bind_null(b, 6);
+            sqlite3_bind_null(b.get(), 6);
         else
-            sqlite3_bind_text(b, 6, title.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(b);
-        sqlite3_reset(b);
+            sqlite3_bind_text(b.get(), 6, title.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(b.get());
+        sqlite3_reset(b.get());
     };
     bookmark(1, 2, 0, 0, 0, "");
     bookmark(2, 2, 0, 1, 0, "menu");
@@ -72,17 +73,16 @@ void WritePlaces(const std::wstring& file, int folders, int perFolder) {
                 continue;
             }
             std::string url = "https://site" + std::to_string(row) + ".example/page";
-            sqlite3_bind_int(p, 1, row);
-            sqlite3_bind_text(p, 2, url.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_step(p);
-            sqlite3_reset(p);
+            sqlite3_bind_int(p.get(), 1, row);
+            sqlite3_bind_text(p.get(), 2, url.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_step(p.get());
+            sqlite3_reset(p.get());
             bookmark(row, 1, row, folder, i, "Bookmark " + std::to_string(row));
         }
     }
-    sqlite3_finalize(b);
-    sqlite3_finalize(p);
-    sqlite3_exec(db, "commit;", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    b.reset();
+    p.reset();
+    sqlite3_exec(db.get(), "commit;", nullptr, nullptr, nullptr);
 }
 
 int CountItems(const TDKMenuItem* item) {

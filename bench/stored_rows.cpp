@@ -18,6 +18,7 @@
 #include "util/DKUtils.h"
 #include "FilesMenu.h"
 #include "SysUtils.h"
+#include "Handles.h"
 #include "sqlite3.h"
 
 namespace {
@@ -39,14 +40,14 @@ std::vector<std::string> SystemFiles() {
 // Scattered: every path in a folder of its own that does not exist (favourites left from a
 // removed drive or folder), so no folder is listed once for many.
 void WriteRows(const std::wstring& file, int rows, bool scattered) {
-    sqlite3* db = nullptr;
-    sqlite3_open(gui::ToUtf8(file).c_str(), &db);
-    sqlite3_exec(db, "delete from MenuItems; begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db,
+    gui::SqliteHandle db;
+    sqlite3_open(gui::ToUtf8(file).c_str(), db.put());
+    sqlite3_exec(db.get(), "delete from MenuItems; begin", nullptr, nullptr, nullptr);
+    gui::SqliteStatementHandle s;
+    sqlite3_prepare_v2(db.get(),
                        "insert into MenuItems (MID, MIID, ParentID, [Position], Caption, ExecPath) "
                        "values (1, ?, ?, ?, ?, ?)",
-                       -1, &s, nullptr);
+                       -1, s.put(), nullptr);
     const std::vector<std::string> files = SystemFiles();
     int group = -1, position = 0;
     for (int i = 1; i <= rows; ++i) {
@@ -56,19 +57,18 @@ void WriteRows(const std::wstring& file, int rows, bool scattered) {
             path = scattered ? "C:\\nowhere " + std::to_string(i) + "\\file " + std::to_string(i) + ".txt"
                    : i % 2 ? files[static_cast<size_t>(i) % files.size()]
                            : "C:\\nowhere\\folder " + std::to_string(i / 1000) + "\\file " + std::to_string(i) + ".txt";
-        sqlite3_bind_int(s, 1, i);
-        sqlite3_bind_int(s, 2, isGroup ? -1 : group);
-        sqlite3_bind_int(s, 3, isGroup ? i : position++);
+        sqlite3_bind_int(s.get(), 1, i);
+        sqlite3_bind_int(s.get(), 2, isGroup ? -1 : group);
+        sqlite3_bind_int(s.get(), 3, isGroup ? i : position++);
         const std::string caption = (isGroup ? "Group " : "Favourite ") + std::to_string(i);
-        sqlite3_bind_text(s, 4, caption.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(s, 5, path.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(s);
-        sqlite3_reset(s);
+        sqlite3_bind_text(s.get(), 4, caption.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(s.get(), 5, path.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(s.get());
+        sqlite3_reset(s.get());
         if (isGroup) group = i, position = 0;
     }
-    sqlite3_finalize(s);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    s.reset();
+    sqlite3_exec(db.get(), "commit", nullptr, nullptr, nullptr);
 }
 
 // Live GDI objects of this process (Wine answers GetGuiResources with 0: walk the handle table).

@@ -9,6 +9,13 @@
 #include <memory>
 #include <utility>
 
+// SQLite's connection and statement (declared here, as SQLite declares them, so that this header
+// does not need SQLite's own).
+struct sqlite3;
+struct sqlite3_stmt;
+extern "C" int sqlite3_close_v2(sqlite3*);
+extern "C" int sqlite3_finalize(sqlite3_stmt*);
+
 namespace gui {
 
 // A move-only owner of one handle; Traits says what "none" is and how the handle is given back.
@@ -82,6 +89,9 @@ using ImageListHandle = UniqueHandle<handle_traits::Null<HIMAGELIST, &ImageList_
 using KernelHandle = UniqueHandle<handle_traits::Kernel<&CloseHandle>>;
 using ChangeNotificationHandle = UniqueHandle<handle_traits::Kernel<&FindCloseChangeNotification, true>>;
 using FindFileHandle = UniqueHandle<handle_traits::Kernel<&FindClose, true>>;
+// A connection closed with sqlite3_close_v2: a statement still open then closes it when it goes.
+using SqliteHandle = UniqueHandle<handle_traits::Null<sqlite3*, &sqlite3_close_v2>>;
+using SqliteStatementHandle = UniqueHandle<handle_traits::Null<sqlite3_stmt*, &sqlite3_finalize>>;
 
 // An item-id list from the shell allocator (which is the COM task allocator).
 struct PIDLDeleter {

@@ -43,12 +43,8 @@ std::vector<TFirefoxRow> ReadFirefoxFolder(sqlite3* db, int ParentId) {
              L"select b.id, b.parent, b.type, b.position, b.title, p.url from moz_bookmarks b left join moz_places "
              L"p on b.fk= p.id where b.parent = %d order by parent, position",
              ParentId);
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare16_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK || !raw) {
-        sqlite3_finalize(raw);
-        return {};
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    gui::SqliteStatementHandle stmt;
+    if (sqlite3_prepare16_v2(db, sql, -1, stmt.put(), nullptr) != SQLITE_OK || !stmt) return {};
     std::vector<TFirefoxRow> rows;
     while (sqlite3_step(stmt.get()) == SQLITE_ROW)
         rows.push_back({sqlite3_column_int(stmt.get(), 0), Text16(stmt.get(), 4), Text16(stmt.get(), 5)});
@@ -108,27 +104,24 @@ void TInternetMenu::ReadFirefoxBookmarks(TDKMenuItem* Item, std::wstring& Target
         // stays without children.
         if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) return missing(source, GetLastError());
 
-        sqlite3* db = nullptr;
-        struct TDbGuard {
-            sqlite3*& Db;
+        gui::SqliteHandle db;
+        // The shared pointer is cleared before the connection closes.
+        struct TSharedGuard {
             void*& Shared;
-            ~TDbGuard() {
-                Shared = nullptr;
-                sqlite3_close(Db);
-            }
-        } dbGuard{db, FFirefoxDB};
+            ~TSharedGuard() { Shared = nullptr; }
+        } sharedGuard{FFirefoxDB};
         // A copy that cannot be opened or read leaves the item without children.
-        if (sqlite3_open16(copy.c_str(), &db) != SQLITE_OK) {
-            Reason = db ? static_cast<const wchar_t*>(sqlite3_errmsg16(db)) : L"out of memory";
+        if (sqlite3_open16(copy.c_str(), db.put()) != SQLITE_OK) {
+            Reason = db ? static_cast<const wchar_t*>(sqlite3_errmsg16(db.get())) : L"out of memory";
             return;
         }
-        sqlite3_exec(db, "pragma synchronous = off", nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr);
-        FFirefoxDB = db;
+        sqlite3_exec(db.get(), "pragma synchronous = off", nullptr, nullptr, nullptr);
+        sqlite3_exec(db.get(), "pragma temp_store = memory", nullptr, nullptr, nullptr);
+        FFirefoxDB = db.get();
         LoadFirefoxFolder(Item, BookmarksMenuFolder);
-        const int code = sqlite3_errcode(db);
+        const int code = sqlite3_errcode(db.get());
         if (Item->Count() == 0 && code != SQLITE_OK && code != SQLITE_ROW && code != SQLITE_DONE)
-            Reason = static_cast<const wchar_t*>(sqlite3_errmsg16(db));
+            Reason = static_cast<const wchar_t*>(sqlite3_errmsg16(db.get()));
     } catch (const std::exception& e) {
         Reason = gui::FromUtf8(e.what());
         Log(4, L"(i2) " + Reason);

@@ -95,14 +95,6 @@ struct StmtUse {
     }
 };
 
-// A statement of its own, finalized when it goes.
-struct OwnStmt {
-    sqlite3_stmt* s = nullptr;
-    ~OwnStmt() {
-        if (s) sqlite3_finalize(s);
-    }
-};
-
 int ParamIndex(sqlite3_stmt* s, const char* name) {
     int i = sqlite3_bind_parameter_index(s, name);
     if (i == 0) throw EDatabaseError(std::string("Parameter ") + name + " not found");
@@ -173,15 +165,15 @@ TDKData::~TDKData() { DataModuleDestroy(); }
 void TDKData::DataModuleCreate() {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     try {
-        int rc = sqlite3_open_v2(gui::ToUtf8(FFileName).c_str(), &DKADOConnection,
+        int rc = sqlite3_open_v2(gui::ToUtf8(FFileName).c_str(), DKADOConnection.put(),
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
         if (rc != SQLITE_OK) Fail();
-        sqlite3_busy_timeout(DKADOConnection, 5000);
+        sqlite3_busy_timeout(Db(), 5000);
         // The launch index of a busy year stays in memory between openings of the lists.
-        sqlite3_exec(DKADOConnection, "pragma cache_size = -16384; pragma mmap_size = 67108864", nullptr, nullptr,
+        sqlite3_exec(Db(), "pragma cache_size = -16384; pragma mmap_size = 67108864", nullptr, nullptr,
                      nullptr);
-        sqlite3_create_function(DKADOConnection, "Now", 0, SQLITE_UTF8, this, SqlNow, nullptr, nullptr);
-        sqlite3_create_function(DKADOConnection, "DateValue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+        sqlite3_create_function(Db(), "Now", 0, SQLITE_UTF8, this, SqlNow, nullptr, nullptr);
+        sqlite3_create_function(Db(), "DateValue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                 SqlDateValue, nullptr, nullptr);
         CreateSchema();
     } catch (const std::exception& e) {
@@ -192,10 +184,8 @@ void TDKData::DataModuleCreate() {
 
 void TDKData::DataModuleDestroy() {
     std::lock_guard<std::recursive_mutex> guard(FLock);
-    for (auto& [sql, stmt] : qrADO) sqlite3_finalize(stmt);
     qrADO.clear();
-    if (DKADOConnection) sqlite3_close_v2(DKADOConnection);
-    DKADOConnection = nullptr;
+    DKADOConnection.reset();
 }
 
 // A new (empty) file gets the three tables; a file that has them keeps them and only gains the
@@ -203,16 +193,16 @@ void TDKData::DataModuleDestroy() {
 void TDKData::CreateSchema() {
     int found = 0;
     {
-        OwnStmt q;
-        if (sqlite3_prepare_v2(DKADOConnection,
+        gui::SqliteStatementHandle q;
+        if (sqlite3_prepare_v2(Db(),
                                "select name from sqlite_master where type = 'table' and "
                                "name in ('MenuItems', 'ItemsPath', 'ExecItemTime')",
-                               -1, &q.s, nullptr) != SQLITE_OK)
+                               -1, q.put(), nullptr) != SQLITE_OK)
             Fail();
-        while (Step(DKADOConnection, q.s)) ++found;
+        while (Step(Db(), q.get())) ++found;
     }
     if (found == static_cast<int>(std::size(kTableNames))) {
-        sqlite3_exec(DKADOConnection, kSchemaSQL, nullptr, nullptr, nullptr);  // read-only: indexes stay as they are
+        sqlite3_exec(Db(), kSchemaSQL, nullptr, nullptr, nullptr);  // read-only: indexes stay as they are
         return;
     }
     Exec("begin immediate");
@@ -220,14 +210,14 @@ void TDKData::CreateSchema() {
         Exec(kSchemaSQL);
         Exec("commit");
     } catch (...) {
-        sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
+        sqlite3_exec(Db(), "rollback", nullptr, nullptr, nullptr);
         throw;
     }
 }
 
 bool TDKData::Connected() const {
     std::lock_guard<std::recursive_mutex> guard(FLock);
-    return DKADOConnection != nullptr;
+    return Db() != nullptr;
 }
 
 void TDKData::SetClock(TLocalClock clock) {
@@ -244,31 +234,31 @@ SYSTEMTIME TDKData::Now() const {
 }
 
 void TDKData::Fail() const {
-    throw EDatabaseError(DKADOConnection ? sqlite3_errmsg(DKADOConnection) : "Database is not open");
+    throw EDatabaseError(Db() ? sqlite3_errmsg(Db()) : "Database is not open");
 }
 
 void TDKData::RequireConnection() const {
-    if (!DKADOConnection) throw EDatabaseError("Database is not open");
+    if (!Db()) throw EDatabaseError("Database is not open");
 }
 
 sqlite3_stmt* TDKData::Query(const char* sql) {
     RequireConnection();
     auto it = qrADO.find(sql);
     if (it == qrADO.end()) {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(DKADOConnection, sql, -1, &s, nullptr) != SQLITE_OK) Fail();
-        it = qrADO.emplace(sql, s).first;
+        gui::SqliteStatementHandle s;
+        if (sqlite3_prepare_v2(Db(), sql, -1, s.put(), nullptr) != SQLITE_OK) Fail();
+        it = qrADO.emplace(sql, std::move(s)).first;
     }
-    sqlite3_reset(it->second);
-    sqlite3_clear_bindings(it->second);
-    return it->second;
+    sqlite3_reset(it->second.get());
+    sqlite3_clear_bindings(it->second.get());
+    return it->second.get();
 }
 
 void TDKData::Exec(const char* sql) {
     RequireConnection();
     char* err = nullptr;
-    if (sqlite3_exec(DKADOConnection, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string msg = err ? err : sqlite3_errmsg(DKADOConnection);
+    if (sqlite3_exec(Db(), sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errmsg(Db());
         sqlite3_free(err);
         throw EDatabaseError(msg);
     }
@@ -311,26 +301,26 @@ std::vector<TStoredItem> TDKData::LoadMenuRows(int MenuID, int ParentID, int& Hi
     std::vector<TStoredItem> rows;
     std::unordered_map<int, std::vector<size_t>> byParent;
     {
-        OwnStmt q;
-        if (sqlite3_prepare_v2(DKADOConnection, kLoadSQL, -1, &q.s, nullptr) != SQLITE_OK) Fail();
-        BindInt(q.s, ":MID", MenuID);
-        while (Step(DKADOConnection, q.s)) {
+        gui::SqliteStatementHandle q;
+        if (sqlite3_prepare_v2(Db(), kLoadSQL, -1, q.put(), nullptr) != SQLITE_OK) Fail();
+        BindInt(q.get(), ":MID", MenuID);
+        while (Step(Db(), q.get())) {
             const bool placeable =
-                sqlite3_column_type(q.s, 1) == SQLITE_INTEGER && sqlite3_column_type(q.s, 2) == SQLITE_INTEGER;
+                sqlite3_column_type(q.get(), 1) == SQLITE_INTEGER && sqlite3_column_type(q.get(), 2) == SQLITE_INTEGER;
             for (int col : {1, 2}) {
-                if (sqlite3_column_type(q.s, col) != SQLITE_INTEGER) continue;
-                long long id = sqlite3_column_int64(q.s, col);
+                if (sqlite3_column_type(q.get(), col) != SQLITE_INTEGER) continue;
+                long long id = sqlite3_column_int64(q.get(), col);
                 if (id < kIdCeiling) found.HighestInUse = static_cast<int>(std::max<long long>(found.HighestInUse, id));
             }
             TStoredItem item;
-            item.RowID = sqlite3_column_int64(q.s, 0);
+            item.RowID = sqlite3_column_int64(q.get(), 0);
             if (placeable) {
-                item.MIID = sqlite3_column_int(q.s, 1);
-                item.Caption = ColumnText(q.s, 3);
-                item.ExecPath = ColumnText(q.s, 4);
-                item.Checked = sqlite3_column_type(q.s, 5) != SQLITE_NULL && sqlite3_column_int(q.s, 5) != 0;
+                item.MIID = sqlite3_column_int(q.get(), 1);
+                item.Caption = ColumnText(q.get(), 3);
+                item.ExecPath = ColumnText(q.get(), 4);
+                item.Checked = sqlite3_column_type(q.get(), 5) != SQLITE_NULL && sqlite3_column_int(q.get(), 5) != 0;
                 item.Loadable = true;
-                byParent[sqlite3_column_int(q.s, 2)].push_back(rows.size());
+                byParent[sqlite3_column_int(q.get(), 2)].push_back(rows.size());
             }
             rows.push_back(std::move(item));
         }
@@ -427,17 +417,17 @@ void TDKData::SaveMenuRows(int MenuID, const TStoredItem& Root) {
             StmtUse use{q};
             BindInt(q, ":MenuID", MenuID);
             sqlite3_bind_int64(q, ParamIndex(q, ":RowID"), known[i]);
-            Step(DKADOConnection, q);
+            Step(Db(), q);
         }
         // New rows come last: the file may give a new row the number of one deleted, and no
         // update or delete above may then reach it.
         for (const TMenuItemRow& row : rows.Pending) {
             InsertRow(row);
-            added.push_back(sqlite3_last_insert_rowid(DKADOConnection));
+            added.push_back(sqlite3_last_insert_rowid(Db()));
         }
         Exec("commit");
     } catch (...) {
-        sqlite3_exec(DKADOConnection, "rollback", nullptr, nullptr, nullptr);
+        sqlite3_exec(Db(), "rollback", nullptr, nullptr, nullptr);
         throw;
     }
     std::vector<long long> now;
@@ -498,15 +488,15 @@ bool TDKData::UpdateRow(long long RowID, const TMenuItemRow& row) {
     StmtUse use{q};
     BindRow(q, row);
     sqlite3_bind_int64(q, ParamIndex(q, ":RowID"), RowID);
-    Step(DKADOConnection, q);
-    return sqlite3_changes(DKADOConnection) == 1;
+    Step(Db(), q);
+    return sqlite3_changes(Db()) == 1;
 }
 
 void TDKData::InsertRow(const TMenuItemRow& row) {
     sqlite3_stmt* q = Query(kInsertSQL);
     StmtUse use{q};
     BindRow(q, row);
-    Step(DKADOConnection, q);
+    Step(Db(), q);
 }
 
 // ---- first run ----
@@ -575,20 +565,20 @@ void TDKData::FillDefaultDB(const TDefaultFolders& folders) {
 
 bool TDKData::DefaultRowsWritten() {
     std::lock_guard<std::recursive_mutex> guard(FLock);
-    OwnStmt q;
+    gui::SqliteStatementHandle q;
     RequireConnection();
-    if (sqlite3_prepare_v2(DKADOConnection, "pragma user_version", -1, &q.s, nullptr) != SQLITE_OK) Fail();
-    return Step(DKADOConnection, q.s) && (sqlite3_column_int(q.s, 0) & 1);
+    if (sqlite3_prepare_v2(Db(), "pragma user_version", -1, q.put(), nullptr) != SQLITE_OK) Fail();
+    return Step(Db(), q.get()) && (sqlite3_column_int(q.get(), 0) & 1);
 }
 
 void TDKData::SetDefaultRowsWritten() {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     int version = 0;
     {
-        OwnStmt q;
+        gui::SqliteStatementHandle q;
         RequireConnection();
-        if (sqlite3_prepare_v2(DKADOConnection, "pragma user_version", -1, &q.s, nullptr) != SQLITE_OK) Fail();
-        if (Step(DKADOConnection, q.s)) version = sqlite3_column_int(q.s, 0);
+        if (sqlite3_prepare_v2(Db(), "pragma user_version", -1, q.put(), nullptr) != SQLITE_OK) Fail();
+        if (Step(Db(), q.get())) version = sqlite3_column_int(q.get(), 0);
     }
     Exec(("pragma user_version = " + std::to_string(version | 1)).c_str());
 }
@@ -624,8 +614,8 @@ int TDKData::InsertExecTime(int MID, const std::wstring& Path) {
     StmtUse use{q};
     BindInt(q, ":MID", MID);
     BindText(q, ":Path", gui::AnsiLowerCase(Path));
-    Step(DKADOConnection, q);
-    return sqlite3_changes(DKADOConnection);
+    Step(Db(), q);
+    return sqlite3_changes(Db());
 }
 
 void TDKData::SaveExecTime(int MID, const std::wstring& Caption, const std::wstring& Path, int) {
@@ -642,8 +632,8 @@ void TDKData::SaveExecTime(int MID, const std::wstring& Caption, const std::wstr
             BindInt(q, ":MID", MID);
             BindText(q, ":Caption", Caption);
             BindText(q, ":Path", gui::AnsiLowerCase(Path));
-            Step(DKADOConnection, q);
-            added = sqlite3_changes(DKADOConnection);
+            Step(Db(), q);
+            added = sqlite3_changes(Db());
         }
         if (added > 0) InsertExecTime(MID, Path);
     } catch (const std::exception& e) {
@@ -658,7 +648,7 @@ gui::StringList TDKData::GetSortedList(int MID) {
         sqlite3_stmt* q = Query(kPopularSQL);
         StmtUse use{q};
         BindInt(q, ":MID", MID);
-        while (Step(DKADOConnection, q)) list.Add(ColumnText(q, 2));
+        while (Step(Db(), q)) list.Add(ColumnText(q, 2));
     } catch (const std::exception& e) {
         Log(4, L"(d3) " + ErrorText(e));
     }
@@ -673,7 +663,7 @@ std::vector<TStatRow> TDKData::StatRows(const char* sql, int MID) {
     StmtUse use{q};
     BindInt(q, ":MID", MID);
     std::vector<TStatRow> rows;
-    while (Step(DKADOConnection, q)) rows.push_back({sqlite3_column_int(q, 0), ColumnText(q, 1), ColumnText(q, 2)});
+    while (Step(Db(), q)) rows.push_back({sqlite3_column_int(q, 0), ColumnText(q, 1), ColumnText(q, 2)});
     return rows;
 }
 
@@ -707,7 +697,7 @@ std::vector<TStatLine> TDKData::ShowPopularStat(int PID, const std::wstring& Exe
     BindInt(q, ":PID", PID);
     BindInt(q, ":PID1", PID);
     BindInt(q, ":PID2", PID);
-    if (!Step(DKADOConnection, q)) throw EDatabaseError("No figures");
+    if (!Step(Db(), q)) throw EDatabaseError("No figures");
     return {{L"Last Week: " + ColumnText(q, 0)},
             {L"Total: " + ColumnText(q, 1)},
             {L"Today: " + ColumnText(q, 2)},
@@ -719,7 +709,7 @@ std::vector<TStatLine> TDKData::ShowRecentStat(int PID, const std::wstring& Exec
     sqlite3_stmt* q = Query(kRecentStatSQL);
     StmtUse use{q};
     BindInt(q, ":PID", PID);
-    if (!Step(DKADOConnection, q)) throw EDatabaseError("No figures");
+    if (!Step(Db(), q)) throw EDatabaseError("No figures");
     std::wstring last;  // none once the launches were cleared meanwhile
     if (sqlite3_column_type(q, 1) != SQLITE_NULL) last = FormatDateTime(FromDateTime(sqlite3_column_double(q, 1)));
     return {{L"Last launch time: " + last}, {L"Launches count: " + ColumnText(q, 0)}, {ExecPath, true}};
@@ -730,7 +720,7 @@ void TDKData::ClearStat(int MID) {
     sqlite3_stmt* q = Query(kClearSQL);
     StmtUse use{q};
     BindInt(q, ":MID", MID);
-    Step(DKADOConnection, q);
+    Step(Db(), q);
 }
 
 // ---- time ----

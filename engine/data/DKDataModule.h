@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Handles.h"
 #include "StringList.h"
 
 struct sqlite3;
@@ -226,8 +227,10 @@ private:
     void RequireConnection() const;
 
     std::wstring FFileName;
-    sqlite3* DKADOConnection = nullptr;
-    std::unordered_map<const char*, sqlite3_stmt*> qrADO;
+    sqlite3* Db() const { return DKADOConnection.get(); }
+    gui::SqliteHandle DKADOConnection;
+    // The shared statements, finalized before the connection closes.
+    std::unordered_map<const char*, gui::SqliteStatementHandle> qrADO;
     // Per menu, the rowids (sorted) that were loaded from or written to the file in this run:
     // the only rows a save may replace.
     std::unordered_map<int, std::vector<long long>> FMenuRows;

@@ -520,14 +520,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "count") == 0 && argc > 3) {
-        sqlite3* db = nullptr;
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_open(argv[2], &db) != SQLITE_OK ||
-            sqlite3_prepare_v2(db, argv[3], -1, &st, nullptr) != SQLITE_OK || sqlite3_step(st) != SQLITE_ROW)
+        gui::SqliteHandle db;
+        gui::SqliteStatementHandle st;
+        if (sqlite3_open(argv[2], db.put()) != SQLITE_OK ||
+            sqlite3_prepare_v2(db.get(), argv[3], -1, st.put(), nullptr) != SQLITE_OK ||
+            sqlite3_step(st.get()) != SQLITE_ROW)
             return 1;
-        std::printf("%lld\n", sqlite3_column_int64(st, 0));
-        sqlite3_finalize(st);
-        sqlite3_close(db);
+        std::printf("%lld\n", sqlite3_column_int64(st.get(), 0));
         return 0;
     }
     if (std::strcmp(argv[1], "cover") == 0 && argc > 2) {

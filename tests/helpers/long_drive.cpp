@@ -255,29 +255,26 @@ struct StoredRow {
 
 std::vector<StoredRow> ReadRows(std::string& error) {
     std::vector<StoredRow> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2("dk.pdb", &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    gui::SqliteHandle db;
+    if (sqlite3_open_v2("dk.pdb", db.put(), SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         error = "dk.pdb cannot be opened";
-        sqlite3_close(db);
         return rows;
     }
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare16_v2(db, L"select MID, MIID, ParentID, Caption, ExecPath from MenuItems", -1, &st,
+    sqlite3_busy_timeout(db.get(), 5000);
+    gui::SqliteStatementHandle st;
+    if (sqlite3_prepare16_v2(db.get(), L"select MID, MIID, ParentID, Caption, ExecPath from MenuItems", -1, st.put(),
                              nullptr) != SQLITE_OK) {
-        error = sqlite3_errmsg(db);
+        error = sqlite3_errmsg(db.get());
     } else {
-        while (sqlite3_step(st) == SQLITE_ROW) {
+        while (sqlite3_step(st.get()) == SQLITE_ROW) {
             auto text = [&](int c) {
-                const void* p = sqlite3_column_text16(st, c);
+                const void* p = sqlite3_column_text16(st.get(), c);
                 return p ? std::wstring(static_cast<const wchar_t*>(p)) : std::wstring();
             };
-            rows.push_back({sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2), text(3),
-                            text(4)});
+            rows.push_back({sqlite3_column_int(st.get(), 0), sqlite3_column_int(st.get(), 1),
+                            sqlite3_column_int(st.get(), 2), text(3), text(4)});
         }
     }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
     return rows;
 }
 

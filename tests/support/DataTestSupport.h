@@ -20,43 +20,39 @@ namespace data_test {
 class RawDb {
 public:
     explicit RawDb(const std::wstring& file) {
-        sqlite3_open_v2(gui::ToUtf8(file).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        sqlite3_busy_timeout(db_, 5000);
+        sqlite3_open_v2(gui::ToUtf8(file).c_str(), db_.put(), SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_busy_timeout(db_.get(), 5000);
     }
-    ~RawDb() { sqlite3_close_v2(db_); }
-    RawDb(const RawDb&) = delete;
-    RawDb& operator=(const RawDb&) = delete;
 
-    bool Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+    bool Exec(const std::string& sql) {
+        return sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
     // First column of the first row as an integer (-1 without a row).
     long long Int(const std::string& sql) {
-        sqlite3_stmt* s = nullptr;
-        long long v = -1;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
-            v = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-        return v;
+        auto q = FirstRow(sql);
+        return q ? sqlite3_column_int64(q.get(), 0) : -1;
     }
     double Double(const std::string& sql) {
-        sqlite3_stmt* s = nullptr;
-        double v = -1;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
-            v = sqlite3_column_double(s, 0);
-        sqlite3_finalize(s);
-        return v;
+        auto q = FirstRow(sql);
+        return q ? sqlite3_column_double(q.get(), 0) : -1;
     }
     std::string Text(const std::string& sql) {
-        sqlite3_stmt* s = nullptr;
-        std::string v;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW &&
-            sqlite3_column_text(s, 0))
-            v = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        sqlite3_finalize(s);
-        return v;
+        auto q = FirstRow(sql);
+        const unsigned char* text = q ? sqlite3_column_text(q.get(), 0) : nullptr;
+        return text ? reinterpret_cast<const char*>(text) : std::string();
     }
 
 private:
-    sqlite3* db_ = nullptr;
+    // The statement standing on the first row of sql, or none.
+    gui::SqliteStatementHandle FirstRow(const std::string& sql) {
+        gui::SqliteStatementHandle q;
+        if (sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, q.put(), nullptr) != SQLITE_OK ||
+            sqlite3_step(q.get()) != SQLITE_ROW)
+            q.reset();
+        return q;
+    }
+
+    gui::SqliteHandle db_;
 };
 
 inline SYSTEMTIME At(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0) {

@@ -14,6 +14,7 @@
 #include "MenuTestSupport.h"
 #include "InternetMenu.h"
 #include "Registry.h"
+#include "Handles.h"
 #include "sqlite3.h"
 
 using testing_support::TempDir;
@@ -346,9 +347,13 @@ protected:
         int Id, Parent, Position;
         const char *Title, *Url;
     };
+    // Runs sql on the profile's places file, made when missing.
+    void ExecPlaces(const std::string& sql) {
+        gui::SqliteHandle db;
+        ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), db.put()), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db.get());
+    }
     void WritePlaces(const std::vector<TRow>& rows) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
         // Firefox keeps its database in write-ahead-log mode.
         std::string sql =
             "pragma journal_mode = wal; create table moz_places (id integer primary key, url text);"
@@ -360,18 +365,10 @@ protected:
                    "); insert into moz_bookmarks values (" + std::to_string(r.Id) + ", 1, " +
                    (r.Url ? std::to_string(r.Id) : "null") + ", " + std::to_string(r.Parent) + ", " +
                    std::to_string(r.Position) + ", " + text(r.Title) + ");";
-        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-        sqlite3_close(db);
+        ExecPlaces(sql);
     }
     // Firefox's own index of a folder's entries.
-    void IndexPlaces() {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(gui::ToUtf8(places).c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, "create index parentindex on moz_bookmarks (parent, position)", nullptr, nullptr,
-                               nullptr),
-                  SQLITE_OK);
-        sqlite3_close(db);
-    }
+    void IndexPlaces() { ExecPlaces("create index parentindex on moz_bookmarks (parent, position)"); }
     const std::wstring places = dir / L"AppData\\Mozilla\\Firefox\\Profiles\\p.default\\places.sqlite";
     const std::wstring copy = dir / L"Temp\\places.sqlite";
 };
