@@ -36,7 +36,7 @@ int main() {
         TFilesMenu m(Owner());
         DEV_BROADCAST_VOLUME v{sizeof(v), DBT_DEVTYP_VOLUME, 0, 1u << 2, 0};
         auto refresh = Measure(20, [&] {
-            SendMessageW(DeviceListenerWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&v));
+            SendMessageW(DeviceListenerWnd.get(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&v));
         });
         std::printf("%-50s %10.2f %10.2f\n", "device arrival: drive list rebuilt", refresh.mean, refresh.best);
     }

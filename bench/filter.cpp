@@ -88,7 +88,7 @@ void FilterRows(int total) {
         // Typed into the box itself, as a key does: the box's change runs the filter.
         HWND edit = nullptr;
         for (int r = 0; r < root->RowCount() && !edit; ++r)
-            if (TMenuRowData* d = root->RowData(r); d && d->Edit) edit = d->Edit->Handle;
+            if (TMenuRowData* d = root->RowData(r); d && d->Edit) edit = d->Edit->Handle();
         k = 0;
         Row(size + " items, keystroke with the menu shown (rows, path)", 20, [&] {
             std::wstring text = typed.substr(0, static_cast<size_t>(k++ % 5) + 1);
@@ -126,7 +126,7 @@ void TypingOverFolder(int files) {
         auto type = [&](const std::wstring& text) {
             HWND edit = nullptr;
             for (int r = 0; r < root->RowCount() && !edit; ++r)
-                if (TMenuRowData* d = root->RowData(r); d && d->Edit) edit = d->Edit->Handle;
+                if (TMenuRowData* d = root->RowData(r); d && d->Edit) edit = d->Edit->Handle();
             if (edit && IsWindow(edit)) SetWindowTextW(edit, text.c_str());
             else menu.FilterChanged(box, text);
         };

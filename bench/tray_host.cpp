@@ -24,7 +24,7 @@ void Pump() {
 
 void Run(int clients, int icons) {
     wchar_t host[32];
-    swprintf(host, 32, L"%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(TrayWindow)));
+    swprintf(host, 32, L"%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(TrayWindow.get())));
     std::wstring cmd = L"\"" + gui::ExeDir() + L"tray_client.exe\" --host " + host + L" bulk " + std::to_wstring(icons);
     std::vector<HANDLE> running;
     double t0 = bench::Now();

@@ -89,6 +89,9 @@ using ImageListHandle = UniqueHandle<handle_traits::Null<HIMAGELIST, &ImageList_
 using KernelHandle = UniqueHandle<handle_traits::Kernel<&CloseHandle>>;
 using ChangeNotificationHandle = UniqueHandle<handle_traits::Kernel<&FindCloseChangeNotification, true>>;
 using FindFileHandle = UniqueHandle<handle_traits::Kernel<&FindClose, true>>;
+// A window its owner makes and destroys (on the thread that made it); windows of gui::Window
+// and windows destroyed from their own messages keep their own ways.
+using WindowHandle = UniqueHandle<handle_traits::Null<HWND, &DestroyWindow>>;
 // A connection closed with sqlite3_close_v2: a statement still open then closes it when it goes.
 using SqliteHandle = UniqueHandle<handle_traits::Null<sqlite3*, &sqlite3_close_v2>>;
 using SqliteStatementHandle = UniqueHandle<handle_traits::Null<sqlite3_stmt*, &sqlite3_finalize>>;

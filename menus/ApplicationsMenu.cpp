@@ -19,7 +19,7 @@
 
 std::atomic<TApplicationsMenu*> AppsMenuInstance{nullptr};
 std::atomic<bool> WindowsEnumerated{false};
-HWND ShellNotifyWnd = nullptr;
+gui::WindowHandle ShellNotifyWnd;
 
 namespace {
 
@@ -490,16 +490,15 @@ LRESULT CALLBACK ApplicationsNotifyWndProc(HWND hwnd, UINT msg, WPARAM wParam, L
 // ---------------------------------------------------------------- module start and end
 
 void InitializeApplicationsMenu() {
-    ShellNotifyWnd = CreateUtilityWindow(L"ApplicationsNofityWindow", gui::GuardedProc<ApplicationsNotifyWndProc>);
+    ShellNotifyWnd.reset(CreateUtilityWindow(L"ApplicationsNofityWindow", gui::GuardedProc<ApplicationsNotifyWndProc>));
     wchar_t buf[32];
-    swprintf(buf, 32, L"%04X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(ShellNotifyWnd)));
+    swprintf(buf, 32, L"%04X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(ShellNotifyWnd.get())));
     Log(2, L"a.AllocateCustomHWnd: 0x" + std::wstring(buf));
-    bool hooked = SetShellHook(ShellNotifyWnd) != FALSE;
+    bool hooked = SetShellHook(ShellNotifyWnd.get()) != FALSE;
     Log(2, std::wstring(L"a.SetShellHook: ") + (hooked ? L"True" : L"False"));
 }
 
 void FinalizeApplicationsMenu() {
     RemoveShellHook();
-    if (ShellNotifyWnd) DestroyWindow(ShellNotifyWnd);
-    ShellNotifyWnd = nullptr;
+    ShellNotifyWnd.reset();
 }

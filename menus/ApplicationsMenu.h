@@ -89,7 +89,7 @@ extern std::atomic<TApplicationsMenu*> AppsMenuInstance;
 // Set once the first construction has listed the windows.
 extern std::atomic<bool> WindowsEnumerated;
 // The hidden window that receives the shell events.
-extern HWND ShellNotifyWnd;
+extern gui::WindowHandle ShellNotifyWnd;
 
 // Module start and end routines (the hidden window of this menu lives from start to end).
 void InitializeApplicationsMenu();

@@ -18,7 +18,7 @@
 #include "SysUtils.h"
 #include "bar/TransparentMessage.h"
 
-HWND DeviceListenerWnd = nullptr;
+gui::WindowHandle DeviceListenerWnd;
 
 namespace {
 
@@ -125,11 +125,12 @@ std::wstring Hex4(UINT_PTR v) {
 
 // ---- module start and end ----
 
-void InitializeFilesMenu() { DeviceListenerWnd = CreateUtilityWindow(L"FShellTrayHnd", gui::GuardedProc<FilesWndProc>); }
+void InitializeFilesMenu() {
+    DeviceListenerWnd.reset(CreateUtilityWindow(L"FShellTrayHnd", gui::GuardedProc<FilesWndProc>));
+}
 
 void FinalizeFilesMenu() {
-    if (DeviceListenerWnd) DestroyWindow(DeviceListenerWnd);
-    DeviceListenerWnd = nullptr;
+    DeviceListenerWnd.reset();
 }
 
 LRESULT CALLBACK FilesWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
@@ -181,8 +182,8 @@ TFilesMenu::TFilesMenu(const TMenuOwner& AOwner) : TDKPopupMenu(AOwner) {
         FilesMenuReady = true;
         // A device came or went while the drives were being listed: list them again, on the
         // listener's thread, which owns the menu from now on.
-        if (FilesMenuRefreshPending && DeviceListenerWnd)
-            PostMessageW(DeviceListenerWnd, WM_FILES_DEFERRED_REFRESH, 0, 0);
+        if (FilesMenuRefreshPending && DeviceListenerWnd.get())
+            PostMessageW(DeviceListenerWnd.get(), WM_FILES_DEFERRED_REFRESH, 0, 0);
     }
 }
 

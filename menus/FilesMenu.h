@@ -52,7 +52,7 @@ private:
 constexpr UINT WM_FILES_DEFERRED_REFRESH = WM_APP + 0x102;
 
 // The hidden device listener ("FShellTrayHnd"); lives from module start to module end.
-extern HWND DeviceListenerWnd;
+extern gui::WindowHandle DeviceListenerWnd;
 LRESULT CALLBACK FilesWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
 
 // Module start and end routines (the hidden window of this menu lives from start to end).

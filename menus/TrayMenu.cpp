@@ -20,7 +20,7 @@
 #include "StringList.h"
 #include "SysUtils.h"
 
-HWND TrayWindow = nullptr;
+gui::WindowHandle TrayWindow;
 std::atomic<TTrayMenu*> TrayMenuInstance{nullptr};
 
 namespace {
@@ -202,12 +202,12 @@ LRESULT CALLBACK TrayWndProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) 
 
 void InitializeTrayMenu() {
     // Made at its size: resizing it afterwards costs Wine another round with the X server.
-    TrayWindow = CreateUtilityWindow(L"Shell_TrayWnd", gui::GuardedProc<TrayWndProc>, GetSystemMetrics(SM_CXSCREEN), 30);
+    TrayWindow.reset(
+        CreateUtilityWindow(L"Shell_TrayWnd", gui::GuardedProc<TrayWndProc>, GetSystemMetrics(SM_CXSCREEN), 30));
 }
 
 void FinalizeTrayMenu() {
-    if (TrayWindow) DestroyWindow(TrayWindow);
-    TrayWindow = nullptr;
+    TrayWindow.reset();
 }
 
 // ---------------------------------------------------------------- the menu

@@ -115,7 +115,7 @@ private:
 bool IsOwnTrayWindow(HWND Wnd);
 
 // The host window, from start-up to shut-down.
-extern HWND TrayWindow;
+extern gui::WindowHandle TrayWindow;
 // The Tray menu once it is built, until its destruction begins; null otherwise.
 extern std::atomic<TTrayMenu*> TrayMenuInstance;
 

@@ -52,7 +52,7 @@ struct TDragPosition {
 
 // A single-line edit box laid over a row (filter box, renaming). Owns its window and brush.
 struct TMenuEdit {
-    HWND Handle = nullptr;
+    HWND Handle() const { return Box.get(); }
     gui::BrushHandle Brush;
     int Tag = 0;  // the row's position
     bool MouseInside = false;
@@ -60,7 +60,7 @@ struct TMenuEdit {
     // The filter box still shows its hint (nothing typed yet): the first character replaces it.
     bool ShowsHint = false;
     const TDKMenuItem* Child = nullptr;  // the item the box edits
-    ~TMenuEdit();
+    gui::WindowHandle Box;  // last, so it goes before its brush
 };
 
 // Per-row data of a menu window's list (the list holds only their number).

@@ -215,8 +215,8 @@ void TDKMenuItem::Filter(const std::wstring& FilterStr, TDKMenuItem* SearchItem)
 
     int searchRow = RowOfChild(this, SearchItem);
     TMenuRowData* d = RowData(searchRow);
-    if (!d || !d->Edit || !d->Edit->Handle) return;
-    HWND box = d->Edit->Handle;
+    if (!d || !d->Edit || !d->Edit->Handle()) return;
+    HWND box = d->Edit->Handle();
     bool recolour = d->Edit->TextColor != 0;
     d->Edit->TextColor = 0;
     d->Edit->ShowsHint = FilterStr.empty();

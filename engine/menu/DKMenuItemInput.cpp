@@ -486,20 +486,20 @@ void TDKMenuItem::CreateEditBoxes() {
         int x = b.left + 28, y = b.top + 3, w = b.right - b.left - 29, h = b.bottom - b.top - 2;
         if (d->Edit) {
             RECT now{};
-            GetWindowRect(d->Edit->Handle, &now);
+            GetWindowRect(d->Edit->Handle(), &now);
             MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&now), 2);
             bool inPlace = now.left == x && now.top == y && now.right - now.left == w && now.bottom - now.top == h;
             // Away from the pointer a box is moved with its row: it keeps its keyboard and caret.
             if (!inPlace && wanted && !d->Edit->MouseInside && d->Edit->Child == child &&
-                gui::WindowText(d->Edit->Handle) == child->FCaption) {
-                SetWindowPos(d->Edit->Handle, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+                gui::WindowText(d->Edit->Handle()) == child->FCaption) {
+                SetWindowPos(d->Edit->Handle(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
                 inPlace = true;
             }
-            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle) != child->FCaption) {
-                if (wanted && d->Edit->Handle == focus && d->Edit->Child == child) {
+            if (!wanted || !inPlace || d->Edit->Child != child || gui::WindowText(d->Edit->Handle()) != child->FCaption) {
+                if (wanted && d->Edit->Handle() == focus && d->Edit->Child == child) {
                     typing = child;
                     typingHint = d->Edit->ShowsHint;
-                    SendMessageW(d->Edit->Handle, EM_GETSEL, reinterpret_cast<WPARAM>(&typingFrom),
+                    SendMessageW(d->Edit->Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&typingFrom),
                                  reinterpret_cast<LPARAM>(&typingTo));
                 }
                 gone.push_back(std::move(d->Edit));
@@ -518,15 +518,15 @@ void TDKMenuItem::CreateEditBoxes() {
                           : child->FMIID == TDKPopupMenu::FilterEditID ? !FPopupMenu || FPopupMenu->FFilterText.empty()
                                                                        : FPopupMenu && FPopupMenu->ShowsPrompt(child);
         edit->Brush.reset(CreateSolidBrush(LightenColor(FColor, 80)));
-        edit->Handle = CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
-                                       x, y, w, h, FListView, nullptr, GetModuleHandleW(nullptr), nullptr);
-        if (!edit->Handle) continue;
-        SendMessageW(edit->Handle, WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
+        edit->Box.reset(CreateWindowExW(0, L"EDIT", child->FCaption.c_str(), WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
+                                        x, y, w, h, FListView, nullptr, GetModuleHandleW(nullptr), nullptr));
+        if (!edit->Handle()) continue;
+        SendMessageW(edit->Handle(), WM_SETFONT, SendMessageW(FListView, WM_GETFONT, 0, 0), FALSE);
         // Text first, handlers after: building the box fires no change.
-        gui::Subclass(edit->Handle, EditProc, reinterpret_cast<DWORD_PTR>(edit.get()));
+        gui::Subclass(edit->Handle(), EditProc, reinterpret_cast<DWORD_PTR>(edit.get()));
         if (child == typing) {
-            SetFocus(edit->Handle);
-            SendMessageW(edit->Handle, EM_SETSEL, typingFrom, typingTo);
+            SetFocus(edit->Handle());
+            SendMessageW(edit->Handle(), EM_SETSEL, typingFrom, typingTo);
         }
         d->Edit = std::move(edit);
     }
@@ -535,7 +535,7 @@ void TDKMenuItem::CreateEditBoxes() {
 
 namespace {
 // The row record and item of an edit box.
-TDKMenuItem* EditOwner(TMenuEdit* edit) { return MenuItemOfList(GetParent(edit->Handle)); }
+TDKMenuItem* EditOwner(TMenuEdit* edit) { return MenuItemOfList(GetParent(edit->Handle())); }
 TDKMenuItem* EditChild(TDKMenuItem* item, TMenuEdit* edit) {
     TMenuRowData* d = item->RowData(edit->Tag);
     if (!d || d->Edit.get() != edit || d->ItemIndex < 0 || d->ItemIndex >= item->Count()) return nullptr;
@@ -547,7 +547,7 @@ void TDKMenuItem::EditChange(TMenuEdit* Edit) {
     TDKMenuItem* child = EditChild(this, Edit);
     if (!child) return;
     TPresentBatch batch;  // a keystroke reaches the screen once
-    std::wstring text = gui::WindowText(Edit->Handle);
+    std::wstring text = gui::WindowText(Edit->Handle());
     Edit->ShowsHint = false;
     child->SetCaption(text);
     if (TMenuRowData* d = RowData(Edit->Tag)) d->Text = child->FCaption;
@@ -588,10 +588,10 @@ void TDKMenuItem::EditKeyDown(TMenuEdit* Edit, WORD& Key, TShiftState Shift) {
 void TDKMenuItem::EditKeyPress(TMenuEdit* Edit, wchar_t& Key) {
     if (Key == 13 || Key == 27) Key = 0;
     // Wherever a click put the caret, a typed character or Backspace takes the whole hint.
-    else if (Edit->ShowsHint && (Key >= 32 || Key == 8)) SendMessageW(Edit->Handle, EM_SETSEL, 0, -1);
+    else if (Edit->ShowsHint && (Key >= 32 || Key == 8)) SendMessageW(Edit->Handle(), EM_SETSEL, 0, -1);
 }
 
-void TDKMenuItem::EditDblClick(TMenuEdit* Edit) { SendMessageW(Edit->Handle, EM_SETSEL, 0, -1); }
+void TDKMenuItem::EditDblClick(TMenuEdit* Edit) { SendMessageW(Edit->Handle(), EM_SETSEL, 0, -1); }
 
 void TDKMenuItem::EditClick(TMenuEdit* Edit) { (void)Edit; }
 
@@ -612,10 +612,10 @@ void TDKMenuItem::FocusEditBox() {
     if (!FEdited || !owner || !owner->FForm || !owner->FListView || !owner->FForm->Visible()) return;
     for (int r = 0; r < owner->RowCount(); ++r) {
         TMenuRowData* d = owner->RowData(r);
-        if (!d || !d->Edit || !d->Edit->Handle || d->ItemIndex < 0 || d->ItemIndex >= owner->Count() ||
+        if (!d || !d->Edit || !d->Edit->Handle() || d->ItemIndex < 0 || d->ItemIndex >= owner->Count() ||
             owner->GetItem(d->ItemIndex) != this)
             continue;
-        HWND box = d->Edit->Handle;
+        HWND box = d->Edit->Handle();
         d->Edit->ShowsHint = FPopupMenu && FPopupMenu->ShowsPrompt(this);
         // The row's window may not be the one clicked: it takes the keyboard.
         BringToTop(owner->FForm->Handle(), true);

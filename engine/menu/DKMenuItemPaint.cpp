@@ -628,10 +628,10 @@ bool TDKMenuItem::ShowTurn(int Row) {
     RECT b = RowBounds(Row), body{b.left, b.top, b.right - 70, b.bottom}, picture{0, 0, sz.cx, sz.cy};
     if (!IntersectRect(&body, &body, &picture)) return false;
     TDKMenuItem* child = (*FItems)[data->ItemIndex];
-    if (child->FEdited && data->Edit && data->Edit->Handle) {
+    if (child->FEdited && data->Edit && data->Edit->Handle()) {
         // An edit box's caret blinks with the turn: it must lie within the body.
         gui::MemoryDCHandle mem(CreateCompatibleDC(nullptr));
-        if (b.left + 28 + CaretX(mem.get(), data->Edit->Handle) + 1 >= body.right) {
+        if (b.left + 28 + CaretX(mem.get(), data->Edit->Handle()) + 1 >= body.right) {
             ParkTurn();
             return false;
         }
@@ -822,8 +822,8 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
     if (child->FHasSplitter) FillFade(cv, L, Tp, R, Tp + 1, D35, 255, L + 27, 0, R, true);
 
     // 11. Edit box or caption.
-    if (child->FEdited && data->Edit && data->Edit->Handle) {
-        HWND eh = data->Edit->Handle;
+    if (child->FEdited && data->Edit && data->Edit->Handle()) {
+        HWND eh = data->Edit->Handle();
         RECT er{};
         GetClientRect(eh, &er);
         int w = er.right, h = er.bottom;

@@ -80,10 +80,6 @@ TDKMenuItem* MenuItemOfList(HWND hwnd) {
     return it == Lists().end() ? nullptr : it->second;
 }
 
-TMenuEdit::~TMenuEdit() {
-    if (Handle) DestroyWindow(Handle);
-}
-
 namespace {
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }
 
@@ -343,11 +339,11 @@ void TDKMenuItem::FollowListScroll() {
     // Submenus hang off rows that moved.
     CloseChildWindows();
     for (auto& d : FRows) {
-        if (!d->Edit || !d->Edit->Handle) continue;
+        if (!d->Edit || !d->Edit->Handle()) continue;
         RECT e{};
-        GetWindowRect(d->Edit->Handle, &e);
+        GetWindowRect(d->Edit->Handle(), &e);
         MapWindowPoints(nullptr, FListView, reinterpret_cast<POINT*>(&e), 2);
-        SetWindowPos(d->Edit->Handle, nullptr, e.left + dx, e.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(d->Edit->Handle(), nullptr, e.left + dx, e.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (!FForm || !FForm->Visible()) return;  // a closing window is painted at its next fill
     PaintAll();
@@ -494,7 +490,7 @@ void TDKMenuItem::DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits) {
         if (!e) continue;
         // An edit box may be inside its own handler: it goes when that handler is done.
         std::shared_ptr<TMenuEdit> old(e.release());
-        ShowWindow(old->Handle, SW_HIDE);
+        ShowWindow(old->Handle(), SW_HIDE);
         DeferFree([old] {});
     }
     Edits.clear();

@@ -85,7 +85,7 @@ void Pump(DWORD ms) { WaitUntil([] { return false; }, ms); }
 
 // Posts a shell event to the menu's hidden window as hk.dll does, and lets it in.
 void PostShell(HWND w, LPARAM code) {
-    PostMessageW(ShellNotifyWnd, WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), code);
+    PostMessageW(ShellNotifyWnd.get(), WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), code);
     Pump(60);
 }
 
@@ -105,7 +105,7 @@ protected:
         DKData->FillDefaultDB();
         Config.LogPriority = 1;
         InitializeApplicationsMenu();
-        ASSERT_NE(ShellNotifyWnd, nullptr);
+        ASSERT_NE(ShellNotifyWnd.get(), nullptr);
     }
     void TearDown() override {
         menu.reset();
@@ -552,8 +552,8 @@ TEST_F(ApplicationsMenu, BuiltOnTheMenuThreadItTakesEventsOnceItsButtonHoldsIt) 
         [&] {
             std::wstring t = apps.Title(0) + L" " + std::to_wstring(++n);
             SetWindowTextW(w, t.c_str());
-            PostMessageW(ShellNotifyWnd, WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), HSHELL_REDRAW);
-            PostMessageW(ShellNotifyWnd, WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), HSHELL_WINDOWACTIVATED);
+            PostMessageW(ShellNotifyWnd.get(), WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), HSHELL_REDRAW);
+            PostMessageW(ShellNotifyWnd.get(), WM_HOOKSHELL, reinterpret_cast<WPARAM>(w), HSHELL_WINDOWACTIVATED);
             return button.PopupMenu() != nullptr;
         },
         20000));

@@ -306,7 +306,7 @@ TEST_F(FilesMenuTest, VolumeArrivalAndRemovalRebuildTheDriveList) {
     // Other device events leave the list alone.
     int marker = 0;
     for (TDKMenuItem* d : Drives(root)) d->SetData(&marker);
-    ASSERT_EQ(FindWindowW(L"FShellTrayHnd", nullptr), DeviceListenerWnd);
+    ASSERT_EQ(FindWindowW(L"FShellTrayHnd", nullptr), DeviceListenerWnd.get());
     SendVolumeEvent(DBT_DEVICEQUERYREMOVE, L'C');
     SendFromOutside(DBT_DEVNODES_CHANGED, 0);
     EXPECT_EQ(DriveItem(root, L'C')->Data(), &marker);
@@ -601,7 +601,7 @@ TEST_F(FilesMenuTest, ListenerLogsEveryMessageInHex) {
     std::wstring log = LogFileName();
     WriteFileBytes(log, "");
     Config.LogPriority = 1;
-    HWND wnd = DeviceListenerWnd;
+    HWND wnd = DeviceListenerWnd.get();
     SendMessageW(wnd, WM_USER + 5, 0x1234, 0xABCDEF);
     Config.LogPriority = 4;
     std::string text = ReadFileBytes(log);

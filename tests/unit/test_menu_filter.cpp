@@ -50,7 +50,7 @@ protected:
     }
     HWND Box() const {
         TMenuRowData* d = root->RowData(RowOf(root, box));
-        return d && d->Edit ? d->Edit->Handle : nullptr;
+        return d && d->Edit ? d->Edit->Handle() : nullptr;
     }
     static bool Shown(TDKMenuItem* item) { return item->FormHandle() && IsWindowVisible(item->FormHandle()); }
     static std::pair<DWORD, DWORD> Selection(HWND edit) {

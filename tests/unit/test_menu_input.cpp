@@ -106,7 +106,7 @@ TEST_F(MenuInput, EditedRowsFireNoClickAndEnterReachesTheDeepestSelection) {
     };
     TMenuRowData* d = root->RowData(5);
     ASSERT_TRUE(d && d->Edit);
-    SendMessageW(d->Edit->Handle, WM_KEYDOWN, VK_RETURN, 0);
+    SendMessageW(d->Edit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(subClicks, 1);
     EXPECT_EQ(mouseUps, 1);
     (void)deep;
@@ -263,9 +263,9 @@ TEST_F(MenuInput, KeysAndTheWheelScrollTheColumnsToEveryRow) {
     EXPECT_EQ(root->SelectedRow(), rows - 1);
     // The filter box, last, moved with its row.
     TMenuRowData* box = root->RowData(rows - 1);
-    ASSERT_TRUE(box->Edit && box->Edit->Handle);
+    ASSERT_TRUE(box->Edit && box->Edit->Handle());
     RECT e{};
-    GetWindowRect(box->Edit->Handle, &e);
+    GetWindowRect(box->Edit->Handle(), &e);
     MapWindowPoints(nullptr, root->FListView, reinterpret_cast<POINT*>(&e), 2);
     EXPECT_EQ(e.left, root->RowBounds(rows - 1).left + 28);
     steps = 0;
@@ -419,10 +419,10 @@ TEST_F(MenuInput, EditBoxKeysAndIconTurn) {
     TMenuRowData* d = root->RowData(5);
     ASSERT_TRUE(d && d->Edit);
     // Characters 13 and 27 never reach the box.
-    SendMessageW(d->Edit->Handle, WM_CHAR, 13, 0);
-    SendMessageW(d->Edit->Handle, WM_CHAR, 27, 0);
+    SendMessageW(d->Edit->Handle(), WM_CHAR, 13, 0);
+    SendMessageW(d->Edit->Handle(), WM_CHAR, 27, 0);
     wchar_t buf[32]{};
-    GetWindowTextW(d->Edit->Handle, buf, 32);
+    GetWindowTextW(d->Edit->Handle(), buf, 32);
     EXPECT_STREQ(buf, L"abc");
     // Selecting the edited row runs the icon-turn timer: 7 degrees each 40 ms.
     Select(root, 5);
@@ -447,7 +447,7 @@ TEST_F(MenuInput, ANewRowTakesTheKeyboardAndItsEnterEndsIt) {
     ASSERT_NE(title->FormHandle(), nullptr);
     auto box = [&]() -> HWND {
         for (int r = 0; r < root->RowCount(); ++r)
-            if (TMenuRowData* d = root->RowData(r); d && d->Edit) return d->Edit->Handle;
+            if (TMenuRowData* d = root->RowData(r); d && d->Edit) return d->Edit->Handle();
         return nullptr;
     };
     for (int i = 0; i < 2; ++i) {
@@ -502,7 +502,7 @@ TEST_F(MenuInput, HandlerExceptionsAreLoggedAndTheMenuGoesOn) {
     };
     click(0);
     click(1);
-    HWND edit = root->RowData(5)->Edit->Handle;
+    HWND edit = root->RowData(5)->Edit->Handle();
     SendMessageW(edit, WM_CHAR, 'x', 0);  // a filter keystroke
     Select(root, 0);
     SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);  // Enter acts on the selected row

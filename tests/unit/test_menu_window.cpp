@@ -519,12 +519,12 @@ TEST_F(MenuWindow, EditedRowIsPrintedIntoThePictureWithFadingAlpha) {
     ASSERT_NE(d->Edit, nullptr);
     RECT r1 = root->RowBounds(1);
     RECT er{};
-    GetWindowRect(d->Edit->Handle, &er);
+    GetWindowRect(d->Edit->Handle(), &er);
     MapWindowPoints(nullptr, root->FListView, reinterpret_cast<POINT*>(&er), 2);
     EXPECT_EQ(er.left, r1.left + 28);
     EXPECT_EQ(er.top, r1.top + 3);
     EXPECT_TRUE(seen.empty());  // building the box fires nothing
-    SetWindowTextW(d->Edit->Handle, L"abc");
+    SetWindowTextW(d->Edit->Handle(), L"abc");
     EXPECT_EQ(seen, L"abc");
     EXPECT_EQ(edit->Caption(), L"abc");
     // Alpha falls from the left of the box to its right.

@@ -23,21 +23,20 @@ using testing_support::Captions;
 
 // A stand-in for the monitor program's window; posted messages are read back with PeekMessage.
 struct TMonitorWindow {
-    HWND Handle = nullptr;
+    gui::WindowHandle Handle;
     TMonitorWindow() {
         WNDCLASSW wc{};
         wc.lpfnWndProc = DefWindowProcW;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"DKMonitor";
         RegisterClassW(&wc);
-        Handle = CreateWindowW(L"DKMonitor", L"Orvane Monitor", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                               wc.hInstance, nullptr);
+        Handle.reset(CreateWindowW(L"DKMonitor", L"Orvane Monitor", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                   wc.hInstance, nullptr));
     }
-    ~TMonitorWindow() { DestroyWindow(Handle); }
     // The pending end-session notice as "wParam,lParam", or "" when none was posted.
     std::string TakeNotice() {
         MSG msg{};
-        if (!PeekMessageW(&msg, Handle, WM_QUERYENDSESSION, WM_QUERYENDSESSION, PM_REMOVE)) return "";
+        if (!PeekMessageW(&msg, Handle.get(), WM_QUERYENDSESSION, WM_QUERYENDSESSION, PM_REMOVE)) return "";
         return std::to_string(msg.wParam) + "," + std::to_string(msg.lParam);
     }
 };

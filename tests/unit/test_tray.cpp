@@ -57,7 +57,7 @@ std::vector<BYTE> Block(DWORD message, HWND wnd, DWORD id, DWORD flags, HICON ic
 LRESULT SendBlock(const std::vector<BYTE>& b) {
     COPYDATASTRUCT cds{1, static_cast<DWORD>(b.size()), const_cast<BYTE*>(b.data())};
     DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutW(TrayWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 20000, &answer))
+    if (!SendMessageTimeoutW(TrayWindow.get(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 20000, &answer))
         return -1;
     return static_cast<LRESULT>(answer);
 }
@@ -106,7 +106,7 @@ protected:
         TTrayMenu::SetProgramStarter([this](const std::string& line) { started.push_back(line); });
         TTrayMenu::SetShellServiceObjectsKey(L"SOFTWARE\\OrvaneTests\\NoShellServiceObjects");
         InitializeTrayMenu();
-        ASSERT_TRUE(IsWindow(TrayWindow));
+        ASSERT_TRUE(IsWindow(TrayWindow.get()));
     }
     void TearDown() override {
         menu.reset();
@@ -143,7 +143,7 @@ protected:
     std::wstring RunClient(const std::wstring& steps) {
         std::wstring out = dir / (L"client" + std::to_wstring(clients.size()) + L".txt");
         wchar_t host[32];
-        swprintf(host, 32, L"%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(TrayWindow)));
+        swprintf(host, 32, L"%llX", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(TrayWindow.get())));
         HANDLE p = testing_support::StartProcess(L"\"" + testing_support::BinDir() + L"tray_client.exe\" --host " + host +
                                                  L" --log \"" + out + L"\" " + steps);
         EXPECT_NE(p, nullptr);
@@ -183,13 +183,13 @@ struct Gate {
 
 TEST_F(TrayHost, BuiltMenuHasTitleAndFilterStartsRegistrationsAndAnnouncesItself) {
     RECT r{};
-    GetWindowRect(TrayWindow, &r);
+    GetWindowRect(TrayWindow.get(), &r);
     EXPECT_EQ(r.right - r.left, GetSystemMetrics(SM_CXSCREEN));
     EXPECT_EQ(r.bottom - r.top, 30);
     wchar_t cls[64] = {};
-    GetClassNameW(TrayWindow, cls, 64);
+    GetClassNameW(TrayWindow.get(), cls, 64);
     EXPECT_STREQ(cls, L"Shell_TrayWnd");
-    EXPECT_FALSE(IsWindowVisible(TrayWindow));
+    EXPECT_FALSE(IsWindowVisible(TrayWindow.get()));
 
     // Running programs hear "TaskbarCreated" once the menu is built.
     static std::atomic<int> heard{0};
@@ -407,7 +407,7 @@ TEST_F(TrayHost, IconsOfTheBarsOwnWindowsAreRefused) {
     HWND own = CreateWindowExW(0, wc.lpszClassName, L"Own", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
     owners.push_back(own);
     HWND child = CreateWindowExW(0, L"BUTTON", L"Quit", WS_CHILD, 0, 0, 5, 5, own, nullptr, wc.hInstance, nullptr);
-    EXPECT_EQ(SendBlock(Block(kAdd, TrayWindow, 1, 7, nullptr, L"The host")), 0);
+    EXPECT_EQ(SendBlock(Block(kAdd, TrayWindow.get(), 1, 7, nullptr, L"The host")), 0);
     EXPECT_EQ(SendBlock(Block(kAdd, own, 1, 7, nullptr, L"Own window")), 0);
     EXPECT_EQ(SendBlock(Block(kModify, child, 1, 7, nullptr, L"Its child")), 0);  // an unknown modify adds
     EXPECT_TRUE(TrayItems().empty());
