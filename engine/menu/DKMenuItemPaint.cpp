@@ -21,18 +21,6 @@ using Gdiplus::RectF;
 
 namespace {
 
-// Header of a 32-bit top-down picture of w x h pixels.
-BITMAPINFO TopDown32(int w, int h) {
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    return bi;
-}
-
 Color ARGB(BYTE a, COLORREF c) { return Color(a, GetRValue(c), GetGValue(c), GetBValue(c)); }
 
 std::wstring What(const std::exception& e) { return gui::FromUtf8(e.what()); }

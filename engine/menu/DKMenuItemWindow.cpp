@@ -666,13 +666,7 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
 // Off-screen picture: a top-down premultiplied 32-bit DIB that GDI+ draws on directly.
 void TDKMenuItem::MakePicture(int Width, int Height) {
     ReleasePicture();
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = Width;
-    bi.bmiHeader.biHeight = -Height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bi = TopDown32(Width, Height);
     void* bits = nullptr;
     bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bmp) throw std::runtime_error("the menu picture cannot be made");

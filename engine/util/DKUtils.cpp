@@ -27,6 +27,17 @@ COLORREF LightenColor(COLORREF Color, BYTE Percent) {
     return RGB(r, g, b);
 }
 
+BITMAPINFO TopDown32(int w, int h) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    return bi;
+}
+
 namespace {
 
 std::mutex gShellLock;

@@ -17,6 +17,8 @@ IShellFolder* DesktopFolder();
 // Shading of a colour (system colour references resolved first); Percent 0..100.
 COLORREF DarkenColor(COLORREF Color, BYTE Percent);
 COLORREF LightenColor(COLORREF Color, BYTE Percent);
+// Header of a 32-bit top-down picture of w x h pixels.
+BITMAPINFO TopDown32(int w, int h);
 
 // Bytes of an image held in memory (a downloaded favicon, an icon being re-encoded).
 using TMemoryStream = std::vector<BYTE>;
