@@ -15,4 +15,5 @@ find_program(WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/bin NO_DEFAULT_PATH)
 if(NOT WINE64)
   find_program(WINE64 NAMES wine64 wine)
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
+# Tests run through scripts/wine-run.sh: see there why their output goes through a file.
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ${WINE64})
