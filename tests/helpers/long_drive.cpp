@@ -353,8 +353,8 @@ void CleanUp(bool closeBarWindows) {
             GetClassNameW(w, cls, 64);
             std::wstring k = cls;
             if (pid == c->bar) {
-                if (!c->closeBar || k == L"TOrvane" || k == L"TDKMenuForm" || k == L"TfrmShowMessTransp" ||
-                    k == L"tooltips_class32" || k == L"Shell_TrayWnd")
+                if (!c->closeBar || k == L"TOrvane" || k == L"TDKMenuForm" || k == L"TDKMenuTurn" ||
+                    k == L"TfrmShowMessTransp" || k == L"tooltips_class32" || k == L"Shell_TrayWnd")
                     return TRUE;
                 Say("  closed a window of the bar: " + Narrow(k));
                 PostMessageW(w, WM_CLOSE, 0, 0);
