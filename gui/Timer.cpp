@@ -22,11 +22,11 @@ thread_local std::map<UINT, SharedClock> g_clocks;  // by interval
 Timer::~Timer() { SetEnabled(false); }
 
 void Timer::SetInterval(UINT ms) {
+    // Stopped under the old interval: a shared timer leaves the clock of that interval.
+    bool on = Enabled();
+    SetEnabled(false);
     interval_ = ms;
-    if (id_) {
-        SetEnabled(false);
-        SetEnabled(true);
-    }
+    SetEnabled(on);
 }
 
 void Timer::SetShared(bool shared) {

@@ -185,6 +185,21 @@ TEST(Timer, SharedTimersTickTogether) {
     size_t stopped = order.size();
     WaitUntil([] { return false; }, 100);
     EXPECT_EQ(order.size(), stopped);
+    // A shared timer given another interval ticks only with the clock of that one, and once freed
+    // it is ticked by neither.
+    auto moved = std::make_unique<gui::Timer>(15);
+    int movedTicks = 0;
+    moved->SetShared(true);
+    moved->OnTimer = [&] { ++movedTicks; };
+    moved->SetEnabled(true);
+    moved->SetInterval(30);
+    EXPECT_TRUE(moved->Enabled());
+    ASSERT_TRUE(WaitUntil([&] { return movedTicks >= 3; }, 5000));
+    moved.reset();
+    b.SetEnabled(true);  // the 15 ms clock runs again
+    size_t before = order.size();
+    ASSERT_TRUE(WaitUntil([&] { return order.size() >= before + 3; }, 5000));
+    b.SetEnabled(false);
     // An unshared timer of the same interval keeps its own.
     int own = 0;
     other.OnTimer = [&] { ++own; };
