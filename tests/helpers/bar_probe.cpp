@@ -30,6 +30,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -226,14 +228,55 @@ BOOL CALLBACK FindTitled(HWND w, LPARAM lp) {
 
 // Typing: when each key went down and when the menu showed what it leads to. A key's time is
 // the X server's time of the event, which Wine hands to low-level hooks; GetLastInputInfo would
-// not do: Wine sets it only when the bar's busy thread gets round to reading the key.
+// not do: Wine sets it only when the bar's busy thread gets round to reading the key. The hook
+// runs on a thread of its own that only waits for it: a key reaches the bar only once every
+// low-level hook has seen it, and the thread that watches the menu sleeps between looks.
+std::mutex keyLock;
 std::vector<DWORD> keyDowns;
 
+size_t KeysDown() {
+    std::lock_guard<std::mutex> hold(keyLock);
+    return keyDowns.size();
+}
+
 LRESULT CALLBACK NoteKeyDown(int code, WPARAM wp, LPARAM lp) {
-    if (code == HC_ACTION && (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN))
+    if (code == HC_ACTION && (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN)) {
+        std::lock_guard<std::mutex> hold(keyLock);
         keyDowns.push_back(reinterpret_cast<KBDLLHOOKSTRUCT*>(lp)->time);
+    }
     return CallNextHookEx(nullptr, code, wp, lp);
 }
+
+struct KeyHookThread {
+    HANDLE thread = nullptr;
+    DWORD id = 0;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool hooked = false;
+
+    KeyHookThread() {
+        thread = CreateThread(nullptr, 0, Run, this, 0, &id);
+        if (thread) WaitForSingleObject(ready, 10000);
+    }
+    ~KeyHookThread() {
+        if (thread) {
+            PostThreadMessageW(id, WM_QUIT, 0, 0);
+            WaitForSingleObject(thread, 5000);
+            CloseHandle(thread);
+        }
+        CloseHandle(ready);
+    }
+    static DWORD WINAPI Run(void* p) {
+        auto* self = static_cast<KeyHookThread*>(p);
+        HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, NoteKeyDown, GetModuleHandleW(nullptr), 0);
+        self->hooked = hook != nullptr;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before "ready"
+        SetEvent(self->ready);
+        while (hook && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+        if (hook) UnhookWindowsHookEx(hook);
+        return 0;
+    }
+};
 
 // What the menu looks like to the window server: the filter box and the places of the visible
 // menu windows (submenus close and open along the path). Read without asking the bar: asking it
@@ -268,21 +311,29 @@ Shape MenuShape() {
 // for the whole word: from the key's down until the bar's thread answers with the word in the
 // box and the menu in its final shape (no change for half a second after it).
 int Typed(const std::wstring& word, DWORD limit) {
-    HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, NoteKeyDown, GetModuleHandleW(nullptr), 0);
+    auto hook = std::make_unique<KeyHookThread>();
     struct Seen {
         Shape shape;
         std::wstring text;  // the box's, as the bar answered
         DWORD answered;
     };
+    // The bar answers once it is done with what it was doing; the menu may have changed shape
+    // while it was: the shape is looked at again after the answer, and while it differs the bar
+    // is asked again, so a state is stamped with an answer given while it stood.
     auto look = [] {
         Seen s{MenuShape(), L"", 0};
-        // Nothing when the box went away meanwhile.
-        if (s.shape.box) EditText(s.shape.box, s.text, 5000);
-        s.answered = GetTickCount();
+        for (int tries = 0; tries < 20; ++tries) {
+            // Nothing when the box went away meanwhile.
+            if (s.shape.box) EditText(s.shape.box, s.text, 5000);
+            s.answered = GetTickCount();
+            Shape after = MenuShape();
+            if (after == s.shape) break;
+            s.shape = after;
+        }
         return s;
     };
     std::vector<Seen> seen{look()};
-    if (!hook || !seen[0].shape.box) {
+    if (!hook->hooked || !seen[0].shape.box) {
         std::printf("no filter box\n");
         return 1;
     }
@@ -297,12 +348,13 @@ int Typed(const std::wstring& word, DWORD limit) {
         Sleep(1);
         // The bar is asked again while its box lags behind the keys that went down (a filtering
         // may change nothing the window server sees) and whenever the shape changed.
-        bool behind = !keyDowns.empty() && seen.back().text != word.substr(0, keyDowns.size());
+        size_t down = KeysDown();
+        bool behind = down > 0 && seen.back().text != word.substr(0, down);
         if (!behind && MenuShape() == seen.back().shape) continue;
         Seen now = look();
         if (!(now.shape == seen.back().shape) || now.text != seen.back().text) seen.push_back(now);
     }
-    UnhookWindowsHookEx(hook);
+    hook.reset();
     if (seen.back().text != word) {
         std::printf("the box holds '%ls' after %lu ms\n", seen.back().text.c_str(), GetTickCount() - start);
         return 1;
