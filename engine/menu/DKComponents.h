@@ -285,6 +285,7 @@ public:
     POINT pt1{};
     POINT pt2{};
     SIZE sz{};
+    SIZE FBitmapSize{};  // of bmp, which may be larger than the picture (sz): its rows are this wide
     int FColumnWidth = 0;  // the column width the rows were laid out with
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,
@@ -509,10 +510,11 @@ private:
     void CloseWindowsBelow(bool SparePath);
     void SpareRowEdits();  // the rows' edit boxes into FSpareEdits
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
-    void MakePicture(int Width, int Height);
+    // True when the bitmap is new (and so clear).
+    bool MakePicture(int Width, int Height);
     void ReleasePicture();
     void PaintPicture(int ItemInd);
-    void PaintAll();
+    void PaintAll(bool Cleared = false);
     void Present(const RECT* Dirty);
     void CancelPresent();
     int MenuIdForLog() const;

@@ -105,7 +105,7 @@ void DrawTurned(Gdiplus::Graphics& g, Gdiplus::Image* pic, int L, int IT, bool t
 
 struct Canvas {
     DWORD* bits = nullptr;
-    int w = 0, h = 0;
+    int w = 0, h = 0;  // w: the pixels of a line of bits
     RECT clip{};  // the row being painted, within the picture
 };
 
@@ -411,7 +411,7 @@ DWORD TDKMenuItem::PicturePixel(int x, int y) const {
     DIBSECTION ds{};
     if (!GetObjectW(bmp.get(), sizeof(ds), &ds) || !ds.dsBm.bmBits) return 0;
     GdiFlush();
-    DWORD p = static_cast<const DWORD*>(ds.dsBm.bmBits)[static_cast<size_t>(y) * sz.cx + x];
+    DWORD p = static_cast<const DWORD*>(ds.dsBm.bmBits)[static_cast<size_t>(y) * FBitmapSize.cx + x];
     DWORD a = p >> 24;
     if (a == 0) return 0;
     auto un = [a](DWORD c) { return std::min<DWORD>(255, (c * 255 + a / 2) / a); };
@@ -441,13 +441,17 @@ void TDKMenuItem::UpdateWindow(int ItemInd, bool RedrawIcon) {
     Present(ItemInd >= 0 ? &dirty : nullptr);
 }
 
-// The whole picture from nothing: what lies outside the rows stays clear.
-void TDKMenuItem::PaintAll() {
+// The whole picture from nothing: what lies outside the rows stays clear. A picture just made
+// is clear already.
+void TDKMenuItem::PaintAll(bool Cleared) {
     if (!bmp || !BackGround || !Graphics) return;
     DIBSECTION ds{};
-    if (GetObjectW(bmp.get(), sizeof(ds), &ds) && ds.dsBm.bmBits) {
+    if (!Cleared && GetObjectW(bmp.get(), sizeof(ds), &ds) && ds.dsBm.bmBits) {
         GdiFlush();
-        std::fill_n(static_cast<DWORD*>(ds.dsBm.bmBits), static_cast<size_t>(sz.cx) * sz.cy, 0u);
+        auto* bits = static_cast<DWORD*>(ds.dsBm.bmBits);
+        if (FBitmapSize.cx == sz.cx) std::fill_n(bits, static_cast<size_t>(sz.cx) * sz.cy, 0u);
+        else
+            for (int y = 0; y < sz.cy; ++y) std::fill_n(bits + static_cast<size_t>(y) * FBitmapSize.cx, sz.cx, 0u);
     }
     if (RowCount() > 0) PaintPicture(-1);
 }
@@ -733,7 +737,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         DIBSECTION ds{};
         if (!bmp || !GetObjectW(bmp.get(), sizeof(ds), &ds) || !ds.dsBm.bmBits) return;
         cv.bits = static_cast<DWORD*>(ds.dsBm.bmBits);
-        cv.w = sz.cx, cv.h = sz.cy;
+        cv.w = FBitmapSize.cx, cv.h = sz.cy;
         cv.clip = RECT{std::max(L, 0), std::max(Tp, 0), std::min<int>(R, sz.cx), std::min<int>(B, sz.cy)};
     }
     if (cv.clip.left >= cv.clip.right || cv.clip.top >= cv.clip.bottom) return;

@@ -649,10 +649,10 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
         return;
     }
     // The picture is kept while the window's size stays.
-    if (!bmp || sz.cx != width || sz.cy != height + 1) MakePicture(width, height + 1);
+    const bool made = (!bmp || sz.cx != width || sz.cy != height + 1) && MakePicture(width, height + 1);
     pt1 = POINT{left, top};
     pt2 = POINT{0, 0};
-    PaintAll();
+    PaintAll(made);
     if (RowCount() > 0) {
         Present(nullptr);
     } else if (FForm && FForm->Handle()) {
@@ -663,24 +663,39 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
     }
 }
 
-// Off-screen picture: a top-down premultiplied 32-bit DIB that GDI+ draws on directly.
-void TDKMenuItem::MakePicture(int Width, int Height) {
-    ReleasePicture();
-    BITMAPINFO bi = TopDown32(Width, Height);
+// Off-screen picture: a top-down premultiplied 32-bit DIB that GDI+ draws on directly. A window
+// that shrinks keeps its bitmap while the picture fills a fair part of it: freeing a big one and
+// touching a new one's pages cost about as much as painting the rows.
+bool TDKMenuItem::MakePicture(int Width, int Height) {
+    const long long need = static_cast<long long>(Width) * Height,
+                    have = static_cast<long long>(FBitmapSize.cx) * FBitmapSize.cy;
+    bool keep = bmp && DC && FBitmapSize.cx >= Width && FBitmapSize.cy >= Height && have <= 4 * need;
     void* bits = nullptr;
-    bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bmp) throw std::runtime_error("the menu picture cannot be made");
-    BackGround = std::make_unique<Gdiplus::Bitmap>(Width, Height, Width * 4, PixelFormat32bppPARGB,
+    if (keep) {
+        DIBSECTION ds{};
+        if (GetObjectW(bmp.get(), sizeof(ds), &ds)) bits = ds.dsBm.bmBits;
+    }
+    if (!bits) {
+        keep = false;
+        ReleasePicture();
+        BITMAPINFO bi = TopDown32(Width, Height);
+        bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (!bmp) throw std::runtime_error("the menu picture cannot be made");
+        FBitmapSize = SIZE{Width, Height};
+        DC.reset(CreateCompatibleDC(nullptr));
+        bmp_old = static_cast<HBITMAP>(SelectObject(DC.get(), bmp.get()));
+        pen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
+        FontFamily = std::make_unique<Gdiplus::FontFamily>(L"Times New Roman");
+        Font = std::make_unique<Gdiplus::Font>(FontFamily.get(), 14.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+    }
+    Graphics.reset();
+    BackGround = std::make_unique<Gdiplus::Bitmap>(Width, Height, FBitmapSize.cx * 4, PixelFormat32bppPARGB,
                                                    static_cast<BYTE*>(bits));
-    DC.reset(CreateCompatibleDC(nullptr));
-    bmp_old = static_cast<HBITMAP>(SelectObject(DC.get(), bmp.get()));
     Graphics = std::make_unique<Gdiplus::Graphics>(BackGround.get());
     Graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
-    pen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
     brush = std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(Config.ActiveScheme().Transparency, 255, 255, 255));
-    FontFamily = std::make_unique<Gdiplus::FontFamily>(L"Times New Roman");
-    Font = std::make_unique<Gdiplus::Font>(FontFamily.get(), 14.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
     sz = SIZE{Width, Height};
+    return !keep;
 }
 
 void TDKMenuItem::ReleasePicture() {
@@ -697,6 +712,7 @@ void TDKMenuItem::ReleasePicture() {
     BackGround.reset();
     bmp.reset();
     sz = SIZE{0, 0};
+    FBitmapSize = SIZE{0, 0};
 }
 
 // ---- ReleaseWindowResources ----

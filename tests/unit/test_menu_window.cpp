@@ -83,6 +83,46 @@ TEST_F(MenuWindow, RowsAre21PixelsApartAndTheWindowFitsThem) {
     EXPECT_EQ(root->RowText(0), L"r1");
 }
 
+// A shown window that loses columns keeps its bitmap and paints the narrower picture into it:
+// what it hands over must be what a window opened with those rows shows, with nothing left of
+// the columns that went, and it must grow again after.
+TEST_F(MenuWindow, AWindowThatLosesColumnsShowsWhatAFreshOneShows) {
+    AddRows(130);
+    root->ShowAt(100, 40);
+    const int wide = root->PictureWidth();
+    ASSERT_GE(wide, 3 * 230) << "three columns expected";
+    for (int i = 60; i < 130; ++i) root->GetItem(i)->SetVisible(false);
+    root->FillListView();
+    ASSERT_EQ(root->RowCount(), 60);
+
+    TPlainMenu other;
+    other.FMenuID = 0;
+    for (int i = 0; i < 60; ++i) other.RootItem()->AddMenuItem(i + 1, L"r" + std::to_wstring(i));
+    other.RootItem()->ShowAt(100, 40);
+    TDKMenuItem* fresh = other.RootItem();
+    ASSERT_EQ(root->PictureWidth(), fresh->PictureWidth());
+    ASSERT_EQ(root->PictureHeight(), fresh->PictureHeight());
+    ASSERT_LT(root->PictureWidth(), wide);
+    RECT w = WindowRect();
+    EXPECT_EQ(w.right - w.left, root->PictureWidth());
+    int differing = 0;
+    for (int y = 0; y < fresh->PictureHeight(); y += 2)
+        for (int x = 0; x < fresh->PictureWidth(); x += 3)
+            if (root->PicturePixel(x, y) != fresh->PicturePixel(x, y)) ++differing;
+    EXPECT_EQ(differing, 0);
+    // Rows below the last of the second column fade out as in the fresh window.
+    RECT last = root->RowBounds(59);
+    EXPECT_EQ(A(root->PicturePixel(root->RowBounds(0).right - 5, root->RowBounds(0).top + 10)), 150);
+    EXPECT_LE(A(root->PicturePixel(root->RowBounds(58).right - 2, last.top + 10)), 6);
+
+    // All rows back: the window and its picture grow to three columns again.
+    for (int i = 60; i < 130; ++i) root->GetItem(i)->SetVisible(true);
+    root->FillListView();
+    EXPECT_EQ(root->PictureWidth(), wide);
+    RECT end = root->RowBounds(129);
+    EXPECT_EQ(A(root->PicturePixel(end.left + 120, end.top + 10)), 150);
+}
+
 TEST_F(MenuWindow, AllChildrenHiddenGivesAnEmptySmallWindow) {
     AddRows(3);
     for (int i = 0; i < 3; ++i) root->GetItem(i)->SetVisible(false);
