@@ -18,6 +18,7 @@
 #include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "Handles.h"
+#include "Window.h"
 #include "sqlite3.h"
 #include "Platform.h"
 #include "BenchClock.h"
@@ -100,6 +101,46 @@ void FilterRows(int total) {
     }
 }
 
+// What the system alone costs when a shown menu window loses columns: a bare layered window of
+// the size `from`, with its picture, is resized to `to` and handed a picture of that size, as a
+// menu window is (made and grown back outside the timing).
+std::vector<double> ResizeAndHandOver(SIZE from, SIZE to) {
+    static const gui::WindowClass cls{L"OrvBenchResize", CS_DBLCLKS};
+    gui::Window window;
+    window.Create(cls, L"", WS_POPUP, WS_EX_LAYERED, 100, 20, from.cx, from.cy);
+    HWND popup = window.Handle();
+    auto picture = [](SIZE s, DWORD*& bits) {
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(bi.bmiHeader), s.cx, -s.cy, 1, 32, BI_RGB};
+        void* b = nullptr;
+        gui::BitmapHandle bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &b, nullptr, 0));
+        bits = static_cast<DWORD*>(b);
+        if (bits) std::fill_n(bits, static_cast<size_t>(s.cx) * s.cy, 0xC0204060u);
+        return bmp;
+    };
+    DWORD *bigBits = nullptr, *smallBits = nullptr;
+    gui::BitmapHandle big = picture(from, bigBits), small = picture(to, smallBits);
+    gui::MemoryDCHandle bigDC(CreateCompatibleDC(nullptr)), smallDC(CreateCompatibleDC(nullptr));
+    gui::SelectScope bigIn(bigDC.get(), big.get()), smallIn(smallDC.get(), small.get());
+    POINT at{100, 20}, src{0, 0};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    UpdateLayeredWindow(popup, nullptr, &at, &from, bigDC.get(), &src, 0, &blend, ULW_ALPHA);
+    ShowWindow(popup, SW_SHOWNA);
+    std::vector<double> t;
+    for (int run = 0; run < 10; ++run) {
+        SetWindowPos(popup, nullptr, 100, 20, from.cx, from.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        UpdateLayeredWindow(popup, nullptr, &at, &from, bigDC.get(), &src, 0, &blend, ULW_ALPHA);
+        bench::Idle();
+        double t0 = bench::Now();
+        SetWindowPos(popup, nullptr, 100, 20, to.cx, to.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        UpdateLayeredWindow(popup, nullptr, &at, &to, smallDC.get(), &src, 0, &blend, ULW_ALPHA);
+        t.push_back(bench::Now() - t0);
+        bench::Idle();
+    }
+    std::sort(t.begin(), t.end());
+    return t;
+}
+
 // Typing a file's name over a folder of `files` entries listed under a section of the menu, as
 // the Programs menu lists the Desktop: the first key opens the folder's window with every entry;
 // the keys after it narrow the window that is already shown.
@@ -131,19 +172,32 @@ void TypingOverFolder(int files) {
             else menu.FilterChanged(box, text);
         };
         const std::wstring word = L"entry0025";
-        std::vector<double> first, later;
+        // "entry00" narrows the folder's window from every entry to a tenth of them: it loses
+        // columns, so the system is handed a new window size and a whole picture.
+        const size_t narrowing = 7;
+        std::vector<double> first, later, narrow;
+        SIZE wide{}, slim{};
+        auto size = [&] {
+            RECT r{};
+            GetWindowRect(section->FormHandle(), &r);
+            return SIZE{r.right - r.left, r.bottom - r.top};
+        };
         for (int run = 0; run < 5; ++run) {
             type(L"");
             bench::Idle();
             for (size_t k = 1; k <= word.size(); ++k) {
+                if (k == narrowing) wide = size();
                 double t0 = bench::Now();
                 type(word.substr(0, k));
-                (k == 1 ? first : later).push_back(bench::Now() - t0);
+                double t = bench::Now() - t0;
+                (k == 1 ? first : later).push_back(t);
+                if (k == narrowing) narrow.push_back(t), slim = size();
                 bench::Idle();
             }
         }
         std::sort(first.begin(), first.end());
         std::sort(later.begin(), later.end());
+        std::sort(narrow.begin(), narrow.end());
         auto row = [](const std::string& what, const std::vector<double>& t, const char* goal) {
             std::printf("| %-68s | %5zu | %9.3f | %9.3f | %9.3f | %-13s |\n", what.c_str(), t.size(), t.front(),
                         t[t.size() / 2], t.back(), goal);
@@ -151,7 +205,12 @@ void TypingOverFolder(int files) {
         std::string n = std::to_string(files);
         row(n + "-entry folder: first key, opens its window (\"e\")", first, "");
         row(n + "-entry folder shown: each later key (\"en\" .. \"entry0025\")", later, "< 16.7");
+        row("of these, the key that takes columns away (\"entry00\")", narrow, "< 16.7");
         menu.Hide();
+        row("  the system alone: " + std::to_string(wide.cx) + "x" +
+                std::to_string(wide.cy) + " -> " + std::to_string(slim.cx) + "x" + std::to_string(slim.cy) +
+                " layered, resize + picture",
+            ResizeAndHandOver(wide, slim), "(the floor)");
     }
     bench::Remove(dir);
 }
