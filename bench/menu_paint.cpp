@@ -139,7 +139,7 @@ void BigFolder(int files) {
     }
     InitializeFilesMenu();
     std::vector<double> shown, complete;
-    Times turn{{0}}, scroll{{0}};
+    Times turn{{0}}, scroll{{0}}, select{{0}};
     TDKMenuItem::THandOvers before{}, after{};
     int ticks = 0, width = 0;
     for (int run = 0; run < 5; ++run) {
@@ -171,6 +171,17 @@ void BigFolder(int files) {
         turn = Times{bench::SortedTimes(100, [&] { big->RotateIconTimerTick(); })};
         after = TDKMenuItem::HandOvers();
         ticks = 100;
+        // The pointer moving between two rows: the selection follows, the other rows' submenus
+        // close.
+        int next = 11;
+        select = Times{bench::SortedTimes(40, [&] {
+            RECT b = big->RowBounds(next);
+            POINT at{(b.left + b.right) / 2, (b.top + b.bottom) / 2}, screen = at;
+            ClientToScreen(big->FListView, &screen);
+            SetCursorPos(screen.x, screen.y);
+            SendMessageW(big->FListView, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+            next = next == 11 ? 10 : 11;
+        })};
         // A notch of the wheel: one column's scroll, the rows' bounds following and the picture
         // painted and handed over again; back and forth.
         int step = 1;
@@ -189,6 +200,7 @@ void BigFolder(int files) {
     Row("  hover until every row on the screen has its icon", Sorted(complete), "");
     Row("  icon-turn tick of a row of it", turn, "");
     Row("  one column's scroll (a wheel notch)", scroll, "");
+    Row("  the pointer moving to another row", select, "");
     if (ticks == 0) return;
     std::printf("window width on screen: %d pixels; per tick handed over: %.2f whole windows, %.2f rows "
                 "(goal 0 and 1), the last %ld x %ld pixels\n",

@@ -507,7 +507,9 @@ private:
     void FillRows(TRowsPlan* Plan = nullptr);
     void CloseChildWindows();
     void CloseOwnWindow();
-    void CloseWindowsBelow(bool SparePath);
+    // Closes the open windows below this item, deepest first, but for those on the filter's kept
+    // path (SparePath) and those of Spared and below it.
+    void CloseWindowsBelow(bool SparePath, const TDKMenuItem* Spared = nullptr);
     void SpareRowEdits();  // the rows' edit boxes into FSpareEdits
     void DropEdits(std::vector<std::unique_ptr<TMenuEdit>>& Edits);
     // True when the bitmap is new (and so clear).

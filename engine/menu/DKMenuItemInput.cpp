@@ -251,8 +251,9 @@ void TDKMenuItem::ListSelectItem(int Row, bool Selected) {
     try {
         TMenuRowData* d = RowData(Row);
         if (d && d->ItemIndex >= 0 && d->ItemIndex < Count()) child = (*FItems)[d->ItemIndex];
-        for (int i = 0; i < Count(); ++i)
-            if ((*FItems)[i] != child) (*FItems)[i]->CloseWindow();
+        // The other rows' submenus close: found among the windows there are, not by asking each
+        // of a big folder's entries.
+        CloseWindowsBelow(false, child);
         if (FRotateIconTimer)
             FRotateIconTimer->SetEnabled(child && (child->FIcon || child->FIconInGlobList || child->FChecked ||
                                                    child->FEdited));

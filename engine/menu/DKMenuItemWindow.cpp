@@ -463,7 +463,8 @@ void TDKMenuItem::CloseChildWindows() { CloseWindowsBelow(true); }
 
 // The open windows below this item, deepest first: found among the windows there are, not by
 // visiting every item below (a Start Menu holds thousands, and every selection closes).
-void TDKMenuItem::CloseWindowsBelow(bool SparePath) {
+void TDKMenuItem::CloseWindowsBelow(bool SparePath, const TDKMenuItem* Spared) {
+    TreeWork work;
     const auto& keep = KeepOpen();
     std::vector<std::pair<int, TDKMenuItem*>> below;
     for (const auto& [list, item] : Lists()) {
@@ -471,7 +472,7 @@ void TDKMenuItem::CloseWindowsBelow(bool SparePath) {
         int depth = 0;
         bool inside = false, spared = false;
         for (const TDKMenuItem* p = item; p && !inside; p = p->FOwner, ++depth) {
-            spared = spared || (SparePath && std::find(keep.begin(), keep.end(), p) != keep.end());
+            spared = spared || p == Spared || (SparePath && std::find(keep.begin(), keep.end(), p) != keep.end());
             inside = p->FOwner == this;
         }
         if (inside && !spared) below.emplace_back(depth, item);
