@@ -2,6 +2,7 @@
 #include <windowsx.h>
 
 #include <cmath>
+#include <optional>
 
 #include "settings/DKLog.h"
 #include "Application.h"
@@ -293,6 +294,9 @@ void TDKMenuItem::ListMouseMove(TShiftState Shift, int X, int Y) {
     if (!child) return;
     int row = RowAt(X, Y);
     if (row >= 0 && row != SelectedRow()) {
+        // The row that loses the selection and the one that gets it reach the screen together:
+        // each hand-over costs the system the whole window, however little changed.
+        TPresentBatch batch;
         LVITEMW lv{};
         lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         lv.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -832,6 +836,11 @@ LRESULT ListMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CHAR:
     case WM_HSCROLL:
     case LVM_ENSUREVISIBLE: {
+        // A key that moves the selection hands both rows over at once, as the pointer does.
+        std::optional<TPresentBatch> batch;
+        if (msg == WM_KEYDOWN && (wp == VK_UP || wp == VK_DOWN || wp == VK_PRIOR || wp == VK_NEXT || wp == VK_HOME ||
+                                  wp == VK_END))
+            batch.emplace();
         LRESULT r = gui::CallOriginal(hwnd, msg, wp, lp);
         if (MenuItemOfList(hwnd) == item) item->FollowListScroll();
         return r;

@@ -215,6 +215,33 @@ TEST_F(MenuInput, HoverOpensTheSubmenuUnderTheCursor) {
     EXPECT_FALSE(root->FHoldMouseTimer->Enabled());
 }
 
+// The pointer moving onto another row: the submenus of the other rows close (and theirs below
+// them), the new row's own stays, and both rows' change reaches the screen in one hand-over.
+TEST_F(MenuInput, ThePointerOnAnotherRowClosesTheOtherSubmenusInOneHandOver) {
+    TDKMenuItem* one = root->GetItem(1);
+    TDKMenuItem* deep = one->AddMenuItem(10, L"deep");
+    deep->AddMenuItem(11, L"deeper");
+    TDKMenuItem* three = root->GetItem(3);
+    three->AddMenuItem(30, L"x");
+    root->ShowAt(100, 100);
+    Point(root, 1);
+    Select(root, 1);
+    root->OpenChildAt(one, root->RowBounds(1));
+    one->OpenChildAt(deep, one->RowBounds(0));
+    root->OpenChildAt(three, root->RowBounds(3));
+    ASSERT_TRUE(one->FormHandle() && deep->FormHandle() && three->FormHandle());
+    RECT b = root->RowBounds(3);
+    POINT at{b.left + 60, (b.top + b.bottom) / 2};
+    Point(root, 3);
+    unsigned before = TDKMenuItem::HandOvers().Windows;
+    SendMessageW(root->FListView, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+    EXPECT_EQ(root->SelectedRow(), 3);
+    EXPECT_EQ(one->FormHandle(), nullptr);
+    EXPECT_EQ(deep->FormHandle(), nullptr);
+    EXPECT_NE(three->FormHandle(), nullptr);
+    EXPECT_EQ(TDKMenuItem::HandOvers().Windows - before, 1u);
+}
+
 // A window with more columns than the screen holds: the keys at its edge, Page Up and Down and
 // the wheel scroll its columns, so every row can be reached.
 TEST_F(MenuInput, KeysAndTheWheelScrollTheColumnsToEveryRow) {
