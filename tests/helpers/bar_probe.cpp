@@ -226,6 +226,38 @@ BOOL CALLBACK FindTitled(HWND w, LPARAM lp) {
     return f->w == nullptr;
 }
 
+// Now on the clock of the input events' times. Wine's GetTickCount is a copy its server refreshes
+// about every millisecond, and later while the server is busy (as it is while the bar works): it
+// can lag by several milliseconds, which would make the bar look faster than it is. The event
+// times come from the precise clock; so does the performance counter, set here on the tick
+// count's clock by its least lagging reading.
+class EventClock {
+public:
+    EventClock() {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        perMs_ = static_cast<double>(f.QuadPart) / 1000.0;
+        double end = Ms() + 50;
+        offset_ = -1e300;
+        for (DWORD last = GetTickCount(); Ms() < end;) {
+            DWORD tick = GetTickCount();
+            if (tick == last) continue;
+            offset_ = std::max(offset_, static_cast<double>(tick) - Ms());  // just refreshed
+            last = tick;
+        }
+    }
+    DWORD Now() const { return static_cast<DWORD>(static_cast<long long>(Ms() + offset_)); }
+
+private:
+    double Ms() const {
+        LARGE_INTEGER c;
+        QueryPerformanceCounter(&c);
+        return static_cast<double>(c.QuadPart) / perMs_;
+    }
+    double perMs_ = 1;
+    double offset_ = 0;
+};
+
 // Typing: when each key went down and when the menu showed what it leads to. A key's time is
 // the X server's time of the event, which Wine hands to low-level hooks; GetLastInputInfo would
 // not do: Wine sets it only when the bar's busy thread gets round to reading the key. The hook
@@ -287,25 +319,54 @@ struct Shape {
     bool operator==(const Shape&) const = default;
 };
 
-Shape MenuShape() {
-    Shape s;
-    std::vector<std::pair<RECT, HWND>> forms;
-    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
-        if (!IsWindowVisible(w)) continue;
-        RECT r;
-        GetWindowRect(w, &r);
-        forms.push_back({r, w});
-        HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr);
-        if (HWND e = list ? VisibleEdit(list) : nullptr) s.box = e;
+// The shape with few requests to Wine's server, which is one thread: each request of a watcher
+// that looks every millisecond is one the bar's own calls wait behind. The menu windows are
+// listed afresh every 50 ms, or at once when one not listed lies on top; in between only the
+// listed ones' style and the shown ones' place are read, and the box is looked for again only
+// when it is no longer shown.
+class MenuWatch {
+public:
+    Shape Read() {
+        DWORD now = GetTickCount();
+        HWND top = FindWindowW(L"TDKMenuForm", nullptr);
+        if (forms_.empty() || now - listed_ > 50 || std::find(forms_.begin(), forms_.end(), top) == forms_.end())
+            List(now);
+        std::vector<std::pair<RECT, HWND>> shown;
+        for (HWND w : forms_) {
+            RECT r;
+            if (!(GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) || !GetWindowRect(w, &r)) continue;
+            shown.push_back({r, w});
+        }
+        if (!box_ || !IsWindowVisible(box_)) {
+            box_ = nullptr;
+            for (auto& [r, w] : shown) {
+                HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr);
+                if (HWND e = list ? VisibleEdit(list) : nullptr) box_ = e;
+            }
+        }
+        Shape s;
+        s.box = box_;
+        std::sort(shown.begin(), shown.end(), [](auto& a, auto& b) {
+            return std::make_pair(a.first.left, a.first.top) < std::make_pair(b.first.left, b.first.top);
+        });
+        for (auto& [r, w] : shown)
+            s.windows += std::to_wstring(reinterpret_cast<UINT_PTR>(w)) + L" " + std::to_wstring(r.left) + L"," +
+                         std::to_wstring(r.top) + L"," + std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom) +
+                         L";";
+        return s;
     }
-    std::sort(forms.begin(), forms.end(), [](auto& a, auto& b) {
-        return std::make_pair(a.first.left, a.first.top) < std::make_pair(b.first.left, b.first.top);
-    });
-    for (auto& [r, w] : forms)
-        s.windows += std::to_wstring(reinterpret_cast<UINT_PTR>(w)) + L" " + std::to_wstring(r.left) + L"," +
-                     std::to_wstring(r.top) + L"," + std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom) + L";";
-    return s;
-}
+
+private:
+    void List(DWORD now) {
+        forms_.clear();
+        for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
+            forms_.push_back(w);
+        listed_ = now;
+    }
+    std::vector<HWND> forms_;
+    DWORD listed_ = 0;
+    HWND box_ = nullptr;
+};
 
 // Prints per key when the menu showed it as it then stayed until the next key, and "last N ms"
 // for the whole word: from the key's down until the bar's thread answers with the word in the
@@ -320,13 +381,15 @@ int Typed(const std::wstring& word, DWORD limit) {
     // The bar answers once it is done with what it was doing; the menu may have changed shape
     // while it was: the shape is looked at again after the answer, and while it differs the bar
     // is asked again, so a state is stamped with an answer given while it stood.
-    auto look = [] {
-        Seen s{MenuShape(), L"", 0};
+    MenuWatch watch;
+    const EventClock clock;
+    auto look = [&watch, &clock] {
+        Seen s{watch.Read(), L"", 0};
         for (int tries = 0; tries < 20; ++tries) {
             // Nothing when the box went away meanwhile.
             if (s.shape.box) EditText(s.shape.box, s.text, 5000);
-            s.answered = GetTickCount();
-            Shape after = MenuShape();
+            s.answered = clock.Now();
+            Shape after = watch.Read();
             if (after == s.shape) break;
             s.shape = after;
         }
@@ -343,14 +406,21 @@ int Typed(const std::wstring& word, DWORD limit) {
     DWORD start = GetTickCount();
     MSG msg;
     while (GetTickCount() - start < limit &&
-           !(seen.back().text == word && GetTickCount() - seen.back().answered > settle)) {
+           !(seen.back().text == word && clock.Now() - seen.back().answered > settle)) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         Sleep(1);
         // The bar is asked again while its box lags behind the keys that went down (a filtering
-        // may change nothing the window server sees) and whenever the shape changed.
+        // may change nothing the window server sees) and whenever the shape changed. While the
+        // key is on its way only the text is asked for: the shape is read once the text moved.
         size_t down = KeysDown();
         bool behind = down > 0 && seen.back().text != word.substr(0, down);
-        if (!behind && MenuShape() == seen.back().shape) continue;
+        if (behind) {
+            std::wstring text;
+            if (seen.back().shape.box) EditText(seen.back().shape.box, text, 5000);
+            if (text == seen.back().text) continue;
+        } else if (watch.Read() == seen.back().shape) {
+            continue;
+        }
         Seen now = look();
         if (!(now.shape == seen.back().shape) || now.text != seen.back().text) seen.push_back(now);
     }
@@ -439,6 +509,7 @@ int Shown(DWORD limit) {
     HHOOK hook = SetWindowsHookExW(WH_MOUSE_LL, NoteMove, GetModuleHandleW(nullptr), 0);
     if (!hook) return 1;
     const std::vector<HWND> before = VisibleMenus();
+    const EventClock clock;
     std::printf("ready\n");
     std::fflush(stdout);
     DWORD start = GetTickCount();
@@ -447,7 +518,7 @@ int Shown(DWORD limit) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         for (HWND w : VisibleMenus()) {
             if (std::find(before.begin(), before.end(), w) != before.end()) continue;
-            DWORD now = GetTickCount();
+            DWORD now = clock.Now();
             // Moves the hook has not been handed yet are older than this.
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
             UnhookWindowsHookEx(hook);
