@@ -284,8 +284,7 @@ public:
     std::unique_ptr<Gdiplus::Graphics> Graphics;
     POINT pt1{};
     POINT pt2{};
-    SIZE sz{};
-    SIZE FBitmapSize{};  // of bmp, which may be larger than the picture (sz): its rows are this wide
+    SIZE sz{};  // the picture's; bmp may be larger (a window that lost columns keeps it)
     int FColumnWidth = 0;  // the column width the rows were laid out with
     BLENDFUNCTION bf{};
     // Rows as last filled (the list keeps them in place until the next fill): records,

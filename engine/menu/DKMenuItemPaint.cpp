@@ -411,7 +411,7 @@ DWORD TDKMenuItem::PicturePixel(int x, int y) const {
     DIBSECTION ds{};
     if (!GetObjectW(bmp.get(), sizeof(ds), &ds) || !ds.dsBm.bmBits) return 0;
     GdiFlush();
-    DWORD p = static_cast<const DWORD*>(ds.dsBm.bmBits)[static_cast<size_t>(y) * FBitmapSize.cx + x];
+    DWORD p = static_cast<const DWORD*>(ds.dsBm.bmBits)[static_cast<size_t>(y) * ds.dsBm.bmWidth + x];
     DWORD a = p >> 24;
     if (a == 0) return 0;
     auto un = [a](DWORD c) { return std::min<DWORD>(255, (c * 255 + a / 2) / a); };
@@ -449,9 +449,7 @@ void TDKMenuItem::PaintAll(bool Cleared) {
     if (!Cleared && GetObjectW(bmp.get(), sizeof(ds), &ds) && ds.dsBm.bmBits) {
         GdiFlush();
         auto* bits = static_cast<DWORD*>(ds.dsBm.bmBits);
-        if (FBitmapSize.cx == sz.cx) std::fill_n(bits, static_cast<size_t>(sz.cx) * sz.cy, 0u);
-        else
-            for (int y = 0; y < sz.cy; ++y) std::fill_n(bits + static_cast<size_t>(y) * FBitmapSize.cx, sz.cx, 0u);
+        for (int y = 0; y < sz.cy; ++y) std::fill_n(bits + static_cast<size_t>(y) * ds.dsBm.bmWidth, sz.cx, 0u);
     }
     if (RowCount() > 0) PaintPicture(-1);
 }
@@ -737,7 +735,7 @@ void TDKMenuItem::PaintRow(int Row, const RECT& Last, int RowsTotal, int Selecte
         DIBSECTION ds{};
         if (!bmp || !GetObjectW(bmp.get(), sizeof(ds), &ds) || !ds.dsBm.bmBits) return;
         cv.bits = static_cast<DWORD*>(ds.dsBm.bmBits);
-        cv.w = FBitmapSize.cx, cv.h = sz.cy;
+        cv.w = ds.dsBm.bmWidth, cv.h = sz.cy;
         cv.clip = RECT{std::max(L, 0), std::max(Tp, 0), std::min<int>(R, sz.cx), std::min<int>(B, sz.cy)};
     }
     if (cv.clip.left >= cv.clip.right || cv.clip.top >= cv.clip.bottom) return;

@@ -668,21 +668,17 @@ void TDKMenuItem::FillRows(TRowsPlan* Plan) {
 // that shrinks keeps its bitmap while the picture fills a fair part of it: freeing a big one and
 // touching a new one's pages cost about as much as painting the rows.
 bool TDKMenuItem::MakePicture(int Width, int Height) {
-    const long long need = static_cast<long long>(Width) * Height,
-                    have = static_cast<long long>(FBitmapSize.cx) * FBitmapSize.cy;
-    bool keep = bmp && DC && FBitmapSize.cx >= Width && FBitmapSize.cy >= Height && have <= 4 * need;
-    void* bits = nullptr;
-    if (keep) {
-        DIBSECTION ds{};
-        if (GetObjectW(bmp.get(), sizeof(ds), &ds)) bits = ds.dsBm.bmBits;
-    }
-    if (!bits) {
-        keep = false;
+    DIBSECTION ds{};
+    const bool keep = bmp && DC && GetObjectW(bmp.get(), sizeof(ds), &ds) && ds.dsBm.bmBits &&
+                      ds.dsBm.bmWidth >= Width && ds.dsBm.bmHeight >= Height &&
+                      static_cast<long long>(ds.dsBm.bmWidth) * ds.dsBm.bmHeight <= 4LL * Width * Height;
+    void* bits = keep ? ds.dsBm.bmBits : nullptr;
+    int stride = keep ? ds.dsBm.bmWidth : Width;
+    if (!keep) {
         ReleasePicture();
         BITMAPINFO bi = TopDown32(Width, Height);
         bmp.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
         if (!bmp) throw std::runtime_error("the menu picture cannot be made");
-        FBitmapSize = SIZE{Width, Height};
         DC.reset(CreateCompatibleDC(nullptr));
         bmp_old = static_cast<HBITMAP>(SelectObject(DC.get(), bmp.get()));
         pen = std::make_unique<Gdiplus::Pen>(Gdiplus::Color(255, 0, 0, 0), 1.0f);
@@ -690,7 +686,7 @@ bool TDKMenuItem::MakePicture(int Width, int Height) {
         Font = std::make_unique<Gdiplus::Font>(FontFamily.get(), 14.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
     }
     Graphics.reset();
-    BackGround = std::make_unique<Gdiplus::Bitmap>(Width, Height, FBitmapSize.cx * 4, PixelFormat32bppPARGB,
+    BackGround = std::make_unique<Gdiplus::Bitmap>(Width, Height, stride * 4, PixelFormat32bppPARGB,
                                                    static_cast<BYTE*>(bits));
     Graphics = std::make_unique<Gdiplus::Graphics>(BackGround.get());
     Graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
@@ -713,7 +709,6 @@ void TDKMenuItem::ReleasePicture() {
     BackGround.reset();
     bmp.reset();
     sz = SIZE{0, 0};
-    FBitmapSize = SIZE{0, 0};
 }
 
 // ---- ReleaseWindowResources ----
