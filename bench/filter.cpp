@@ -110,8 +110,7 @@ std::vector<double> ResizeAndHandOver(SIZE from, SIZE to) {
     window.Create(cls, L"", WS_POPUP, WS_EX_LAYERED, 100, 20, from.cx, from.cy);
     HWND popup = window.Handle();
     auto picture = [](SIZE s, DWORD*& bits) {
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(bi.bmiHeader), s.cx, -s.cy, 1, 32, BI_RGB};
+        BITMAPINFO bi = TopDown32(s.cx, s.cy);
         void* b = nullptr;
         gui::BitmapHandle bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &b, nullptr, 0));
         bits = static_cast<DWORD*>(b);

@@ -16,6 +16,7 @@
 #include "menu/DKComponents.h"
 #include "FilesMenu.h"
 #include "menu/ShellIcon.h"
+#include "util/DKUtils.h"
 #include "SysUtils.h"
 #include "PlainMenu.h"
 #include "BenchClock.h"
@@ -54,8 +55,7 @@ double BarePopup(int w, int h) {
     auto window = std::make_unique<gui::Window>();
     window->Create(cls, L"", WS_POPUP, WS_EX_LAYERED, 100, 20, w, h);
     HWND popup = window->Handle();
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(bi.bmiHeader), w, -h, 1, 32, BI_RGB};
+    BITMAPINFO bi = TopDown32(w, h);
     void* bits = nullptr;
     gui::BitmapHandle pic(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     gui::MemoryDCHandle dc(CreateCompatibleDC(nullptr));
