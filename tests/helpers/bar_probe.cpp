@@ -43,6 +43,28 @@ namespace {
 
 HWND Bar() { return FindWindowW(L"TOrvane", nullptr); }
 
+// The bar's menu windows, shown or not, in the order of the window server.
+std::vector<HWND> MenuForms() {
+    std::vector<HWND> v;
+    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
+        v.push_back(w);
+    return v;
+}
+
+std::vector<HWND> VisibleMenus() {
+    std::vector<HWND> v;
+    for (HWND w : MenuForms())
+        if (IsWindowVisible(w)) v.push_back(w);
+    return v;
+}
+
+std::vector<HWND> MenuLists() {
+    std::vector<HWND> lists;
+    for (HWND w : VisibleMenus())
+        if (HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr)) lists.push_back(list);
+    return lists;
+}
+
 void Info() {
     HWND bar = Bar();
     if (!bar) {
@@ -74,8 +96,7 @@ void Info() {
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     std::printf("work %ld %ld %ld %ld\n", work.left, work.top, work.right, work.bottom);
-    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr)) {
-        if (!IsWindowVisible(w)) continue;
+    for (HWND w : VisibleMenus()) {
         RECT mr;
         GetWindowRect(w, &mr);
         std::printf("menu %ld %ld %ld %ld\n", mr.left, mr.top, mr.right - mr.left, mr.bottom - mr.top);
@@ -140,14 +161,6 @@ bool EditText(HWND e, std::wstring& text, UINT ms) {
         return false;
     text = buf;
     return true;
-}
-
-std::vector<HWND> MenuLists() {
-    std::vector<HWND> lists;
-    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
-        if (IsWindowVisible(w))
-            if (HWND list = FindWindowExW(w, nullptr, L"SysListView32", nullptr)) lists.push_back(list);
-    return lists;
 }
 
 HWND VisibleEdit(HWND list) {
@@ -358,9 +371,7 @@ public:
 
 private:
     void List(DWORD now) {
-        forms_.clear();
-        for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
-            forms_.push_back(w);
+        forms_ = MenuForms();
         listed_ = now;
     }
     std::vector<HWND> forms_;
@@ -404,10 +415,8 @@ int Typed(const std::wstring& word, DWORD limit) {
     std::fflush(stdout);
     const DWORD settle = 500;
     DWORD start = GetTickCount();
-    MSG msg;
     while (GetTickCount() - start < limit &&
            !(seen.back().text == word && clock.Now() - seen.back().answered > settle)) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         Sleep(1);
         // The bar is asked again while its box lags behind the keys that went down (a filtering
         // may change nothing the window server sees) and whenever the shape changed. While the
@@ -494,13 +503,6 @@ DWORD lastMove = 0;
 LRESULT CALLBACK NoteMove(int code, WPARAM wp, LPARAM lp) {
     if (code == HC_ACTION && wp == WM_MOUSEMOVE) lastMove = reinterpret_cast<MSLLHOOKSTRUCT*>(lp)->time;
     return CallNextHookEx(nullptr, code, wp, lp);
-}
-
-std::vector<HWND> VisibleMenus() {
-    std::vector<HWND> v;
-    for (HWND w = FindWindowW(L"TDKMenuForm", nullptr); w; w = FindWindowExW(nullptr, w, L"TDKMenuForm", nullptr))
-        if (IsWindowVisible(w)) v.push_back(w);
-    return v;
 }
 
 // A menu window opening: from the pointer's last move before it until the window server has it
