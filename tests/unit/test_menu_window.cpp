@@ -110,6 +110,20 @@ TEST_F(MenuWindow, AWindowThatLosesColumnsShowsWhatAFreshOneShows) {
         for (int x = 0; x < fresh->PictureWidth(); x += 3)
             if (root->PicturePixel(x, y) != fresh->PicturePixel(x, y)) ++differing;
     EXPECT_EQ(differing, 0);
+    // A row selected afterwards (the pointer over it) is painted into the kept bitmap as into the
+    // fresh one.
+    for (TDKMenuItem* m : {root, fresh}) {
+        LVITEMW lv{};
+        lv.stateMask = lv.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(m->FListView, LVM_SETITEMSTATE, 50, reinterpret_cast<LPARAM>(&lv));
+    }
+    RECT lit = root->RowBounds(50);
+    ASSERT_GT(lit.left, 0) << "a row of the second column";
+    EXPECT_EQ(A(root->PicturePixel(lit.left + 120, lit.top + 10)), 255);  // lit
+    for (int y = lit.top; y < lit.bottom; ++y)
+        for (int x = lit.left; x < lit.right; x += 2)
+            if (root->PicturePixel(x, y) != fresh->PicturePixel(x, y)) ++differing;
+    EXPECT_EQ(differing, 0);
     // Rows below the last of the second column fade out as in the fresh window.
     RECT last = root->RowBounds(59);
     EXPECT_EQ(A(root->PicturePixel(root->RowBounds(0).right - 5, root->RowBounds(0).top + 10)), 150);
